@@ -1,0 +1,292 @@
+#include "engine.h"
+
+#include "crc32.h"
+#include "halvet_tolvex.h"
+#include "layout.h"
+#include "platform.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+namespace tolvex {
+namespace {
+
+// Reads and writes go in pieces this large: per-call overhead, not arithmetic, is what limits
+// the speed of a pass. A multiple of 16 so that only the last piece holds the tail bytes.
+constexpr size_t kChunkSize = size_t(1) << 20;
+static_assert(kChunkSize % 16 == 0);
+
+// The generator the format's encoders use for filler: values 0 to 32767, seeded with the time.
+class FillerGenerator {
+  public:
+    explicit FillerGenerator(uint32_t seed) : m_state(seed) {}
+    uint32_t next() {
+        m_state = m_state * 214013u + 2531011u;
+        return (m_state >> 16) & 0x7FFF;
+    }
+
+  private:
+    uint32_t m_state;
+};
+
+uint8_t fillerByte(uint32_t r) { return uint8_t(double(r) / 32767.0 * 255.0); }
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// The output would be the source itself: by name (letters folded, as the format's own rule
+// has it) or because both names reach one file (links, "./", hard links).
+bool isSource(const std::string &output, const char *source) {
+    return equalsIgnoringAsciiCase(output, source) || platform::sameFile(output.c_str(), source);
+}
+
+// The quotients of the whitened key XORed into the four words of a block, in emitted order.
+struct BlockKeys {
+    uint32_t q[4];
+    uint8_t tail;
+};
+
+BlockKeys blockKeysFor(uint32_t k, bool encoding) {
+    if (encoding)
+        return {{k / 4, k / 3, k / 2, k}, uint8_t(k % 255)};
+    return {{k, k / 2, k / 3, k / 4}, uint8_t(k % 255)};
+}
+
+// Transforms `length` bytes in place: whole 16-byte blocks have their four little-endian words
+// reversed and XORed with the block keys; bytes after the last whole block are XORed with the
+// tail byte. Only the final piece of a payload may hold a partial block.
+void transform(uint8_t *data, size_t length, const BlockKeys &keys) {
+    const size_t whole = length & ~size_t(15);
+    for (size_t i = 0; i < whole; i += 16) {
+        uint8_t *block = data + i;
+        const uint32_t w0 = loadLe32(block), w1 = loadLe32(block + 4), w2 = loadLe32(block + 8),
+                       w3 = loadLe32(block + 12);
+        storeLe32(block, w3 ^ keys.q[0]);
+        storeLe32(block + 4, w2 ^ keys.q[1]);
+        storeLe32(block + 8, w1 ^ keys.q[2]);
+        storeLe32(block + 12, w0 ^ keys.q[3]);
+    }
+    for (size_t i = whole; i < length; ++i)
+        data[i] ^= keys.tail;
+}
+
+// The working buffer. The caller's buffer size sets no property of the output, only how much
+// memory the call may hold; negative sizes are refused as the format's contract requires.
+std::unique_ptr<uint8_t[]> allocateStaging(int32_t bufferSize) {
+    if (bufferSize < 0)
+        return nullptr;
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]);
+}
+
+struct PayloadResult {
+    bool ok;
+    uint32_t crc; // of the plain content
+};
+
+// Streams the payload from `in` (starting at `offset`) through the transform into `out`, one
+// pass. The CRC is of the plain bytes: the input when encoding, the output when decoding, which
+// equals the CRC of the file read back because every write is checked.
+PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::OutputFile &out,
+                            uint8_t *buffer, const BlockKeys &keys, bool encoding) {
+    uint32_t crc = 0;
+    for (;;) {
+        const int64_t got = in.readAt(offset, buffer, kChunkSize);
+        if (got < 0)
+            return {false, 0};
+        if (got == 0)
+            break;
+        const size_t n = size_t(got);
+        if (encoding)
+            crc = crc32Update(crc, buffer, n);
+        transform(buffer, n, keys);
+        if (!encoding)
+            crc = crc32Update(crc, buffer, n);
+        if (!out.write(buffer, n))
+            return {false, 0};
+        offset += n;
+        if (n < kChunkSize)
+            break;
+    }
+    return {true, crc};
+}
+
+int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) {
+    auto source = platform::InputFile::open(r.source);
+    if (!source)
+        return TOLVEX_CANNOT_OPEN;
+
+    const std::string_view extension = extensionOf(r.source);
+    if (extension.size() > kExtensionFieldSize)
+        return TOLVEX_CANNOT_OPEN;
+
+    std::array<uint8_t, kControlRecordSize> record{};
+    FillerGenerator filler(r.fillerSeed ? r.fillerSeed : uint32_t(std::time(nullptr)));
+    std::copy(extension.begin(), extension.end(), record.begin() + 4);
+    for (size_t i = extension.size(); i < kExtensionFieldSize; ++i)
+        record[4 + i] = fillerByte(filler.next());
+    storeLe32(record.data(), k ^ uint32_t(extensionChecksum(extension)));
+    record[14] = uint8_t(extension.size());
+
+    const DisguiseKind &disguise = disguiseFor(r.kind);
+    const std::string outputPath = std::string(r.outputBase) + disguise.extension;
+    if (isSource(outputPath, r.source))
+        return TOLVEX_SAME_FILE;
+    const bool replace = r.mode == TOLVEX_MODE_ENCODE_OVERWRITE;
+    if (!replace && platform::pathExists(outputPath.c_str()))
+        return TOLVEX_OUTPUT_EXISTS;
+
+    // A template too short for the segment would give a header whose magic no decoder
+    // recognises: an output nobody could turn back. Refuse it before creating anything.
+    std::vector<uint8_t> header(disguise.length);
+    if (!header.empty() &&
+        templ.readAt(disguise.first, header.data(), header.size()) != int64_t(header.size()))
+        return TOLVEX_TEMPLATE_MISSING;
+    for (auto &b : header)
+        b ^= kHeaderMask;
+
+    auto output = platform::OutputFile::create(outputPath, replace);
+    if (!output)
+        return TOLVEX_CANNOT_OPEN;
+    auto staging = allocateStaging(r.bufferSize);
+    if (!staging)
+        return TOLVEX_NO_MEMORY; // the output is removed: nothing incomplete stays
+
+    if (!output->write(header.data(), header.size()) || !output->write(record.data(), record.size()))
+        return TOLVEX_CANNOT_OPEN;
+    const PayloadResult payload = streamPayload(*source, 0, *output, staging.get(),
+                                                blockKeysFor(k, true), true);
+    if (!payload.ok)
+        return TOLVEX_CANNOT_OPEN;
+    uint8_t crc[4];
+    storeLe32(crc, payload.crc);
+    if (!output->writeAt(header.size() + 10, crc, sizeof crc) || !output->commit())
+        return TOLVEX_CANNOT_OPEN;
+    return TOLVEX_OK;
+}
+
+// A recorded extension must name a file in the chosen folder, never another place.
+bool isSafeExtension(std::string_view extension) {
+    if (extension == "." || extension == "..")
+        return false;
+    for (char c : extension)
+        if (c == '\0' || platform::isSeparator(c))
+            return false;
+    return true;
+}
+
+int32_t decode(const ConvertRequest &r, uint32_t k) {
+    auto source = platform::InputFile::open(r.source);
+    if (!source)
+        return TOLVEX_CANNOT_OPEN;
+    const auto size = source->size();
+    if (!size)
+        return TOLVEX_CANNOT_OPEN;
+
+    // Recognise the disguise, then read the control record behind it. A file too short for
+    // either is not an encoded file: it fails like a wrong key.
+    uint8_t leading[8];
+    const int64_t got = source->readAt(0, leading, sizeof leading);
+    if (got < 0)
+        return TOLVEX_CANNOT_OPEN;
+    const auto headerLength = headerLengthFor({leading, size_t(got)});
+    if (!headerLength || *size < uint64_t(*headerLength) + kControlRecordSize)
+        return TOLVEX_KEY_MISMATCH;
+    std::array<uint8_t, kControlRecordSize> record;
+    if (source->readAt(*headerLength, record.data(), record.size()) != int64_t(record.size()))
+        return TOLVEX_CANNOT_OPEN;
+
+    const int n = int8_t(record[14]);
+    if (n < 0 || n > int(kExtensionFieldSize))
+        return TOLVEX_KEY_MISMATCH;
+    const std::string extension(reinterpret_cast<const char *>(record.data() + 4), size_t(n));
+    if (loadLe32(record.data()) != (k ^ uint32_t(extensionChecksum(extension))))
+        return TOLVEX_KEY_MISMATCH;
+    if (!isSafeExtension(extension))
+        return TOLVEX_KEY_MISMATCH;
+    const uint32_t storedCrc = loadLe32(record.data() + 10);
+
+    // No recorded extension: the output is the base itself, not "base.".
+    const std::string outputPath =
+        extension.empty() ? std::string(r.outputBase) : std::string(r.outputBase) + "." + extension;
+    if (isSource(outputPath, r.source))
+        return TOLVEX_SAME_FILE;
+    const bool replace = r.mode == TOLVEX_MODE_DECODE_OVERWRITE;
+    if (!replace && platform::pathExists(outputPath.c_str()))
+        return TOLVEX_OUTPUT_EXISTS;
+
+    auto output = platform::OutputFile::create(outputPath, replace);
+    if (!output)
+        return TOLVEX_CANNOT_OPEN;
+    auto staging = allocateStaging(r.bufferSize);
+    if (!staging)
+        return TOLVEX_NO_MEMORY;
+    const PayloadResult payload =
+        streamPayload(*source, uint64_t(*headerLength) + kControlRecordSize, *output,
+                      staging.get(), blockKeysFor(k, false), false);
+    if (!payload.ok || !output->commit())
+        return TOLVEX_CANNOT_OPEN;
+    // A mismatch keeps the output: the user may still want what could be recovered.
+    return payload.crc == storedCrc ? TOLVEX_OK : TOLVEX_CRC_MISMATCH;
+}
+
+} // namespace
+
+std::string_view extensionOf(std::string_view path) {
+    size_t lastSeparator = std::string_view::npos;
+    for (size_t i = 0; i < path.size(); ++i)
+        if (platform::isSeparator(path[i]))
+            lastSeparator = i;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos ||
+        (lastSeparator != std::string_view::npos && dot < lastSeparator))
+        return {};
+    return path.substr(dot + 1);
+}
+
+int32_t extensionChecksum(std::string_view extension) {
+    int32_t sum = 0;
+    int32_t weight = 10;
+    for (size_t i = 0; i < extension.size() && i < kExtensionFieldSize; ++i, weight *= 10)
+        sum += int32_t(int8_t(extension[i])) * weight;
+    return sum;
+}
+
+int32_t convert(const ConvertRequest &r) {
+    const uint32_t k = r.keyCode ^ kKeyWhitening;
+    if (!r.source || !platform::pathExists(r.source))
+        return TOLVEX_SOURCE_MISSING;
+    if (r.mode < TOLVEX_MODE_ENCODE || r.mode > TOLVEX_MODE_DECODE_OVERWRITE)
+        return TOLVEX_BAD_MODE;
+    if (!r.templatePath)
+        return TOLVEX_TEMPLATE_MISSING;
+    auto templ = platform::InputFile::open(r.templatePath);
+    if (!templ)
+        return TOLVEX_TEMPLATE_MISSING;
+    if (!r.outputBase)
+        return TOLVEX_CANNOT_OPEN;
+    try {
+        const bool encoding =
+            r.mode == TOLVEX_MODE_ENCODE || r.mode == TOLVEX_MODE_ENCODE_OVERWRITE;
+        return encoding ? encode(r, *templ, k) : decode(r, k);
+    } catch (const std::bad_alloc &) {
+        return TOLVEX_NO_MEMORY;
+    } catch (...) {
+        return TOLVEX_CANNOT_OPEN;
+    }
+}
+
+} // namespace tolvex

@@ -1,0 +1,32 @@
+// The conversion engine behind MakeCode.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tolvex {
+
+struct ConvertRequest {
+    const char *source = nullptr;
+    const char *outputBase = nullptr;
+    uint32_t keyCode = 0;
+    int32_t mode = 0;
+    int32_t kind = 0;
+    int32_t bufferSize = 0;
+    const char *templatePath = "Tolvex.dat";
+    // Seeds the filler; 0 means the current time (as the format's encoders do).
+    uint32_t fillerSeed = 0;
+};
+
+// Runs one conversion and returns its result code (TOLVEX_OK, TOLVEX_OUTPUT_EXISTS, ...).
+// All state lives in the call: no file stays open and no memory stays allocated afterwards.
+int32_t convert(const ConvertRequest &request);
+
+// The bytes after the last full stop of the path's last component; empty when there is none.
+std::string_view extensionOf(std::string_view path);
+
+// Sum of extension byte i (as a signed byte) times 10^(i+1); at most six bytes.
+int32_t extensionChecksum(std::string_view extension);
+
+} // namespace tolvex
