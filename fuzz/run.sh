@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the decoding fuzzer with clang (libFuzzer + AddressSanitizer) and runs it for a
+# bounded time. Usage: fuzz/run.sh [SECONDS] (default 60). Findings land in fuzz-out/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/packages.sh
+scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" clang libclang-rt-14-dev
+
+SECONDS_TO_RUN=${1:-60}
+BUILD_DIR=${BUILD_DIR:-build-fuzz}
+CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTOLVEX_FUZZ=ON -DTOLVEX_TESTS=OFF >/dev/null
+cmake --build "$BUILD_DIR" -j2 --target decode_fuzzer
+
+mkdir -p fuzz-out/corpus fuzz-out/crashes
+# Seed the corpus with real encoded files: one per disguise kind.
+if [ -z "$(ls -A fuzz-out/corpus)" ]; then
+    for f in tests/data/golden/*; do
+        [ -f "$f" ] && { printf '\001'; cat "$f"; } > "fuzz-out/corpus/seed-$(basename "$f")"
+    done
+fi
+"$BUILD_DIR/fuzz/decode_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=20000 \
+    -artifact_prefix=fuzz-out/crashes/ -print_final_stats=1 fuzz-out/corpus
