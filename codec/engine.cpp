@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -66,6 +67,20 @@ BlockKeys blockKeysFor(uint32_t k, bool encoding) {
     return {{k, k / 2, k / 3, k / 4}, uint8_t(k % 255)};
 }
 
+// A little-endian word of the payload as the host holds it, and back.
+inline uint32_t loadWord(const uint8_t *p) {
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap32(v);
+    return v;
+}
+inline void storeWord(uint8_t *p, uint32_t v) {
+    if constexpr (std::endian::native == std::endian::big)
+        v = __builtin_bswap32(v);
+    std::memcpy(p, &v, 4);
+}
+
 // Transforms `length` bytes in place: whole 16-byte blocks have their four little-endian words
 // reversed and XORed with the block keys; bytes after the last whole block are XORed with the
 // tail byte. Only the final piece of a payload may hold a partial block.
@@ -73,12 +88,12 @@ void transform(uint8_t *data, size_t length, const BlockKeys &keys) {
     const size_t whole = length & ~size_t(15);
     for (size_t i = 0; i < whole; i += 16) {
         uint8_t *block = data + i;
-        const uint32_t w0 = loadLe32(block), w1 = loadLe32(block + 4), w2 = loadLe32(block + 8),
-                       w3 = loadLe32(block + 12);
-        storeLe32(block, w3 ^ keys.q[0]);
-        storeLe32(block + 4, w2 ^ keys.q[1]);
-        storeLe32(block + 8, w1 ^ keys.q[2]);
-        storeLe32(block + 12, w0 ^ keys.q[3]);
+        const uint32_t w0 = loadWord(block), w1 = loadWord(block + 4), w2 = loadWord(block + 8),
+                       w3 = loadWord(block + 12);
+        storeWord(block, w3 ^ keys.q[0]);
+        storeWord(block + 4, w2 ^ keys.q[1]);
+        storeWord(block + 8, w1 ^ keys.q[2]);
+        storeWord(block + 12, w0 ^ keys.q[3]);
     }
     for (size_t i = whole; i < length; ++i)
         data[i] ^= keys.tail;

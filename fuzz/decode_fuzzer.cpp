@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
