@@ -6,7 +6,10 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <fstream>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -95,6 +98,43 @@ TEST(TemplateFile, TooShortForTheSegmentRefusesToEncode) {
     EXPECT_FALSE(exists(dir / "o.zip"));
     // Segments that lie wholly inside still work.
     EXPECT_EQ(runEngine(dir / "in.txt", dir / "o", 1, 0, 14, 16, shortTemplate.c_str()), TOLVEX_OK);
+}
+
+} // namespace
+
+namespace {
+
+// Inputs of 2 GiB and more: positions and lengths must not wrap at 31 or 32 bits. The source
+// is sparse, so only the encoded and decoded copies take real space.
+TEST(LargeFile, BeyondFourGiBRoundTrips) {
+    TempDir dir;
+    struct statvfs fs;
+    ASSERT_EQ(::statvfs(dir.path().c_str(), &fs), 0);
+    if (uint64_t(fs.f_bavail) * fs.f_frsize < (uint64_t(12) << 30))
+        GTEST_SKIP() << "needs 12 GiB of free space in " << dir.path();
+
+    const uint64_t length = (uint64_t(4) << 30) + 37; // past 2^32, with a tail
+    const Bytes end = randomBytes(4096 + 37, 8);
+    {
+        const std::string source = dir / "big.raw";
+        const int fd = ::open(source.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, end.data(), end.size(), off_t(length - end.size())),
+                  ssize_t(end.size()));
+        ::close(fd);
+    }
+    ASSERT_EQ(runEngine(dir / "big.raw", dir / "enc", 0xC0FFEE, 0, 1, 1 << 24), TOLVEX_OK);
+    std::filesystem::remove(dir / "big.raw");
+    EXPECT_EQ(std::filesystem::file_size(dir / "enc.bmp"), 774 + 15 + length);
+    ASSERT_EQ(runEngine(dir / "enc.bmp", dir / "dec", 0xC0FFEE, 1, 0, 1 << 24), TOLVEX_OK)
+        << "the CRC over all of it matched";
+    std::filesystem::remove(dir / "enc.bmp");
+    ASSERT_EQ(std::filesystem::file_size(dir / "dec.raw"), length);
+    std::ifstream in(dir / "dec.raw", std::ios::binary);
+    in.seekg(std::streamoff(length - end.size()));
+    Bytes back(end.size());
+    in.read(reinterpret_cast<char *>(back.data()), std::streamsize(back.size()));
+    EXPECT_EQ(back, end);
 }
 
 } // namespace
