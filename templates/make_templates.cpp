@@ -4,6 +4,7 @@
 #include "segments.h"
 
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 namespace {
@@ -39,7 +40,13 @@ int main(int argc, char **argv) {
     std::vector<uint8_t> file;
     for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
         const tolvex::DisguiseKind &d = tolvex::disguiseFor(kind);
-        const templates::Bytes segment = kBuilders[kind]();
+        templates::Bytes segment;
+        try {
+            segment = kBuilders[kind]();
+        } catch (const std::exception &e) {
+            std::fprintf(stderr, "segment of kind %d (%s): %s\n", kind, d.extension, e.what());
+            return 1;
+        }
         // A wrong length would shift every later segment; a wrong magic would make the kind
         // unrecognisable. Either is a build error, not a file to ship.
         if (file.size() != d.first || segment.size() != d.length ||
