@@ -1,0 +1,228 @@
+#include "archive_reader.h"
+
+#include "file_io.h"
+
+#include <algorithm>
+#include <lhasa.h>
+#include <sys/stat.h>
+
+namespace unlha {
+
+std::optional<ArchiveReader> ArchiveReader::open(const std::string &path) {
+    FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return std::nullopt;
+    struct stat st;
+    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(file);
+        return std::nullopt;
+    }
+    ArchiveReader reader(file, uint64_t(st.st_size));
+    if (!reader.m_reader)
+        return std::nullopt;
+    return reader;
+}
+
+ArchiveReader::ArchiveReader(FILE *file, uint64_t size) : m_file(file), m_size(size) {
+    m_stream = lha_input_stream_from_FILE(file);
+    if (m_stream)
+        m_reader = lha_reader_new(m_stream);
+    if (m_reader)
+        // Directories come once, in archive order; their times are set by the caller.
+        lha_reader_set_dir_policy(m_reader, LHA_READER_DIR_PLAIN);
+}
+
+ArchiveReader::ArchiveReader(ArchiveReader &&other) noexcept
+    : m_file(other.m_file), m_size(other.m_size), m_stream(other.m_stream),
+      m_reader(other.m_reader) {
+    other.m_file = nullptr;
+    other.m_stream = nullptr;
+    other.m_reader = nullptr;
+}
+
+ArchiveReader::~ArchiveReader() {
+    if (m_reader)
+        lha_reader_free(m_reader);
+    if (m_stream)
+        lha_input_stream_free(m_stream);
+    if (m_file)
+        std::fclose(m_file);
+}
+
+LHAFileHeader *ArchiveReader::next() { return lha_reader_next_file(m_reader); }
+
+size_t ArchiveReader::read(void *buffer, size_t length) {
+    return lha_reader_read(m_reader, buffer, length);
+}
+
+int ArchiveReader::descriptor() const { return ::fileno(m_file); }
+
+uint64_t ArchiveReader::position() const {
+    const off_t at = ::ftello(m_file);
+    return at < 0 ? UINT64_MAX : uint64_t(at);
+}
+
+std::string memberPath(const LHAFileHeader *header) {
+    std::string path = header->path ? header->path : "";
+    if (header->filename) {
+        if (!path.empty() && path.back() != '/')
+            path += '/';
+        path += header->filename;
+    }
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
+namespace {
+
+bool isSeparator(uint8_t c) { return c == '/' || c == '\\' || c == 0xFF; }
+
+// A raw name field is unsafe when it starts at the root or holds a ".." component.
+bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
+    if (n > 0 && isSeparator(p[0]) && !mayStartWithSeparator)
+        return false;
+    size_t start = 0;
+    for (size_t i = 0; i <= n; ++i) {
+        if (i == n || isSeparator(p[i])) {
+            if (i - start == 2 && p[start] == '.' && p[start + 1] == '.')
+                return false;
+            start = i + 1;
+        }
+    }
+    return true;
+}
+
+uint32_t readLe(const uint8_t *p, size_t width) {
+    uint32_t v = 0;
+    for (size_t i = width; i-- > 0;)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Walks the extended headers from `at`, where the size of the first one is stored.
+bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_t width) {
+    for (int guard = 0; guard < 4096 && at + width <= rawLength; ++guard) {
+        const uint32_t size = readLe(raw + at, width);
+        if (size == 0)
+            return true;
+        const size_t ext = at + width;
+        if (size < 1 + width || ext + size > rawLength)
+            return true; // beyond what liblhasa kept of the header: nothing more to see
+        const uint8_t type = raw[ext];
+        const uint8_t *data = raw + ext + 1;
+        const size_t dataLength = size - 1 - width;
+        // A folder field ends each part with a separator; a leading one means the root.
+        if ((type == 0x01 || type == 0x02) && !rawNameIsSafe(data, dataLength, false))
+            return false;
+        at = ext + size - width;
+    }
+    return true;
+}
+
+bool rawHeaderIsSafe(const LHAFileHeader *h) {
+    const uint8_t *raw = h->raw_data;
+    const size_t n = h->raw_data_len;
+    if (!raw)
+        return false;
+    switch (h->header_level) {
+    case 0:
+    case 1: {
+        if (n < 22 || 22 + size_t(raw[21]) > n)
+            return false;
+        const size_t nameLength = raw[21];
+        if (!rawNameIsSafe(raw + 22, nameLength, false))
+            return false;
+        if (h->header_level == 0)
+            return true;
+        // CRC (2), OS id (1), then the size of the first extended header.
+        return extendedNamesAreSafe(raw, n, 22 + nameLength + 3, 2);
+    }
+    case 2:
+        return extendedNamesAreSafe(raw, n, 24, 2);
+    case 3:
+        return extendedNamesAreSafe(raw, n, 24, 4);
+    default:
+        return false;
+    }
+}
+
+bool onlyZerosFrom(int fd, uint64_t from, uint64_t to) {
+    uint8_t buffer[4096];
+    while (from < to) {
+        const size_t want = size_t(std::min<uint64_t>(sizeof buffer, to - from));
+        if (readAt(fd, from, buffer, want) != int64_t(want))
+            return false;
+        for (size_t i = 0; i < want; ++i)
+            if (buffer[i] != 0)
+                return false;
+        from += want;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> safeMemberPath(const LHAFileHeader *header) {
+    const std::string path = memberPath(header);
+    if (path.empty() || path[0] == '/' || !rawHeaderIsSafe(header))
+        return std::nullopt;
+    // liblhasa's own reading once more: no empty, "." or ".." parts.
+    size_t start = 0;
+    for (;;) {
+        const size_t slash = path.find('/', start);
+        const std::string part = path.substr(start, slash - start);
+        if (part.empty() || part == "." || part == "..")
+            return std::nullopt;
+        if (slash == std::string::npos)
+            return path;
+        start = slash + 1;
+    }
+}
+
+bool scanArchive(const std::string &path, std::vector<ScannedMember> &members,
+                 std::string &message) {
+    auto reader = ArchiveReader::open(path);
+    if (!reader) {
+        message = "cannot open the archive";
+        return false;
+    }
+    uint64_t end = 0;
+    while (LHAFileHeader *h = reader->next()) {
+        ScannedMember m;
+        m.path = memberPath(h);
+        m.safePath = safeMemberPath(h);
+        m.folder = std::string(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
+        m.link = h->symlink_target != nullptr ||
+                 (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS) &&
+                  (h->unix_perms & S_IFMT) == S_IFLNK);
+        m.decodable = m.folder || lha_decoder_for_name(h->compress_method) != nullptr;
+        m.headerStart = end;
+        const uint64_t dataStart = reader->position();
+        m.dataEnd = dataStart + h->compressed_length;
+        m.crc = h->crc;
+        m.length = h->length;
+        m.mtime = h->timestamp;
+        if (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS))
+            m.unixMode = h->unix_perms;
+        if (dataStart == UINT64_MAX || m.dataEnd > reader->fileSize()) {
+            message = "the archive is truncated";
+            return false;
+        }
+        end = m.dataEnd;
+        members.push_back(std::move(m));
+    }
+    // liblhasa stops quietly at a header it cannot read, as if the archive ended there. After
+    // the last member only the end mark (zero bytes) may follow.
+    if (members.empty()) {
+        message = "not an LHA archive";
+        return false;
+    }
+    if (!onlyZerosFrom(reader->descriptor(), end, reader->fileSize())) {
+        message = "the archive is damaged or truncated";
+        return false;
+    }
+    return true;
+}
+
+} // namespace unlha

@@ -1,0 +1,112 @@
+#include "file_io.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <unistd.h>
+
+namespace unlha {
+
+Fd &Fd::operator=(Fd &&other) noexcept {
+    if (this != &other) {
+        close();
+        m_fd = other.release();
+    }
+    return *this;
+}
+
+Fd::~Fd() { close(); }
+
+int Fd::release() {
+    const int fd = m_fd;
+    m_fd = -1;
+    return fd;
+}
+
+bool Fd::close() {
+    if (m_fd < 0)
+        return true;
+    const int result = ::close(m_fd);
+    m_fd = -1;
+    return result == 0;
+}
+
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length) {
+    auto *p = static_cast<char *>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, p + done, length - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += size_t(n);
+    }
+    return int64_t(done);
+}
+
+bool writeAt(int fd, uint64_t offset, const void *data, size_t length) {
+    const auto *p = static_cast<const char *>(data);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pwrite(fd, p + done, length - done, off_t(offset + done));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+namespace {
+constexpr size_t kOutputBuffer = size_t(1) << 18;
+}
+
+BufferedOutput::BufferedOutput(int fd, uint64_t start) : m_fd(fd), m_flushed(start) {
+    m_buffer.reserve(kOutputBuffer);
+}
+
+bool BufferedOutput::write(const void *data, size_t length) {
+    if (m_buffer.size() + length > kOutputBuffer && !flush())
+        return false;
+    if (length >= kOutputBuffer) {
+        if (!writeAt(m_fd, m_flushed, data, length))
+            return false;
+        m_flushed += length;
+        return true;
+    }
+    m_buffer.append(static_cast<const char *>(data), length);
+    return true;
+}
+
+bool BufferedOutput::flush() {
+    if (m_buffer.empty())
+        return true;
+    if (!writeAt(m_fd, m_flushed, m_buffer.data(), m_buffer.size()))
+        return false;
+    m_flushed += m_buffer.size();
+    m_buffer.clear();
+    return true;
+}
+
+bool BufferedOutput::truncate(uint64_t position) {
+    if (position >= m_flushed) {
+        m_buffer.resize(std::min<size_t>(m_buffer.size(), size_t(position - m_flushed)));
+        return true;
+    }
+    m_buffer.clear();
+    m_flushed = position;
+    return ::ftruncate(m_fd, off_t(position)) == 0;
+}
+
+bool BufferedOutput::patch(uint64_t position, const void *data, size_t length) {
+    return flush() && writeAt(m_fd, position, data, length);
+}
+
+} // namespace unlha

@@ -1,0 +1,52 @@
+// Small POSIX helpers: an owning descriptor and reads and writes that retry short transfers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace unlha {
+
+class Fd {
+  public:
+    Fd() = default;
+    explicit Fd(int fd) : m_fd(fd) {}
+    Fd(Fd &&other) noexcept : m_fd(other.release()) {}
+    Fd &operator=(Fd &&other) noexcept;
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd();
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release();
+    // Closes now and tells whether the close itself succeeded (it can report a late write error).
+    bool close();
+
+  private:
+    int m_fd = -1;
+};
+
+// Reads up to `length` bytes at `offset`; -1 on error, else the count (short only at the end).
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);
+// Writes all bytes at `offset`; false on any error (a full disk included).
+bool writeAt(int fd, uint64_t offset, const void *data, size_t length);
+
+// Appends to a descriptor through a buffer, keeping track of the position.
+class BufferedOutput {
+  public:
+    explicit BufferedOutput(int fd, uint64_t start = 0);
+    bool write(const void *data, size_t length);
+    bool flush();
+    // Forgets everything from `position` on (used to replace a member's data).
+    bool truncate(uint64_t position);
+    // Overwrites bytes already written (a member's header once its sizes are known).
+    bool patch(uint64_t position, const void *data, size_t length);
+    uint64_t position() const { return m_flushed + m_buffer.size(); }
+
+  private:
+    int m_fd;
+    uint64_t m_flushed;
+    std::string m_buffer;
+};
+
+} // namespace unlha

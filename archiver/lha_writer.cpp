@@ -1,0 +1,267 @@
+#include "lha_writer.h"
+
+#include "crc16.h"
+#include "lh5_encoder.h"
+
+#include <sys/stat.h>
+
+namespace unlha {
+namespace {
+
+constexpr size_t kChunk = size_t(1) << 18;
+constexpr uint64_t kMaxMemberSize = 0xFFFFFFFFu;
+// bsdtar refuses a -lh5- stream shorter than this; such members are stored instead.
+constexpr uint64_t kMinPackedSize = 8;
+
+constexpr uint8_t kExtHeaderCrc = 0x00;
+constexpr uint8_t kExtFileName = 0x01;
+constexpr uint8_t kExtFolderName = 0x02;
+constexpr uint8_t kExtUnixMode = 0x50;
+constexpr uint8_t kExtUnixTime = 0x54;
+constexpr size_t kFixedPart = 26; // up to and including the first extended header's size
+
+void put16(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    b[at] = uint8_t(v);
+    b[at + 1] = uint8_t(v >> 8);
+}
+void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+}
+
+struct Extension {
+    uint8_t type;
+    std::string data;
+};
+
+// Passes compressed bytes on while they stay below the original size; past that the member is
+// stored, so the encoder is stopped early.
+class LimitedSink : public ByteSink {
+  public:
+    LimitedSink(BufferedOutput &out, uint64_t limit) : m_out(out), m_limit(limit) {}
+    bool put(const uint8_t *data, size_t length) override {
+        m_count += length;
+        if (m_count >= m_limit) {
+            m_overLimit = true;
+            return false;
+        }
+        if (!m_out.write(data, length)) {
+            m_writeFailed = true;
+            return false;
+        }
+        return true;
+    }
+    uint64_t count() const { return m_count; }
+    bool writeFailed() const { return m_writeFailed; }
+    bool overLimit() const { return m_overLimit; }
+
+  private:
+    BufferedOutput &m_out;
+    uint64_t m_limit;
+    uint64_t m_count = 0;
+    bool m_writeFailed = false;
+    bool m_overLimit = false;
+};
+
+} // namespace
+
+std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
+    const std::string &path = f.info.path;
+    if (path.empty() || path.find('\xFF') != std::string::npos || f.method.size() != 5)
+        return std::nullopt;
+    std::string folder, name;
+    if (f.folder) {
+        folder = path;
+    } else {
+        const size_t slash = path.rfind('/');
+        if (slash != std::string::npos)
+            folder = path.substr(0, slash);
+        name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+        if (name.empty())
+            return std::nullopt;
+    }
+    // Folder parts are each ended by 0xFF.
+    std::string folderField;
+    if (!folder.empty()) {
+        size_t start = 0;
+        for (;;) {
+            const size_t slash = folder.find('/', start);
+            const std::string part = folder.substr(start, slash - start);
+            if (part.empty())
+                return std::nullopt;
+            folderField += part;
+            folderField += '\xFF';
+            if (slash == std::string::npos)
+                break;
+            start = slash + 1;
+        }
+    }
+
+    std::vector<Extension> ext;
+    ext.push_back({kExtHeaderCrc, std::string(2, '\0')});
+    ext.push_back({kExtFileName, name});
+    if (!folderField.empty())
+        ext.push_back({kExtFolderName, folderField});
+    ext.push_back({kExtUnixMode, {char(f.info.mode & 0xFF), char(f.info.mode >> 8)}});
+
+    auto totalSize = [&] {
+        size_t total = kFixedPart;
+        for (const auto &e : ext)
+            total += 1 + e.data.size() + 2;
+        return total;
+    };
+    // A size that is a multiple of 256 starts with a zero byte, the archive's end mark.
+    if (totalSize() % 256 == 0) {
+        const uint32_t t = f.info.mtime;
+        ext.push_back({kExtUnixTime, {char(t), char(t >> 8), char(t >> 16), char(t >> 24)}});
+    }
+    const size_t total = totalSize();
+    if (total > 0xFFFF)
+        return std::nullopt;
+
+    std::vector<uint8_t> h(kFixedPart);
+    put16(h, 0, uint32_t(total));
+    for (size_t i = 0; i < 5; ++i)
+        h[2 + i] = uint8_t(f.method[i]);
+    put32(h, 7, f.compressedSize);
+    put32(h, 11, f.originalSize);
+    put32(h, 15, f.info.mtime);
+    h[19] = 0x20;
+    h[20] = 2; // header level
+    put16(h, 21, f.dataCrc);
+    h[23] = 'U';
+    put16(h, 24, uint32_t(1 + ext[0].data.size() + 2));
+    for (size_t i = 0; i < ext.size(); ++i) {
+        h.push_back(ext[i].type);
+        h.insert(h.end(), ext[i].data.begin(), ext[i].data.end());
+        const size_t next = i + 1 < ext.size() ? 1 + ext[i + 1].data.size() + 2 : 0;
+        h.push_back(uint8_t(next));
+        h.push_back(uint8_t(next >> 8));
+    }
+    // The header CRC covers the whole header with its own field zero; it sits right after the
+    // fixed part, in the first extended header.
+    put16(h, kFixedPart + 1, crc16Update(0, h.data(), h.size()));
+    return h;
+}
+
+ArchiveWriter::ArchiveWriter(int archiveFd) : m_out(archiveFd) {}
+
+WriteStatus ArchiveWriter::addFolder(const MemberInfo &info) {
+    HeaderFields f;
+    f.method = "-lhd-";
+    f.info = info;
+    f.folder = true;
+    const auto header = buildLevel2Header(f);
+    if (!header)
+        return WriteStatus::BadName;
+    return m_out.write(header->data(), header->size()) ? WriteStatus::Ok
+                                                        : WriteStatus::WriteError;
+}
+
+WriteStatus ArchiveWriter::storeData(int sourceFd, uint64_t &size, uint16_t &crc) {
+    std::vector<uint8_t> buffer(kChunk);
+    size = 0;
+    crc = 0;
+    for (;;) {
+        const int64_t n = readAt(sourceFd, size, buffer.data(), buffer.size());
+        if (n < 0)
+            return WriteStatus::ReadError;
+        if (n == 0)
+            return WriteStatus::Ok;
+        size += uint64_t(n);
+        if (size > kMaxMemberSize)
+            return WriteStatus::TooLarge;
+        crc = crc16Update(crc, buffer.data(), size_t(n));
+        if (!m_out.write(buffer.data(), size_t(n)))
+            return WriteStatus::WriteError;
+    }
+}
+
+WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
+    struct stat st;
+    if (::fstat(sourceFd, &st) != 0)
+        return WriteStatus::ReadError;
+    const auto expected = uint64_t(st.st_size);
+    if (expected > kMaxMemberSize)
+        return WriteStatus::TooLarge;
+
+    HeaderFields f;
+    f.method = "-lh5-";
+    f.info = info;
+    auto header = buildLevel2Header(f);
+    if (!header)
+        return WriteStatus::BadName;
+    const uint64_t headerAt = m_out.position();
+    if (!m_out.write(header->data(), header->size()))
+        return WriteStatus::WriteError;
+    const uint64_t dataAt = m_out.position();
+
+    uint64_t size = 0;
+    uint16_t crc = 0;
+    bool packed = false;
+    if (expected > kMinPackedSize) {
+        LimitedSink sink(m_out, expected);
+        Lh5Encoder encoder(sink);
+        std::vector<uint8_t> buffer(kChunk);
+        bool going = true;
+        while (going) {
+            const int64_t n = readAt(sourceFd, size, buffer.data(), buffer.size());
+            if (n < 0)
+                return WriteStatus::ReadError;
+            if (n == 0)
+                break;
+            size += uint64_t(n);
+            if (size > kMaxMemberSize)
+                return WriteStatus::TooLarge;
+            crc = crc16Update(crc, buffer.data(), size_t(n));
+            going = encoder.write(buffer.data(), size_t(n));
+        }
+        if (going)
+            going = encoder.finish();
+        if (sink.writeFailed())
+            return WriteStatus::WriteError;
+        packed = going && sink.count() < size && sink.count() >= kMinPackedSize;
+        if (packed) {
+            f.compressedSize = uint32_t(sink.count());
+        }
+    }
+    if (!packed) {
+        // Not worth it (or too small for every reader): store the bytes as they are.
+        if (!m_out.truncate(dataAt))
+            return WriteStatus::WriteError;
+        const WriteStatus stored = storeData(sourceFd, size, crc);
+        if (stored != WriteStatus::Ok)
+            return stored;
+        f.method = "-lh0-";
+        f.compressedSize = uint32_t(size);
+    }
+    f.originalSize = uint32_t(size);
+    f.dataCrc = crc;
+    header = buildLevel2Header(f);
+    if (!header)
+        return WriteStatus::BadName;
+    return m_out.patch(headerAt, header->data(), header->size()) ? WriteStatus::Ok
+                                                                 : WriteStatus::WriteError;
+}
+
+WriteStatus ArchiveWriter::copyRaw(int sourceFd, uint64_t offset, uint64_t length) {
+    std::vector<uint8_t> buffer(kChunk);
+    while (length > 0) {
+        const size_t want = size_t(std::min<uint64_t>(length, buffer.size()));
+        const int64_t n = readAt(sourceFd, offset, buffer.data(), want);
+        if (n != int64_t(want))
+            return WriteStatus::ReadError;
+        if (!m_out.write(buffer.data(), want))
+            return WriteStatus::WriteError;
+        offset += want;
+        length -= want;
+    }
+    return WriteStatus::Ok;
+}
+
+WriteStatus ArchiveWriter::finish() {
+    const uint8_t end = 0;
+    return m_out.write(&end, 1) && m_out.flush() ? WriteStatus::Ok : WriteStatus::WriteError;
+}
+
+} // namespace unlha

@@ -1,0 +1,178 @@
+// The -lh5- encoder, decoded by liblhasa's own decoder: every kind of data comes back the same,
+// and the Huffman code lengths are complete and within 16 bits.
+#include "huffman.h"
+#include "lh5_encoder.h"
+#include "support.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <lhasa.h>
+#include <random>
+
+using namespace archiver_test;
+
+namespace {
+
+struct VectorSink : unlha::ByteSink {
+    Bytes bytes;
+    bool put(const uint8_t *data, size_t length) override {
+        bytes.insert(bytes.end(), data, data + length);
+        return true;
+    }
+};
+
+Bytes encode(const Bytes &data, size_t piece) {
+    VectorSink sink;
+    unlha::Lh5Encoder encoder(sink);
+    for (size_t at = 0; at < data.size(); at += piece)
+        EXPECT_TRUE(encoder.write(data.data() + at, std::min(piece, data.size() - at)));
+    EXPECT_TRUE(encoder.finish());
+    return sink.bytes;
+}
+
+struct Source {
+    const Bytes *bytes;
+    size_t at = 0;
+};
+
+size_t feed(void *buffer, size_t length, void *data) {
+    auto *s = static_cast<Source *>(data);
+    const size_t n = std::min(length, s->bytes->size() - s->at);
+    std::memcpy(buffer, s->bytes->data() + s->at, n);
+    s->at += n;
+    return n;
+}
+
+// Decodes `length` bytes with liblhasa, and tells how much of the stream it used.
+Bytes decode(const Bytes &stream, size_t length, size_t *used = nullptr) {
+    Source source{&stream};
+    LHADecoder *decoder = lha_decoder_new(lha_decoder_for_name(const_cast<char *>("-lh5-")),
+                                          feed, &source, length);
+    Bytes out(length + 64);
+    size_t got = 0;
+    while (got < out.size()) {
+        const size_t n = lha_decoder_read(decoder, out.data() + got, out.size() - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    lha_decoder_free(decoder);
+    out.resize(got);
+    if (used)
+        *used = source.at;
+    return out;
+}
+
+void expectRoundTrip(const Bytes &data, size_t piece = 1 << 16) {
+    const Bytes stream = encode(data, piece);
+    size_t used = 0;
+    const Bytes back = decode(stream, data.size(), &used);
+    ASSERT_EQ(back.size(), data.size());
+    ASSERT_TRUE(back == data) << "first difference at "
+                              << (std::mismatch(back.begin(), back.end(), data.begin()).first -
+                                  back.begin());
+    EXPECT_LE(used, stream.size());
+}
+
+TEST(Lh5, EmptyInputGivesAnEmptyStream) { EXPECT_TRUE(encode({}, 1).empty()); }
+
+TEST(Lh5, RandomDataOfManyLengths) {
+    for (size_t n : {1, 2, 3, 4, 7, 8, 9, 255, 256, 257, 4096, 8191, 8192, 8193, 65535, 65536,
+                     100000})
+        expectRoundTrip(randomBytes(n, uint32_t(n)));
+}
+
+TEST(Lh5, ZerosAndOneRepeatedByte) {
+    for (size_t n : {3, 10, 256, 257, 258, 1000, 70000, 300000})
+        expectRoundTrip(Bytes(n, 0));
+    expectRoundTrip(Bytes(50000, 'a'));
+}
+
+TEST(Lh5, TextOfManyLengthsAndPieceSizes) {
+    for (size_t n : {100, 5000, 32767, 32768, 32769, 200000, 700000})
+        for (size_t piece : {size_t(1), size_t(1000), size_t(1) << 20}) {
+            if (piece == 1 && n > 40000)
+                continue;
+            expectRoundTrip(textBytes(n, uint32_t(n)), piece);
+        }
+}
+
+TEST(Lh5, MixedDataAcrossSegmentsCodedInParallel) {
+    // Past two segments, so that segments are coded on two threads and joined at bit level.
+    Bytes data = textBytes(1500000, 3);
+    const Bytes noise = randomBytes(900000, 4);
+    data.insert(data.end(), noise.begin(), noise.end());
+    const Bytes zeros(600000, 0);
+    data.insert(data.end(), zeros.begin(), zeros.end());
+    const Bytes more = textBytes(1300000, 5);
+    data.insert(data.end(), more.begin(), more.end());
+    expectRoundTrip(data, 300000);
+}
+
+TEST(Lh5, DistantRepeatsJustInsideTheWindow) {
+    // A block repeated at distances around the window's size: matches reach as far as allowed.
+    const Bytes unit = randomBytes(8190, 9);
+    Bytes data;
+    for (int i = 0; i < 6; ++i)
+        data.insert(data.end(), unit.begin(), unit.end());
+    expectRoundTrip(data);
+    const Bytes stream = encode(data, data.size());
+    EXPECT_LT(stream.size(), data.size() / 3) << "repeats were found";
+}
+
+TEST(Lh5, CompressesTextWell) {
+    const Bytes text = textBytes(200000, 11);
+    EXPECT_LT(encode(text, text.size()).size(), text.size() / 3);
+}
+
+// Canonical codes must fill the code space exactly and stay within 16 bits.
+TEST(Huffman, LengthsAreCompleteAndLimited) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 300; ++round) {
+        const int n = 2 + int(random() % 509);
+        std::vector<uint32_t> freq(size_t(n), 0);
+        const int kind = round % 3;
+        for (int i = 0; i < n; ++i) {
+            if (random() % 3 == 0)
+                continue;
+            // Fibonacci-like weights force very deep trees unless limited.
+            freq[size_t(i)] = kind == 0 ? uint32_t(random() % 1000)
+                              : kind == 1 ? (i < 30 ? uint32_t(1u << std::min(i, 30)) : 1)
+                                          : 1;
+        }
+        freq[0] = std::max(freq[0], 1u);
+        freq[1] = std::max(freq[1], 1u);
+        std::vector<uint8_t> len(static_cast<size_t>(n));
+        unlha::huffmanLengths(freq.data(), n, 16, len.data());
+        double kraft = 0;
+        for (int i = 0; i < n; ++i) {
+            ASSERT_LE(len[size_t(i)], 16);
+            ASSERT_EQ(freq[size_t(i)] == 0, len[size_t(i)] == 0) << i;
+            if (len[size_t(i)])
+                kraft += 1.0 / double(1u << len[size_t(i)]);
+        }
+        ASSERT_DOUBLE_EQ(kraft, 1.0);
+    }
+}
+
+TEST(Huffman, OneSymbolGetsNoBits) {
+    uint32_t freq[5] = {0, 0, 9, 0, 0};
+    uint8_t len[5];
+    unlha::huffmanLengths(freq, 5, 16, len);
+    for (uint8_t l : len)
+        EXPECT_EQ(l, 0);
+}
+
+TEST(Huffman, CanonicalCodesAreOrderedByLengthThenSymbol) {
+    const uint8_t len[6] = {2, 3, 3, 2, 2, 0};
+    uint16_t code[6];
+    unlha::canonicalCodes(len, 6, code);
+    EXPECT_EQ(code[0], 0b00);
+    EXPECT_EQ(code[3], 0b01);
+    EXPECT_EQ(code[4], 0b10);
+    EXPECT_EQ(code[1], 0b110);
+    EXPECT_EQ(code[2], 0b111);
+}
+
+} // namespace
