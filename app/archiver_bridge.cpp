@@ -1,0 +1,33 @@
+// The bridge to the archiver library: waiting until it is free, packing and extracting.
+#include "form1.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QFileInfo>
+
+bool Form1::WaitUnlhaFree() {
+    for (;;) {
+        // Only the low sixteen bits count; all of them set means busy.
+        const int32_t running = libraries().UnlhaGetRunning().value_or(0);
+        if ((running & 0xFFFF) != 0xFFFF)
+            return true;
+        if (ShowMessage(texts::kArchiverBusy, rules::kOkCancel | rules::kIconInformation,
+                        texts::kRunError) == rules::kAnswerCancel)
+            return false;
+    }
+}
+
+int16_t Form1::PackLzh(const QString &input) {
+    // Hidden files are packed like any other: the user chose them.
+    const QFileInfo info(input);
+    if (!info.exists()) {
+        ShowMessage(texts::kFileNotFound, rules::kIconExclamation, texts::kFileError);
+        return -1;
+    }
+    const QString command = rules::packCommandLine(rules::temporaryArchive(CurrentFolder), input);
+    return int16_t(libraries().Unlha(command).value_or(-1));
+}
+
+int16_t Form1::UnpackLzh(const QString &archive) {
+    return int16_t(libraries().Unlha(rules::extractCommandLine(archive)).value_or(-1));
+}

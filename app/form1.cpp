@@ -1,0 +1,296 @@
+#include "form1.h"
+
+#include "platform.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+namespace {
+
+// Where each control sits, in twips from the client area's top left (inside Frame1 for the
+// disguise buttons and "AUTO").
+struct Place {
+    int x, y, w, h;
+};
+
+constexpr int kClientWidth = 9810;
+constexpr int kClientHeight = 3390;
+
+const char *const kDisguiseCaptions[16] = {
+    nullptr, ".bmp", ".cab", ".jpg", ".lzh", ".mid", ".png", ".wav",
+    ".gca",  ".ico", ".tgz", ".tbz", ".mp3", ".cur", ".avi", ".zip"};
+
+QList<QString> localPaths(const QMimeData *data) {
+    QList<QString> paths;
+    if (!data || !data->hasUrls())
+        return paths;
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile())
+            paths << url.toLocalFile();
+    return paths;
+}
+
+} // namespace
+
+void DropLineEdit::dragEnterEvent(QDragEnterEvent *event) {
+    if (!localPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore(); // text from other programs is no input
+}
+
+void DropLineEdit::dragMoveEvent(QDragMoveEvent *event) {
+    if (!localPaths(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void DropLineEdit::dropEvent(QDropEvent *event) {
+    const QStringList paths = localPaths(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    emit pathsDropped(paths);
+}
+
+KeyLineEdit::KeyLineEdit(QWidget *parent) : QLineEdit(parent) { setMaxLength(8); }
+
+void KeyLineEdit::keyPressEvent(QKeyEvent *event) {
+    if (event->matches(QKeySequence::Paste)) {
+        insertFromClipboard();
+        return;
+    }
+    // Keys that type a character go through the key filter; keys that type nothing (arrows,
+    // Delete, Home) work as usual.
+    const QString typed = event->text();
+    if (event->key() == Qt::Key_Backspace || typed.isEmpty() ||
+        (typed.size() == 1 && !typed[0].isPrint() && typed[0] != u'\r' && typed[0] != u'\n' &&
+         typed[0] != u'\t' && typed[0] != u'\x1b')) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
+    for (QChar c : typed)
+        if (!rules::keyCharacterPasses(c.unicode())) {
+            event->accept();
+            return;
+        }
+    QLineEdit::keyPressEvent(event);
+}
+
+void KeyLineEdit::insertFromClipboard() {
+    insert(rules::keepKeyCharacters(QApplication::clipboard()->text()));
+}
+
+void KeyLineEdit::contextMenuEvent(QContextMenuEvent *event) {
+    // The standard menu's paste would bypass the filter: route it through ours.
+    QMenu *menu = createStandardContextMenu();
+    for (QAction *action : menu->actions())
+        if (action->objectName() == QLatin1String("edit-paste")) {
+            disconnect(action, nullptr, nullptr, nullptr);
+            connect(action, &QAction::triggered, this, &KeyLineEdit::insertFromClipboard);
+        }
+    menu->exec(event->globalPos());
+    delete menu;
+}
+
+Form1::Form1(Config config, std::shared_ptr<MessagePresenter> presenter)
+    : m_config(std::move(config)), m_presenter(std::move(presenter)),
+      m_libraries(m_config.codecLibrary, m_config.archiverLibrary, m_config.programFolder) {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tolvex"));
+    ModeName = texts::kEncrypt;
+    CurrentFolder = m_config.programFolder;
+    buildControls();
+    connectHandlers();
+}
+
+Form1::~Form1() = default;
+
+int Form1::twipsToPixels(int twips) const {
+    const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
+    return (twips * dpi + 720) / 1440;
+}
+
+void Form1::setOuterWidthTwips(int twips) {
+    // The frame the window system draws around the client area counts into the outer width.
+    const int frame = isVisible() ? frameGeometry().width() - geometry().width() : 0;
+    resize(twipsToPixels(twips) - frame, height());
+}
+
+void Form1::buildControls() {
+    QFont font(QStringLiteral("Noto Sans CJK JP"), 9);
+    setFont(font);
+    const auto place = [this](QWidget *w, const char *name, const QString &accessible, Place p) {
+        w->setObjectName(QLatin1String(name));
+        w->setAccessibleName(accessible);
+        w->setGeometry(twipsToPixels(p.x), twipsToPixels(p.y), twipsToPixels(p.w),
+                       twipsToPixels(p.h));
+    };
+    const auto makeLabel = [&](int index, const QString &text, Place p, QWidget *parent = nullptr) {
+        auto *l = new QLabel(text, parent ? parent : this);
+        place(l, "", text, p);
+        l->setObjectName(QStringLiteral("label_%1").arg(index));
+        label[size_t(index)] = l;
+        return l;
+    };
+
+    // Main area.
+    Option1[0] = new QRadioButton(texts::kEncrypt, this);
+    place(Option1[0], "Option1_0", texts::kEncrypt, {120, 60, 1050, 300});
+    Option1[1] = new QRadioButton(texts::kDecrypt, this);
+    place(Option1[1], "Option1_1", texts::kDecrypt, {1200, 60, 1050, 300});
+    Option1[0]->setChecked(true);
+
+    lzh_ch = new QCheckBox(texts::kCompression, this);
+    place(lzh_ch, "lzh_ch", texts::kCompression, {2340, 60, 1260, 300});
+    lzh_ch->setChecked(true);
+    lzh_lb = new QLabel(texts::kArchiverMissingLabel, this);
+    place(lzh_lb, "lzh_lb", texts::kArchiverMissingLabel, {2340, 60, 2100, 300});
+    lzh_lb->setStyleSheet(QStringLiteral("color: #000080;"));
+    lzh_lb->hide();
+
+    Check1 = new QCheckBox(texts::kKeepInFront, this);
+    place(Check1, "Check1", texts::kKeepInFront, {4500, 60, 1140, 300});
+    Check1->setChecked(true);
+    Check2 = new QCheckBox(texts::kSaveSettings, this);
+    place(Check2, "Check2", texts::kSaveSettings, {5700, 60, 1200, 300});
+    Check2->setChecked(true);
+
+    makeLabel(1, rules::inputLabel(true), {120, 390, 6690, 225});
+    Text1 = new DropLineEdit(texts::kDropPrompt, this);
+    place(Text1, "Text1", label[1]->text(), {120, 615, 6690, 330});
+    Text1->setAcceptDrops(true);
+    label[1]->setBuddy(Text1);
+
+    makeLabel(2, texts::kOutputNameLabel, {120, 990, 6690, 225});
+    Text4 = new QLineEdit(texts::kLocationPrompt, this);
+    place(Text4, "Text4", texts::kOutputNameLabel, {120, 1215, 3750, 330});
+    label[2]->setBuddy(Text4);
+    Command2 = new QPushButton(texts::kBrowse, this);
+    place(Command2, "Command2", texts::kBrowse, {3930, 1215, 720, 330});
+    Command3 = new QPushButton(texts::kBackToDefault, this);
+    place(Command3, "Command3", texts::kBackToDefault, {4710, 1215, 2100, 330});
+
+    Text3 = new KeyLineEdit(this);
+    place(Text3, "Text3", texts::kKeyLabel, {120, 1605, 1260, 330});
+    makeLabel(5, texts::kKeyLabel, {1440, 1650, 2850, 240});
+    label[5]->setBuddy(Text3);
+    Command1 = new QPushButton(texts::kStart, this);
+    place(Command1, "Command1", texts::kStart, {5010, 1560, 1800, 420});
+    QFont startFont = font;
+    startFont.setBold(true);
+    startFont.setPointSize(12);
+    Command1->setFont(startFont);
+    QFont small = font;
+    small.setPointSize(7);
+    makeLabel(4, texts::kKeyHint, {120, 1965, 6690, 210})->setFont(small);
+
+    Frame1 = new QGroupBox(texts::kDisguiseFrame, this);
+    place(Frame1, "Frame1", texts::kDisguiseFrame, {60, 2190, 6810, 1170});
+    inpmode[0] = new QRadioButton(texts::kNoDisguise, Frame1);
+    place(inpmode[0], "inpmode_0", texts::kNoDisguise, {120, 255, 1950, 225});
+    inpmode[0]->setChecked(true);
+    for (int kind = 1; kind < 16; ++kind) {
+        const int column = (kind - 1) % 5, row = (kind - 1) / 5;
+        const QString caption = QLatin1String(kDisguiseCaptions[kind]);
+        inpmode[size_t(kind)] = new QRadioButton(caption, Frame1);
+        place(inpmode[size_t(kind)], "", caption, {120 + column * 1320, 480 + row * 225, 1290, 225});
+        inpmode[size_t(kind)]->setObjectName(QStringLiteral("inpmode_%1").arg(kind));
+    }
+    makeLabel(7, texts::kAuto, {5400, 255, 900, 225}, Frame1)->setStyleSheet(
+        QStringLiteral("color: #800000;"));
+    label[7]->hide();
+
+    // Output location panel, right of Line6.
+    makeLabel(6, texts::kSaveLocation, {7080, 60, 1500, 240});
+    Drive1 = new QComboBox(this);
+    place(Drive1, "Drive1", texts::kSaveLocation, {7080, 390, 2610, 330});
+    Dir1 = new QListWidget(this);
+    place(Dir1, "Dir1", texts::kSaveLocation, {7080, 750, 2610, 1260});
+    makeLabel(3, texts::kFileNameLabel, {7080, 2040, 2610, 225});
+    Text2 = new QLineEdit(texts::kDefaultName, this);
+    place(Text2, "Text2", texts::kFileNameLabel, {7080, 2280, 2610, 330});
+    label[3]->setBuddy(Text2);
+    OK_BOT = new QPushButton(QStringLiteral("OK"), this);
+    place(OK_BOT, "OK_BOT", QStringLiteral("OK"), {7080, 2715, 1260, 360});
+    Can_BOT = new QPushButton(QStringLiteral("Cancel"), this);
+    place(Can_BOT, "Can_BOT", QStringLiteral("Cancel"), {8430, 2715, 1260, 360});
+    QFont credit = font;
+    credit.setItalic(true);
+    credit.setPointSize(7);
+    makeLabel(0, texts::kCredit, {7080, 3120, 2610, 240})->setFont(credit);
+
+    const Place lines[6] = {{60, 360, 6810, 15},   {60, 1575, 4830, 15}, {7050, 330, 2670, 15},
+                            {7050, 2655, 2670, 15}, {4890, 1575, 15, 600}, {6960, 0, 15, 3390}};
+    for (int i = 0; i < 6; ++i) {
+        Line[size_t(i)] = new QFrame(this);
+        Line[size_t(i)]->setFrameShape(lines[i].w > lines[i].h ? QFrame::HLine : QFrame::VLine);
+        Line[size_t(i)]->setFrameShadow(QFrame::Sunken);
+        place(Line[size_t(i)], "", QString(), lines[i]);
+        Line[size_t(i)]->setObjectName(QStringLiteral("Line%1").arg(i + 1));
+    }
+
+    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
+    setFixedHeight(twipsToPixels(kClientHeight));
+}
+
+void Form1::connectHandlers() {
+    connect(Command1, &QPushButton::clicked, this, &Form1::StartCommand);
+    for (int i = 0; i < 2; ++i)
+        connect(Option1[size_t(i)], &QRadioButton::clicked, this, [this, i] { Option1Click(i); });
+    connect(lzh_ch, &QCheckBox::stateChanged, this, &Form1::LzhChChange);
+    connect(Text1, &DropLineEdit::pathsDropped, this, &Form1::Text1Drop);
+}
+
+int Form1::ShowMessage(const QString &prompt, int style, const QString &title) {
+    show();
+    platform::takeOffTop(this);
+    const int answer = m_presenter->present(this, prompt, style, title);
+    LastAnswer = answer;
+    if (Check1->isChecked())
+        platform::putOnTop(this);
+    return answer;
+}
+
+int Form1::selectedKind() const {
+    for (int kind = 0; kind < 16; ++kind)
+        if (inpmode[size_t(kind)]->isChecked())
+            return kind;
+    return 0;
+}
+
+void Form1::closeEvent(QCloseEvent *event) {
+    // Closing is never refused: save the settings and end the program.
+    if (!m_closing) {
+        m_closing = true;
+        SaveSettings();
+    }
+    event->accept();
+    QApplication::quit();
+}
+
+void Form1::LoadSettings() {
+    // The settings file arrives with its own change; until then every run starts from the
+    // controls' start-up values.
+}
+
+void Form1::SaveSettings() {}

@@ -1,0 +1,152 @@
+// The program's one window: its controls, its shared state and its procedures. The procedures
+// live in files by concern (start command, jobs, archiver bridge, input selection, start-up);
+// the rules they apply are plain functions in rules.h.
+#pragma once
+
+#include "libraries.h"
+#include "message.h"
+
+#include <QLineEdit>
+#include <QVariant>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+// The input box: takes dropped files and folders and hands on their local paths.
+class DropLineEdit : public QLineEdit {
+    Q_OBJECT
+  public:
+    using QLineEdit::QLineEdit;
+
+  signals:
+    void pathsDropped(const QStringList &paths);
+
+  protected:
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+};
+
+// The key box: only hexadecimal digits get in, typed or pasted.
+class KeyLineEdit : public QLineEdit {
+    Q_OBJECT
+  public:
+    explicit KeyLineEdit(QWidget *parent);
+
+  protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void insertFromClipboard();
+    void contextMenuEvent(QContextMenuEvent *event) override;
+};
+
+class Form1 : public QWidget {
+    Q_OBJECT
+  public:
+    struct Config {
+        QString codecLibrary;    // file name (bare, or a path) of the codec library
+        QString archiverLibrary; // file name of the archiver library
+        QString programFolder;   // the folder that holds the program
+        QString workingFolder;   // where start-up looks for the codec library and Tolvex.dat
+    };
+
+    static constexpr int kCollapsedWidth = 6930; // twips: the output location panel hidden
+    static constexpr int kExpandedWidth = 9945;  // twips: the panel shown
+
+    Form1(Config config, std::shared_ptr<MessagePresenter> presenter);
+    ~Form1() override;
+
+    // Message helper: the only way a message box is shown.
+    int ShowMessage(const QString &prompt, int style, const QString &title);
+
+    // Start-up: false when the program must end at once (already running, a file missing).
+    bool Load(bool anotherCopyRunning);
+
+    // Start command (the START button).
+    void StartCommand();
+
+    // Jobs.
+    int EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+                    int16_t kind);
+    int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+                    int16_t kind);
+    int32_t GetBufferSize(const QString &path);
+
+    // Archiver bridge.
+    bool WaitUnlhaFree(); // false when the user cancelled
+    int16_t PackLzh(const QString &input);
+    int16_t UnpackLzh(const QString &archive);
+
+    // Mode and input selection.
+    void Option1Click(int index);
+    void LzhChChange();
+    void Text1Drop(const QStringList &paths);
+
+    // Settings file.
+    void LoadSettings();
+    void SaveSettings();
+
+    // Outer width in twips (collapsed or expanded).
+    void setOuterWidthTwips(int twips);
+    int twipsToPixels(int twips) const;
+
+    Libraries &libraries() { return m_libraries; }
+
+    // Window state shared by the procedures.
+    QString ModeName;
+    QString CurrentFolder;
+    QString DroppedPath;
+    QString DroppedName;
+    bool CustomLocation = false;
+    bool Dragging = false;
+    float DragX = 0;
+    float DragY = 0;
+    float StartTime = 0;
+    QVariant LastAnswer;
+
+    // Controls, by their design names.
+    DropLineEdit *Text1;
+    QLineEdit *Text2;
+    KeyLineEdit *Text3;
+    QLineEdit *Text4;
+    QPushButton *Command1;
+    QPushButton *Command2;
+    QPushButton *Command3;
+    QPushButton *OK_BOT;
+    QPushButton *Can_BOT;
+    std::array<QRadioButton *, 2> Option1;
+    QCheckBox *lzh_ch;
+    QLabel *lzh_lb;
+    QCheckBox *Check1;
+    QCheckBox *Check2;
+    QGroupBox *Frame1;
+    std::array<QRadioButton *, 16> inpmode;
+    std::array<QLabel *, 8> label;
+    QComboBox *Drive1;
+    QListWidget *Dir1;
+    std::array<QFrame *, 6> Line;
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+
+  private:
+    void buildControls();
+    void connectHandlers();
+    int selectedKind() const;
+    int runJob(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+               int16_t kind);
+    void finishStart();
+
+    Config m_config;
+    std::shared_ptr<MessagePresenter> m_presenter;
+    Libraries m_libraries;
+    bool m_closing = false;
+};

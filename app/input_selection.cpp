@@ -1,0 +1,52 @@
+// Mode and input selection: the mode buttons, the compression switch and the drop handler.
+#include "form1.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+
+void Form1::Option1Click(int index) {
+    Text1->setText(texts::kDropPrompt);
+    const bool decrypt = index == 1;
+    ModeName = decrypt ? texts::kDecrypt : texts::kEncrypt;
+    // The disguise and the compression choice keep their values while disabled.
+    Frame1->setEnabled(!decrypt);
+    for (QRadioButton *button : inpmode)
+        button->setEnabled(!decrypt);
+    lzh_ch->setEnabled(!decrypt);
+    label[7]->setVisible(decrypt);
+    label[1]->setText(rules::inputLabel(!decrypt && lzh_ch->isChecked()));
+    label[2]->setText(rules::outputLabel(ModeName));
+}
+
+void Form1::LzhChChange() {
+    label[1]->setText(rules::inputLabel(lzh_ch->isChecked()));
+    Text1->setText(texts::kDropPrompt);
+}
+
+void Form1::Text1Drop(const QStringList &paths) {
+    if (paths.isEmpty())
+        return;
+    DroppedPath = paths.first();
+    const bool encrypting = ModeName == texts::kEncrypt;
+    const bool folderClause = encrypting && lzh_ch->isChecked();
+    // Any existing file counts, hidden and read-only ones included; a folder does not.
+    const QFileInfo info(DroppedPath);
+    DroppedName = info.isFile() ? info.fileName() : QString();
+
+    const bool accepted = encrypting ? (!DroppedName.isEmpty() || lzh_ch->isChecked())
+                                     : !DroppedName.isEmpty();
+    if (!accepted) {
+        ShowMessage(encrypting ? texts::kDropAFileUncompressed : texts::kDropAFile,
+                    rules::kIconExclamation, texts::kError);
+        label[1]->setText(rules::inputLabel(folderClause));
+        return;
+    }
+    Text1->setText(DroppedPath);
+    if (!CustomLocation)
+        Text4->setText(rules::splitPath(DroppedPath).folder + Text2->text());
+}

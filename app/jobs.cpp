@@ -1,0 +1,90 @@
+// The encryption and decryption jobs and the buffer-size rule they share.
+#include "form1.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// The codec library could not be bound although start-up found it: say so, as start-up would.
+int codecMissing(Form1 &form) {
+    const QString name = QFileInfo(form.libraries().codecFile()).fileName();
+    form.ShowMessage(texts::missingFile(name), rules::kIconStop, name);
+    return rules::kSilentStop;
+}
+
+} // namespace
+
+int32_t Form1::GetBufferSize(const QString &path) {
+    const int64_t available = libraries().GetMemDat(2).value_or(0);
+    const QFileInfo file(path);
+    // A missing file is no failure here: the engine answers for it before it uses the size.
+    const int64_t length = file.isFile() ? file.size() : 0;
+    return rules::bufferSizeFor(available, length);
+}
+
+int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+                       int16_t kind) {
+    const bool compress = lzh_ch->isChecked();
+    QString source = input;
+    const QString archive = rules::temporaryArchive(CurrentFolder);
+    if (compress) {
+        if (!WaitUnlhaFree())
+            return rules::kSilentStop;
+        QDir().mkpath(rules::temporaryFolder(CurrentFolder));
+        // An archive left by an earlier run must not lend its members to this one.
+        QFile::remove(archive);
+        if (PackLzh(input) != 0) {
+            QFile::remove(archive); // whatever a failed packing left behind
+            ShowMessage(texts::kPackFailed, rules::kIconExclamation, texts::kError);
+            return rules::kSilentStop;
+        }
+        source = archive;
+        if (!QFileInfo::exists(source)) {
+            ShowMessage(texts::kNoArchive, rules::kIconExclamation, texts::kError);
+            return rules::kSilentStop;
+        }
+    }
+    const int32_t bufferSize = GetBufferSize(source);
+    const auto result = libraries().MakeCode(source, outputBase, keyCode, mode, kind, bufferSize);
+    if (compress)
+        QFile::remove(archive);
+    if (!result)
+        return codecMissing(*this);
+    LastAnswer = *result;
+    return *result;
+}
+
+int Form1::DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+                       int16_t /*kind: the engine recognises the disguise itself*/) {
+    const int32_t bufferSize = GetBufferSize(input);
+    const auto result = libraries().MakeCode(input, outputBase, keyCode, mode, 0, bufferSize);
+    if (!result)
+        return codecMissing(*this);
+    LastAnswer = *result;
+    const QString lzh = outputBase + QStringLiteral(".lzh");
+    if (*result != 0 || !QFileInfo(lzh).isFile())
+        return *result;
+
+    if (libraries().FindLzh().value_or(0) == 0) {
+        ShowMessage(texts::kLzhWithoutArchiver, rules::kIconExclamation, texts::kCannotProcessLzh);
+        return rules::kSilentStop;
+    }
+    if (ShowMessage(texts::kOfferExtract, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
+        rules::kAnswerNo)
+        return rules::kSilentStop;
+    if (!WaitUnlhaFree())
+        return rules::kSilentStop;
+    if (UnpackLzh(lzh) != 0) {
+        ShowMessage(texts::kExtractFailed, rules::kIconExclamation, texts::kError);
+        return rules::kSilentStop;
+    }
+    if (ShowMessage(texts::kOfferDelete, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
+        rules::kAnswerYes)
+        QFile::remove(lzh);
+    return rules::kSilentStop;
+}

@@ -1,0 +1,58 @@
+#include "message.h"
+
+#include "rules.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+int DialogPresenter::present(QWidget *window, const QString &prompt, int style,
+                             const QString &title) {
+    QMessageBox box(window);
+    box.setWindowTitle(title);
+    // Lines are kept apart by a lone carriage return; on screen each is a line of its own.
+    box.setText(QString(prompt).replace(u'\r', u'\n'));
+    switch (style & 0xF0) {
+    case rules::kIconStop:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case rules::kIconQuestion:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case rules::kIconExclamation:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case rules::kIconInformation:
+        box.setIcon(QMessageBox::Information);
+        break;
+    default:
+        box.setIcon(QMessageBox::NoIcon);
+    }
+    switch (style & 0x0F) {
+    case rules::kOkCancel:
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    case rules::kYesNo:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
+    default:
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    }
+    // In front of every other window, as the user must answer before anything goes on.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    switch (box.exec()) {
+    case QMessageBox::Cancel:
+        return rules::kAnswerCancel;
+    case QMessageBox::Yes:
+        return rules::kAnswerYes;
+    case QMessageBox::No:
+        return rules::kAnswerNo;
+    default:
+        return rules::kAnswerOk;
+    }
+}

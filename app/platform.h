@@ -1,0 +1,22 @@
+// The few calls that differ between systems: loading libraries and the window's top layer.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace platform {
+
+// Loads a library by file name. A bare name is looked for in the program's folder first, as
+// the system's own search does for programs; nullptr when it cannot be loaded.
+void *loadLibrary(const QString &fileName, const QString &programFolder);
+void *findFunction(void *library, const char *name);
+void unloadLibrary(void *library);
+
+// Puts the window into, or takes it out of, the layer above all other windows, without moving
+// or resizing it.
+void putOnTop(QWidget *window);
+void takeOffTop(QWidget *window);
+bool isOnTop(const QWidget *window);
+
+} // namespace platform

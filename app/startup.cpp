@@ -1,0 +1,42 @@
+// Start-up: one copy only, the codec library and Tolvex.dat in the working directory, the
+// archiver's presence, the window's initial state and the saved settings.
+#include "form1.h"
+#include "platform.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+
+bool Form1::Load(bool anotherCopyRunning) {
+    if (anotherCopyRunning) {
+        ShowMessage(texts::kAlreadyRunning, rules::kOk, texts::kError);
+        return false;
+    }
+    // Both files are looked for where the engine will open them: the working directory.
+    for (const QString &name : {texts::kCodecLibraryFile, texts::kTemplateFile}) {
+        if (!QFileInfo(m_config.workingFolder + u'/' + name).isFile()) {
+            ShowMessage(texts::missingFile(name), rules::kIconStop, name);
+            hide();
+            return false;
+        }
+    }
+    if (libraries().FindLzh().value_or(0) == 0) {
+        lzh_ch->hide();
+        lzh_ch->setChecked(false);
+        LzhChChange(); // runs even when the box was already clear
+        lzh_lb->show();
+    }
+    setWindowTitle(texts::kIdleCaption);
+    ModeName = texts::kEncrypt;
+    CustomLocation = false;
+    setOuterWidthTwips(kCollapsedWidth);
+    Dragging = false;
+    platform::putOnTop(this);
+    CurrentFolder = m_config.programFolder;
+    if (CurrentFolder.endsWith(u'/')) // the root folder: "" + "/temp" is "/temp"
+        CurrentFolder.chop(1);
+    LoadSettings();
+    return true;
+}

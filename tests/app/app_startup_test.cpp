@@ -1,0 +1,88 @@
+// Start-up: a second copy, a missing codec library or Tolvex.dat end the program with their
+// message, before anything is set up or written.
+#include "form1.h"
+#include "program_folder.h"
+#include "scripted_presenter.h"
+#include "texts.h"
+
+#include <QTest>
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+    // Starts a window in a folder holding `parts`; returns whether it may go on.
+    bool startWith(int parts, std::shared_ptr<ScriptedPresenter> presenter,
+                   bool anotherCopy = false) {
+        ProgramFolder folder(parts);
+        const auto listing = [&] {
+            return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        };
+        const QStringList before = listing();
+        auto form = folder.makeWindow(presenter);
+        const bool ok = form->Load(anotherCopy);
+        lastVisible = form->isVisible();
+        form.reset();
+        // A refused start writes nothing into the program's folder.
+        lastFolderClean = listing() == before;
+        return ok;
+    }
+    bool lastFolderClean = false;
+    bool lastVisible = true;
+
+  private slots:
+    void missingCodecLibrary() {
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        QVERIFY(!startWith(ProgramFolder::Template | ProgramFolder::Archiver, presenter));
+        QCOMPARE(presenter->shown.size(), 1);
+        QCOMPARE(presenter->shown[0].text,
+                 QString("libHalvet_Tolvex.soが見つかりません。\rファイルを確認するか、再インストールしてください。"));
+        QCOMPARE(presenter->shown[0].title, QString("libHalvet_Tolvex.so"));
+        QCOMPARE(presenter->shown[0].style, 16);
+        QVERIFY(lastFolderClean);
+        QVERIFY(!lastVisible); // the window is closed
+    }
+
+    void missingTemplateFile() {
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        QVERIFY(!startWith(ProgramFolder::Codec | ProgramFolder::Archiver, presenter));
+        QCOMPARE(presenter->shown.size(), 1);
+        QCOMPARE(presenter->shown[0].text, texts::missingFile("Tolvex.dat"));
+        QCOMPARE(presenter->shown[0].title, QString("Tolvex.dat"));
+        QVERIFY(lastFolderClean);
+    }
+
+    void bothMissingNamesTheLibraryOnly() {
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        QVERIFY(!startWith(ProgramFolder::Archiver, presenter));
+        QCOMPARE(presenter->shown.size(), 1);
+        QCOMPARE(presenter->shown[0].title, QString("libHalvet_Tolvex.so"));
+    }
+
+    void aFolderNamedLikeTheLibraryDoesNotCount() {
+        ProgramFolder folder(ProgramFolder::Template);
+        QDir(folder.path()).mkdir("libHalvet_Tolvex.so");
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        auto form = folder.makeWindow(presenter);
+        QVERIFY(!form->Load(false));
+        QCOMPARE(presenter->shown.size(), 1);
+    }
+
+    void secondCopyIsRefused() {
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        QVERIFY(!startWith(ProgramFolder::All, presenter, true));
+        QCOMPARE(presenter->shown.size(), 1);
+        QCOMPARE(presenter->shown[0].text, QString("既に起動しています。"));
+        QCOMPARE(presenter->shown[0].title, QString("エラー"));
+        QCOMPARE(presenter->shown[0].style, 0);
+        QVERIFY(lastFolderClean);
+    }
+
+    void completeFolderStarts() {
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        QVERIFY(startWith(ProgramFolder::All, presenter));
+        QVERIFY(presenter->shown.isEmpty());
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "app_startup_test.moc"

@@ -1,0 +1,413 @@
+// The real window driven as a user would: drops, typing, START, the answers to every question,
+// with the real codec library and Tolvex.dat and a scripted message box.
+#include "form1.h"
+#include "platform.h"
+#include "program_folder.h"
+#include "rules.h"
+#include "scripted_presenter.h"
+#include "texts.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QProcess>
+#include <QTest>
+
+namespace {
+
+void dropOn(QWidget *target, const QStringList &paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &p : paths)
+        urls << QUrl::fromLocalFile(p);
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+void writeFile(const QString &path, const QByteArray &content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(content);
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray someContent(int length) {
+    QByteArray b(length, 0);
+    for (int i = 0; i < length; ++i)
+        b[i] = char((i * 131 + 7) % 251);
+    return b;
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder;
+    std::shared_ptr<ScriptedPresenter> presenter;
+    std::unique_ptr<Form1> form;
+
+    // A started window in a folder of its own; `parts` chooses which files lie there.
+    void start(int parts = ProgramFolder::All) {
+        form.reset();
+        folder.reset(); // gives the working directory back before the next folder takes it
+        folder = std::make_unique<ProgramFolder>(parts);
+        presenter = std::make_shared<ScriptedPresenter>();
+        form = folder->makeWindow(presenter);
+        QVERIFY(form->Load(false));
+        form->show();
+    }
+
+    // Drop, key, START; returns the messages shown during START.
+    QList<ShownMessage> runStart(const QString &input, const QString &key) {
+        dropOn(form->Text1, {input});
+        form->Text3->setText(key);
+        const qsizetype before = presenter->shown.size();
+        form->Command1->click();
+        return presenter->shown.mid(before);
+    }
+
+  private slots:
+    void init() { start(); }
+    void cleanup() {
+        QCOMPARE(presenter ? presenter->unscriptedQuestions : 0, 0);
+        form.reset();
+        folder.reset();
+    }
+
+    void initialState() {
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+        QCOMPARE(form->Text1->text(), QString("ここにドラッグ＆ドロップして下さい。"));
+        QCOMPARE(form->Text4->text(), QString("保存場所を決めてください"));
+        QCOMPARE(form->Text2->text(), QString("Tolvex"));
+        QCOMPARE(form->Text3->text(), QString());
+        QCOMPARE(form->Text3->maxLength(), 8);
+        QVERIFY(form->Option1[0]->isChecked());
+        QVERIFY(form->inpmode[0]->isChecked());
+        QCOMPARE(form->inpmode[0]->text(), QString("偽装なし(.tvx)"));
+        QCOMPARE(form->inpmode[15]->text(), QString(".zip"));
+        QVERIFY(form->lzh_ch->isChecked());
+        QVERIFY(!form->lzh_ch->isHidden());
+        QVERIFY(form->lzh_lb->isHidden());
+        QVERIFY(form->label[7]->isHidden());
+        QVERIFY(form->Check1->isChecked() && form->Check2->isChecked());
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QCOMPARE(form->CurrentFolder, folder->path());
+        QVERIFY(!form->CustomLocation && !form->Dragging);
+        QVERIFY(platform::isOnTop(form.get()));
+        QCOMPARE(form->height(), form->twipsToPixels(3390));
+        QCOMPARE(form->width(), form->twipsToPixels(Form1::kCollapsedWidth));
+        // Every control answers to its design name.
+        for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Command1", "Command2",
+                                 "Command3", "OK_BOT", "Can_BOT", "Option1_0", "Option1_1",
+                                 "lzh_ch", "lzh_lb", "Check1", "Check2", "Frame1", "inpmode_0",
+                                 "inpmode_15", "label_7", "label_0", "Drive1", "Dir1", "Line6"})
+            QVERIFY2(form->findChild<QWidget *>(name), name);
+        QVERIFY(!form->Text3->accessibleName().isEmpty());
+    }
+
+    void showMessageBringsWindowBackAndLeavesTopWhileOpen() {
+        form->hide();
+        presenter->answers = {rules::kAnswerCancel};
+        QCOMPARE(form->ShowMessage("a\rb", 65, "t"), int(rules::kAnswerCancel));
+        QCOMPARE(presenter->shown.size(), 1);
+        QVERIFY(presenter->shown[0].windowVisible);
+        QVERIFY(!presenter->shown[0].windowOnTop);
+        QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerCancel));
+        QVERIFY(platform::isOnTop(form.get()));
+
+        form->Check1->setChecked(false);
+        platform::takeOffTop(form.get());
+        form->ShowMessage("x", 0, "t");
+        QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerOk));
+        QVERIFY(!platform::isOnTop(form.get()));
+    }
+
+    void keyBoxTakesOnlyHexDigits() {
+        QTest::keyClicks(form->Text3, "1g-Z aF");
+        QTest::keyClick(form->Text3, Qt::Key_Return);
+        QCOMPARE(form->Text3->text(), QString("1aF"));
+        QTest::keyClick(form->Text3, Qt::Key_Backspace);
+        QCOMPARE(form->Text3->text(), QString("1a"));
+        QTest::keyClicks(form->Text3, "bcdef0123");
+        QCOMPARE(form->Text3->text(), QString("1abcdef0")); // a ninth character is refused
+
+        form->Text3->clear();
+        QGuiApplication::clipboard()->setText("x1 y2-z3");
+        QTest::keySequence(form->Text3, QKeySequence::Paste);
+        QCOMPARE(form->Text3->text(), QString("123"));
+    }
+
+    void startChecksComeInOrder() {
+        form->Text1->clear();
+        form->Text4->clear();
+        form->Text2->clear();
+        form->Command1->click();
+        QCOMPARE(presenter->texts(), QStringList{texts::kNoKey});
+        form->Text3->setText("1");
+        form->Command1->click();
+        form->Text1->setText("x");
+        form->Command1->click();
+        form->Text4->setText("y");
+        form->Command1->click();
+        QCOMPARE(presenter->texts(), (QStringList{texts::kNoKey, texts::kNoFileName,
+                                                  texts::kNoFileName, texts::kNoOutputName}));
+        for (const auto &m : presenter->shown) {
+            QCOMPARE(m.style, 48);
+            QCOMPARE(m.title, QString("エラー"));
+            QCOMPARE(m.windowTitle, texts::kIdleCaption); // a refused start is not busy
+        }
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+    }
+
+    void startBeforeAnyDropFindsNoFile() {
+        form->lzh_ch->setChecked(false);
+        form->Text3->setText("1234");
+        form->Command1->click();
+        QCOMPARE(presenter->texts(), QStringList{texts::kSourceMissing});
+        QCOMPARE(presenter->shown[0].windowTitle, rules::busyCaption(texts::kEncrypt));
+        QVERIFY(form->isVisible());
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+    }
+
+    void dropsFollowTheAcceptanceRules() {
+        QDir(folder->path()).mkpath("in/sub.d");
+        writeFile(folder->path("in/a.txt"), "a");
+        writeFile(folder->path("in/.hidden"), "h");
+        form->lzh_ch->setChecked(false);
+
+        dropOn(form->Text1, {folder->path("in/a.txt"), folder->path("in/.hidden")});
+        QCOMPARE(form->Text1->text(), folder->path("in/a.txt")); // the first item counts
+        QCOMPARE(form->Text4->text(), folder->path("in/Tolvex"));
+        QCOMPARE(form->DroppedName, QString("a.txt"));
+
+        dropOn(form->Text1, {folder->path("in/sub.d")});
+        QCOMPARE(presenter->texts().last(), texts::kDropAFileUncompressed);
+        QCOMPARE(form->Text1->text(), folder->path("in/a.txt")); // the previous input stays
+        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+
+        dropOn(form->Text1, {folder->path("in/.hidden")});
+        QCOMPARE(form->Text1->text(), folder->path("in/.hidden"));
+
+        form->lzh_ch->setChecked(true);
+        dropOn(form->Text1, {folder->path("in/sub.d")});
+        QCOMPARE(form->Text1->text(), folder->path("in/sub.d"));
+        QCOMPARE(form->Text4->text(), folder->path("in/Tolvex"));
+        QVERIFY(form->DroppedName.isEmpty());
+
+        form->Option1[1]->click();
+        dropOn(form->Text1, {folder->path("in/sub.d")});
+        QCOMPARE(presenter->texts().last(), texts::kDropAFile);
+        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+
+        form->CustomLocation = true;
+        form->Text4->setText("/chosen/base");
+        dropOn(form->Text1, {folder->path("in/a.txt")});
+        QCOMPARE(form->Text1->text(), folder->path("in/a.txt"));
+        QCOMPARE(form->Text4->text(), QString("/chosen/base"));
+        QCOMPARE(presenter->shown.size(), 2);
+    }
+
+    void modeSwitchKeepsChoices() {
+        form->inpmode[6]->setChecked(true);
+        form->Text1->setText("/some/file");
+        form->Option1[1]->click();
+        QCOMPARE(form->ModeName, texts::kDecrypt);
+        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+        QVERIFY(!form->label[7]->isHidden());
+        QVERIFY(!form->Frame1->isEnabled() && !form->lzh_ch->isEnabled());
+        QVERIFY(!form->inpmode[3]->isEnabled());
+        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+        QCOMPARE(form->label[2]->text(), QString("↓として復号化したファイルを保存します"));
+
+        form->Option1[0]->click();
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QVERIFY(form->label[7]->isHidden());
+        QVERIFY(form->Frame1->isEnabled() && form->lzh_ch->isEnabled() && form->inpmode[3]->isEnabled());
+        QVERIFY(form->inpmode[6]->isChecked() && form->lzh_ch->isChecked());
+        QCOMPARE(form->label[1]->text(), rules::inputLabel(true));
+        QCOMPARE(form->label[2]->text(), QString("↓として暗号化したファイルを保存します"));
+
+        form->Text1->setText("/x");
+        form->lzh_ch->click();
+        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+    }
+
+    void encryptThenDecrypt_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("no disguise") << 0 << ".tvx";
+        QTest::newRow("png") << 6 << ".png";
+        QTest::newRow("avi") << 14 << ".avi";
+        QTest::newRow("zip") << 15 << ".zip";
+    }
+    void encryptThenDecrypt() {
+        QFETCH(int, kind);
+        QFETCH(QString, extension);
+        form->lzh_ch->setChecked(false);
+        QDir(folder->path()).mkpath("work");
+        const QByteArray content = someContent(5000 + kind);
+        writeFile(folder->path("work/report.doc"), content);
+        form->inpmode[size_t(kind)]->setChecked(true);
+
+        auto shown = runStart(folder->path("work/report.doc"), "8a5c");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("報告"));
+        QCOMPARE(shown[0].style, 64);
+        QVERIFY(shown[0].text.startsWith("処理が終了しました。\r所要時間："));
+        QCOMPARE(shown[0].windowTitle, rules::busyCaption(texts::kEncrypt));
+        const QString encoded = folder->path("work/Tolvex") + extension;
+        QVERIFY(QFileInfo::exists(encoded));
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+        QVERIFY(form->isVisible() && platform::isOnTop(form.get()));
+
+        form->Option1[1]->click();
+        form->Text2->setText("back");
+        shown = runStart(encoded, "8A5C");
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
+        QCOMPARE(shown[0].windowTitle, rules::busyCaption(texts::kDecrypt));
+        QCOMPARE(readFile(folder->path("work/back.doc")), content);
+    }
+
+    void overwriteQuestion() {
+        form->lzh_ch->setChecked(false);
+        writeFile(folder->path("in.txt"), "first");
+        runStart(folder->path("in.txt"), "1");
+        writeFile(folder->path("in.txt"), "second, longer");
+
+        presenter->answers = {rules::kAnswerCancel};
+        auto shown = runStart(folder->path("in.txt"), "1");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kOverwrite);
+        QCOMPARE(shown[0].style, 33);
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+
+        presenter->answers = {rules::kAnswerOk};
+        shown = runStart(folder->path("in.txt"), "1");
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1].title, QString("報告"));
+        QCOMPARE(QFileInfo(folder->path("Tolvex.tvx")).size(), qint64(15 + 14));
+    }
+
+    void wrongKeyAndDamagedFile() {
+        form->lzh_ch->setChecked(false);
+        writeFile(folder->path("in.bin"), someContent(300));
+        form->inpmode[2]->setChecked(true);
+        runStart(folder->path("in.bin"), "CAFE");
+        form->Option1[1]->click();
+        form->Text2->setText("out");
+        auto shown = runStart(folder->path("Tolvex.cab"), "CAFF");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kWrongKey);
+
+        QByteArray encoded = readFile(folder->path("Tolvex.cab"));
+        encoded[3819 + 15 + 100] = char(encoded[3819 + 15 + 100] ^ 0x40);
+        writeFile(folder->path("Tolvex.cab"), encoded);
+        shown = runStart(folder->path("Tolvex.cab"), "CAFE");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].style, 48);
+        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:BAD"));
+    }
+
+    void compressedFolderRoundTrip() {
+        const QString tree = folder->path("photos 写真");
+        QDir(tree).mkpath("nested/deeper");
+        QDir(tree).mkpath("empty");
+        writeFile(tree + "/a.txt", "alpha");
+        writeFile(tree + "/nested/deeper/b.bin", someContent(70000));
+        writeFile(tree + "/nested/empty file", "");
+        // A leftover archive from an earlier run must not end up in this one.
+        QDir(folder->path()).mkpath("temp");
+        writeFile(folder->path("temp/temp.lzh"), "stale");
+
+        form->inpmode[4]->setChecked(true);
+        auto shown = runStart(tree, "77");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("報告"));
+        QVERIFY(QFileInfo::exists(folder->path("Tolvex.lzh")));
+        QVERIFY(!QFileInfo::exists(folder->path("temp/temp.lzh")));
+        QVERIFY(QFileInfo(folder->path("temp")).isDir());
+
+        QDir(folder->path()).mkpath("restore");
+        QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh"));
+        form->Option1[1]->click();
+        form->Text2->setText("back");
+        presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
+        shown = runStart(folder->path("restore/enc.lzh"), "77");
+        QCOMPARE(presenter->texts().mid(presenter->shown.size() - 2),
+                 (QStringList{texts::kOfferExtract, texts::kOfferDelete}));
+        QCOMPARE(shown.size(), 2); // no finish text after the archive was handled
+        QVERIFY(!QFileInfo::exists(folder->path("restore/back.lzh")));
+        const QString restored = folder->path("restore/photos 写真");
+        QCOMPARE(readFile(restored + "/a.txt"), QByteArray("alpha"));
+        QCOMPARE(readFile(restored + "/nested/deeper/b.bin"), someContent(70000));
+        QCOMPARE(readFile(restored + "/nested/empty file"), QByteArray());
+        QVERIFY(QFileInfo(restored + "/empty").isDir());
+    }
+
+    void compressionOfAMissingInput() {
+        form->Text3->setText("5");
+        form->Command1->click();
+        QCOMPARE(presenter->texts(), (QStringList{texts::kFileNotFound, texts::kPackFailed}));
+        QCOMPARE(presenter->shown[0].title, QString("ファイルエラー"));
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+    }
+
+    void withoutArchiverCompressionIsHidden() {
+        start(ProgramFolder::Codec | ProgramFolder::Template);
+        QVERIFY(form->lzh_ch->isHidden());
+        QVERIFY(!form->lzh_ch->isChecked());
+        QVERIFY(!form->lzh_lb->isHidden());
+        QCOMPARE(form->lzh_lb->text(), QString("libunlha32.so 未導入"));
+        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+
+        // A decrypted archive can then only be reported.
+        writeFile(folder->path("packed.lzh"), "not really an archive");
+        runStart(folder->path("packed.lzh"), "9");
+        form->Option1[1]->click();
+        form->Text2->setText("out");
+        const auto shown = runStart(folder->path("Tolvex.tvx"), "9");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kLzhWithoutArchiver);
+        QCOMPARE(shown[0].title, QString("lzhの処理ができません。"));
+        QVERIFY(QFileInfo::exists(folder->path("out.lzh")));
+    }
+
+    void busyArchiverAsksUntilCancelled() {
+        // Another process holds the archiver: the busy lock is held by a child process.
+        QProcess holder;
+        holder.start(QStringLiteral(TOLVEX_HOLD_ARCHIVER));
+        QVERIFY(holder.waitForReadyRead(10000));
+        writeFile(folder->path("in.txt"), "x");
+        presenter->answers = {rules::kAnswerOk, rules::kAnswerOk, rules::kAnswerCancel};
+        const auto shown = runStart(folder->path("in.txt"), "1");
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(shown.size(), 3);
+        for (const auto &m : shown) {
+            QCOMPARE(m.text, texts::kArchiverBusy);
+            QCOMPARE(m.style, 65);
+            QCOMPARE(m.title, QString("実行エラー"));
+        }
+        QVERIFY(!QFileInfo::exists(folder->path("Tolvex.tvx")));
+        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "app_window_test.moc"

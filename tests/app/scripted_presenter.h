@@ -1,0 +1,46 @@
+// Stands in for the message box: answers from a script and records every message, with what
+// the window looked like at that moment.
+#pragma once
+
+#include "message.h"
+#include "platform.h"
+#include "rules.h"
+
+#include <QList>
+#include <QString>
+#include <QWidget>
+
+struct ShownMessage {
+    QString text;
+    int style;
+    QString title;
+    bool windowVisible;
+    bool windowOnTop;
+    QString windowTitle;
+};
+
+class ScriptedPresenter : public MessagePresenter {
+  public:
+    int present(QWidget *window, const QString &prompt, int style, const QString &title) override {
+        shown.append({prompt, style, title, window->isVisible(), platform::isOnTop(window),
+                      window->windowTitle()});
+        if (!answers.isEmpty())
+            return answers.takeFirst();
+        // A question nobody scripted is a test that did not expect it.
+        if ((style & 0x0F) != rules::kOk)
+            unscriptedQuestions++;
+        return (style & 0x0F) == rules::kYesNo ? rules::kAnswerNo
+               : (style & 0x0F) == rules::kOkCancel ? rules::kAnswerCancel
+                                                     : rules::kAnswerOk;
+    }
+    QStringList texts() const {
+        QStringList t;
+        for (const auto &m : shown)
+            t << m.text;
+        return t;
+    }
+
+    QList<int> answers;
+    QList<ShownMessage> shown;
+    int unscriptedQuestions = 0;
+};
