@@ -1,0 +1,92 @@
+#include "archiver_client.h"
+
+#include <chrono>
+#include <cstdio>
+#include <dlfcn.h>
+#include <thread>
+
+namespace cli {
+namespace {
+
+std::string quoted(const std::string &s) { return '"' + s + '"'; }
+
+std::string withSlash(const std::string &folder) {
+    return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+}
+
+} // namespace
+
+std::string packCommandLine(const std::string &archive, const std::string &input) {
+    const auto cut = input.rfind('/') + 1; // npos + 1 is 0: no folder part
+    return "a -d -r2 " + quoted(archive) + " " + quoted(input.substr(0, cut)) + " " +
+           quoted(input.substr(cut));
+}
+
+std::string extractCommandLine(const std::string &archive, const std::string &folder) {
+    return "e -d -r2 -jyo0 " + quoted(archive) + " " + quoted(withSlash(folder)) + " " +
+           quoted("*");
+}
+
+ArchiverClient::ArchiverClient(const std::string &libraryFolder, unsigned waitSeconds)
+    : m_waitSeconds(waitSeconds) {
+    const std::string path = withSlash(libraryFolder) + "libunlha32.so";
+    m_library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_library) {
+        const char *why = ::dlerror();
+        m_loadError = "the archiver library " + path + " cannot be loaded" +
+                      (why ? std::string(": ") + why : std::string());
+        return;
+    }
+    m_unlha = reinterpret_cast<UnlhaFunction>(::dlsym(m_library, "Unlha"));
+    m_running = reinterpret_cast<RunningFunction>(::dlsym(m_library, "UnlhaGetRunning"));
+    if (!m_unlha || !m_running) {
+        m_unlha = nullptr;
+        m_loadError = "the archiver library " + path + " lacks Unlha or UnlhaGetRunning";
+    }
+}
+
+ArchiverClient::~ArchiverClient() {
+    if (m_library)
+        ::dlclose(m_library);
+}
+
+ArchiverResult ArchiverClient::pack(const std::string &archive, const std::string &input) {
+    return run(packCommandLine(archive, input));
+}
+
+ArchiverResult ArchiverClient::extract(const std::string &archive, const std::string &folder) {
+    return run(extractCommandLine(archive, folder));
+}
+
+ArchiverResult ArchiverClient::run(const std::string &commandLine) {
+    if (!m_unlha)
+        return {false, false, m_loadError};
+    // One command at a time from here: while one of our own threads runs a command, the busy
+    // test would report it, and we would wait for ourselves.
+    std::lock_guard lock(m_mutex);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(m_waitSeconds);
+    bool noticed = false;
+    // Only the low sixteen bits count; all of them set means busy.
+    while ((m_running() & 0xFFFF) == 0xFFFF) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return {false, true,
+                    "the archiver library stayed busy with another program for " +
+                        std::to_string(m_waitSeconds) + " s (see --archiver-wait)"};
+        if (!noticed && m_notice)
+            m_notice(m_noticeContext);
+        noticed = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    char output[1024] = {};
+    const int result = m_unlha(nullptr, commandLine.c_str(), output, sizeof output);
+    if ((result & 0xFFFF) == 0)
+        return {true, false, {}};
+    std::string message = output[0] ? output : "failed";
+    return {false, false, message + " (archiver code 0x" + [&] {
+                              char hex[16];
+                              std::snprintf(hex, sizeof hex, "%04X", unsigned(result & 0xFFFF));
+                              return std::string(hex);
+                          }() + ")"};
+}
+
+} // namespace cli

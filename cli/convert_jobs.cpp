@@ -1,0 +1,454 @@
+#include "convert_jobs.h"
+
+#include "archiver_client.h"
+#include "engine.h"
+#include "exit_codes.h"
+#include "halvet_tolvex.h"
+#include "info.h"
+#include "layout.h"
+#include "paths.h"
+#include "progress.h"
+#include "staging.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <map>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <thread>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The engine's staging buffer size only has to be positive: it reads in pieces of its own.
+constexpr int32_t kBufferSize = 1 << 20;
+
+Outcome fail(int code, std::string message) { return {code, std::move(message)}; }
+
+bool isRegularFile(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool sameFile(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+std::string lowered(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return s;
+}
+
+std::string temporaryRoot() {
+    const char *tmp = std::getenv("TMPDIR");
+    return tmp && *tmp ? tmp : "/tmp";
+}
+
+Outcome cannotWriteIn(const std::string &folder, int error) {
+    if (error == ENOENT)
+        return fail(kExitCannotWrite, "the output folder " + folder + " does not exist");
+    return fail(kExitCannotWrite,
+                "cannot write in the folder " + folder + ": " + std::strerror(error));
+}
+
+// The engine's -2 covers both sides; find out which, to say something useful.
+Outcome readOrWriteFailure(const std::string &source, const std::string &stagingFolder,
+                           uint64_t size) {
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(kExitInputUnreadable,
+                    "cannot read " + source + ": " + std::strerror(errno));
+    ::close(fd);
+    struct statvfs fsStat;
+    if (::statvfs(stagingFolder.c_str(), &fsStat) == 0 &&
+        uint64_t(fsStat.f_bavail) * fsStat.f_frsize < size + tolvex::kTemplateFileSize)
+        return fail(kExitCannotWrite, "not enough free space in " + folderName(stagingFolder) +
+                                          " (the disk is full); nothing written");
+    return fail(kExitCannotWrite, "a read or write failed while converting; nothing written");
+}
+
+Outcome engineFailure(int32_t result, const std::string &source, const std::string &staging,
+                      const Settings &settings, uint64_t size) {
+    switch (result) {
+    case TOLVEX_SOURCE_MISSING:
+        return fail(kExitInputMissing, source + " does not exist");
+    case TOLVEX_CANNOT_OPEN:
+        return readOrWriteFailure(source, staging, size);
+    case TOLVEX_KEY_MISMATCH:
+        return fail(kExitWrongKey, "wrong key, or not an encoded file");
+    case TOLVEX_TEMPLATE_MISSING:
+        return fail(kExitTemplateMissing,
+                    settings.templatePath + " cannot be read, or is too short");
+    case TOLVEX_NO_MEMORY:
+        return fail(kExitInternal, "out of memory");
+    default:
+        return fail(kExitInternal, "unexpected engine result " + std::to_string(result));
+    }
+}
+
+Outcome published(Publish result, const std::string &input, const std::string &output) {
+    switch (result) {
+    case Publish::Done:
+        return {kExitOk, input + " -> " + output};
+    case Publish::Exists:
+        return fail(kExitOutputExists,
+                    output + " exists (it appeared meanwhile); not replaced, use --force");
+    case Publish::IsFolder:
+        return fail(kExitOutputExists, output + " is a folder; not replaced");
+    case Publish::Failed:
+        break;
+    }
+    return fail(kExitCannotWrite, "cannot move the output into place as " + output + ": " +
+                                      std::strerror(errno));
+}
+
+// Forwards the engine's per-piece progress to the reporter as increments.
+struct ProgressLink {
+    Reporter *reporter;
+    uint64_t reported = 0;
+};
+
+void onProgress(void *context, uint64_t done, uint64_t /*total*/) {
+    auto *link = static_cast<ProgressLink *>(context);
+    if (done > link->reported) {
+        link->reporter->advance(done - link->reported);
+        link->reported = done;
+    }
+}
+
+tolvex::ConvertRequest requestFor(const Settings &settings, const char *source,
+                                  const char *outputBase, int32_t mode, ProgressLink *link) {
+    tolvex::ConvertRequest r;
+    r.source = source;
+    r.outputBase = outputBase;
+    r.keyCode = settings.key;
+    r.mode = mode;
+    r.kind = mode == TOLVEX_MODE_ENCODE ? settings.options.kind : 0;
+    r.bufferSize = kBufferSize;
+    r.templatePath = settings.templatePath.c_str();
+    r.fillerSeed = settings.fillerSeed;
+    if (link) {
+        r.progress = onProgress;
+        r.progressContext = link;
+    }
+    return r;
+}
+
+Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *archiver,
+                   ProgressLink &link) {
+    const Options &o = settings.options;
+    std::string source = plan.input;
+    if (o.compress && (!archiver || !archiver->available()))
+        return fail(kExitArchiver, archiver ? archiver->loadError() : "no archiver library");
+    // The archive goes to a private folder of its own, never beside the program.
+    const std::optional<StagingFolder> archiveFolder =
+        o.compress ? StagingFolder::create(temporaryRoot()) : std::nullopt;
+    if (o.compress) {
+        if (!archiveFolder)
+            return fail(kExitCannotWrite, "cannot make a temporary folder in " +
+                                              temporaryRoot() + ": " + std::strerror(errno));
+        // The recorded extension becomes "lzh": decryption then knows an archive came out.
+        const std::string archive = archiveFolder->path() + "/archive.lzh";
+        const std::string absolute =
+            withoutTrailingSlashes(fs::absolute(plan.input).lexically_normal().string());
+        const ArchiverResult packed = archiver->pack(archive, absolute);
+        if (!packed.ok)
+            return fail(kExitArchiver, "packing failed: " + packed.message);
+        if (!isRegularFile(archive))
+            return fail(kExitArchiver, "packing made no archive");
+        source = archive;
+    }
+    auto staging = StagingFolder::create(plan.outputFolder);
+    if (!staging)
+        return cannotWriteIn(plan.outputFolder, errno);
+    const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
+    const auto request = requestFor(settings, source.c_str(), stagedBase.c_str(),
+                                    TOLVEX_MODE_ENCODE, o.compress ? nullptr : &link);
+    const int32_t result = tolvex::convert(request);
+    if (result != TOLVEX_OK) {
+        struct stat st;
+        const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+        return engineFailure(result, source, staging->path(), settings, size);
+    }
+    const std::string staged = stagedBase + tolvex::disguiseFor(o.kind).extension;
+    return published(publishFile(staged, plan.outputPath, o.force), plan.input,
+                     plan.outputPath);
+}
+
+Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *archiver,
+                   ProgressLink &link) {
+    const Options &o = settings.options;
+    auto staging = StagingFolder::create(plan.outputFolder);
+    if (!staging)
+        return cannotWriteIn(plan.outputFolder, errno);
+    const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
+    const auto request = requestFor(settings, plan.input.c_str(), stagedBase.c_str(),
+                                    TOLVEX_MODE_DECODE, &link);
+    const int32_t result = tolvex::convert(request);
+    if (result != TOLVEX_OK && result != TOLVEX_CRC_MISMATCH)
+        return engineFailure(result, plan.input, staging->path(), settings, plan.size);
+    const std::string staged =
+        plan.extension.empty() ? stagedBase : stagedBase + "." + plan.extension;
+
+    if (result == TOLVEX_CRC_MISMATCH) {
+        if (!o.keepDamaged)
+            return fail(kExitDamaged,
+                        "damaged: the content check failed after decoding; nothing written "
+                        "(--keep-damaged keeps what could be recovered)");
+        const std::string target =
+            plan.extension.empty() ? plan.outputBase : plan.outputBase + "." + plan.extension;
+        const Outcome kept = published(publishFile(staged, target, o.force), plan.input, target);
+        if (kept.exitCode != kExitOk)
+            return kept;
+        return fail(kExitDamaged, "damaged: the content check failed; what could be recovered "
+                                  "is kept as " + target);
+    }
+
+    if (!plan.extractArchive)
+        return published(publishFile(staged, plan.outputPath, o.force), plan.input,
+                         plan.outputPath);
+
+    if (!archiver || !archiver->available())
+        return fail(kExitArchiver, archiver ? archiver->loadError() : "no archiver library");
+    auto unpacked = StagingFolder::create(plan.outputFolder);
+    if (!unpacked)
+        return cannotWriteIn(plan.outputFolder, errno);
+    const ArchiverResult extracted = archiver->extract(staged, unpacked->path());
+    if (!extracted.ok)
+        return fail(kExitArchiver, "extraction failed: " + extracted.message);
+    const TreeResult moved = publishTree(unpacked->path(), plan.outputFolder, o.force);
+    switch (moved.outcome) {
+    case Publish::Done:
+        return {kExitOk, plan.input + " -> extracted into " + plan.outputFolder};
+    case Publish::Exists:
+        return fail(kExitOutputExists, moved.conflict +
+                                           " exists; nothing extracted (use --force to replace)");
+    case Publish::IsFolder:
+    case Publish::Failed:
+        break;
+    }
+    return fail(kExitCannotWrite, "cannot move " + moved.conflict +
+                                      " into place: " + std::strerror(errno) +
+                                      " (what moved before it stays)");
+}
+
+Plan planOne(const Options &o, const std::string &input) {
+    Plan p;
+    p.input = input;
+    const bool encrypting = o.command == Command::Encrypt;
+    struct stat st;
+    if (::stat(input.c_str(), &st) != 0) {
+        const int error = errno;
+        p.failed = error == ENOENT || error == ENOTDIR
+                       ? fail(kExitInputMissing, "no such file or folder")
+                       : fail(kExitInputUnreadable, std::string("cannot be read: ") +
+                                                        std::strerror(error));
+        return p;
+    }
+    std::string name = baseName(input);
+    if (S_ISDIR(st.st_mode)) {
+        if (!encrypting || !o.compress) {
+            p.failed = fail(kExitInputUnreadable,
+                            encrypting ? "is a folder; add --compress to pack it first"
+                                       : "is a folder, not an encoded file");
+            return p;
+        }
+        const std::string absolute =
+            withoutTrailingSlashes(fs::absolute(input).lexically_normal().string());
+        if (absolute == "/") {
+            p.failed = fail(kExitInputUnreadable, "the root folder cannot be packed");
+            return p;
+        }
+        name = baseName(absolute);
+        p.folderInput = true;
+    } else if (!S_ISREG(st.st_mode)) {
+        p.failed = fail(kExitInputUnreadable, "is neither a regular file nor a folder");
+        return p;
+    } else {
+        const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            p.failed = fail(kExitInputUnreadable,
+                            std::string("cannot be read: ") + std::strerror(errno));
+            return p;
+        }
+        ::close(fd);
+        p.size = uint64_t(st.st_size);
+    }
+    if (encrypting && o.compress &&
+        fs::absolute(input).string().find('"') != std::string::npos) {
+        p.failed = fail(kExitArchiver, "a path holding '\"' cannot be given to the archiver");
+        return p;
+    }
+    if (encrypting && !o.compress &&
+        tolvex::extensionOf(name).size() > tolvex::kExtensionFieldSize) {
+        p.failed = fail(kExitInputUnreadable,
+                        "its extension is longer than six bytes, more than an encoded file can "
+                        "record; rename it or use --compress");
+        return p;
+    }
+    if (!encrypting) {
+        const Inspection seen = inspect(input, {});
+        if (!seen.error.empty()) {
+            p.failed = fail(kExitInputUnreadable, "cannot be read: " + seen.error);
+            return p;
+        }
+        if (!seen.extension) {
+            p.failed = fail(kExitWrongKey, "is not an encoded file");
+            return p;
+        }
+        p.extension = *seen.extension;
+        p.extractArchive = o.extract && lowered(p.extension) == "lzh";
+    }
+
+    // A folder keeps its whole name ("photos.2024"); a file loses its extension.
+    const std::string outputName = p.folderInput ? name : stem(name);
+    if (o.output)
+        p.outputBase = *o.output;
+    else if (o.outputDir)
+        p.outputBase = withoutTrailingSlashes(*o.outputDir) + "/" + outputName;
+    else if (withoutTrailingSlashes(input).find('/') == std::string::npos)
+        p.outputBase = outputName; // beside an input named without a folder: no "./" either
+    else
+        p.outputBase = folderName(input) + "/" + outputName;
+    p.outputFolder = folderName(p.outputBase);
+    if (encrypting)
+        p.outputPath = p.outputBase + tolvex::disguiseFor(o.kind).extension;
+    else if (p.extractArchive)
+        p.outputPath = p.outputFolder;
+    else
+        p.outputPath = p.extension.empty() ? p.outputBase : p.outputBase + "." + p.extension;
+    if (baseName(p.outputBase).empty() || p.outputBase.back() == '/') {
+        p.failed = fail(kExitUsage, "the output base " + p.outputBase + " names no file");
+        return p;
+    }
+
+    if (!p.extractArchive) {
+        struct stat out;
+        if (::lstat(p.outputPath.c_str(), &out) == 0) {
+            if (sameFile(p.outputPath, input))
+                p.failed = fail(kExitSameFile, "the output " + p.outputPath +
+                                                   " would be the input itself");
+            else if (S_ISDIR(out.st_mode))
+                p.failed = fail(kExitOutputExists, p.outputPath + " is a folder; not replaced");
+            else if (!o.force)
+                p.failed = fail(kExitOutputExists,
+                                p.outputPath + " exists; use --force to replace it");
+        }
+    }
+    return p;
+}
+
+} // namespace
+
+int combinedExitCode(const std::vector<int> &codes) {
+    int result = kExitOk;
+    for (int code : codes) {
+        if (code == kExitOk)
+            continue;
+        if (result == kExitOk)
+            result = code;
+        else if (result != code)
+            return kExitMixed;
+    }
+    return result;
+}
+
+std::vector<Plan> planAll(const Options &options) {
+    std::vector<Plan> plans;
+    std::map<std::string, std::string> outputs; // output path -> the input that makes it
+    for (const auto &input : options.inputs) {
+        Plan p = planOne(options, input);
+        if (!p.failed && !p.extractArchive) {
+            const std::string key = fs::absolute(p.outputPath).lexically_normal().string();
+            const auto [it, fresh] = outputs.emplace(key, input);
+            if (!fresh)
+                p.failed = fail(kExitSameFile, "its output " + p.outputPath +
+                                                   " is also the output of " + it->second +
+                                                   "; use --output-dir or rename one");
+        }
+        plans.push_back(std::move(p));
+    }
+    return plans;
+}
+
+Outcome convertOne(const Plan &plan, const Settings &settings, Reporter &reporter,
+                   ArchiverClient *archiver) {
+    ProgressLink link{&reporter};
+    Outcome outcome;
+    try {
+        outcome = settings.options.command == Command::Encrypt
+                      ? encryptOne(plan, settings, archiver, link)
+                      : decryptOne(plan, settings, archiver, link);
+    } catch (const std::bad_alloc &) {
+        outcome = fail(kExitInternal, "out of memory");
+    } catch (const std::exception &e) {
+        outcome = fail(kExitInternal, std::string("unexpected failure: ") + e.what());
+    }
+    // A failed or compressed input still counts as done for the bar.
+    if (plan.size > link.reported)
+        reporter.advance(plan.size - link.reported);
+    return outcome;
+}
+
+int runAll(std::vector<Plan> &plans, const Settings &settings, Reporter &reporter,
+           ArchiverClient *archiver) {
+    std::vector<int> codes(plans.size(), kExitOk);
+    std::vector<size_t> runnable;
+    for (size_t i = 0; i < plans.size(); ++i) {
+        if (plans[i].failed) {
+            codes[i] = plans[i].failed->exitCode;
+            reporter.message("tolvex-cli: " + plans[i].input + ": " + plans[i].failed->message);
+        } else {
+            runnable.push_back(i);
+        }
+    }
+
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (;;) {
+            const size_t n = next.fetch_add(1);
+            if (n >= runnable.size())
+                return;
+            const Plan &plan = plans[runnable[n]];
+            const Outcome outcome = convertOne(plan, settings, reporter, archiver);
+            codes[runnable[n]] = outcome.exitCode;
+            if (outcome.exitCode == kExitOk)
+                reporter.note(outcome.message);
+            else
+                reporter.message("tolvex-cli: " + plan.input + ": " + outcome.message);
+            reporter.fileDone();
+        }
+    };
+    const size_t threads = std::min<size_t>(settings.options.jobs, runnable.size());
+    std::vector<std::thread> pool;
+    for (size_t t = 1; t < threads; ++t)
+        pool.emplace_back(worker);
+    worker();
+    for (auto &t : pool)
+        t.join();
+    reporter.finish();
+
+    const auto failed =
+        size_t(std::count_if(codes.begin(), codes.end(), [](int c) { return c != kExitOk; }));
+    const int status = combinedExitCode(codes);
+    if (plans.size() > 1 || failed)
+        reporter.note(std::to_string(plans.size() - failed) + " of " +
+                      std::to_string(plans.size()) + " converted, " + std::to_string(failed) +
+                      " failed" +
+                      (status ? " (exit status " + std::to_string(status) + ")" : ""));
+    return status;
+}
+
+} // namespace cli

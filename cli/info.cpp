@@ -1,0 +1,179 @@
+#include "info.h"
+
+#include "kinds.h"
+#include "layout.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace cli {
+namespace {
+
+// A file descriptor closed on every way out.
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
+    auto *out = static_cast<uint8_t *>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+int kindFor(const uint8_t *leading, uint32_t headerLength) {
+    if (headerLength == 0)
+        return 0;
+    const uint32_t magic = tolvex::loadLe32(leading);
+    for (int k = 1; k < tolvex::kKindCount; ++k) {
+        const auto &d = tolvex::disguiseFor(k);
+        if (d.magic == magic && d.length == headerLength)
+            return k;
+    }
+    return 0;
+}
+
+std::optional<bool> headerMatches(int fd, int kind, const std::string &templatePath) {
+    if (kind == 0 || templatePath.empty())
+        return std::nullopt;
+    const auto &d = tolvex::disguiseFor(kind);
+    const Descriptor templ(::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (templ.get() < 0)
+        return std::nullopt;
+    std::vector<uint8_t> expected(d.length), actual(d.length);
+    if (!readExactly(templ.get(), d.first, expected.data(), expected.size()))
+        return std::nullopt;
+    if (!readExactly(fd, 0, actual.data(), actual.size()))
+        return false;
+    for (auto &b : expected)
+        b ^= tolvex::kHeaderMask;
+    return expected == actual;
+}
+
+bool looksLikeExtension(const std::string &extension) {
+    if (!isUsableExtension(extension))
+        return false;
+    for (unsigned char c : extension)
+        if (c <= ' ' || c == 0x7F)
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool isUsableExtension(const std::string &extension) {
+    if (extension == "." || extension == "..")
+        return false;
+    for (char c : extension)
+        if (c == '\0' || c == '/')
+            return false;
+    return true;
+}
+
+Inspection inspect(const std::string &path, const std::string &templatePath) {
+    Inspection r;
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
+        r.errorNumber = errno;
+        r.error = std::strerror(errno);
+        return r;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        r.errorNumber = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        r.error = S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file";
+        return r;
+    }
+    r.size = uint64_t(st.st_size);
+    uint8_t leading[8] = {};
+    const size_t leadingLength = size_t(std::min<uint64_t>(r.size, sizeof leading));
+    if (!readExactly(fd.get(), 0, leading, leadingLength)) {
+        r.errorNumber = errno ? errno : EIO;
+        r.error = std::strerror(r.errorNumber);
+        return r;
+    }
+    const auto headerLength = tolvex::headerLengthFor({leading, leadingLength});
+    if (!headerLength)
+        return r; // too short to hold even a magic number
+    r.headerLength = *headerLength;
+    r.kind = kindFor(leading, r.headerLength);
+    r.headerMatchesTemplate = headerMatches(fd.get(), r.kind, templatePath);
+    r.recordPresent = r.size >= uint64_t(r.headerLength) + tolvex::kControlRecordSize;
+    if (!r.recordPresent)
+        return r;
+    uint8_t record[tolvex::kControlRecordSize];
+    if (!readExactly(fd.get(), r.headerLength, record, sizeof record)) {
+        r.errorNumber = errno ? errno : EIO;
+        r.error = std::strerror(r.errorNumber);
+        return r;
+    }
+    r.payloadLength = r.size - r.headerLength - tolvex::kControlRecordSize;
+    const int n = int8_t(record[14]);
+    if (n < 0 || n > int(tolvex::kExtensionFieldSize))
+        return r;
+    const std::string extension(reinterpret_cast<const char *>(record + 4), size_t(n));
+    if (!looksLikeExtension(extension))
+        return r;
+    r.extension = extension;
+    r.verdict = r.headerMatchesTemplate.value_or(false) ? Verdict::Encoded : Verdict::Possibly;
+    return r;
+}
+
+std::string describe(const std::string &path, const Inspection &r) {
+    if (!r.error.empty())
+        return path + ": cannot inspect: " + r.error + "\n";
+    std::string s = path + ":\n";
+    s += "  disguise:       " +
+         (r.kind ? kindName(r.kind) + " (kind " + std::to_string(r.kind) + ")"
+                 : std::string("none recognised")) +
+         "\n";
+    s += "  header length:  " + std::to_string(r.headerLength) + " bytes";
+    if (r.headerMatchesTemplate)
+        s += *r.headerMatchesTemplate ? " (as in Tolvex.dat)" : " (differs from Tolvex.dat)";
+    s += "\n";
+    s += "  size:           " + std::to_string(r.size) + " bytes\n";
+    if (r.verdict != Verdict::NotEncoded)
+        s += "  payload length: " + std::to_string(r.payloadLength) + " bytes\n";
+    else if (!r.recordPresent)
+        s += "  payload length: none (too short for a control record)\n";
+    if (r.extension)
+        s += "  original name:  " +
+             (r.extension->empty() ? std::string("no extension") : "." + *r.extension) + "\n";
+    switch (r.verdict) {
+    case Verdict::Encoded:
+        s += "  encoded:        yes\n";
+        break;
+    case Verdict::Possibly:
+        s += r.kind ? "  encoded:        possibly (the header is not this Tolvex.dat's)\n"
+                    : "  encoded:        possibly (no disguise; only the key can tell)\n";
+        break;
+    case Verdict::NotEncoded:
+        s += "  encoded:        no\n";
+        break;
+    }
+    return s;
+}
+
+} // namespace cli

@@ -1,0 +1,190 @@
+#include "key_input.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace cli {
+namespace {
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+constexpr size_t kMaxKeyLine = 256;
+
+// The terminal's settings while echo is off, for the interrupt handler to put back.
+struct termios g_savedTerminal;
+volatile sig_atomic_t g_echoOff = 0;
+
+extern "C" void restoreTerminalAndExit(int signal) {
+    if (g_echoOff)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &g_savedTerminal);
+    const char newline = '\n';
+    [[maybe_unused]] auto written = ::write(STDERR_FILENO, &newline, 1);
+    ::_exit(128 + signal);
+}
+
+// One line typed at the terminal with echo off. Nothing at end of input.
+std::optional<std::string> promptWithoutEcho(const char *prompt) {
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
+    struct termios saved;
+    const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    struct sigaction quit {}, oldInt {}, oldTerm {}, oldHup {};
+    if (terminal) {
+        g_savedTerminal = saved;
+        quit.sa_handler = restoreTerminalAndExit;
+        sigemptyset(&quit.sa_mask);
+        ::sigaction(SIGINT, &quit, &oldInt);
+        ::sigaction(SIGTERM, &quit, &oldTerm);
+        ::sigaction(SIGHUP, &quit, &oldHup);
+        struct termios quiet = saved;
+        quiet.c_lflag &= tcflag_t(~(ECHO | ECHOE | ECHOK | ECHONL));
+        g_echoOff = 1;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    bool gotLine = false;
+    for (;;) {
+        char c;
+        const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (c == '\n') {
+            gotLine = true;
+            break;
+        }
+        if (line.size() < kMaxKeyLine)
+            line += c;
+    }
+    if (terminal) {
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        g_echoOff = 0;
+        ::sigaction(SIGINT, &oldInt, nullptr);
+        ::sigaction(SIGTERM, &oldTerm, nullptr);
+        ::sigaction(SIGHUP, &oldHup, nullptr);
+    }
+    std::fputc('\n', stderr);
+    if (!gotLine && line.empty())
+        return std::nullopt;
+    return std::string(trimmed(line));
+}
+
+KeyResult fromText(std::string_view text, const std::string &where) {
+    KeyResult r;
+    r.key = keyCodeFromText(trimmed(text));
+    if (!r.key)
+        r.error = "the key " + where +
+                  " is not one to eight hexadecimal digits (0-9, A-F)";
+    return r;
+}
+
+} // namespace
+
+std::optional<uint32_t> keyCodeFromText(std::string_view text) {
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    uint32_t v = 0;
+    for (char c : text) {
+        const int digit = hexValue(c);
+        if (digit < 0)
+            return std::nullopt;
+        v = v << 4 | uint32_t(digit);
+    }
+    // A value that fits sixteen bits is read as a signed 16-bit number and widened.
+    if (v >= 0x8000 && v <= 0xFFFF)
+        v |= 0xFFFF0000u;
+    return v;
+}
+
+std::string_view trimmed(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+std::optional<std::string> readKeyFile(const std::string &path, std::string &error) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = "cannot open the key file " + path + ": " + std::strerror(errno);
+        return std::nullopt;
+    }
+    std::string content;
+    char buffer[kMaxKeyLine];
+    bool failed = false;
+    // The first line is all that counts: stop reading there.
+    while (content.find('\n') == std::string::npos && content.size() < kMaxKeyLine) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read the key file " + path + ": " + std::strerror(errno);
+            failed = true;
+            break;
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, size_t(n));
+    }
+    if (!standardInput)
+        ::close(fd);
+    if (failed)
+        return std::nullopt;
+    const auto newline = content.find('\n');
+    if (newline != std::string::npos)
+        content.resize(newline);
+    return std::string(trimmed(content));
+}
+
+KeyResult obtainKey(const KeySources &sources) {
+    if (sources.keyFile) {
+        std::string error;
+        const auto text = readKeyFile(*sources.keyFile, error);
+        if (!text)
+            return {std::nullopt, error, {}};
+        return fromText(*text, "in " + (*sources.keyFile == "-" ? std::string("standard input")
+                                                                  : *sources.keyFile));
+    }
+    if (sources.keyText) {
+        KeyResult r = fromText(*sources.keyText, "given with --key");
+        r.warning = "warning: a key on the command line can be read by other users of this "
+                    "machine; prefer the prompt, --key-file or TOLVEX_KEY";
+        return r;
+    }
+    if (sources.environment)
+        return fromText(*sources.environment, "in TOLVEX_KEY");
+    if (!sources.interactive)
+        return {std::nullopt,
+                "no key: standard input is not a terminal, so give --key-file FILE "
+                "(or - for standard input) or set TOLVEX_KEY",
+                {}};
+    const auto typed = promptWithoutEcho("Key (1 to 8 hexadecimal digits): ");
+    if (!typed)
+        return {std::nullopt, "no key typed", {}};
+    KeyResult r = fromText(*typed, "typed");
+    if (!r.key || !sources.confirm)
+        return r;
+    const auto again = promptWithoutEcho("Type the key again: ");
+    if (!again || keyCodeFromText(*again) != r.key)
+        return {std::nullopt, "the keys typed differ", {}};
+    return r;
+}
+
+} // namespace cli

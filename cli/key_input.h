@@ -1,0 +1,41 @@
+// Where the key code comes from and how its text becomes a number. The key text is never
+// printed, not even in an error message.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace cli {
+
+// The window's rule: one to eight hexadecimal digits, either case. Values 8000 to FFFF widen
+// with their sign (to FFFF8000 to FFFFFFFF); everything else passes as its bit pattern.
+std::optional<uint32_t> keyCodeFromText(std::string_view text);
+
+// Spaces, tabs and line ends cut from both ends.
+std::string_view trimmed(std::string_view text);
+
+struct KeySources {
+    std::optional<std::string> keyFile;   // --key-file FILE ("-": standard input)
+    std::optional<std::string> keyText;   // --key HEX (visible to other users: warned about)
+    std::optional<std::string> environment; // TOLVEX_KEY
+    bool interactive = false;             // standard input is a terminal
+    bool confirm = false;                 // ask twice (encryption: a typo would be costly)
+};
+
+struct KeyResult {
+    std::optional<uint32_t> key;
+    std::string error;   // set when key is empty
+    std::string warning; // set for --key
+};
+
+// Takes the first source given of: key file, --key, TOLVEX_KEY, then a prompt when
+// interactive. Without any, an error says how to give one.
+KeyResult obtainKey(const KeySources &sources);
+
+// The first line of a key file (or of standard input for "-"), trimmed; nothing and an
+// error message when it cannot be read.
+std::optional<std::string> readKeyFile(const std::string &path, std::string &error);
+
+} // namespace cli

@@ -1,0 +1,144 @@
+// tolvex-cli: the engine of the window for terminals and scripts.
+#include "archiver_client.h"
+#include "convert_jobs.h"
+#include "exit_codes.h"
+#include "info.h"
+#include "key_input.h"
+#include "options.h"
+#include "paths.h"
+#include "progress.h"
+#include "staging.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace cli;
+
+int error(const std::string &message, int code) {
+    std::fprintf(stderr, "tolvex-cli: %s\n", message.c_str());
+    return code;
+}
+
+int runInfo(const Options &options) {
+    const std::string templ = findTemplate(programFolder());
+    std::vector<int> codes;
+    for (const auto &input : options.inputs) {
+        const Inspection seen = inspect(input, templ);
+        if (!seen.error.empty()) {
+            codes.push_back(seen.errorNumber == ENOENT || seen.errorNumber == ENOTDIR
+                                ? kExitInputMissing
+                                : kExitInputUnreadable);
+            std::fprintf(stderr, "tolvex-cli: %s: %s\n", input.c_str(),
+                         seen.errorNumber == ENOENT ? "no such file" : seen.error.c_str());
+            continue;
+        }
+        std::fputs(describe(input, seen).c_str(), stdout);
+        codes.push_back(seen.verdict == Verdict::NotEncoded ? kExitWrongKey : kExitOk);
+    }
+    return combinedExitCode(codes);
+}
+
+// SOURCE_DATE_EPOCH, where reproducible builds set it, stands in for the clock.
+uint32_t fillerSeedFromEnvironment() {
+    const char *epoch = std::getenv("SOURCE_DATE_EPOCH");
+    if (!epoch)
+        return 0;
+    unsigned long long value = 0;
+    const char *end = epoch + std::strlen(epoch);
+    if (std::from_chars(epoch, end, value).ptr != end)
+        return 0;
+    return uint32_t(value);
+}
+
+void archiverBusyNotice(void *context) {
+    static_cast<Reporter *>(context)->note(
+        "the archiver library is busy with another program; waiting");
+}
+
+int runConversions(const Options &options) {
+    std::vector<Plan> plans = planAll(options);
+    Settings settings;
+    settings.options = options;
+    settings.fillerSeed = fillerSeedFromEnvironment();
+    const std::string folder = programFolder();
+    settings.templatePath = findTemplate(folder);
+
+    const bool anyToDo =
+        std::any_of(plans.begin(), plans.end(), [](const Plan &p) { return !p.failed; });
+    if (anyToDo) {
+        if (settings.templatePath.empty())
+            return error("Tolvex.dat is neither beside the program (" + folder +
+                             ") nor in the working directory",
+                         kExitTemplateMissing);
+        KeySources sources;
+        sources.keyFile = options.keyFile;
+        sources.keyText = options.keyText;
+        if (const char *env = std::getenv("TOLVEX_KEY"))
+            sources.environment = env;
+        sources.interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
+        sources.confirm = options.command == Command::Encrypt;
+        const KeyResult key = obtainKey(sources);
+        if (!key.warning.empty())
+            std::fprintf(stderr, "tolvex-cli: %s\n", key.warning.c_str());
+        if (!key.key)
+            return error(key.error, kExitUsage);
+        settings.key = *key.key;
+    }
+    installInterruptCleanup();
+
+    uint64_t total = 0;
+    for (const auto &p : plans)
+        if (!p.failed)
+            total += p.size;
+    Reporter reporter(options.quiet, ::isatty(STDERR_FILENO), total, plans.size());
+    std::unique_ptr<ArchiverClient> archiver;
+    const bool needsArchiver =
+        std::any_of(plans.begin(), plans.end(), [](const Plan &p) {
+            return !p.failed && (p.folderInput || p.extractArchive);
+        }) ||
+        (options.compress && anyToDo);
+    if (needsArchiver) {
+        archiver = std::make_unique<ArchiverClient>(folder, options.archiverWait);
+        archiver->setBusyNotice(archiverBusyNotice, &reporter);
+    }
+    return runAll(plans, settings, reporter, archiver.get());
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    const ParseResult parsed = parseOptions(arguments);
+    if (!parsed.options)
+        return error(parsed.error, kExitUsage);
+    const Options &options = *parsed.options;
+    try {
+        switch (options.command) {
+        case Command::Help:
+            std::fputs(helpText().c_str(), stdout);
+            return kExitOk;
+        case Command::Version:
+            std::puts("tolvex-cli 0.1.0");
+            return kExitOk;
+        case Command::Info:
+            return runInfo(options);
+        case Command::Encrypt:
+        case Command::Decrypt:
+            return runConversions(options);
+        }
+    } catch (const std::bad_alloc &) {
+        return error("out of memory", kExitInternal);
+    } catch (const std::exception &e) {
+        return error(std::string("unexpected failure: ") + e.what(), kExitInternal);
+    }
+    return kExitInternal;
+}
