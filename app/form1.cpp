@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include "folder_list.h"
 #include "platform.h"
 #include "rules.h"
 #include "texts.h"
@@ -14,12 +15,13 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShowEvent>
+#include <cmath>
 
 namespace {
 
@@ -127,14 +129,28 @@ Form1::~Form1() = default;
 
 int Form1::twipsToPixels(int twips) const {
     const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
-    return (twips * dpi + 720) / 1440;
+    return int(std::lround(double(twips) * dpi / 1440.0));
+}
+
+float Form1::pixelsToTwips(double pixels) const {
+    const int dpi = logicalDpiX() > 0 ? logicalDpiX() : 96;
+    return float(pixels * 1440.0 / dpi);
 }
 
 void Form1::setOuterWidthTwips(int twips) {
     // The frame the window system draws around the client area counts into the outer width.
+    m_outerWidth = twips;
     const int frame = isVisible() ? frameGeometry().width() - geometry().width() : 0;
     resize(twipsToPixels(twips) - frame, height());
 }
+
+void Form1::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    // Only now does the window know its frame: hold the outer width to what was set.
+    setOuterWidthTwips(m_outerWidth);
+}
+
+int Form1::outerWidthTwips() const { return int(std::lround(pixelsToTwips(frameGeometry().width()))); }
 
 void Form1::buildControls() {
     QFont font(QStringLiteral("Noto Sans CJK JP"), 9);
@@ -224,7 +240,7 @@ void Form1::buildControls() {
     makeLabel(6, texts::kSaveLocation, {7080, 60, 1500, 240});
     Drive1 = new QComboBox(this);
     place(Drive1, "Drive1", texts::kSaveLocation, {7080, 390, 2610, 330});
-    Dir1 = new QListWidget(this);
+    Dir1 = new FolderList(this);
     place(Dir1, "Dir1", texts::kSaveLocation, {7080, 750, 2610, 1260});
     makeLabel(3, texts::kFileNameLabel, {7080, 2040, 2610, 225});
     Text2 = new QLineEdit(texts::kDefaultName, this);
@@ -259,6 +275,17 @@ void Form1::connectHandlers() {
         connect(Option1[size_t(i)], &QRadioButton::clicked, this, [this, i] { Option1Click(i); });
     connect(lzh_ch, &QCheckBox::stateChanged, this, &Form1::LzhChChange);
     connect(Text1, &DropLineEdit::pathsDropped, this, &Form1::Text1Drop);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3Click);
+    connect(OK_BOT, &QPushButton::clicked, this, &Form1::OkBotClick);
+    connect(Can_BOT, &QPushButton::clicked, this, &Form1::CanBotClick);
+    connect(Drive1, &QComboBox::activated, this, &Form1::Drive1Change);
+    connect(Dir1, &FolderList::pathChanged, this, &Form1::Dir1Change);
+    connect(Check1, &QCheckBox::toggled, this, &Form1::Check1Click);
+    // The labels and the frame carry a window drag; the window's own surface does it itself.
+    for (QLabel *l : label)
+        l->installEventFilter(this);
+    Frame1->installEventFilter(this);
 }
 
 int Form1::ShowMessage(const QString &prompt, int style, const QString &title) {
@@ -278,19 +305,17 @@ int Form1::selectedKind() const {
     return 0;
 }
 
+void Form1::Unload() {
+    if (m_closing)
+        return;
+    m_closing = true;
+    SaveSettings();
+}
+
 void Form1::closeEvent(QCloseEvent *event) {
     // Closing is never refused: save the settings and end the program.
-    if (!m_closing) {
-        m_closing = true;
-        SaveSettings();
-    }
+    Unload();
     event->accept();
     QApplication::quit();
 }
 
-void Form1::LoadSettings() {
-    // The settings file arrives with its own change; until then every run starts from the
-    // controls' start-up values.
-}
-
-void Form1::SaveSettings() {}

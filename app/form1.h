@@ -11,13 +11,14 @@
 #include <QWidget>
 #include <array>
 #include <memory>
+#include <optional>
 
 class QCheckBox;
 class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
-class QListWidget;
+class FolderList;
 class QPushButton;
 class QRadioButton;
 
@@ -90,13 +91,32 @@ class Form1 : public QWidget {
     void LzhChChange();
     void Text1Drop(const QStringList &paths);
 
+    // Output location panel.
+    void Command2Click(); // browse: open the panel
+    void Command3Click(); // back to the default location beside the input
+    void OkBotClick();
+    void CanBotClick();
+    void Drive1Change();
+    void Dir1Change();
+
+    // Window behaviour: dragging by the surface, the labels and the frame; keeping on top.
+    void BeginDrag(float x, float y);
+    void DragMove(float x, float y);
+    void Check1Click();
+
+    // Shutdown: saves the settings once, however the program is asked to end.
+    void Unload();
+
     // Settings file.
     void LoadSettings();
     void SaveSettings();
+    QString settingsFile() const;
 
     // Outer width in twips (collapsed or expanded).
     void setOuterWidthTwips(int twips);
+    int outerWidthTwips() const;
     int twipsToPixels(int twips) const;
+    float pixelsToTwips(double pixels) const;
 
     Libraries &libraries() { return m_libraries; }
 
@@ -131,11 +151,16 @@ class Form1 : public QWidget {
     std::array<QRadioButton *, 16> inpmode;
     std::array<QLabel *, 8> label;
     QComboBox *Drive1;
-    QListWidget *Dir1;
+    FolderList *Dir1;
     std::array<QFrame *, 6> Line;
 
   protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
   private:
     void buildControls();
@@ -144,9 +169,14 @@ class Form1 : public QWidget {
     int runJob(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
                int16_t kind);
     void finishStart();
+    void fillDrives();
+    std::optional<QString> inputFolder() const;
+    bool dragEvent(QEvent *event, QWidget *source);
 
     Config m_config;
     std::shared_ptr<MessagePresenter> m_presenter;
     Libraries m_libraries;
     bool m_closing = false;
+    bool m_archiverFound = false;
+    int m_outerWidth = kCollapsedWidth; // twips
 };

@@ -4,7 +4,35 @@
 #include <QApplication>
 #include <QDir>
 #include <QLockFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+// The system's request to end (logout, shutdown, kill) reaches the event loop through a socket,
+// since a signal handler may do next to nothing itself.
+int g_signalSocket[2] = {-1, -1};
+
+void onTerminate(int) {
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalSocket[0], &c, 1);
+}
+
+void quitOnTerminate(QApplication &app) {
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalSocket) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(g_signalSocket[1], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
@@ -23,6 +51,8 @@ int main(int argc, char **argv) {
     Form1 window(config, std::make_shared<DialogPresenter>());
     if (!window.Load(anotherCopyRunning))
         return 1;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &Form1::Unload);
+    quitOnTerminate(app);
     window.show();
     return app.exec();
 }

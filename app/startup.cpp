@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QSignalBlocker>
+#include "folder_list.h"
 
 bool Form1::Load(bool anotherCopyRunning) {
     if (anotherCopyRunning) {
@@ -22,7 +24,8 @@ bool Form1::Load(bool anotherCopyRunning) {
             return false;
         }
     }
-    if (libraries().FindLzh().value_or(0) == 0) {
+    m_archiverFound = libraries().FindLzh().value_or(0) != 0;
+    if (!m_archiverFound) {
         lzh_ch->hide();
         lzh_ch->setChecked(false);
         LzhChChange(); // runs even when the box was already clear
@@ -37,6 +40,12 @@ bool Form1::Load(bool anotherCopyRunning) {
     CurrentFolder = m_config.programFolder;
     if (CurrentFolder.endsWith(u'/')) // the root folder: "" + "/temp" is "/temp"
         CurrentFolder.chop(1);
+    // The panel's lists start at the program's folder without moving CurrentFolder.
+    {
+        const QSignalBlocker quiet(Dir1);
+        Dir1->setPath(m_config.programFolder);
+    }
+    fillDrives();
     LoadSettings();
     return true;
 }

@@ -109,7 +109,7 @@ class WindowTest : public QObject {
         QVERIFY(!form->CustomLocation && !form->Dragging);
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->height(), form->twipsToPixels(3390));
-        QCOMPARE(form->width(), form->twipsToPixels(Form1::kCollapsedWidth));
+        QCOMPARE(form->frameGeometry().width(), form->twipsToPixels(Form1::kCollapsedWidth));
         // Every control answers to its design name.
         for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Command1", "Command2",
                                  "Command3", "OK_BOT", "Can_BOT", "Option1_0", "Option1_1",

@@ -1,0 +1,227 @@
+// The output location panel and the window's behaviour: dragging and keeping on top.
+#include "folder_list.h"
+#include "form1.h"
+#include "platform.h"
+#include "program_folder.h"
+#include "scripted_presenter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMimeData>
+#include <QRadioButton>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+// A drop arrives after the drag entered the box, which makes the box the drop's target.
+void dropOn(QWidget *target, const QString &path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+void touch(const QString &path) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+}
+
+// A mouse event at a point of the screen, delivered to `target` in its own coordinates, as the
+// window system delivers it to the control that holds the press.
+void mouse(QWidget *target, QEvent::Type type, QPoint global, Qt::MouseButton button) {
+    const QPointF local = target->mapFromGlobal(QPointF(global));
+    QMouseEvent event(type, local, QPointF(global), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::MouseButtons(button),
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+} // namespace
+
+class PanelTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder;
+    std::unique_ptr<Form1> form;
+
+    // The outer width: the frame the window system draws counts in.
+    bool expanded() const {
+        return form->frameGeometry().width() == form->twipsToPixels(Form1::kExpandedWidth);
+    }
+    bool collapsed() const {
+        return form->frameGeometry().width() == form->twipsToPixels(Form1::kCollapsedWidth);
+    }
+
+  private slots:
+    void init() {
+        folder = std::make_unique<ProgramFolder>();
+        form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
+        QVERIFY(form->Load(false));
+        form->show();
+        QDir(folder->path()).mkpath("docs/inner");
+        touch(folder->path("docs/report.doc"));
+        form->lzh_ch->setChecked(false);
+    }
+    void cleanup() {
+        form.reset();
+        folder.reset();
+    }
+
+    void browseWithAFileMovesTheListsToItsFolder() {
+        QVERIFY(collapsed());
+        dropOn(form->Text1, folder->path("docs/report.doc"));
+        QCOMPARE(form->Text1->text(), folder->path("docs/report.doc"));
+        form->Command2->click();
+        QVERIFY(expanded());
+        QVERIFY(form->CustomLocation);
+        QCOMPARE(form->Dir1->path(), folder->path("docs"));
+        QCOMPARE(form->CurrentFolder, folder->path("docs"));
+        form->Text2->setText("secret");
+        QCOMPARE(form->Text4->text(), folder->path("docs/Tolvex")); // nothing until OK
+        form->OK_BOT->click();
+        QVERIFY(collapsed());
+        QVERIFY(form->CustomLocation);
+        QCOMPARE(form->Text4->text(), folder->path("docs/secret"));
+    }
+
+    void browseWithAFolderLeavesTheListsAlone() {
+        form->lzh_ch->setChecked(true);
+        dropOn(form->Text1, folder->path("docs"));
+        const QString before = form->Dir1->path();
+        form->Command2->click();
+        QVERIFY(expanded());
+        QCOMPARE(form->Dir1->path(), before);
+        QCOMPARE(form->CurrentFolder, folder->path());
+    }
+
+    void okWithoutTouchingTheListsUsesTheCurrentFolder() {
+        form->Command2->click();
+        form->OK_BOT->click();
+        QCOMPARE(form->Text4->text(), folder->path("Tolvex"));
+    }
+
+    void okAtTheRootDoublesTheSeparator() {
+        form->Command2->click();
+        QVERIFY(form->Dir1->setPath("/"));
+        QCOMPARE(form->CurrentFolder, QString("/"));
+        form->OK_BOT->click();
+        QCOMPARE(form->Text4->text(), QString("//Tolvex")); // the system reads it as /Tolvex
+    }
+
+    void choosingAFolderInTheList() {
+        form->Command2->click();
+        QVERIFY(form->Dir1->setPath(folder->path("docs")));
+        const auto items = form->Dir1->findItems("inner", Qt::MatchEndsWith);
+        QCOMPARE(items.size(), 1);
+        emit form->Dir1->itemActivated(items[0]);
+        QCOMPARE(form->CurrentFolder, folder->path("docs/inner"));
+        // Ancestors are listed above: going up works the same way.
+        emit form->Dir1->itemActivated(form->Dir1->item(0));
+        QCOMPARE(form->CurrentFolder, QString("/"));
+    }
+
+    void unreadableVolumeKeepsTheListsUsable() {
+        form->Command2->click();
+        const QString before = form->Dir1->path();
+        form->Drive1->addItem("/no/such/volume");
+        form->Drive1->setCurrentText("/no/such/volume");
+        form->Drive1Change();
+        QCOMPARE(form->Dir1->path(), before);
+        QCOMPARE(form->CurrentFolder, folder->path());
+        QVERIFY(form->Dir1->count() > 0);
+    }
+
+    void dropsAfterOkAndAfterCancel() {
+        touch(folder->path("docs/inner/other.txt"));
+        form->Command2->click();
+        form->OK_BOT->click();
+        const QString chosen = form->Text4->text();
+        dropOn(form->Text1, folder->path("docs/report.doc"));
+        QCOMPARE(form->Text4->text(), chosen);
+
+        form->Command2->click();
+        form->Can_BOT->click();
+        QVERIFY(collapsed() && !form->CustomLocation);
+        dropOn(form->Text1, folder->path("docs/inner/other.txt"));
+        QCOMPARE(form->Text4->text(), folder->path("docs/inner/Tolvex"));
+    }
+
+    void defaultButtonGoesBackBesideTheInput() {
+        dropOn(form->Text1, folder->path("docs/report.doc"));
+        form->Command2->click();
+        form->OK_BOT->click();
+        form->Command2->click();
+        form->Text2->setText("again");
+        form->Command3->click();
+        QVERIFY(!form->CustomLocation);
+        QVERIFY(expanded()); // the panel stays open
+        QCOMPARE(form->Text4->text(), folder->path("docs/again"));
+        // With no file in the input box the output box keeps its text.
+        form->Text1->setText(folder->path("docs"));
+        form->Text2->setText("x");
+        form->Command3->click();
+        QCOMPARE(form->Text4->text(), folder->path("docs/again"));
+    }
+
+    void draggingByALabelKeepsThePressedPointUnderThePointer() {
+        QWidget *source = form->label[1];
+        const QPoint start = form->pos();
+        const QPoint press = source->mapToGlobal(QPoint(10, 5));
+        mouse(source, QEvent::MouseButtonPress, press, Qt::LeftButton);
+        QVERIFY(form->Dragging);
+        mouse(source, QEvent::MouseMove, press + QPoint(30, 20), Qt::LeftButton);
+        QCOMPARE(form->pos(), start + QPoint(30, 20));
+        QCOMPARE(source->mapToGlobal(QPoint(10, 5)), press + QPoint(30, 20));
+        mouse(source, QEvent::MouseMove, press + QPoint(-5, 40), Qt::LeftButton);
+        QCOMPARE(form->pos(), start + QPoint(-5, 40));
+        mouse(source, QEvent::MouseButtonRelease, press + QPoint(-5, 40), Qt::LeftButton);
+        QVERIFY(!form->Dragging);
+        mouse(source, QEvent::MouseMove, press + QPoint(100, 100), Qt::NoButton);
+        QCOMPARE(form->pos(), start + QPoint(-5, 40)); // moving without a press does nothing
+    }
+
+    void rightButtonFrameAndSurfaceDragToo() {
+        for (QWidget *source : {static_cast<QWidget *>(form->Frame1), static_cast<QWidget *>(form.get()),
+                                static_cast<QWidget *>(form->label[0])}) {
+            const QPoint start = form->pos();
+            const QPoint press = source->mapToGlobal(QPoint(3, 3));
+            mouse(source, QEvent::MouseButtonPress, press, Qt::RightButton);
+            mouse(source, QEvent::MouseMove, press + QPoint(7, 9), Qt::RightButton);
+            mouse(source, QEvent::MouseButtonRelease, press + QPoint(7, 9), Qt::RightButton);
+            QCOMPARE(form->pos(), start + QPoint(7, 9));
+        }
+    }
+
+    void controlsNeverStartADrag() {
+        const QPoint start = form->pos();
+        for (QWidget *control : {static_cast<QWidget *>(form->Text1), static_cast<QWidget *>(form->Command2),
+                                 static_cast<QWidget *>(form->Check2), static_cast<QWidget *>(form->inpmode[3]),
+                                 static_cast<QWidget *>(form->Dir1)}) {
+            QTest::mousePress(control, Qt::LeftButton, {}, QPoint(4, 4));
+            QVERIFY(!form->Dragging);
+            mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)), Qt::LeftButton);
+            QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(4, 4));
+        }
+        QCOMPARE(form->pos(), start);
+    }
+
+    void keepOnTopFollowsCheck1() {
+        QVERIFY(platform::isOnTop(form.get()));
+        const QPoint at = form->pos();
+        form->Check1->click();
+        QVERIFY(!platform::isOnTop(form.get()));
+        form->Check1->click();
+        QVERIFY(platform::isOnTop(form.get()));
+        QCOMPARE(form->pos(), at); // neither moved nor resized
+        QVERIFY(form->isVisible());
+    }
+};
+
+QTEST_MAIN(PanelTest)
+#include "app_panel_test.moc"

@@ -1,0 +1,193 @@
+// The settings file: the profile semantics of the ini module, and what start-up and shutdown
+// read and write.
+#include "form1.h"
+#include "ini.h"
+#include "platform.h"
+#include "program_folder.h"
+#include "scripted_presenter.h"
+
+#include <QCheckBox>
+#include <QTest>
+
+namespace {
+
+QByteArray readAll(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeAll(const QString &path, const QByteArray &content) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+}
+
+} // namespace
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<ProgramFolder> folder;
+    std::unique_ptr<Form1> form;
+
+    // Starts a window in a fresh program folder, optionally with a settings file already there.
+    void start(const QByteArray &settings = {}, int parts = ProgramFolder::All) {
+        form.reset();
+        folder.reset();
+        folder = std::make_unique<ProgramFolder>(parts);
+        if (!settings.isNull())
+            writeAll(folder->path("Save.ini"), settings);
+        form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
+        QVERIFY(form->Load(false));
+    }
+    QString ini() const { return folder->path("Save.ini"); }
+    QString value(const char *section, const char *key) const {
+        return ini::ReadIni(ini(), section, key);
+    }
+
+  private slots:
+    void cleanup() {
+        form.reset();
+        folder.reset();
+    }
+
+    // --- the ini module ---------------------------------------------------------------------
+
+    void writeCreatesFileAndSection() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        QVERIFY(ini::WriteIni(file, "Save", "Save", "1"));
+        QVERIFY(ini::WriteIni(file, "Pos", "Top", "-45"));
+        QVERIFY(ini::WriteIni(file, "Save", "Lzh", "0"));
+        QCOMPARE(readAll(file), QByteArray("[Save]\r\nSave=1\r\nLzh=0\r\n[Pos]\r\nTop=-45\r\n"));
+        QCOMPARE(ini::ReadIni(file, "save", "LZH"), QString("0"));
+        QCOMPARE(ini::ReadIni(file, "Pos", "Top"), QString("-45"));
+        QCOMPARE(ini::ReadIni(file, "Pos", "Left"), QString());
+        QCOMPARE(ini::ReadIni(file, "Nowhere", "Top"), QString());
+        QCOMPARE(ini::ReadIni(dir.filePath("missing.ini"), "Save", "Save"), QString());
+        QCOMPARE(ini::IniPath("/opt/tolvex"), QString("/opt/tolvex/"));
+        QCOMPARE(ini::IniPath("/"), QString("/"));
+    }
+
+    void handEditedFileKeepsEveryOtherLine() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        const QByteArray edited = "; my settings\n[other]\nSave=9\n\n[SAVE]\n  save = 0 \n"
+                                  "; keep this\nextra=yes\n\n[Pos]\nTop=1\n";
+        writeAll(file, edited);
+        QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString("0"));
+        QVERIFY(ini::WriteIni(file, "Save", "Save", "1"));
+        QVERIFY(ini::WriteIni(file, "Save", "TOPMOST", "0"));
+        QCOMPARE(readAll(file), QByteArray("; my settings\n[other]\nSave=9\n\n[SAVE]\nSave=1\n"
+                                           "; keep this\nextra=yes\nTOPMOST=0\r\n\n[Pos]\nTop=1\n"));
+        QCOMPARE(ini::ReadIni(file, "other", "save"), QString("9"));
+    }
+
+    void longValuesAreCut() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        writeAll(file, "[Save]\nSave=" + QByteArray(400, '7') + "\n");
+        QCOMPARE(ini::ReadIni(file, "Save", "Save").size(), 254);
+    }
+
+    void readOnlyFileIsLeftAlone() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        writeAll(file, "[Save]\nSave=0\n");
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        QCOMPARE(ini::WriteIni(file, "Save", "Save", "1"), 0);
+        QCOMPARE(readAll(file), QByteArray("[Save]\nSave=0\n"));
+    }
+
+    void readOnlyFolderLosesNothing() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        writeAll(file, "[Save]\nSave=0\nLzh=1\n");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        ini::WriteIni(file, "Save", "Save", "1");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Written in place or not at all; never half, never lost.
+        const QByteArray after = readAll(file);
+        QVERIFY(after == "[Save]\nSave=0\nLzh=1\n" || after == "[Save]\nSave=1\nLzh=1\n");
+    }
+
+    // --- what the window reads and writes ---------------------------------------------------
+
+    void firstStartCreatesTheFile() {
+        start();
+        QCOMPARE(value("Save", "Save"), QString("1"));
+        QCOMPARE(value("Save", "Lzh"), QString("1"));
+        QCOMPARE(value("Save", "TOPMOST"), QString("1"));
+        QVERIFY(!value("Pos", "Top").isEmpty() && !value("Pos", "Left").isEmpty());
+        QVERIFY(platform::isOnTop(form.get()));
+        QVERIFY(form->lzh_ch->isChecked());
+    }
+
+    void firstStartWithoutArchiverSavesCompressionOff() {
+        start({}, ProgramFolder::Codec | ProgramFolder::Template);
+        QCOMPARE(value("Save", "Lzh"), QString("0"));
+    }
+
+    void savedPositionAndChoicesAreApplied() {
+        start("[Save]\nSave=1\nLzh=0\nTOPMOST=0\n[Pos]\nTop=1500\nLeft=-30000\n");
+        QCOMPARE(form->pos(), QPoint(form->twipsToPixels(-30000), form->twipsToPixels(1500)));
+        QVERIFY(!form->lzh_ch->isChecked());
+        QVERIFY(!form->Check1->isChecked());
+        QVERIFY(!platform::isOnTop(form.get())); // start-up put it on top first
+    }
+
+    void outOfRangeCountsAsOne() {
+        start("[Save]\nSave=5\nLzh=-1\nTOPMOST=7\n[Pos]\nTop=0\nLeft=0\n");
+        QVERIFY(form->Check2->isChecked() && form->lzh_ch->isChecked() && form->Check1->isChecked());
+        start("[Save]\nSave=-1\nLzh=0\nTOPMOST=0\n");
+        QVERIFY(form->Check2->isChecked() && !form->lzh_ch->isChecked());
+    }
+
+    void missingOrNonNumericValuesKeepStartUpValues() {
+        start("[Save]\nSave=1\nLzh=yes\nTOPMOST=\n[Pos]\nTop=abc\n");
+        QVERIFY(form->lzh_ch->isChecked());
+        QVERIFY(form->Check1->isChecked());
+        QVERIFY(platform::isOnTop(form.get()));
+    }
+
+    void compressionStaysOffWithoutArchiver() {
+        start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n", ProgramFolder::Codec | ProgramFolder::Template);
+        QVERIFY(!form->lzh_ch->isChecked());
+        QVERIFY(form->lzh_ch->isHidden());
+    }
+
+    void uncheckedSaveWritesOnlySave() {
+        start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n[Pos]\nTop=300\nLeft=450\n");
+        form->Check2->setChecked(false);
+        form->Check1->setChecked(false);
+        form->move(form->pos() + QPoint(50, 50));
+        form->close();
+        QCOMPARE(value("Save", "Save"), QString("0"));
+        QCOMPARE(value("Save", "TOPMOST"), QString("1"));
+        QCOMPARE(value("Pos", "Top"), QString("300"));
+
+        // The next start applies nothing but Save.
+        form.reset();
+        form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
+        const QPoint systemChosen = form->pos();
+        QVERIFY(form->Load(false));
+        QVERIFY(!form->Check2->isChecked());
+        QCOMPARE(form->pos(), systemChosen);
+        QVERIFY(form->Check1->isChecked() && platform::isOnTop(form.get()));
+    }
+
+    void closingSavesTheCurrentChoices() {
+        start();
+        form->Check1->setChecked(false);
+        form->lzh_ch->setChecked(false);
+        form->move(form->twipsToPixels(3000), form->twipsToPixels(1200));
+        form->close();
+        QCOMPARE(value("Save", "TOPMOST"), QString("0"));
+        QCOMPARE(value("Save", "Lzh"), QString("0"));
+        QCOMPARE(value("Pos", "Left"), QString("3000"));
+        QCOMPARE(value("Pos", "Top"), QString("1200"));
+    }
+};
+
+QTEST_MAIN(SettingsTest)
+#include "app_settings_test.moc"
