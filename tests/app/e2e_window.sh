@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the real program on a virtual display from a copy of its folder, checks its window as a
-# person sees it, closes it by its close box and reads the settings file it wrote.
+# person sees it, lets a second copy refuse to start, closes the first by its close box and
+# reads the settings file it wrote.
 # Usage: e2e_window.sh BIN_DIR X_WINDOW_TOOL
 set -euo pipefail
 BIN=$1
@@ -21,6 +22,14 @@ xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
     ./tolvex &
     pid=$!
     "$2" "Tolvex v3.10" > "$1/geometry"
+    # A second copy says so in a box of its own and ends; the first runs on.
+    ./tolvex &
+    second=$!
+    "$2" "エラー" > /dev/null || { echo "the second copy showed no message"; kill $second; exit 1; }
+    "$2" --close "エラー"
+    set +e; wait $second; status=$?; set -e
+    [ $status -eq 1 ] || { echo "the second copy ended with $status"; exit 1; }
+    kill -0 $pid || { echo "the first copy ended too"; exit 1; }
     "$2" --close "Tolvex v3.10"
     for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
     if kill -0 $pid 2>/dev/null; then echo "the program did not end when closed"; kill $pid; exit 1; fi

@@ -14,9 +14,23 @@
 
 namespace {
 
+// The title as UTF-8: the window's _NET_WM_NAME, or its WM_NAME where it has none.
 std::string titleOf(Display *display, Window window) {
-    XTextProperty property;
     std::string title;
+    Atom type;
+    int format;
+    unsigned long count, after;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 1024,
+                           False, XInternAtom(display, "UTF8_STRING", False), &type, &format,
+                           &count, &after, &data) == Success &&
+        data) {
+        title.assign(reinterpret_cast<const char *>(data), count);
+        XFree(data);
+        if (!title.empty())
+            return title;
+    }
+    XTextProperty property;
     if (XGetWMName(display, window, &property) && property.value) {
         title.assign(reinterpret_cast<const char *>(property.value), property.nitems);
         XFree(property.value);
