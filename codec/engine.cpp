@@ -117,8 +117,15 @@ struct PayloadResult {
 // pass. The CRC is of the plain bytes: the input when encoding, the output when decoding, which
 // equals the CRC of the file read back because every write is checked.
 PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::OutputFile &out,
-                            uint8_t *buffer, const BlockKeys &keys, bool encoding) {
+                            uint8_t *buffer, const BlockKeys &keys, bool encoding,
+                            const ConvertRequest &r) {
     uint32_t crc = 0;
+    const uint64_t start = offset;
+    uint64_t total = 0;
+    if (r.progress) {
+        const auto size = in.size();
+        total = size && *size > start ? *size - start : 0;
+    }
     for (;;) {
         const int64_t got = in.readAt(offset, buffer, kChunkSize);
         if (got < 0)
@@ -134,6 +141,8 @@ PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::
         if (!out.write(buffer, n))
             return {false, 0};
         offset += n;
+        if (r.progress)
+            r.progress(r.progressContext, offset - start, total);
         if (n < kChunkSize)
             break;
     }
@@ -184,7 +193,7 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     if (!output->write(header.data(), header.size()) || !output->write(record.data(), record.size()))
         return TOLVEX_CANNOT_OPEN;
     const PayloadResult payload = streamPayload(*source, 0, *output, staging.get(),
-                                                blockKeysFor(k, true), true);
+                                                blockKeysFor(k, true), true, r);
     if (!payload.ok)
         return TOLVEX_CANNOT_OPEN;
     uint8_t crc[4];
@@ -252,7 +261,7 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
         return TOLVEX_NO_MEMORY;
     const PayloadResult payload =
         streamPayload(*source, uint64_t(*headerLength) + kControlRecordSize, *output,
-                      staging.get(), blockKeysFor(k, false), false);
+                      staging.get(), blockKeysFor(k, false), false, r);
     if (!payload.ok || !output->commit())
         return TOLVEX_CANNOT_OPEN;
     // A mismatch keeps the output: the user may still want what could be recovered.

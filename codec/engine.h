@@ -17,6 +17,10 @@ struct ConvertRequest {
     const char *templatePath = "Tolvex.dat";
     // Seeds the filler; 0 means the current time (as the format's encoders do).
     uint32_t fillerSeed = 0;
+    // Called after each piece of the payload with the bytes done and the payload's length;
+    // it must not call back into the engine.
+    void (*progress)(void *context, uint64_t done, uint64_t total) = nullptr;
+    void *progressContext = nullptr;
 };
 
 // Runs one conversion and returns its result code (TOLVEX_OK, TOLVEX_OUTPUT_EXISTS, ...).
