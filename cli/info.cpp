@@ -134,9 +134,12 @@ Inspection inspect(const std::string &path, const std::string &templatePath) {
     if (n < 0 || n > int(tolvex::kExtensionFieldSize))
         return r;
     const std::string extension(reinterpret_cast<const char *>(record + 4), size_t(n));
-    if (!looksLikeExtension(extension))
+    if (!isUsableExtension(extension))
         return r;
     r.extension = extension;
+    // The engine would take any bytes here; a file encoded by people has a readable name.
+    if (!looksLikeExtension(extension))
+        return r;
     r.verdict = r.headerMatchesTemplate.value_or(false) ? Verdict::Encoded : Verdict::Possibly;
     return r;
 }
@@ -158,7 +161,7 @@ std::string describe(const std::string &path, const Inspection &r) {
         s += "  payload length: " + std::to_string(r.payloadLength) + " bytes\n";
     else if (!r.recordPresent)
         s += "  payload length: none (too short for a control record)\n";
-    if (r.extension)
+    if (r.extension && r.verdict != Verdict::NotEncoded)
         s += "  original name:  " +
              (r.extension->empty() ? std::string("no extension") : "." + *r.extension) + "\n";
     switch (r.verdict) {

@@ -22,7 +22,7 @@ struct Inspection {
     uint32_t headerLength = 0;
     std::optional<bool> headerMatchesTemplate; // unset when there is no header or no template
     bool recordPresent = false;   // the file is long enough for header and control record
-    std::optional<std::string> extension; // the recorded extension, when the record is sound
+    std::optional<std::string> extension; // the recorded extension, when usable as a name
     uint64_t payloadLength = 0;
     Verdict verdict = Verdict::NotEncoded;
 };

@@ -37,8 +37,6 @@ extern "C" void restoreTerminalAndExit(int signal) {
 
 // One line typed at the terminal with echo off. Nothing at end of input.
 std::optional<std::string> promptWithoutEcho(const char *prompt) {
-    std::fputs(prompt, stderr);
-    std::fflush(stderr);
     struct termios saved;
     const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     struct sigaction quit {}, oldInt {}, oldTerm {}, oldHup {};
@@ -52,8 +50,12 @@ std::optional<std::string> promptWithoutEcho(const char *prompt) {
         struct termios quiet = saved;
         quiet.c_lflag &= tcflag_t(~(ECHO | ECHOE | ECHOK | ECHONL));
         g_echoOff = 1;
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+        // Echo goes off before the prompt shows, so nothing typed after it is ever echoed;
+        // and nothing typed ahead is thrown away.
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
     }
+    std::fputs(prompt, stderr);
+    std::fflush(stderr);
     std::string line;
     bool gotLine = false;
     for (;;) {
@@ -71,7 +73,7 @@ std::optional<std::string> promptWithoutEcho(const char *prompt) {
             line += c;
     }
     if (terminal) {
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
         g_echoOff = 0;
         ::sigaction(SIGINT, &oldInt, nullptr);
         ::sigaction(SIGTERM, &oldTerm, nullptr);

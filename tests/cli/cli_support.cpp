@@ -1,0 +1,181 @@
+#include "cli_support.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace cli_test {
+namespace fs = std::filesystem;
+
+const char *const kKindNames[16] = {"none", "bmp", "cab", "jpg", "lzh", "mid", "png", "wav",
+                                    "gca",  "ico", "tgz", "tbz", "mp3", "cur", "avi", "zip"};
+
+TempDir::TempDir() {
+    const char *base = std::getenv("TMPDIR");
+    std::string templ = std::string(base && *base ? base : "/tmp") + "/tolvex-cli-test-XXXXXX";
+    if (!::mkdtemp(templ.data()))
+        throw std::runtime_error("mkdtemp failed");
+    ::chmod(templ.c_str(), 0777);
+    m_path = templ;
+}
+
+TempDir::~TempDir() {
+    // Folders a test made read-only must become writable again to be emptied.
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(m_path, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error))
+        if (it->is_directory(error) && !it->is_symlink(error))
+            ::chmod(it->path().c_str(), 0777);
+    fs::remove_all(m_path, error);
+}
+
+void writeFile(const std::string &path, const Bytes &content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(content.data()), std::streamsize(content.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
+}
+
+void writeFile(const std::string &path, const std::string &content) {
+    writeFile(path, Bytes(content.begin(), content.end()));
+}
+
+std::optional<Bytes> readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+bool exists(const std::string &path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+Bytes randomBytes(size_t length, uint32_t seed) {
+    std::mt19937 gen(seed);
+    Bytes b(length);
+    for (auto &x : b)
+        x = uint8_t(gen());
+    return b;
+}
+
+std::vector<std::string> listTree(const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::recursive_directory_iterator(folder))
+        names.push_back(fs::relative(entry.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+namespace {
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string nameOf(const std::string &assignment) {
+    return assignment.substr(0, assignment.find('='));
+}
+
+} // namespace
+
+RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &options) {
+    TempDir capture;
+    const std::string outPath = capture / "out", errPath = capture / "err",
+                      inPath = capture / "in";
+    if (options.standardInput)
+        writeFile(inPath, *options.standardInput);
+
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string name = nameOf(*e);
+        if (name == "TOLVEX_KEY" || name == "SOURCE_DATE_EPOCH")
+            continue;
+        if (std::any_of(options.environment.begin(), options.environment.end(),
+                        [&](const std::string &a) { return nameOf(a) == name; }))
+            continue;
+        env.push_back(*e);
+    }
+    env.insert(env.end(), options.environment.begin(), options.environment.end());
+
+    const std::string program = options.program.empty() ? TOLVEX_CLI : options.program;
+    std::vector<std::string> argStrings{program};
+    argStrings.insert(argStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char *> argv, envp;
+    for (auto &a : argStrings)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    for (auto &e : env)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int in = ::open(options.standardInput ? inPath.c_str() : "/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0)
+            ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        if (!options.workingDirectory.empty() && ::chdir(options.workingDirectory.c_str()) != 0)
+            ::_exit(126);
+        if (options.fileSizeLimit) {
+            // A write past the limit then fails with EFBIG instead of killing the program.
+            ::signal(SIGXFSZ, SIG_IGN);
+            const struct rlimit limit {rlim_t(*options.fileSizeLimit), rlim_t(*options.fileSizeLimit)};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (options.user && (::setgroups(0, nullptr) != 0 || ::setgid(*options.user) != 0 ||
+                             ::setuid(*options.user) != 0))
+            ::_exit(126);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    RunResult r;
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = slurp(outPath);
+    r.err = slurp(errPath);
+    return r;
+}
+
+int32_t makeCode(const std::string &source, const std::string &outputBase, uint32_t key,
+                 int32_t mode, int32_t kind) {
+    using MakeCodeFunction = int32_t (*)(const char *, const char *, uint32_t, int32_t, int32_t,
+                                         int32_t);
+    static void *library = ::dlopen(TOLVEX_BIN_DIR "/libHalvet_Tolvex.so", RTLD_NOW);
+    if (!library)
+        throw std::runtime_error("cannot load the codec library");
+    auto function = reinterpret_cast<MakeCodeFunction>(::dlsym(library, "MakeCode"));
+    if (!function)
+        throw std::runtime_error("no MakeCode");
+    const fs::path before = fs::current_path();
+    fs::current_path(TOLVEX_BIN_DIR);
+    const int32_t result =
+        function(source.c_str(), outputBase.c_str(), key, mode, kind, 1 << 20);
+    fs::current_path(before);
+    return result;
+}
+
+} // namespace cli_test

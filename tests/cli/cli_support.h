@@ -1,0 +1,64 @@
+// Helpers for the command-line tests: private folders, files, running the real program in
+// a child process, and the codec library's MakeCode for cross-checks.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace cli_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// A fresh folder (readable by everyone, so that an unprivileged child can work in it),
+// removed with everything in it.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+    const std::string &path() const { return m_path; }
+    std::string operator/(const std::string &name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
+};
+
+void writeFile(const std::string &path, const Bytes &content);
+void writeFile(const std::string &path, const std::string &content);
+std::optional<Bytes> readFile(const std::string &path);
+bool exists(const std::string &path);
+Bytes randomBytes(size_t length, uint32_t seed);
+// Every path below the folder, relative to it, sorted; hidden names included.
+std::vector<std::string> listTree(const std::string &folder);
+
+struct RunOptions {
+    std::string workingDirectory;           // empty: the test's own
+    std::vector<std::string> environment;   // "NAME=value" added to a clean copy
+    std::optional<std::string> standardInput; // empty: /dev/null
+    std::optional<uid_t> user;              // run under this user and its group
+    std::optional<uint64_t> fileSizeLimit;  // RLIMIT_FSIZE in bytes
+    std::string program;                    // empty: the built tolvex-cli
+};
+
+struct RunResult {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+// Runs the program with these arguments. TOLVEX_KEY and SOURCE_DATE_EPOCH are removed from
+// the inherited environment unless given in options.environment.
+RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &options = {});
+
+// The codec library's MakeCode, called with the working directory set to the program's
+// folder (where Tolvex.dat lies), as the window calls it.
+int32_t makeCode(const std::string &source, const std::string &outputBase, uint32_t key,
+                 int32_t mode, int32_t kind);
+
+extern const char *const kKindNames[16];
+
+} // namespace cli_test

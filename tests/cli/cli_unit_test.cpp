@@ -1,0 +1,349 @@
+// The command line's pieces on their own: key text, disguise names, options, exit status,
+// the progress line, names, archiver command lines, inspection and publishing.
+#include "archiver_client.h"
+#include "cli_support.h"
+#include "convert_jobs.h"
+#include "engine.h"
+#include "exit_codes.h"
+#include "halvet_tolvex.h"
+#include "info.h"
+#include "key_input.h"
+#include "kinds.h"
+#include "options.h"
+#include "paths.h"
+#include "progress.h"
+#include "staging.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using namespace cli;
+using namespace cli_test;
+
+namespace {
+
+std::vector<std::string> words(std::initializer_list<const char *> list) {
+    return {list.begin(), list.end()};
+}
+
+} // namespace
+
+TEST(KeyText, FollowsTheWindowsRule) {
+    EXPECT_EQ(keyCodeFromText("0"), 0u);
+    EXPECT_EQ(keyCodeFromText("1a2B"), 0x1A2Bu);
+    EXPECT_EQ(keyCodeFromText("7FFF"), 0x7FFFu);
+    // Sixteen-bit values with the top bit set widen with their sign.
+    EXPECT_EQ(keyCodeFromText("8000"), 0xFFFF8000u);
+    EXPECT_EQ(keyCodeFromText("ffff"), 0xFFFFFFFFu);
+    EXPECT_EQ(keyCodeFromText("00008000"), 0xFFFF8000u);
+    EXPECT_EQ(keyCodeFromText("10000"), 0x10000u);
+    EXPECT_EQ(keyCodeFromText("7fff8000"), 0x7FFF8000u);
+    EXPECT_EQ(keyCodeFromText("FFFFFFFF"), 0xFFFFFFFFu);
+}
+
+TEST(KeyText, RefusesWhatIsNotOneToEightHexDigits) {
+    for (const char *bad : {"", "123456789", "g", "12 34", "0x12", "-1", "+1", " 1", "１"})
+        EXPECT_FALSE(keyCodeFromText(bad)) << '"' << bad << '"';
+}
+
+TEST(KeyText, TrimmedCutsBlanksAndLineEnds) {
+    EXPECT_EQ(trimmed(" \t1A2B\r\n"), "1A2B");
+    EXPECT_EQ(trimmed("\n"), "");
+}
+
+TEST(KeySources, KeyFileFirstLineOnly) {
+    TempDir dir;
+    writeFile(dir / "key", std::string("  beef \r\nnot this\n"));
+    std::string error;
+    EXPECT_EQ(readKeyFile(dir / "key", error), "beef");
+    KeySources s;
+    s.keyFile = dir / "key";
+    s.environment = "1";
+    EXPECT_EQ(obtainKey(s).key, 0xFFFFBEEFu) << "the key file wins over TOLVEX_KEY";
+}
+
+TEST(KeySources, MissingKeyFileSaysWhichFile) {
+    KeySources s;
+    s.keyFile = "/nonexistent/key";
+    const KeyResult r = obtainKey(s);
+    EXPECT_FALSE(r.key);
+    EXPECT_NE(r.error.find("/nonexistent/key"), std::string::npos);
+}
+
+TEST(KeySources, CommandLineKeyWarnsAndBadKeyIsNeverEchoed) {
+    KeySources s;
+    s.keyText = "C0DE";
+    KeyResult r = obtainKey(s);
+    EXPECT_EQ(r.key, 0xFFFFC0DEu); // widened like any key from 8000 to FFFF
+    EXPECT_NE(r.warning.find("other users"), std::string::npos);
+    s.keyText = "SECRETZZ";
+    r = obtainKey(s);
+    EXPECT_FALSE(r.key);
+    EXPECT_EQ(r.error.find("SECRETZZ"), std::string::npos);
+    EXPECT_FALSE(r.error.empty());
+}
+
+TEST(KeySources, EnvironmentThenNothingWithoutATerminal) {
+    KeySources s;
+    s.environment = "ffff";
+    EXPECT_EQ(obtainKey(s).key, 0xFFFFFFFFu);
+    s.environment.reset();
+    s.interactive = false;
+    const KeyResult r = obtainKey(s);
+    EXPECT_FALSE(r.key);
+    EXPECT_NE(r.error.find("TOLVEX_KEY"), std::string::npos);
+}
+
+TEST(Kinds, NamesAndNumbersBothWays) {
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_EQ(kindName(k), kKindNames[k]);
+        EXPECT_EQ(parseKind(kKindNames[k]), k);
+        EXPECT_EQ(parseKind(std::to_string(k)), k);
+    }
+    EXPECT_EQ(parseKind("PNG"), 6);
+    EXPECT_EQ(parseKind(".zip"), 15);
+    EXPECT_EQ(parseKind("jpeg"), 3);
+    EXPECT_EQ(parseKind("tvx"), 0);
+    for (const char *bad : {"", "16", "-1", "png2", "gif", "6x", "99999999999"})
+        EXPECT_FALSE(parseKind(bad)) << bad;
+}
+
+TEST(Options, EncryptWithEverything) {
+    const ParseResult r = parseOptions(words({"encrypt", "a", "--disguise=png", "-c", "--force",
+                                              "--output-dir", "out", "--jobs", "3", "-q", "b",
+                                              "--", "--odd-name"}));
+    ASSERT_TRUE(r.options) << r.error;
+    const Options &o = *r.options;
+    EXPECT_EQ(o.command, Command::Encrypt);
+    EXPECT_EQ(o.kind, 6);
+    EXPECT_TRUE(o.compress && o.force && o.quiet);
+    EXPECT_EQ(o.outputDir, "out");
+    EXPECT_EQ(o.jobs, 3u);
+    EXPECT_EQ(o.inputs, words({"a", "b", "--odd-name"}));
+}
+
+TEST(Options, RefusesWhatDoesNotFit) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"scramble", "a"},
+        {"encrypt"},
+        {"decrypt", "--disguise", "png", "a"},
+        {"encrypt", "--extract", "a"},
+        {"decrypt", "--compress", "a"},
+        {"encrypt", "--disguise", "gif", "a"},
+        {"encrypt", "--disguise"},
+        {"encrypt", "--output", "x", "a", "b"},
+        {"encrypt", "--output", "x", "--output-dir", "d", "a"},
+        {"encrypt", "--key", "1", "--key-file", "k", "a"},
+        {"encrypt", "--jobs", "0", "a"},
+        {"encrypt", "--jobs", "two", "a"},
+        {"encrypt", "--force=yes", "a"},
+        {"encrypt", "--frobnicate", "a"},
+        {"info", "--key", "1", "a"},
+    };
+    for (const auto &args : bad) {
+        const ParseResult r = parseOptions(args);
+        EXPECT_FALSE(r.options) << testing::PrintToString(args);
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(Options, HelpListsExamplesAndExitCodes) {
+    const ParseResult r = parseOptions(words({"--help"}));
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->command, Command::Help);
+    const std::string help = helpText();
+    EXPECT_NE(help.find("Examples:"), std::string::npos);
+    EXPECT_NE(help.find("Exit status:"), std::string::npos);
+    EXPECT_NE(help.find("zip (15)"), std::string::npos);
+}
+
+TEST(ExitStatus, SharedCodeOrMixed) {
+    EXPECT_EQ(combinedExitCode({}), kExitOk);
+    EXPECT_EQ(combinedExitCode({0, 0}), kExitOk);
+    EXPECT_EQ(combinedExitCode({0, kExitWrongKey, 0, kExitWrongKey}), kExitWrongKey);
+    EXPECT_EQ(combinedExitCode({kExitWrongKey, 0, kExitInputMissing}), kExitMixed);
+}
+
+TEST(Progress, BarFitsAndCounts) {
+    const std::string half = renderBar(512, 1024, 1, 4, 80);
+    EXPECT_NE(half.find("50%"), std::string::npos);
+    EXPECT_NE(half.find("1/4 files"), std::string::npos);
+    EXPECT_LE(half.size(), 80u);
+    const auto hashes = std::count(half.begin(), half.end(), '#');
+    const auto dashes = std::count(half.begin(), half.end(), '-');
+    EXPECT_EQ(hashes, dashes);
+    // More done than announced (a file that grew) stays at 100%.
+    const std::string over = renderBar(3000, 1024, 1, 1, 30);
+    EXPECT_NE(over.find("100%"), std::string::npos);
+    EXPECT_LE(over.size(), 30u);
+    EXPECT_EQ(over.find("files"), std::string::npos);
+}
+
+TEST(Progress, HumanSizes) {
+    EXPECT_EQ(humanSize(0), "0 B");
+    EXPECT_EQ(humanSize(1023), "1023 B");
+    EXPECT_EQ(humanSize(1536), "1.5 KiB");
+    EXPECT_EQ(humanSize(uint64_t(1) << 30), "1.0 GiB");
+}
+
+TEST(Paths, NamesAndStems) {
+    EXPECT_EQ(baseName("a/photos/"), "photos");
+    EXPECT_EQ(baseName("x.jpg"), "x.jpg");
+    EXPECT_EQ(folderName("a/b/x.jpg"), "a/b");
+    EXPECT_EQ(folderName("x.jpg"), ".");
+    EXPECT_EQ(folderName("/x"), "/");
+    EXPECT_EQ(stem("holiday.jpg"), "holiday");
+    EXPECT_EQ(stem("archive.tar.gz"), "archive.tar");
+    EXPECT_EQ(stem("README"), "README");
+    EXPECT_EQ(stem(".profile"), ".profile");
+    EXPECT_EQ(stem("dot."), "dot");
+}
+
+TEST(ArchiverCommands, AsTheWindowBuildsThem) {
+    EXPECT_EQ(packCommandLine("/t/x/archive.lzh", "/home/u/photos"),
+              "a -d -r2 \"/t/x/archive.lzh\" \"/home/u/\" \"photos\"");
+    EXPECT_EQ(extractCommandLine("/o/s/a.lzh", "/o/x"),
+              "e -d -r2 -jyo0 \"/o/s/a.lzh\" \"/o/x/\" \"*\"");
+}
+
+TEST(ArchiverClient, MissingLibraryIsReportedNotFatal) {
+    TempDir dir;
+    ArchiverClient client(dir.path(), 0);
+    EXPECT_FALSE(client.available());
+    EXPECT_NE(client.loadError().find("libunlha32.so"), std::string::npos);
+    const ArchiverResult r = client.pack(dir / "a.lzh", dir.path());
+    EXPECT_FALSE(r.ok);
+    EXPECT_FALSE(exists(dir / "a.lzh"));
+}
+
+namespace {
+
+std::string encodeWithEngine(const TempDir &dir, const std::string &name, int kind,
+                             const Bytes &content) {
+    writeFile(dir / name, content);
+    tolvex::ConvertRequest r;
+    const std::string source = dir / name, base = dir / ("enc" + std::to_string(kind));
+    r.source = source.c_str();
+    r.outputBase = base.c_str();
+    r.keyCode = 0x1234;
+    r.mode = TOLVEX_MODE_ENCODE;
+    r.kind = kind;
+    r.bufferSize = 1 << 16;
+    r.templatePath = TOLVEX_TEMPLATE_FILE;
+    r.fillerSeed = 7;
+    EXPECT_EQ(tolvex::convert(r), TOLVEX_OK);
+    return base + (kind ? "." + std::string(kKindNames[kind]) : ".tvx");
+}
+
+} // namespace
+
+TEST(Inspect, EveryDisguiseIsRecognisedWithItsLengths) {
+    TempDir dir;
+    const Bytes content = randomBytes(1000, 3);
+    for (int k = 0; k < 16; ++k) {
+        const std::string encoded = encodeWithEngine(dir, "photo.jpeg", k, content);
+        const Inspection seen = inspect(encoded, TOLVEX_TEMPLATE_FILE);
+        EXPECT_TRUE(seen.error.empty());
+        EXPECT_EQ(seen.kind, k);
+        EXPECT_EQ(seen.payloadLength, content.size()) << k;
+        EXPECT_EQ(seen.headerLength + 15 + content.size(), seen.size);
+        EXPECT_EQ(seen.extension, "jpeg");
+        EXPECT_EQ(seen.verdict, k ? Verdict::Encoded : Verdict::Possibly) << k;
+        if (k) {
+            EXPECT_EQ(seen.headerMatchesTemplate, true);
+        }
+    }
+}
+
+TEST(Inspect, PlainFilesAndCraftedRecordsAreNotEncoded) {
+    TempDir dir;
+    writeFile(dir / "text", std::string("hello world, this is plain text\n"));
+    EXPECT_EQ(inspect(dir / "text", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
+    writeFile(dir / "short", std::string("BM"));
+    EXPECT_EQ(inspect(dir / "short", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
+
+    // A recorded extension that would name another folder is never offered as a name.
+    const std::string encoded = encodeWithEngine(dir, "a.txt", 0, randomBytes(64, 1));
+    Bytes bytes = *readFile(encoded);
+    bytes[4] = '/';
+    writeFile(dir / "crafted.tvx", bytes);
+    const Inspection seen = inspect(dir / "crafted.tvx", TOLVEX_TEMPLATE_FILE);
+    EXPECT_EQ(seen.verdict, Verdict::NotEncoded);
+    EXPECT_FALSE(seen.extension);
+
+    // A genuine header of a kind, followed by something else, is told apart by the template.
+    const std::string png = encodeWithEngine(dir, "b.txt", 6, randomBytes(64, 2));
+    bytes = *readFile(png);
+    bytes[100] ^= 0xFF;
+    writeFile(dir / "other.png", bytes);
+    EXPECT_EQ(inspect(dir / "other.png", TOLVEX_TEMPLATE_FILE).headerMatchesTemplate, false);
+    EXPECT_EQ(inspect(dir / "other.png", TOLVEX_TEMPLATE_FILE).verdict, Verdict::Possibly);
+}
+
+TEST(Inspect, DescriptionNeverShowsTheCheckWord) {
+    TempDir dir;
+    const std::string encoded = encodeWithEngine(dir, "a.txt", 1, randomBytes(64, 1));
+    const std::string text = describe(encoded, inspect(encoded, TOLVEX_TEMPLATE_FILE));
+    EXPECT_NE(text.find("bmp (kind 1)"), std::string::npos);
+    EXPECT_NE(text.find("774 bytes"), std::string::npos);
+    EXPECT_NE(text.find("encoded:        yes"), std::string::npos);
+    EXPECT_EQ(text.find("1234"), std::string::npos);
+}
+
+TEST(Publish, WithoutReplaceAnExistingNameIsKept) {
+    TempDir dir;
+    writeFile(dir / "staged", std::string("new"));
+    writeFile(dir / "final", std::string("old"));
+    EXPECT_EQ(publishFile(dir / "staged", dir / "final", false), Publish::Exists);
+    EXPECT_EQ(readFile(dir / "final"), Bytes({'o', 'l', 'd'}));
+    EXPECT_TRUE(exists(dir / "staged"));
+}
+
+TEST(Publish, ReplaceKeepsTheOldPermissions) {
+    TempDir dir;
+    writeFile(dir / "staged", std::string("new"));
+    writeFile(dir / "final", std::string("old"));
+    ::chmod((dir / "final").c_str(), 0600);
+    EXPECT_EQ(publishFile(dir / "staged", dir / "final", true), Publish::Done);
+    EXPECT_EQ(readFile(dir / "final"), Bytes({'n', 'e', 'w'}));
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "final").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ::mkdir((dir / "folder").c_str(), 0755);
+    writeFile(dir / "staged2", std::string("x"));
+    EXPECT_EQ(publishFile(dir / "staged2", dir / "folder", true), Publish::IsFolder);
+}
+
+TEST(Publish, TreeMovesNothingWhenOneNameExists) {
+    TempDir dir;
+    ::mkdir((dir / "staged").c_str(), 0755);
+    ::mkdir((dir / "dest").c_str(), 0755);
+    writeFile(dir / "staged/a", std::string("a"));
+    writeFile(dir / "staged/b", std::string("b"));
+    writeFile(dir / "dest/b", std::string("old"));
+    const TreeResult r = publishTree(dir / "staged", dir / "dest", false);
+    EXPECT_EQ(r.outcome, Publish::Exists);
+    EXPECT_EQ(r.conflict, dir / "dest/b");
+    EXPECT_FALSE(exists(dir / "dest/a"));
+    EXPECT_EQ(publishTree(dir / "staged", dir / "dest", true).outcome, Publish::Done);
+    EXPECT_EQ(readFile(dir / "dest/b"), Bytes({'b'}));
+    EXPECT_EQ(readFile(dir / "dest/a"), Bytes({'a'}));
+}
+
+TEST(Staging, FolderGoesAwayWithItsContent) {
+    TempDir dir;
+    std::string path;
+    {
+        auto staging = StagingFolder::create(dir.path());
+        ASSERT_TRUE(staging);
+        path = staging->path();
+        writeFile(path + "/partial", std::string("half"));
+    }
+    EXPECT_FALSE(exists(path));
+    ::chmod(dir.path().c_str(), 0555);
+    if (::geteuid() != 0) {
+        EXPECT_FALSE(StagingFolder::create(dir.path()));
+    }
+    ::chmod(dir.path().c_str(), 0777);
+}
