@@ -23,24 +23,39 @@ constexpr int kNT = 19;                              // symbols that code the C 
 constexpr int kCBits = 9, kPBits = 4, kTBits = 5;
 constexpr int kMaxCodeLength = 16;
 
-// Match finder tuning: how many earlier positions with the same hash to try, and the length
-// at which a match is taken without weighing the alternatives.
-constexpr int kMaxChain = 48;
+// Match finder tuning: how many tree nodes to visit per position, and the length at which a
+// match is taken without weighing the alternatives.
+constexpr int kTreeDepth = 32;
 constexpr uint32_t kNiceLength = 96;
 
 constexpr unsigned kHashBits = 15;
 
-// Input is coded in segments, each on its own (with the window before it as history), so that
-// two segments can be coded at once on two cores. Tokens never cross a segment's end, and a
-// segment ends its last block: the segments' bit strings simply follow each other.
-constexpr size_t kSegment = size_t(1) << 20;
-// Positions parsed together: the cheapest way through them is searched as a whole. The block
-// written for them is at most this many tokens, well below the format's 65535.
-constexpr size_t kParseChunk = size_t(1) << 15;
+// Tokens never cross a segment's end, and a segment ends its last block: the segments' bit
+// strings simply follow each other.
+constexpr size_t kSegment = kLh5Segment;
+// Positions parsed together: the cheapest way through them is searched as a whole, and they
+// become one block. Larger blocks spend less on tables; the format allows 65535 tokens.
+constexpr size_t kParseChunk = 65535;
 
 inline uint32_t hash3(const uint8_t *p) {
     const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
     return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+// How far a and b agree, from `from` on, up to `limit`; reads nothing at or past `limit`.
+inline uint32_t extendMatch(const uint8_t *a, const uint8_t *b, uint32_t from, uint32_t limit) {
+    uint32_t n = from;
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (x != y)
+            return n + unsigned(__builtin_ctzll(x ^ y)) / 8;
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n])
+        ++n;
+    return n;
 }
 
 inline unsigned bitLength(uint32_t v) { return v ? 32 - unsigned(__builtin_clz(v)) : 0; }
@@ -79,11 +94,40 @@ class BitWriter {
         m_acc = 0;
         m_bits = 0;
     }
-    // Appends another writer's bits, its unfinished last byte included.
-    void append(const BitWriter &other) {
-        for (const uint8_t b : other.m_out)
-            put(8, b);
-        put(other.m_bits, uint32_t(other.m_acc));
+    // Hands the bits over as whole bytes and a tail of fewer than 8 bits, and starts afresh.
+    Lh5Bits take() {
+        while (m_bits >= 8) {
+            m_bits -= 8;
+            m_out.push_back(uint8_t(m_acc >> m_bits));
+        }
+        Lh5Bits bits;
+        bits.bytes = std::move(m_out);
+        bits.tailBits = m_bits;
+        bits.tail = uint32_t(m_acc & ((1u << m_bits) - 1));
+        clear();
+        return bits;
+    }
+    // Appends bits handed over by take(): byte by byte, shifted when not on a byte boundary.
+    void append(const Lh5Bits &other) {
+        while (m_bits >= 8) {
+            m_bits -= 8;
+            m_out.push_back(uint8_t(m_acc >> m_bits));
+        }
+        if (m_bits == 0) {
+            m_out.insert(m_out.end(), other.bytes.begin(), other.bytes.end());
+        } else {
+            const unsigned shift = m_bits;
+            auto carry = uint8_t(m_acc << (8 - shift));
+            const size_t at = m_out.size();
+            m_out.resize(at + other.bytes.size());
+            uint8_t *out = m_out.data() + at;
+            for (const uint8_t b : other.bytes) {
+                *out++ = uint8_t(carry | b >> shift);
+                carry = uint8_t(b << (8 - shift));
+            }
+            m_acc = carry >> (8 - shift);
+        }
+        put(other.tailBits, other.tail);
     }
 
   private:
@@ -289,11 +333,11 @@ void writeBlock(BitWriter &bits, const Token *first, size_t count) {
 
 } // namespace
 
-// Codes one segment: finds matches with hash chains, picks the cheapest parse under the
-// current code lengths, and writes each parsed chunk as one block.
+// Codes one segment: finds matches with a binary tree per hash bucket, picks the cheapest parse
+// under the current code lengths, and writes each parsed chunk as one block.
 class SegmentCoder {
   public:
-    SegmentCoder() : m_head(size_t(1) << kHashBits), m_prev(kWindow) {}
+    SegmentCoder() : m_head(size_t(1) << kHashBits), m_tree(2 * size_t(kWindow)) {}
 
     // data[-history, length) is readable; the first `history` bytes (at most one window) may
     // be matched but are not coded.
@@ -305,28 +349,36 @@ class SegmentCoder {
         uint16_t distance;
     };
 
-    void insert(uint32_t i) {
-        const uint32_t h = hash3(m_data + i);
-        m_prev[i & (kWindow - 1)] = m_head[h];
-        m_head[h] = i + 1;
+    // Adds position i to its tree; with `record`, appends the matches met on the way, each
+    // longer than the one before, and answers the longest length.
+    template <bool record> uint32_t searchTree(uint32_t i);
+    // Adds every position in [m_indexedTo, to) to the trees without looking for matches.
+    void indexUpTo(uint32_t to) {
+        for (; m_indexedTo < to; ++m_indexedTo)
+            searchTree<false>(m_indexedTo);
     }
-    uint32_t matchLength(uint32_t a, uint32_t b, uint32_t limit) const;
-    // Appends the matches at i, each longer than the one before; answers the longest length.
     uint32_t findMatches(uint32_t i);
     void parseChunk(uint32_t from, uint32_t to, BitWriter &out);
     void chooseParse(uint32_t from, uint32_t to);
 
     const uint8_t *m_data = nullptr; // start of the history
     uint32_t m_end = 0;              // end of the segment, counted from m_data
-    uint32_t m_hashedTo = 0;
-    std::vector<uint32_t> m_head; // position + 1 of the latest position per hash, 0: none
-    std::vector<uint32_t> m_prev; // the position before it with the same hash
+    uint32_t m_indexedTo = 0;        // positions below this are in the trees
+    // Positions are stored plus kWindow, so that 0 (nothing) lies out of every window's reach.
+    std::vector<uint32_t> m_head; // root of each hash bucket's tree: its latest position
+    // Two children per window slot: the earlier positions whose text sorts below, then above.
+    std::vector<uint32_t> m_tree;
 
     std::vector<uint32_t> m_candidateStart;
-    std::vector<Candidate> m_candidates;
-    std::vector<uint32_t> m_cost;
-    std::vector<uint16_t> m_stepLength;
-    std::vector<uint16_t> m_stepDistance;
+    std::vector<Candidate> m_candidates; // the first m_candidateCount are in use
+    uint32_t m_candidateCount = 0;
+    // The cheapest way found to each position of a chunk: its cost, and its last step.
+    struct Step {
+        uint32_t cost;
+        uint16_t length; // 1: a literal
+        uint16_t distance;
+    };
+    std::vector<Step> m_steps;
     std::vector<Token> m_tokens;
     // Bits per symbol the parse assumes: from the previous chunk's tables, then refined.
     uint32_t m_symbolCost[kNC];
@@ -334,49 +386,71 @@ class SegmentCoder {
     bool m_firstChunk = true;
 };
 
-uint32_t SegmentCoder::matchLength(uint32_t a, uint32_t b, uint32_t limit) const {
-    uint32_t n = 0;
-    while (n + 8 <= limit) {
-        uint64_t x, y;
-        std::memcpy(&x, m_data + a + n, 8);
-        std::memcpy(&y, m_data + b + n, 8);
-        if (x != y)
-            return n + unsigned(__builtin_ctzll(x ^ y)) / 8;
-        n += 8;
-    }
-    while (n < limit && m_data[a + n] == m_data[b + n])
-        ++n;
-    return n;
-}
-
-uint32_t SegmentCoder::findMatches(uint32_t i) {
-    const uint32_t available = std::min(kMaxMatch, m_end - i);
-    if (available < kMinMatch)
+// The tree of a bucket is ordered by the text that follows each position, newest at the root.
+// Walking down from the root toward the new position's text meets the closest matches; the
+// walk relinks the tree so that the new position becomes the root. The walk is cut after
+// kTreeDepth nodes, and ends where the text matches in full (the old node's subtrees are then
+// the new one's, as the texts sort alike).
+template <bool record> uint32_t SegmentCoder::searchTree(uint32_t i) {
+    const uint32_t limit = std::min(kMaxMatch, m_end - i);
+    if (limit < kMinMatch)
         return 0;
-    if (i >= m_hashedTo) {
-        insert(i);
-        m_hashedTo = i + 1;
-    }
-    uint32_t candidate = m_prev[i & (kWindow - 1)];
-    const uint32_t nice = std::min(kNiceLength, available);
+    const uint8_t *const cur = m_data + i;
+    const uint32_t h = hash3(cur);
+    uint32_t node = m_head[h];
+    const uint32_t self = i + kWindow;
+    m_head[h] = self;
+    uint32_t *below = &m_tree[2 * (i & (kWindow - 1))];
+    uint32_t *above = below + 1;
+    uint32_t lenBelow = 0, lenAbove = 0;
     uint32_t best = kMinMatch - 1;
-    for (int chain = kMaxChain; candidate != 0 && chain > 0; --chain) {
-        const uint32_t at = candidate - 1;
-        const uint32_t d = i - at;
-        if (at >= i || d >= kWindow)
-            break; // past the window, or a slot reused by a newer position
-        if (m_data[at + best] == m_data[i + best] && m_data[at] == m_data[i]) {
-            const uint32_t len = matchLength(at, i, available);
-            if (len > best) {
+    Candidate *found = record ? m_candidates.data() + m_candidateCount : nullptr;
+    for (int depth = kTreeDepth;; --depth) {
+        const uint32_t d = self - node;
+        if (d - 1 >= kWindow - 1 || depth == 0) { // out of reach (or, never, itself)
+            *below = *above = 0;
+            break;
+        }
+        const uint32_t at = node - kWindow;
+        const uint8_t *const old = m_data + at;
+        uint32_t *const children = &m_tree[2 * (at & (kWindow - 1))];
+        uint32_t len = std::min(lenBelow, lenAbove);
+        if (old[len] == cur[len]) {
+            len = extendMatch(old, cur, len + 1, limit);
+            if (record && len > best) {
                 best = len;
-                m_candidates.push_back({uint16_t(len), uint16_t(d)});
-                if (len >= nice)
-                    break;
+                *found++ = {uint16_t(len), uint16_t(d)};
+            }
+            if (len >= limit) {
+                *below = children[0];
+                *above = children[1];
+                break;
             }
         }
-        candidate = m_prev[at & (kWindow - 1)];
+        if (old[len] < cur[len]) {
+            *below = node;
+            below = children + 1;
+            node = *below;
+            lenBelow = len;
+        } else {
+            *above = node;
+            above = children;
+            node = *above;
+            lenAbove = len;
+        }
     }
+    if (record)
+        m_candidateCount = uint32_t(found - m_candidates.data());
     return best >= kMinMatch ? best : 0;
+}
+
+// Positions are searched in order, each once (the tree takes each position once).
+uint32_t SegmentCoder::findMatches(uint32_t i) {
+    indexUpTo(i);
+    m_indexedTo = i + 1;
+    if (m_candidates.size() < m_candidateCount + kTreeDepth) // one per node at most
+        m_candidates.resize(2 * m_candidates.size() + kTreeDepth);
+    return searchTree<true>(i);
 }
 
 namespace {
@@ -417,34 +491,34 @@ void costsFromTokens(const Token *tokens, size_t count, uint32_t *symbolCost,
 // position's cost is the least over every way of reaching it. Leaves the tokens in m_tokens.
 void SegmentCoder::chooseParse(uint32_t from, uint32_t to) {
     const uint32_t n = to - from;
-    m_cost.assign(n + 1, kInfinite);
-    m_cost[0] = 0;
+    m_steps.assign(n + 1, Step{kInfinite, 0, 0});
+    Step *const steps = m_steps.data();
+    steps[0].cost = 0;
     uint32_t lengthCost[kMaxMatch + 1];
     for (uint32_t l = kMinMatch; l <= kMaxMatch; ++l)
         lengthCost[l] = m_symbolCost[256 + l - kMinMatch];
+    const uint8_t *const text = m_data + from;
+    const Candidate *const candidates = m_candidates.data();
+    const uint32_t *const candidateStart = m_candidateStart.data();
     for (uint32_t k = 0; k < n; ++k) {
-        const uint32_t here = m_cost[k];
-        const uint32_t lit = here + m_symbolCost[m_data[from + k]];
-        if (lit < m_cost[k + 1]) {
-            m_cost[k + 1] = lit;
-            m_stepLength[k + 1] = 1;
-        }
+        const uint32_t here = steps[k].cost;
+        const uint32_t lit = here + m_symbolCost[text[k]];
+        if (lit < steps[k + 1].cost)
+            steps[k + 1] = {lit, 1, 0};
         uint32_t shorter = kMinMatch - 1;
         const uint32_t room = n - k;
-        for (uint32_t c = m_candidateStart[k]; c < m_candidateStart[k + 1]; ++c) {
-            const uint32_t len = std::min<uint32_t>(m_candidates[c].length, room);
+        for (uint32_t c = candidateStart[k]; c < candidateStart[k + 1]; ++c) {
+            const uint32_t len = std::min<uint32_t>(candidates[c].length, room);
             if (len <= shorter)
                 break;
-            const uint32_t d = m_candidates[c].distance;
+            const uint16_t d = candidates[c].distance;
             const unsigned p = positionClass(uint16_t(d - 1));
             const uint32_t base = here + m_classCost[p] + (p > 1 ? p - 1 : 0);
+            Step *const reach = steps + k;
             for (uint32_t l = shorter + 1; l <= len; ++l) {
                 const uint32_t total = base + lengthCost[l];
-                if (total < m_cost[k + l]) {
-                    m_cost[k + l] = total;
-                    m_stepLength[k + l] = uint16_t(l);
-                    m_stepDistance[k + l] = uint16_t(d);
-                }
+                if (total < reach[l].cost)
+                    reach[l] = {total, uint16_t(l), d};
             }
             shorter = len;
         }
@@ -452,11 +526,11 @@ void SegmentCoder::chooseParse(uint32_t from, uint32_t to) {
     // Walk back from the end, then lay the steps out forwards.
     m_tokens.clear();
     for (uint32_t k = n; k > 0;) {
-        const uint32_t l = m_stepLength[k];
+        const uint32_t l = steps[k].length;
         if (l == 1)
-            m_tokens.push_back({m_data[from + k - 1], 0});
+            m_tokens.push_back({text[k - 1], 0});
         else
-            m_tokens.push_back({uint16_t(256 + l - kMinMatch), uint16_t(m_stepDistance[k] - 1)});
+            m_tokens.push_back({uint16_t(256 + l - kMinMatch), uint16_t(steps[k].distance - 1)});
         k -= l;
     }
     std::reverse(m_tokens.begin(), m_tokens.end());
@@ -465,29 +539,25 @@ void SegmentCoder::chooseParse(uint32_t from, uint32_t to) {
 void SegmentCoder::parseChunk(uint32_t from, uint32_t to, BitWriter &out) {
     const uint32_t n = to - from;
     m_candidateStart.assign(n + 1, 0);
-    m_candidates.clear();
+    m_candidateCount = 0;
     for (uint32_t k = 0; k < n;) {
-        m_candidateStart[k] = uint32_t(m_candidates.size());
+        m_candidateStart[k] = m_candidateCount;
         const uint32_t longest = findMatches(from + k);
         if (longest >= kNiceLength) {
             // Long enough to take as it is: the positions it covers get no choices of their
-            // own, only their place in the chains.
+            // own, only their place in the trees (up to the chunk's end: the next chunk
+            // searches its own positions).
             const uint32_t skip = std::min(longest, n - k);
-            const uint32_t last = std::min(from + k + longest, m_end - (kMinMatch - 1));
-            for (uint32_t i = m_hashedTo; i < last; ++i)
-                insert(i);
-            m_hashedTo = std::max(m_hashedTo, last);
+            indexUpTo(from + k + skip);
             for (uint32_t j = 1; j < skip; ++j)
-                m_candidateStart[k + j] = uint32_t(m_candidates.size());
+                m_candidateStart[k + j] = m_candidateCount;
             k += skip;
             continue;
         }
         ++k;
     }
-    m_candidateStart[n] = uint32_t(m_candidates.size());
+    m_candidateStart[n] = m_candidateCount;
 
-    m_stepLength.resize(n + 1);
-    m_stepDistance.resize(n + 1);
     chooseParse(from, to);
     if (m_firstChunk) {
         // The guessed costs may be far off: once more with the costs this very chunk's first
@@ -504,11 +574,8 @@ void SegmentCoder::code(const uint8_t *data, size_t history, size_t length, BitW
     m_data = data - history;
     m_end = uint32_t(history + length);
     std::fill(m_head.begin(), m_head.end(), 0);
-    std::fill(m_prev.begin(), m_prev.end(), 0);
-    m_hashedTo = 0;
-    for (uint32_t i = 0; i + kMinMatch <= m_end && i < history; ++i)
-        insert(i);
-    m_hashedTo = uint32_t(history);
+    m_indexedTo = 0;
+    indexUpTo(uint32_t(history));
     defaultCosts(m_symbolCost, m_classCost);
     m_firstChunk = true;
     for (uint32_t from = uint32_t(history); from < m_end;) {
@@ -516,6 +583,25 @@ void SegmentCoder::code(const uint8_t *data, size_t history, size_t length, BitW
         parseChunk(from, to, out);
         from = to;
     }
+}
+
+Lh5Bits lh5CodeSegment(const uint8_t *data, size_t start, size_t length) {
+    // Each thread keeps its coder: its tables are large enough to be worth reusing.
+    thread_local std::unique_ptr<SegmentCoder> coder;
+    if (!coder)
+        coder = std::make_unique<SegmentCoder>();
+    BitWriter bits;
+    const size_t history = std::min<size_t>(start, kWindow);
+    coder->code(data + start, history, length, bits);
+    return bits.take();
+}
+
+std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts) {
+    BitWriter bits;
+    for (const Lh5Bits &part : parts)
+        bits.append(part);
+    bits.flushBits();
+    return std::move(bits.bytes());
 }
 
 struct Lh5Encoder::State {
@@ -554,7 +640,7 @@ void Lh5Encoder::State::codePending(bool final) {
             });
             coders[0].code(start, history, kSegment, bits);
             helper.join();
-            bits.append(helperBits);
+            bits.append(helperBits.take());
             const size_t codedEnd = history + kSegment + second;
             input.erase(input.begin(), input.begin() + long(codedEnd - kWindow));
             history = kWindow;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace unlha {
 
@@ -16,6 +17,26 @@ class ByteSink {
     virtual bool put(const uint8_t *data, size_t length) = 0;
 };
 
+// Input is coded in segments of this size, each on its own with the window before it as
+// history, so that segments can be coded on several cores at once. A stream is its segments'
+// bits joined in order, whichever thread coded them.
+constexpr size_t kLh5Segment = size_t(1) << 20;
+
+// The bits of one coded segment: whole bytes, then a tail of fewer than 8 bits (the low
+// `tailBits` of `tail`).
+struct Lh5Bits {
+    std::vector<uint8_t> bytes;
+    uint32_t tail = 0;
+    unsigned tailBits = 0;
+};
+
+// Codes data[start, start + length), a segment starting at a multiple of kLh5Segment (the last
+// may be shorter), with the window before it as history. Safe to call from several threads.
+Lh5Bits lh5CodeSegment(const uint8_t *data, size_t start, size_t length);
+// The finished stream of a run of segments: their bits in order, the last byte padded with 0s.
+std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts);
+
+// The streaming form: gives the same bytes as coding the whole input in segments and joining.
 class Lh5Encoder {
   public:
     explicit Lh5Encoder(ByteSink &sink);

@@ -244,6 +244,29 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
                                                                  : WriteStatus::WriteError;
 }
 
+WriteStatus ArchiveWriter::addRead(const MemberInfo &info, const uint8_t *data, size_t size,
+                                   uint16_t crc, const std::vector<uint8_t> &packed) {
+    if (size > kMaxMemberSize)
+        return WriteStatus::TooLarge;
+    // The rule of addFile: packed only when the stream is shorter and long enough for every
+    // reader.
+    const bool usePacked =
+        size > kMinPackedSize && packed.size() < size && packed.size() >= kMinPackedSize;
+    HeaderFields f;
+    f.method = usePacked ? "-lh5-" : "-lh0-";
+    f.info = info;
+    f.compressedSize = uint32_t(usePacked ? packed.size() : size);
+    f.originalSize = uint32_t(size);
+    f.dataCrc = crc;
+    const auto header = buildLevel2Header(f);
+    if (!header)
+        return WriteStatus::BadName;
+    const bool written = m_out.write(header->data(), header->size()) &&
+                         (usePacked ? m_out.write(packed.data(), packed.size())
+                                    : m_out.write(data, size));
+    return written ? WriteStatus::Ok : WriteStatus::WriteError;
+}
+
 WriteStatus ArchiveWriter::copyRaw(int sourceFd, uint64_t offset, uint64_t length) {
     std::vector<uint8_t> buffer(kChunk);
     while (length > 0) {

@@ -47,6 +47,11 @@ class ArchiveWriter {
     WriteStatus addFolder(const MemberInfo &info);
     // Packs the data of an open regular file (read from its start).
     WriteStatus addFile(const MemberInfo &info, int sourceFd);
+    // Writes a file member whose bytes were read beforehand, `packed` being their -lh5- stream;
+    // the bytes are stored instead when that stream does not pay. Same archive bytes as
+    // addFile on the same content.
+    WriteStatus addRead(const MemberInfo &info, const uint8_t *data, size_t size, uint16_t crc,
+                        const std::vector<uint8_t> &packed);
     // Copies bytes of another archive unchanged (members kept when adding to an archive).
     WriteStatus copyRaw(int sourceFd, uint64_t offset, uint64_t length);
     // Ends the archive with its 0 byte and writes out what is buffered.

@@ -1,13 +1,21 @@
 #include "archive_reader.h"
 #include "commands.h"
+#include "crc16.h"
 #include "file_io.h"
+#include "lh5_encoder.h"
 #include "lha_writer.h"
 #include "unlha32.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <dirent.h>
 #include <fcntl.h>
+#include <map>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -180,6 +188,167 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
+// Files up to this size are read whole, ahead of the writer, so that their segments (and
+// several small files) are coded on all cores at once; larger ones are streamed.
+constexpr uint64_t kReadWholeLimit = uint64_t(64) << 20;
+// How much read-ahead data may wait to be written.
+constexpr uint64_t kAheadBudget = uint64_t(64) << 20;
+
+// Reads the files to pack ahead of the writer and codes their segments on worker threads.
+// Members are still written strictly in order, and each segment's bits depend only on the
+// file's bytes: the archive is the same whatever the threads' timing.
+class AheadCoder {
+  public:
+    struct File {
+        bool streamed = false; // too large to read whole: the writer streams it
+        bool readFailed = false;
+        std::vector<uint8_t> data;
+        uint16_t crc = 0;
+        std::vector<Lh5Bits> parts;
+        size_t pending = 0; // segments not coded yet
+        bool failed = false; // a worker could not code it (out of memory)
+    };
+
+    explicit AheadCoder(const std::vector<Planned> &members) : m_members(members) {
+        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < std::min(cores, 2u); ++i)
+            m_workers.emplace_back([this] { work(); });
+    }
+    ~AheadCoder() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        for (auto &t : m_workers)
+            t.join();
+    }
+    AheadCoder(const AheadCoder &) = delete;
+    AheadCoder &operator=(const AheadCoder &) = delete;
+
+    // The file of member `index`, read and coded; reads further members ahead meanwhile.
+    // Valid until the next call.
+    File &take(size_t index) {
+        std::unique_lock lock(m_mutex);
+        m_current.reset();
+        lock.unlock();
+        readAhead(index);
+        lock.lock();
+        auto found = m_ahead.find(index);
+        m_current = std::move(found->second);
+        m_ahead.erase(found);
+        m_aheadBytes -= m_current->data.size();
+        if (m_current->streamed)
+            m_blocked = false; // written next: reading ahead may go on after it
+        m_done.wait(lock, [&] { return m_current->pending == 0; });
+        return *m_current;
+    }
+
+  private:
+    struct Task {
+        File *file;
+        size_t segment;
+    };
+
+    // Reads members from `index` on while the budget allows (always at least `index` itself),
+    // stopping at a streamed file: it must be written before anything after it is read.
+    void readAhead(size_t index) {
+        for (; m_nextRead < m_members.size(); ++m_nextRead) {
+            const Planned &m = m_members[m_nextRead];
+            if (m.folder)
+                continue;
+            if (m_nextRead > index) {
+                std::lock_guard lock(m_mutex);
+                if (m_aheadBytes >= kAheadBudget || m_blocked)
+                    return;
+            }
+            auto file = std::make_unique<File>();
+            read(m.diskPath, *file);
+            std::lock_guard lock(m_mutex);
+            File *f = file.get();
+            m_aheadBytes += f->data.size();
+            m_blocked = f->streamed;
+            if (!f->streamed && !f->readFailed && !f->data.empty()) {
+                const size_t segments = (f->data.size() + kLh5Segment - 1) / kLh5Segment;
+                f->parts.resize(segments);
+                f->pending = segments;
+                for (size_t s = 0; s < segments; ++s)
+                    m_tasks.push_back({f, s});
+                m_wake.notify_all();
+            }
+            m_ahead.emplace(m_nextRead, std::move(file));
+        }
+    }
+
+    static void read(const std::string &path, File &file) {
+        Fd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        struct stat st;
+        if (!source.valid() || ::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            file.readFailed = true;
+            return;
+        }
+        if (uint64_t(st.st_size) > kReadWholeLimit) {
+            file.streamed = true;
+            return;
+        }
+        // One byte more than expected tells a file that grew since.
+        file.data.resize(size_t(st.st_size) + 1);
+        const int64_t n = readAt(source.get(), 0, file.data.data(), file.data.size());
+        if (n < 0) {
+            file.readFailed = true;
+            file.data.clear();
+            return;
+        }
+        if (uint64_t(n) > uint64_t(st.st_size)) {
+            file.data.clear();
+            file.streamed = true;
+            return;
+        }
+        file.data.resize(size_t(n));
+        file.crc = crc16Update(0, file.data.data(), file.data.size());
+    }
+
+    void work() {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return m_stop || !m_tasks.empty(); });
+            if (m_stop)
+                return;
+            const Task task = m_tasks.front();
+            m_tasks.pop_front();
+            lock.unlock();
+            Lh5Bits bits;
+            bool ok = true;
+            try {
+                const auto &data = task.file->data;
+                const size_t start = task.segment * kLh5Segment;
+                bits = lh5CodeSegment(data.data(), start,
+                                      std::min(kLh5Segment, data.size() - start));
+            } catch (...) {
+                ok = false;
+            }
+            lock.lock();
+            task.file->parts[task.segment] = std::move(bits);
+            task.file->failed = task.file->failed || !ok;
+            if (--task.file->pending == 0)
+                m_done.notify_all();
+        }
+    }
+
+    const std::vector<Planned> &m_members;
+    std::vector<std::thread> m_workers;
+    std::mutex m_mutex;
+    std::condition_variable m_wake; // tasks to do, or stop
+    std::condition_variable m_done; // a file's last segment coded
+    std::deque<Task> m_tasks;
+    std::map<size_t, std::unique_ptr<File>> m_ahead;
+    std::unique_ptr<File> m_current;
+    size_t m_nextRead = 0;
+    uint64_t m_aheadBytes = 0;
+    bool m_blocked = false; // a streamed file lies ahead: read no further
+    bool m_stop = false;
+};
+
 } // namespace
 
 int packArchive(const Command &command, std::string &message) {
@@ -241,10 +410,23 @@ int packArchive(const Command &command, std::string &message) {
             }
         }
     }
-    for (const auto &m : planner.members) {
+    AheadCoder coder(planner.members);
+    for (size_t index = 0; index < planner.members.size(); ++index) {
+        const Planned &m = planner.members[index];
         WriteStatus s;
         if (m.folder) {
             s = writer.addFolder(m.info);
+        } else if (AheadCoder::File &file = coder.take(index); !file.streamed) {
+            if (file.readFailed) {
+                message = "cannot read " + m.diskPath;
+                return UNLHA_ERROR_READ;
+            }
+            if (file.failed) {
+                message = "cannot pack " + m.diskPath;
+                return UNLHA_ERROR_INTERNAL;
+            }
+            s = writer.addRead(m.info, file.data.data(), file.data.size(), file.crc,
+                               lh5JoinSegments(file.parts));
         } else {
             Fd source(::open(m.diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
             struct stat st;

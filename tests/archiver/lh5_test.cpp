@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <lhasa.h>
 #include <random>
+#include <thread>
 
 using namespace archiver_test;
 
@@ -124,6 +125,98 @@ TEST(Lh5, DistantRepeatsJustInsideTheWindow) {
 TEST(Lh5, CompressesTextWell) {
     const Bytes text = textBytes(200000, 11);
     EXPECT_LT(encode(text, text.size()).size(), text.size() / 3);
+}
+
+// The match finder's trees, on inputs that stress them.
+TEST(Lh5MatchFinder, RunsOfEveryLengthAroundTheLongestMatch) {
+    Bytes data;
+    uint8_t value = 0;
+    for (size_t run : {1, 2, 3, 4, 254, 255, 256, 257, 258, 511, 512, 513, 1000, 8191, 8192, 8193})
+        data.insert(data.end(), run, value++);
+    for (size_t run = 250; run < 262; ++run) // the same byte again: runs meet earlier runs
+        data.insert(data.end(), run, uint8_t(run % 3));
+    expectRoundTrip(data);
+}
+
+TEST(Lh5MatchFinder, PeriodsAroundTheWindowSize) {
+    for (size_t period : {8189, 8190, 8191, 8192, 8193, 8194, 16383, 16384}) {
+        const Bytes unit = randomBytes(period, uint32_t(period));
+        Bytes data;
+        for (int i = 0; i < 4; ++i)
+            data.insert(data.end(), unit.begin(), unit.end());
+        expectRoundTrip(data);
+    }
+    // Within reach, the repeats are found.
+    const Bytes unit = randomBytes(8191, 1);
+    Bytes data;
+    for (int i = 0; i < 4; ++i)
+        data.insert(data.end(), unit.begin(), unit.end());
+    EXPECT_LT(encode(data, data.size()).size(), data.size() / 3);
+}
+
+TEST(Lh5MatchFinder, EveryByteValueAndSharedPrefixes) {
+    Bytes data;
+    for (int round = 0; round < 64; ++round)
+        for (int b = 0; b < 256; ++b)
+            data.push_back(uint8_t(round % 2 ? 255 - b : b));
+    // Many positions share their first bytes and differ later, in both directions.
+    std::mt19937 random(7);
+    for (int i = 0; i < 20000; ++i) {
+        const uint8_t tail[] = {'a', 'b', 'c', uint8_t(random() % 4), uint8_t(random() % 256)};
+        data.insert(data.end(), std::begin(tail), std::end(tail));
+    }
+    for (int i = 0; i < 70000; ++i)
+        data.push_back(uint8_t(i % 7 == 0 ? i / 7 : i % 5));
+    expectRoundTrip(data);
+    expectRoundTrip(data, 4093);
+}
+
+TEST(Lh5MatchFinder, LengthsAroundBlockAndSegmentEnds) {
+    // 65535 positions go into one block; segments are unlha::kLh5Segment bytes.
+    for (size_t n : {65534, 65535, 65536, 65537, 131069, 131070, 131071})
+        expectRoundTrip(textBytes(n, uint32_t(n)));
+    // Long matches that run across a block's end, and zeros across a segment's end.
+    Bytes data = randomBytes(200000, 21);
+    std::fill(data.begin() + 65300, data.begin() + 66000, 0);
+    std::copy(data.begin() + 1000, data.begin() + 1300, data.begin() + 131000);
+    expectRoundTrip(data);
+    for (size_t n : {unlha::kLh5Segment - 1, unlha::kLh5Segment, unlha::kLh5Segment + 1,
+                     2 * unlha::kLh5Segment + 3}) {
+        Bytes big = textBytes(n, 5);
+        const size_t edge = unlha::kLh5Segment;
+        if (n > edge + 500)
+            std::fill(big.begin() + long(edge - 500), big.begin() + long(edge + 500), 'z');
+        expectRoundTrip(big, 300000);
+    }
+}
+
+// Segments coded separately, on any thread and in any order, join into the streaming
+// encoder's very bytes.
+TEST(Lh5Segments, JoinedSegmentsEqualTheStreamingEncoder) {
+    Bytes data = textBytes(unlha::kLh5Segment + 70000, 12);
+    const Bytes noise = randomBytes(unlha::kLh5Segment / 2, 13);
+    data.insert(data.end(), noise.begin(), noise.end());
+    const Bytes more = textBytes(unlha::kLh5Segment + 1234, 14);
+    data.insert(data.end(), more.begin(), more.end());
+    const size_t count = (data.size() + unlha::kLh5Segment - 1) / unlha::kLh5Segment;
+    ASSERT_EQ(count, 3u);
+    std::vector<unlha::Lh5Bits> parts(count);
+    std::vector<std::thread> threads;
+    for (size_t i = count; i-- > 0;)
+        threads.emplace_back([&, i] {
+            const size_t start = i * unlha::kLh5Segment;
+            parts[i] = unlha::lh5CodeSegment(data.data(), start,
+                                             std::min(unlha::kLh5Segment, data.size() - start));
+        });
+    for (auto &t : threads)
+        t.join();
+    const Bytes joined = unlha::lh5JoinSegments(parts);
+    EXPECT_TRUE(joined == encode(data, 100000));
+    EXPECT_TRUE(decode(joined, data.size()) == data);
+    // Again on this thread, after other inputs: a coder keeps nothing from one to the next.
+    const Bytes small = textBytes(5000, 15);
+    EXPECT_TRUE(unlha::lh5JoinSegments({unlha::lh5CodeSegment(small.data(), 0, small.size())}) ==
+                encode(small, small.size()));
 }
 
 // Canonical codes must fill the code space exactly and stay within 16 bits.
