@@ -49,8 +49,11 @@ std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t fi
     const size_t cells = width > tail.size() + 12 ? std::min<size_t>(width - tail.size() - 2, 50)
                                                   : 10;
     const size_t filled = total ? size_t(double(cells) * double(done) / double(total)) : cells;
-    std::string bar = "[" + std::string(filled, '#') + std::string(cells - filled, '-') + "]";
-    std::string line = bar + tail;
+    // Built by appending: g++ 12 reports a false overlap for "literal" + std::string here.
+    std::string line;
+    line.reserve(cells + 2 + tail.size());
+    line.append(1, '[').append(filled, '#').append(cells - filled, '-').append(1, ']');
+    line += tail;
     if (line.size() > width)
         line.resize(width);
     return line;
@@ -104,8 +107,10 @@ void Reporter::drawLocked(bool force) {
         return;
     m_lastDraw = now;
     const size_t width = terminalWidth() - 1;
-    writeAll("\r" + renderBar(m_done.load(), m_total, m_filesDone.load(), m_files, width) +
-             "\x1b[K");
+    std::string text(1, '\r');
+    text += renderBar(m_done.load(), m_total, m_filesDone.load(), m_files, width);
+    text += "\x1b[K";
+    writeAll(text);
     m_barDrawn = true;
 }
 
