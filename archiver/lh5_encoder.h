@@ -20,7 +20,7 @@ class ByteSink {
 // Input is coded in segments of this size, each on its own with the window before it as
 // history, so that segments can be coded on several cores at once. A stream is its segments'
 // bits joined in order, whichever thread coded them.
-constexpr size_t kLh5Segment = size_t(1) << 20;
+constexpr size_t kLh5Segment = size_t(1) << 19;
 
 // The bits of one coded segment: whole bytes, then a tail of fewer than 8 bits (the low
 // `tailBits` of `tail`).

@@ -199,7 +199,7 @@ TEST(Lh5Segments, JoinedSegmentsEqualTheStreamingEncoder) {
     const Bytes more = textBytes(unlha::kLh5Segment + 1234, 14);
     data.insert(data.end(), more.begin(), more.end());
     const size_t count = (data.size() + unlha::kLh5Segment - 1) / unlha::kLh5Segment;
-    ASSERT_EQ(count, 3u);
+    ASSERT_GE(count, 3u);
     std::vector<unlha::Lh5Bits> parts(count);
     std::vector<std::thread> threads;
     for (size_t i = count; i-- > 0;)
