@@ -7,6 +7,11 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <bit>
 #include <cstring>
 #include <ctime>
@@ -100,12 +105,14 @@ void transform(uint8_t *data, size_t length, const BlockKeys &keys) {
         data[i] ^= keys.tail;
 }
 
-// The working buffer. The caller's buffer size sets no property of the output, only how much
+// The working buffers. The caller's buffer size sets no property of the output, only how much
 // memory the call may hold; negative sizes are refused as the format's contract requires.
+constexpr size_t kBuffers = 4;
+
 std::unique_ptr<uint8_t[]> allocateStaging(int32_t bufferSize) {
     if (bufferSize < 0)
         return nullptr;
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kChunkSize]);
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kBuffers * kChunkSize]);
 }
 
 struct PayloadResult {
@@ -113,40 +120,140 @@ struct PayloadResult {
     uint32_t crc; // of the plain content
 };
 
-// Streams the payload from `in` (starting at `offset`) through the transform into `out`, one
-// pass. The CRC is of the plain bytes: the input when encoding, the output when decoding, which
-// equals the CRC of the file read back because every write is checked.
-PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::OutputFile &out,
-                            uint8_t *buffer, const BlockKeys &keys, bool encoding,
-                            const ConvertRequest &r) {
-    uint32_t crc = 0;
-    const uint64_t start = offset;
-    uint64_t total = 0;
-    if (r.progress) {
-        const auto size = in.size();
-        total = size && *size > start ? *size - start : 0;
+// One pass over the payload: read a piece, take the CRC of its plain bytes (the input when
+// encoding, the output when decoding), transform it, hand it on to be written. Every write is
+// checked, so the CRC of the decoded bytes equals the CRC of the file read back.
+class PayloadPass {
+  public:
+    PayloadPass(platform::InputFile &in, uint64_t offset, const BlockKeys &keys, bool encoding,
+                const ConvertRequest &r)
+        : m_in(in), m_start(offset), m_offset(offset), m_keys(keys), m_encoding(encoding), m_request(r) {
+        if (r.progress) {
+            const auto size = in.size();
+            m_total = size && *size > offset ? *size - offset : 0;
+        }
     }
-    for (;;) {
-        const int64_t got = in.readAt(offset, buffer, kChunkSize);
-        if (got < 0)
-            return {false, 0};
-        if (got == 0)
-            break;
+
+    // Reads and prepares the next piece into `buffer`: its length, 0 at the end, -1 on a read
+    // error.
+    int64_t next(uint8_t *buffer) {
+        if (m_done)
+            return 0;
+        const int64_t got = m_in.readAt(m_offset, buffer, kChunkSize);
+        if (got <= 0)
+            return got;
         const size_t n = size_t(got);
-        if (encoding)
-            crc = crc32Update(crc, buffer, n);
-        transform(buffer, n, keys);
-        if (!encoding)
-            crc = crc32Update(crc, buffer, n);
-        if (!out.write(buffer, n))
-            return {false, 0};
-        offset += n;
-        if (r.progress)
-            r.progress(r.progressContext, offset - start, total);
-        if (n < kChunkSize)
-            break;
+        if (m_encoding)
+            m_crc = crc32Update(m_crc, buffer, n);
+        transform(buffer, n, m_keys);
+        if (!m_encoding)
+            m_crc = crc32Update(m_crc, buffer, n);
+        m_offset += n;
+        m_done = n < kChunkSize; // only the last piece comes short
+        if (m_request.progress)
+            m_request.progress(m_request.progressContext, m_offset - m_start, m_total);
+        return got;
     }
-    return {true, crc};
+    uint32_t crc() const { return m_crc; }
+
+  private:
+    platform::InputFile &m_in;
+    uint64_t m_start, m_offset, m_total = 0;
+    const BlockKeys &m_keys;
+    bool m_encoding;
+    const ConvertRequest &m_request;
+    uint32_t m_crc = 0;
+    bool m_done = false;
+};
+
+PayloadResult streamSequentially(PayloadPass &pass, platform::OutputFile &out, uint8_t *buffer) {
+    for (;;) {
+        const int64_t n = pass.next(buffer);
+        if (n < 0)
+            return {false, 0};
+        if (n == 0)
+            return {true, pass.crc()};
+        if (!out.write(buffer, size_t(n)))
+            return {false, 0};
+    }
+}
+
+// Large payloads: a second thread writes while this one reads, checks and transforms the next
+// pieces. The two copies between the kernel and us then overlap instead of taking turns; the
+// bytes and their order are the same as written one after the other.
+PayloadResult streamInParallel(PayloadPass &pass, platform::OutputFile &out, uint8_t *memory) {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<uint8_t *, size_t>> filled;
+    std::vector<uint8_t *> empty;
+    for (size_t i = 0; i < kBuffers; ++i)
+        empty.push_back(memory + i * kChunkSize);
+    bool finished = false, writeFailed = false, readFailed = false;
+
+    std::thread writer([&] {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [&] { return !filled.empty() || finished; });
+            if (filled.empty())
+                return;
+            const auto [buffer, length] = filled.front();
+            filled.pop_front();
+            lock.unlock();
+            const bool ok = out.write(buffer, length);
+            lock.lock();
+            if (!ok) {
+                writeFailed = true;
+                changed.notify_all();
+                return;
+            }
+            empty.push_back(buffer);
+            changed.notify_all();
+        }
+    });
+    for (;;) {
+        uint8_t *buffer;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !empty.empty() || writeFailed; });
+            if (writeFailed)
+                break;
+            buffer = empty.back();
+            empty.pop_back();
+        }
+        const int64_t n = pass.next(buffer);
+        if (n <= 0) {
+            readFailed = n < 0;
+            break;
+        }
+        std::lock_guard lock(mutex);
+        filled.emplace_back(buffer, size_t(n));
+        changed.notify_all();
+    }
+    {
+        std::lock_guard lock(mutex);
+        finished = true;
+        changed.notify_all();
+    }
+    writer.join();
+    if (readFailed || writeFailed)
+        return {false, 0};
+    return {true, pass.crc()};
+}
+
+PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::OutputFile &out,
+                            uint8_t *memory, const BlockKeys &keys, bool encoding,
+                            const ConvertRequest &r) {
+    PayloadPass pass(in, offset, keys, encoding, r);
+    const auto size = in.size();
+    const bool large = size && *size > offset && *size - offset > 2 * kChunkSize;
+    if (large) {
+        try {
+            return streamInParallel(pass, out, memory);
+        } catch (const std::system_error &) {
+            // No thread to be had: the same pass, one step after the other. Nothing was read.
+        }
+    }
+    return streamSequentially(pass, out, memory);
 }
 
 int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) {
