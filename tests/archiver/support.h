@@ -1,6 +1,8 @@
 // Helpers for the archiver tests: private folders, files, running commands and outside tools.
 #pragma once
 
+#include "test_files.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -8,28 +10,19 @@
 
 namespace archiver_test {
 
-using Bytes = std::vector<uint8_t>;
+using test_files::Bytes;
+using test_files::exists;
+using test_files::makeFolder;
+using test_files::randomBytes;
+using test_files::readFile;
+using test_files::writeFile;
 
-// A fresh folder under the temporary folder, removed with everything in it.
-class TempDir {
+// A private folder for one test.
+class TempDir : public test_files::TempDir {
   public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return m_path; }
-    std::string operator/(const std::string &name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
+    TempDir() : test_files::TempDir("unlha-test") {}
 };
 
-void writeFile(const std::string &path, const Bytes &content);
-void writeFile(const std::string &path, const std::string &content);
-std::optional<Bytes> readFile(const std::string &path);
-void makeFolder(const std::string &path);
-bool exists(const std::string &path);
-Bytes randomBytes(size_t length, uint32_t seed);
 // Text-like bytes: words from a small vocabulary, so that LZ matches and skewed codes occur.
 Bytes textBytes(size_t length, uint32_t seed);
 

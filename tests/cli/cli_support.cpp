@@ -25,54 +25,8 @@ namespace fs = std::filesystem;
 const char *const kKindNames[16] = {"none", "bmp", "cab", "jpg", "lzh", "mid", "png", "wav",
                                     "gca",  "ico", "tgz", "tbz", "mp3", "cur", "avi", "zip"};
 
-TempDir::TempDir() {
-    const char *base = std::getenv("TMPDIR");
-    std::string templ = std::string(base && *base ? base : "/tmp") + "/tolvex-cli-test-XXXXXX";
-    if (!::mkdtemp(templ.data()))
-        throw std::runtime_error("mkdtemp failed");
-    ::chmod(templ.c_str(), 0777);
-    m_path = templ;
-}
-
-TempDir::~TempDir() {
-    // Folders a test made read-only must become writable again to be emptied.
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(m_path, error);
-         !error && it != fs::recursive_directory_iterator(); it.increment(error))
-        if (it->is_directory(error) && !it->is_symlink(error))
-            ::chmod(it->path().c_str(), 0777);
-    fs::remove_all(m_path, error);
-}
-
-void writeFile(const std::string &path, const Bytes &content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(content.data()), std::streamsize(content.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path);
-}
-
-void writeFile(const std::string &path, const std::string &content) {
-    writeFile(path, Bytes(content.begin(), content.end()));
-}
-
-std::optional<Bytes> readFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-bool exists(const std::string &path) {
-    struct stat st;
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-Bytes randomBytes(size_t length, uint32_t seed) {
-    std::mt19937 gen(seed);
-    Bytes b(length);
-    for (auto &x : b)
-        x = uint8_t(gen());
-    return b;
+TempDir::TempDir() : test_files::TempDir("tolvex-cli-test") {
+    ::chmod(path().c_str(), 0777);
 }
 
 std::vector<std::string> listTree(const std::string &folder) {

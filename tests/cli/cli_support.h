@@ -2,6 +2,8 @@
 // a child process, and the codec library's MakeCode for cross-checks.
 #pragma once
 
+#include "test_files.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,28 +12,18 @@
 
 namespace cli_test {
 
-using Bytes = std::vector<uint8_t>;
+using test_files::Bytes;
+using test_files::exists;
+using test_files::randomBytes;
+using test_files::readFile;
+using test_files::writeFile;
 
-// A fresh folder (readable by everyone, so that an unprivileged child can work in it),
-// removed with everything in it.
-class TempDir {
+// A private folder that an unprivileged child process may work in too.
+class TempDir : public test_files::TempDir {
   public:
     TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return m_path; }
-    std::string operator/(const std::string &name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
 };
 
-void writeFile(const std::string &path, const Bytes &content);
-void writeFile(const std::string &path, const std::string &content);
-std::optional<Bytes> readFile(const std::string &path);
-bool exists(const std::string &path);
-Bytes randomBytes(size_t length, uint32_t seed);
 // Every path below the folder, relative to it, sorted; hidden names included.
 std::vector<std::string> listTree(const std::string &folder);
 

@@ -1,8 +1,9 @@
-// Helpers shared by the codec tests: a private folder per test, file helpers, a slow CRC-32
-// reference, and a count of the process's open descriptors.
+// Helpers shared by the codec tests: a slow CRC-32 reference, a count of the process's open
+// descriptors, and the engine called with this build's template file.
 #pragma once
 
 #include "engine.h"
+#include "test_files.h"
 
 #include <cstdint>
 #include <optional>
@@ -11,29 +12,15 @@
 
 namespace testing_support {
 
-using Bytes = std::vector<uint8_t>;
+using test_files::Bytes;
+using test_files::exists;
+using test_files::randomBytes;
+using test_files::readFile;
+using test_files::TempDir;
+using test_files::writeFile;
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return m_path; }
-    std::string operator/(const std::string &name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
-};
-
-void writeFile(const std::string &path, const Bytes &content);
-void writeFile(const std::string &path, const std::string &content);
-std::optional<Bytes> readFile(const std::string &path);
-bool exists(const std::string &path);
 // Names in a folder, sorted, "." and ".." left out.
 std::vector<std::string> listFolder(const std::string &path);
-Bytes randomBytes(size_t length, uint32_t seed);
 
 // Bit by bit, straight from the polynomial: independent of the table-driven code under test.
 uint32_t referenceCrc32(const Bytes &data);
