@@ -313,7 +313,13 @@ Plan planOne(const Options &o, const std::string &input) {
     }
 
     // A folder keeps its whole name ("photos.2024"); a file loses its extension.
-    const std::string outputName = p.folderInput ? name : stem(name);
+    std::string outputName = p.folderInput ? name : stem(name);
+    // A dot-file such as ".bashrc" is encrypted under its whole name (".bashrc.tvx"), and the
+    // engine records "bashrc" as its extension: decrypted, it is that dot-file again, not
+    // ".bashrc.bashrc".
+    const bool dotFile = !encrypting && !p.extension.empty() && outputName == "." + p.extension;
+    if (dotFile)
+        outputName.clear();
     if (o.output)
         p.outputBase = *o.output;
     else if (o.outputDir)
@@ -329,7 +335,7 @@ Plan planOne(const Options &o, const std::string &input) {
         p.outputPath = p.outputFolder;
     else
         p.outputPath = p.extension.empty() ? p.outputBase : p.outputBase + "." + p.extension;
-    if (baseName(p.outputBase).empty() || p.outputBase.back() == '/') {
+    if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/')) {
         p.failed = fail(kExitUsage, "the output base " + p.outputBase + " names no file");
         return p;
     }

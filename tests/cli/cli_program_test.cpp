@@ -76,6 +76,22 @@ TEST(Program, DisguiseByNumberAndEmptyFile) {
     EXPECT_EQ(readFile(dir / "out/empty.txt"), Bytes());
 }
 
+TEST(Program, DotFileComesBackUnderItsOwnName) {
+    TempDir dir;
+    writeFile(dir / ".bashrc", std::string("alias ll='ls -l'\n"));
+    RunResult r = run(dir, {"encrypt", ".bashrc"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_TRUE(exists(dir / ".bashrc.tvx"));
+    std::filesystem::create_directory(dir / "out");
+    r = run(dir, {"decrypt", "--output-dir", "out", ".bashrc.tvx"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(dir / "out/.bashrc"), readFile(dir / ".bashrc"));
+    EXPECT_FALSE(exists(dir / "out/.bashrc.bashrc"));
+    // Beside the input, the original still there: refused without --force, as for any file.
+    r = run(dir, {"decrypt", ".bashrc.tvx"});
+    EXPECT_EQ(r.status, 7) << r.err;
+}
+
 TEST(Program, WhatTheCliWritesMakeCodeDecodes) {
     TempDir dir;
     const Bytes content = randomBytes(300000, 5);
