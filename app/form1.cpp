@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -74,7 +75,14 @@ void DropLineEdit::dropEvent(QDropEvent *event) {
     emit pathsDropped(paths);
 }
 
-KeyLineEdit::KeyLineEdit(QWidget *parent) : QLineEdit(parent) { setMaxLength(8); }
+KeyLineEdit::KeyLineEdit(QWidget *parent) : QLineEdit(parent) {
+    setMaxLength(8);
+    // Whatever way text arrives (typing, pasting, an input method), only hexadecimal digits
+    // get in; nothing may be dropped here.
+    setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,8}")), this));
+    setAcceptDrops(false);
+}
 
 void KeyLineEdit::keyPressEvent(QKeyEvent *event) {
     if (event->matches(QKeySequence::Paste)) {

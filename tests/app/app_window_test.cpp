@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QProcess>
+#include <QInputMethodEvent>
 #include <QTest>
 
 namespace {
@@ -149,6 +150,13 @@ class WindowTest : public QObject {
         QGuiApplication::clipboard()->setText("x1 y2-z3");
         QTest::keySequence(form->Text3, QKeySequence::Paste);
         QCOMPARE(form->Text3->text(), QString("123"));
+
+        // Text from an input method is held to the same alphabet.
+        QInputMethodEvent composed;
+        composed.setCommitString("4z5");
+        QCoreApplication::sendEvent(form->Text3, &composed);
+        QCOMPARE(form->Text3->text(), QString("123"));
+        QVERIFY(!form->Text3->acceptDrops());
     }
 
     void startChecksComeInOrder() {
