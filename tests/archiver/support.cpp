@@ -72,6 +72,9 @@ int runCommand(const std::string &line, std::string *message) {
 std::string quote(const std::string &s) { return "\"" + s + "\""; }
 
 Shell shell(const std::string &command) {
+    // The outside tools must read our UTF-8 names as UTF-8 whatever locale the suite runs in
+    // (bsdtar refuses a name it cannot convert under the plain C locale).
+    ::setenv("LC_ALL", "C.UTF-8", 1);
     Shell result{-1, {}};
     FILE *p = ::popen(command.c_str(), "r");
     if (!p)
