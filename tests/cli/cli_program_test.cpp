@@ -261,9 +261,17 @@ TEST(Program, ReadOnlyOutputFolder) {
     RunOptions o;
     o.workingDirectory = dir.path();
     o.environment = {kKey};
-    // The superuser writes anywhere: run as nobody to meet the permission check.
-    if (::geteuid() == 0)
+    // The superuser writes anywhere: run as nobody to meet the permission check. The build
+    // folder may lie where nobody cannot reach (a clone in a private folder), so nobody runs a
+    // copy of the program and its Tolvex.dat from the test's own folder.
+    if (::geteuid() == 0) {
         o.user = 65534;
+        std::filesystem::create_directory(dir / "program");
+        std::filesystem::copy_file(TOLVEX_CLI, dir / "program/tolvex-cli");
+        std::filesystem::copy_file(std::string(TOLVEX_BIN_DIR) + "/Tolvex.dat", dir / "program/Tolvex.dat");
+        ::chmod((dir / "program").c_str(), 0755);
+        o.program = dir / "program/tolvex-cli";
+    }
     const RunResult r = runCli({"encrypt", "--output-dir", "locked", "a.txt"}, o);
     EXPECT_EQ(r.status, kExitCannotWrite) << r.err;
     EXPECT_TRUE(contains(r.err, "cannot write in the folder locked"));
