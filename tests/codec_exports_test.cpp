@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
+#include "loaded_library.h"
+
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/sysinfo.h>
@@ -19,21 +21,7 @@ namespace {
 const std::string kCodecLibrary = std::string(TOLVEX_BIN_DIR) + "/libHalvet_Tolvex.so";
 
 // A loaded copy of the codec library with its exports bound by name, as the program binds them.
-class CodecLibrary {
-  public:
-    explicit CodecLibrary(const std::string &path) : m_handle(::dlopen(path.c_str(), RTLD_NOW)) {}
-    ~CodecLibrary() {
-        if (m_handle)
-            ::dlclose(m_handle);
-    }
-    bool loaded() const { return m_handle != nullptr; }
-    template <typename F> F bind(const char *name) {
-        return reinterpret_cast<F>(::dlsym(m_handle, name));
-    }
-
-  private:
-    void *m_handle;
-};
+using CodecLibrary = test_files::LoadedLibrary;
 
 using MakeCodeFn = int32_t (*)(const char *, const char *, uint32_t, int32_t, int32_t, int32_t);
 using FindLzhFn = uint32_t (*)();

@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstring>
 #include <dlfcn.h>
+#include "loaded_library.h"
+
 #include <gtest/gtest.h>
 #include <set>
 #include <spawn.h>
@@ -25,21 +27,7 @@ using UnlhaFn = int (*)(void *, const char *, char *, unsigned long);
 using IntFn = int (*)();
 using FindLzhFn = uint32_t (*)();
 
-class Library {
-  public:
-    explicit Library(const std::string &path) : m_handle(::dlopen(path.c_str(), RTLD_NOW)) {}
-    ~Library() {
-        if (m_handle)
-            ::dlclose(m_handle);
-    }
-    bool loaded() const { return m_handle != nullptr; }
-    template <typename F> F bind(const char *name) {
-        return reinterpret_cast<F>(::dlsym(m_handle, name));
-    }
-
-  private:
-    void *m_handle;
-};
+using Library = test_files::LoadedLibrary;
 
 TEST(UnlhaExports, ExactlyTheThreeFunctions) {
     const Shell r = shell("nm -D --defined-only " + quote(kLibrary));
