@@ -1,17 +1,14 @@
 #include "ini.h"
 
+#include "user_folders.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
-#include <cerrno>
-#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ini {
 namespace {
@@ -92,45 +89,14 @@ SectionSpan findSection(const QList<Line> &lines, const QString &section) {
     return span;
 }
 
-// True when this process may create and rename files in the folder.
-bool writableFolder(const QString &folder) {
-    const QByteArray path = QFile::encodeName(folder);
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           ::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) == 0;
-}
-
-// mkdir -p with private folders; the umask still applies, as to every file we create.
-void makePrivateFolders(const QByteArray &path) {
-    for (qsizetype slash = path.indexOf('/', 1); ; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray prefix = slash < 0 ? path : path.left(slash);
-        if (!prefix.isEmpty() && ::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
-            return;
-        if (slash < 0)
-            return;
-    }
-}
-
-QByteArray homeFolder(const QByteArray &home) {
-    if (home.startsWith('/'))
-        return home;
-    if (const passwd *entry = ::getpwuid(::geteuid()); entry && entry->pw_dir)
-        return QByteArray(entry->pw_dir);
-    return {};
-}
-
 } // namespace
 
 QString ChooseSettingsFolder(const QString &programFolder, const QByteArray &configHome,
                              const QByteArray &home) {
-    if (writableFolder(programFolder))
+    if (userfolders::writableFolder(programFolder))
         return programFolder;
-    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base directory rules say.
-    QByteArray base = configHome.startsWith('/') ? configHome : homeFolder(home) + "/.config";
-    while (base.size() > 1 && base.endsWith('/'))
-        base.chop(1);
-    const QByteArray folder = base + "/tolvex";
-    makePrivateFolders(folder);
+    const QByteArray folder = userfolders::baseFolder(configHome, home, ".config") + "/tolvex";
+    userfolders::makePrivateFolders(folder);
     return QFile::decodeName(folder);
 }
 
