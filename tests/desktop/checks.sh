@@ -64,12 +64,18 @@ launcher_start_up() {
             "$1/bin/tolvex" &
             pid=$!
             "$2" "Tolvex v3.10" > /dev/null || { echo "no window"; kill $pid; exit 1; }
+            # The menu entry names the window class the desktop groups the window under.
+            xprop -name "Tolvex v3.10" WM_CLASS > "$3/wm_class"
             "$2" --close "Tolvex v3.10"
             for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
             if kill -0 $pid 2>/dev/null; then echo "the program did not end"; kill $pid; exit 1; fi
             wait $pid
-        ' _ "$prefix" "$xwin"
+        ' _ "$prefix" "$xwin" "$work"
     ) || fail "start-up through $prefix/bin/tolvex"
+    local class
+    class=$(sed -n 's/^StartupWMClass=//p' "$prefix/share/applications/org.tolvex.Tolvex.desktop")
+    grep -q ", \"$class\"\$" "$work/wm_class" ||
+        fail "StartupWMClass=$class, but the window has $(cat "$work/wm_class")"
     # Started from elsewhere, it still ran in its folder and kept its settings there.
     [ -f "$(program_folder "$prefix")/Save.ini" ] || fail "no Save.ini beside the program"
     [ -z "$(ls -A "$work/elsewhere")" ] || fail "the program wrote into the caller's folder"
