@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
-scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" dpkg-dev lintian
+# CPack finds the binaries for dpkg-shlibdeps with file(1).
+scripts/ensure-packages.sh "${BUILD_PACKAGES[@]}" dpkg-dev file lintian
 
 BUILD_DIR=${BUILD_DIR:-build-deb}
 # dpkg-buildflags gives what Debian builds its own packages with (fortify, stack protector,

@@ -53,15 +53,16 @@ cli_round_trip() {
 
 # Starts the program through its launcher on a virtual display, from a working directory that
 # holds none of its files; waits for its window and closes it as its close box would.
+# LAUNCHER defaults to PREFIX/bin/tolvex; a link to it elsewhere must work just as well.
 launcher_start_up() {
-    local prefix=$1 work=$2 xwin=$3
+    local prefix=$1 work=$2 xwin=$3 launcher=${4:-$1/bin/tolvex}
     mkdir -p "$work/elsewhere" "$work/tmp"
     (
         cd "$work/elsewhere"
         export TMPDIR="$work/tmp" QT_QPA_PLATFORM=xcb
         unset WAYLAND_DISPLAY
         xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
-            "$1/bin/tolvex" &
+            "$1" &
             pid=$!
             "$2" "Tolvex v3.10" > /dev/null || { echo "no window"; kill $pid; exit 1; }
             # The menu entry names the window class the desktop groups the window under.
@@ -70,8 +71,8 @@ launcher_start_up() {
             for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
             if kill -0 $pid 2>/dev/null; then echo "the program did not end"; kill $pid; exit 1; fi
             wait $pid
-        ' _ "$prefix" "$xwin" "$work"
-    ) || fail "start-up through $prefix/bin/tolvex"
+        ' _ "$launcher" "$xwin" "$work"
+    ) || fail "start-up through $launcher"
     local class
     class=$(sed -n 's/^StartupWMClass=//p' "$prefix/share/applications/org.tolvex.Tolvex.desktop")
     grep -q ", \"$class\"\$" "$work/wm_class" ||
@@ -79,7 +80,7 @@ launcher_start_up() {
     # Started from elsewhere, it still ran in its folder and kept its settings there.
     [ -f "$(program_folder "$prefix")/Save.ini" ] || fail "no Save.ini beside the program"
     [ -z "$(ls -A "$work/elsewhere")" ] || fail "the program wrote into the caller's folder"
-    echo "start-up through $prefix/bin/tolvex: passed"
+    echo "start-up through $launcher: passed"
 }
 
 # True once the process handles SIGTERM itself (bit 15 of its caught-signals mask).

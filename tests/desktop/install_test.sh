@@ -18,6 +18,9 @@ PREFIX=$WORK/moved
 check_layout "$PREFIX"
 validate_desktop_files "$PREFIX"
 cli_round_trip "$PREFIX" "$WORK"
-launcher_start_up "$PREFIX" "$WORK" "$XWIN"
+# Started through a link from another bin folder, as a user's ~/bin or /usr/local/bin may hold.
+mkdir "$WORK/bin"
+ln -s "$PREFIX/bin/tolvex" "$WORK/bin/tolvex"
+launcher_start_up "$PREFIX" "$WORK" "$XWIN" "$WORK/bin/tolvex"
 read_only_settings "$PREFIX" "$WORK"
 echo "1 passed, 0 failed"
