@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tolvex-cli's conveniences: --version, an --output-dir that does not exist yet (made as
+# tolvex-cli's conveniences and its run path: --version, an --output-dir that does not exist yet (made as
 # mkdir -p does, under the umask, and only once there is work for it), and the manual page and
 # the bash completion knowing every option and disguise that --help lists.
 # Usage: cli_conveniences.sh TOLVEX_CLI VERSION PACKAGING_DIR
@@ -13,6 +13,19 @@ trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
 
 [ "$("$CLI" --version)" = "tolvex-cli $VERSION" ] || fail "--version says $("$CLI" --version)"
+
+# Libraries are looked for beside the program and in the system's folders, never in the folder
+# the user runs it in: a planted library there must not be loaded.
+mkdir planted
+for lib in libdeflate.so.0 liblhasa.so.0 libstdc++.so.6 libc.so.6 libasan.so.8 libubsan.so.1; do
+    echo "not a library" > "planted/$lib"
+done
+(cd planted && "$CLI" --version > /dev/null) || fail "tolvex-cli loaded a library from its working directory"
+for f in "$(dirname "$CLI")"/{tolvex,tolvex-cli,libHalvet_Tolvex.so,libunlha32.so}; do
+    runpath=$(readelf -d "$f" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+    [ "$runpath" = '$ORIGIN' ] || fail "$f has the run path '$runpath'"
+done
+rm -r planted
 
 # A nested missing folder is made with the umask's modes.
 head -c 5000 /dev/urandom > secret.bin
