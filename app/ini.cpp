@@ -104,13 +104,12 @@ QString SettingsFolder(const QString &programFolder) {
     static std::mutex lock;
     static std::map<QString, QString> decided;
     const std::lock_guard hold(lock);
-    auto it = decided.find(programFolder);
-    if (it == decided.end())
-        it = decided.emplace(programFolder,
-                             ChooseSettingsFolder(programFolder, qgetenv("XDG_CONFIG_HOME"),
-                                                  qgetenv("HOME")))
-                 .first;
-    return it->second;
+    if (const auto it = decided.find(programFolder); it != decided.end())
+        return it->second;
+    const QString folder =
+        ChooseSettingsFolder(programFolder, qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
+    decided.emplace(programFolder, folder);
+    return folder;
 }
 
 QString IniPath(const QString &programFolder) {

@@ -57,9 +57,8 @@ class InstalledWindowTest : public QObject {
     void init() {
         base = std::make_unique<QTemporaryDir>();
         QVERIFY(base->isValid());
-        QFile::setPermissions(base->path(), QFile::ReadOwner | QFile::WriteOwner |
-                                                QFile::ExeOwner | QFile::ReadOther |
-                                                QFile::ExeOther);
+        QFile::setPermissions(base->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                QFile::ReadOther | QFile::ExeOther);
         program = base->filePath("program");
         user = base->filePath("user");
         QVERIFY(QDir().mkpath(program) && QDir().mkpath(user));
@@ -109,9 +108,8 @@ class InstalledWindowTest : public QObject {
                 QFile::exists(user + "/.cache/tolvex/temp/temp.lzh"))
                 return 6;
             form.close();
-            return QDir(program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() == 3
-                       ? 0
-                       : 7;
+            return QDir(program).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size() == 3 ? 0
+                                                                                                : 7;
         });
         QCOMPARE(result, 0);
     }

@@ -79,9 +79,9 @@ class SettingsLocationTest : public QObject {
     }
 
     void writableFolderKeepsTheSettingsBeside() {
-        QCOMPARE(ini::ChooseSettingsFolder(program, QFile::encodeName(config),
-                                           QFile::encodeName(home)),
-                 program);
+        QCOMPARE(
+            ini::ChooseSettingsFolder(program, QFile::encodeName(config), QFile::encodeName(home)),
+            program);
         QVERIFY(!QFileInfo::exists(config + "/tolvex"));
         QCOMPARE(ini::SettingsFolder(program), program);
     }
