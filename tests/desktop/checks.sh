@@ -111,7 +111,7 @@ read_only_settings() {
         pid=$!
         # The first start writes the file at once; once the program has taken over SIGTERM
         # (its window is up), the system asks it to end, as at logout.
-        for _ in $(seq 200); do
+        for _ in $(seq 600); do
             [ -f "$work/ro/config/tolvex/Save.ini" ] && catches_term $pid && break
             kill -0 $pid 2>/dev/null || break
             sleep 0.1
