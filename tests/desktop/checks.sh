@@ -141,9 +141,19 @@ validate_desktop_files() {
         [ -z "$out" ] || fail "man $page: $out"
     done
     for size in 16 24 32 48 64 128 256; do
-        [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/tolvex.png" ] || fail "no ${size}px icon"
+        file "$prefix/share/icons/hicolor/${size}x${size}/apps/tolvex.png" |
+            grep -q "PNG image data, $size x $size," || fail "no ${size}x${size} PNG icon"
     done
     [ -f "$prefix/share/icons/hicolor/scalable/apps/tolvex.svg" ] || fail "no scalable icon"
     [ -f "$prefix/share/bash-completion/completions/tolvex-cli" ] || fail "no completion"
     echo "desktop files: passed"
+}
+
+# What the menu runs: the Exec command of the menu entry, found on a PATH holding PREFIX/bin.
+menu_command() {
+    local prefix=$1 entry command
+    entry="$prefix/share/applications/org.tolvex.Tolvex.desktop"
+    command=$(sed -n 's/^Exec=//p' "$entry" | cut -d' ' -f1)
+    [ "$(sed -n 's/^TryExec=//p' "$entry")" = "$command" ] || fail "TryExec differs from Exec"
+    PATH="$prefix/bin" command -v "$command" || fail "the menu's command $command is not in bin/"
 }

@@ -34,5 +34,6 @@ PREFIX=$WORK/root/usr
 check_layout "$PREFIX"
 validate_desktop_files "$PREFIX"
 cli_round_trip "$PREFIX" "$WORK"
-launcher_start_up "$PREFIX" "$WORK" "$XWIN"
+# Started as the menu starts it.
+launcher_start_up "$PREFIX" "$WORK" "$XWIN" "$(menu_command "$PREFIX")"
 echo "1 passed, 0 failed"
