@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "rules.h"
 #include "texts.h"
+#include "user_folders.h"
 
 #include <QFileInfo>
 
@@ -24,7 +25,8 @@ int16_t Form1::PackLzh(const QString &input) {
         ShowMessage(texts::kFileNotFound, rules::kIconExclamation, texts::kFileError);
         return -1;
     }
-    const QString command = rules::packCommandLine(rules::temporaryArchive(CurrentFolder), input);
+    const QString command = rules::packCommandLine(
+        rules::temporaryArchive(userfolders::archiveFolderBase(CurrentFolder)), input);
     return int16_t(libraries().Unlha(command).value_or(-1));
 }
 

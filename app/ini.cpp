@@ -1,9 +1,13 @@
 #include "ini.h"
 
+#include "user_folders.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
 #include <QSaveFile>
+#include <map>
+#include <mutex>
 #include <optional>
 
 namespace ini {
@@ -86,6 +90,27 @@ SectionSpan findSection(const QList<Line> &lines, const QString &section) {
 }
 
 } // namespace
+
+QString ChooseSettingsFolder(const QString &programFolder, const QByteArray &configHome,
+                             const QByteArray &home) {
+    if (userfolders::writableFolder(programFolder))
+        return programFolder;
+    const QByteArray folder = userfolders::baseFolder(configHome, home, ".config") + "/tolvex";
+    userfolders::makePrivateFolders(folder);
+    return QFile::decodeName(folder);
+}
+
+QString SettingsFolder(const QString &programFolder) {
+    static std::mutex lock;
+    static std::map<QString, QString> decided;
+    const std::lock_guard hold(lock);
+    if (const auto it = decided.find(programFolder); it != decided.end())
+        return it->second;
+    const QString folder =
+        ChooseSettingsFolder(programFolder, qgetenv("XDG_CONFIG_HOME"), qgetenv("HOME"));
+    decided.emplace(programFolder, folder);
+    return folder;
+}
 
 QString IniPath(const QString &programFolder) {
     return programFolder.endsWith(u'/') ? programFolder : programFolder + u'/';

@@ -2,6 +2,7 @@
 #include "form1.h"
 #include "rules.h"
 #include "texts.h"
+#include "user_folders.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -31,11 +32,12 @@ int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t 
                        int16_t kind) {
     const bool compress = lzh_ch->isChecked();
     QString source = input;
-    const QString archive = rules::temporaryArchive(CurrentFolder);
+    const QString workFolder = userfolders::archiveFolderBase(CurrentFolder);
+    const QString archive = rules::temporaryArchive(workFolder);
     if (compress) {
         if (!WaitUnlhaFree())
             return rules::kSilentStop;
-        QDir().mkpath(rules::temporaryFolder(CurrentFolder));
+        QDir().mkpath(rules::temporaryFolder(workFolder));
         // An archive left by an earlier run must not lend its members to this one.
         QFile::remove(archive);
         if (PackLzh(input) != 0) {

@@ -37,6 +37,8 @@ void quitOnTerminate(QApplication &app) {
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvex"));
+    // Lets the desktop match the window to its menu entry (and icon) on X11 and Wayland.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tolvex.Tolvex"));
 
     // One copy at a time: the lock goes with the process, however it ends.
     QLockFile instanceLock(QDir::tempPath() + QStringLiteral("/tolvex-") +

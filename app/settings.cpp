@@ -30,7 +30,7 @@ QString shortest(float v) { return QString::number(double(v), 'g', 9); }
 } // namespace
 
 QString Form1::settingsFile() const {
-    return ini::IniPath(m_config.programFolder) + QStringLiteral("Save.ini");
+    return ini::IniPath(ini::SettingsFolder(m_config.programFolder)) + QStringLiteral("Save.ini");
 }
 
 void Form1::SaveSettings() {
@@ -48,9 +48,9 @@ void Form1::SaveSettings() {
 }
 
 void Form1::LoadSettings() {
-    if (!QFileInfo(CurrentFolder + QStringLiteral("/Save.ini")).isFile())
-        SaveSettings();
     const QString file = settingsFile();
+    if (!QFileInfo(file).isFile())
+        SaveSettings();
     const auto read = [&](const char *section, const char *key) {
         return ini::ReadIni(file, QLatin1String(section), QLatin1String(key));
     };

@@ -92,6 +92,11 @@ int runConversions(const Options &options) {
         if (!key.key)
             return error(key.error, kExitUsage);
         settings.key = *key.key;
+        // A missing output folder is made, as mkdir -p would, once there is work for it.
+        if (options.outputDir) {
+            if (const std::string problem = makeFolders(*options.outputDir); !problem.empty())
+                return error("cannot create the output folder: " + problem, kExitCannotWrite);
+        }
     }
     installInterruptCleanup();
 
@@ -127,7 +132,7 @@ int main(int argc, char **argv) {
             std::fputs(helpText().c_str(), stdout);
             return kExitOk;
         case Command::Version:
-            std::puts("tolvex-cli 0.1.0");
+            std::puts("tolvex-cli " TOLVEX_VERSION);
             return kExitOk;
         case Command::Info:
             return runInfo(options);

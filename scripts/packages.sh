@@ -5,4 +5,5 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz
 # What the test suite needs on top of that.
 # The disguise tests show disguised files to the tools that open their types.
 TEST_PACKAGES=(libgtest-dev file imagemagick ffmpeg cabextract lhasa bzip2 gzip tar unzip
-    libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev)
+    libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev
+    lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils)
