@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -125,8 +126,8 @@ std::string_view trimmed(std::string_view text) {
 namespace {
 
 // Opens a key file by name without blocking on what is not a file, then keeps a regular file
-// or a pipe. A FIFO is opened again through the descriptor, which waits for its writer: the
-// user named it on purpose, and the type was checked on what was opened, not on the name.
+// or a pipe; the type is checked on what was opened, not on the name. A FIFO is waited for
+// until its writer has written or gone: the user named it on purpose.
 int openKeyFile(const std::string &path, std::string &error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -140,15 +141,12 @@ int openKeyFile(const std::string &path, std::string &error) {
         return -1;
     }
     if (S_ISFIFO(st.st_mode)) {
-        const std::string again = "/proc/self/fd/" + std::to_string(fd);
-        const int blocking = ::open(again.c_str(), O_RDONLY | O_CLOEXEC);
-        const int openError = errno;
-        ::close(fd);
-        if (blocking < 0)
-            error = "cannot open the key file " + path + ": " + std::strerror(openError);
-        return blocking;
+        // Read without O_NONBLOCK, a FIFO with no writer yet reads as empty: wait for one.
+        pollfd wait{fd, POLLIN, 0};
+        while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+        }
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
         error = "the key file " + path +
                 " is neither a regular file nor a pipe (a device or a socket could be read "
                 "forever)";
