@@ -165,8 +165,8 @@ class RulesTest : public QObject {
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/data/写真/").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/data/" "写真")"));
         // A double quote would end the argument early: no command line at all.
-        QVERIFY(!rules::packCommandLine("/o/t.lzh", R"(/data/x" "y)"));
-        QVERIFY(!rules::extractCommandLine(R"(/out"q/letter.lzh)"));
+        QVERIFY(!rules::packCommandLine("/o/t.lzh", "/data/x\" \"y"));
+        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh"));
     }
 };
 
