@@ -59,9 +59,9 @@ std::string temporaryRoot() {
 
 Outcome cannotWriteIn(const std::string &folder, int error) {
     if (error == ENOENT)
-        return fail(kExitCannotWrite, "the output folder " + folder + " does not exist");
+        return fail(kExitCannotWrite, "the output folder " + displayName(folder) + " does not exist");
     return fail(kExitCannotWrite,
-                "cannot write in the folder " + folder + ": " + std::strerror(error));
+                "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
 }
 
 // Opens a file for reading without ever blocking: a FIFO, device or socket is refused (errno
@@ -198,6 +198,8 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const auto request = requestFor(settings, source.c_str(), stagedBase.c_str(),
                                     TOLVEX_MODE_ENCODE, o.compress ? nullptr : &link);
     const int32_t result = tolvex::convert(request);
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
     if (result != TOLVEX_OK) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
@@ -218,6 +220,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const auto request = requestFor(settings, plan.input.c_str(), stagedBase.c_str(),
                                     TOLVEX_MODE_DECODE, &link);
     const int32_t result = tolvex::convert(request);
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
     if (result != TOLVEX_OK && result != TOLVEX_CRC_MISMATCH)
         return engineFailure(result, plan.input, staging->path(), settings, plan.size);
     const std::string staged =
