@@ -25,11 +25,17 @@ int16_t Form1::PackLzh(const QString &input) {
         ShowMessage(texts::kFileNotFound, rules::kIconExclamation, texts::kFileError);
         return -1;
     }
-    const QString command = rules::packCommandLine(
+    // A name the command line cannot carry would be split into other names: nothing runs.
+    const auto command = rules::packCommandLine(
         rules::temporaryArchive(userfolders::archiveFolderBase(CurrentFolder)), input);
-    return int16_t(libraries().Unlha(command).value_or(-1));
+    if (!command)
+        return -1;
+    return int16_t(libraries().Unlha(*command).value_or(-1));
 }
 
 int16_t Form1::UnpackLzh(const QString &archive) {
-    return int16_t(libraries().Unlha(rules::extractCommandLine(archive)).value_or(-1));
+    const auto command = rules::extractCommandLine(archive);
+    if (!command)
+        return -1;
+    return int16_t(libraries().Unlha(*command).value_or(-1));
 }

@@ -1,7 +1,9 @@
 #include "rules.h"
 
+#include "archiver_commands.h"
 #include "texts.h"
 
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -19,8 +21,6 @@ int64_t clampToInt32(int64_t v) {
     return std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                std::numeric_limits<int32_t>::max());
 }
-
-QString quoted(const QString &s) { return u'"' + s + u'"'; }
 
 } // namespace
 
@@ -121,15 +121,25 @@ QString temporaryArchive(const QString &currentFolder) {
     return temporaryFolder(currentFolder) + kSeparator + QStringLiteral("temp.lzh");
 }
 
-QString packCommandLine(const QString &archive, const QString &input) {
-    const SplitPath parts = splitPath(input);
-    return QStringLiteral("a -d -r2 ") + quoted(archive) + u' ' + quoted(parts.folder) + u' ' +
-           quoted(parts.name);
+namespace {
+
+std::optional<QString> asText(const std::optional<std::string> &commandLine) {
+    if (!commandLine)
+        return std::nullopt;
+    return QFile::decodeName(QByteArray::fromStdString(*commandLine));
 }
 
-QString extractCommandLine(const QString &archive) {
-    return QStringLiteral("e -d -r2 -jyo0 ") + quoted(archive) + u' ' +
-           quoted(splitPath(archive).folder) + u' ' + quoted(QStringLiteral("*"));
+std::string bytes(const QString &path) { return QFile::encodeName(path).toStdString(); }
+
+} // namespace
+
+std::optional<QString> packCommandLine(const QString &archive, const QString &input) {
+    return asText(archiver_commands::packCommandLine(bytes(archive), bytes(input)));
+}
+
+std::optional<QString> extractCommandLine(const QString &archive) {
+    return asText(
+        archiver_commands::extractCommandLine(bytes(archive), bytes(splitPath(archive).folder)));
 }
 
 } // namespace rules

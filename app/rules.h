@@ -63,7 +63,9 @@ SplitPath splitPath(const QString &path);
 
 QString temporaryFolder(const QString &currentFolder);
 QString temporaryArchive(const QString &currentFolder);
-QString packCommandLine(const QString &archive, const QString &input);
-QString extractCommandLine(const QString &archive);
+// The archiver's command lines (built by the shared archiver_commands); nothing for a path
+// the quoted command line cannot carry.
+std::optional<QString> packCommandLine(const QString &archive, const QString &input);
+std::optional<QString> extractCommandLine(const QString &archive);
 
 } // namespace rules

@@ -1,5 +1,7 @@
 #include "archiver_client.h"
 
+#include "archiver_commands.h"
+
 #include <chrono>
 #include <cstdio>
 #include <dlfcn.h>
@@ -8,24 +10,17 @@
 namespace cli {
 namespace {
 
-std::string quoted(const std::string &s) { return '"' + s + '"'; }
+ArchiverResult uncarried(const std::string &what) {
+    return {false, false,
+            what + " holds the character '" + archiver_commands::kUnquotable +
+                "', which the archiver's command line cannot carry; rename it"};
+}
 
 std::string withSlash(const std::string &folder) {
     return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
 }
 
 } // namespace
-
-std::string packCommandLine(const std::string &archive, const std::string &input) {
-    const auto cut = input.rfind('/') + 1; // npos + 1 is 0: no folder part
-    return "a -d -r2 " + quoted(archive) + " " + quoted(input.substr(0, cut)) + " " +
-           quoted(input.substr(cut));
-}
-
-std::string extractCommandLine(const std::string &archive, const std::string &folder) {
-    return "e -d -r2 -jyo0 " + quoted(archive) + " " + quoted(withSlash(folder)) + " " +
-           quoted("*");
-}
 
 ArchiverClient::ArchiverClient(const std::string &libraryFolder, unsigned waitSeconds)
     : m_waitSeconds(waitSeconds) {
@@ -51,11 +46,13 @@ ArchiverClient::~ArchiverClient() {
 }
 
 ArchiverResult ArchiverClient::pack(const std::string &archive, const std::string &input) {
-    return run(packCommandLine(archive, input));
+    const auto command = archiver_commands::packCommandLine(archive, input);
+    return command ? run(*command) : uncarried("the path " + input);
 }
 
 ArchiverResult ArchiverClient::extract(const std::string &archive, const std::string &folder) {
-    return run(extractCommandLine(archive, folder));
+    const auto command = archiver_commands::extractCommandLine(archive, folder);
+    return command ? run(*command) : uncarried("the folder " + folder);
 }
 
 ArchiverResult ArchiverClient::run(const std::string &commandLine) {

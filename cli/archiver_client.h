@@ -50,8 +50,4 @@ class ArchiverClient {
     void *m_noticeContext = nullptr;
 };
 
-// The command lines, exactly as the window builds them.
-std::string packCommandLine(const std::string &archive, const std::string &input);
-std::string extractCommandLine(const std::string &archive, const std::string &folder);
-
 } // namespace cli

@@ -1,6 +1,7 @@
 #include "convert_jobs.h"
 
 #include "archiver_client.h"
+#include "archiver_commands.h"
 #include "engine.h"
 #include "exit_codes.h"
 #include "halvet_tolvex.h"
@@ -58,18 +59,37 @@ std::string temporaryRoot() {
 
 Outcome cannotWriteIn(const std::string &folder, int error) {
     if (error == ENOENT)
-        return fail(kExitCannotWrite, "the output folder " + folder + " does not exist");
+        return fail(kExitCannotWrite, "the output folder " + displayName(folder) + " does not exist");
     return fail(kExitCannotWrite,
-                "cannot write in the folder " + folder + ": " + std::strerror(error));
+                "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
+}
+
+// Opens a file for reading without ever blocking: a FIFO, device or socket is refused (errno
+// EINVAL), judged by the descriptor itself. -1 with errno set on failure.
+int openRegularFile(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
+std::string whyUnreadable(int error) {
+    return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);
 }
 
 // The engine's -2 covers both sides; find out which, to say something useful.
 Outcome readOrWriteFailure(const std::string &source, const std::string &stagingFolder,
                            uint64_t size) {
-    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openRegularFile(source);
     if (fd < 0)
         return fail(kExitInputUnreadable,
-                    "cannot read " + source + ": " + std::strerror(errno));
+                    "cannot read " + displayName(source) + ": " + whyUnreadable(errno));
     ::close(fd);
     struct statvfs fsStat;
     if (::statvfs(stagingFolder.c_str(), &fsStat) == 0 &&
@@ -101,17 +121,17 @@ Outcome engineFailure(int32_t result, const std::string &source, const std::stri
 Outcome published(Publish result, const std::string &input, const std::string &output) {
     switch (result) {
     case Publish::Done:
-        return {kExitOk, input + " -> " + output};
+        return {kExitOk, displayName(input) + " -> " + displayName(output)};
     case Publish::Exists:
-        return fail(kExitOutputExists,
-                    output + " exists (it appeared meanwhile); not replaced, use --force");
+        return fail(kExitOutputExists, displayName(output) +
+                                           " exists (it appeared meanwhile); not replaced, use --force");
     case Publish::IsFolder:
-        return fail(kExitOutputExists, output + " is a folder; not replaced");
+        return fail(kExitOutputExists, displayName(output) + " is a folder; not replaced");
     case Publish::Failed:
         break;
     }
-    return fail(kExitCannotWrite, "cannot move the output into place as " + output + ": " +
-                                      std::strerror(errno));
+    return fail(kExitCannotWrite, "cannot move the output into place as " + displayName(output) +
+                                      ": " + std::strerror(errno));
 }
 
 // Forwards the engine's per-piece progress to the reporter as increments.
@@ -139,6 +159,7 @@ tolvex::ConvertRequest requestFor(const Settings &settings, const char *source,
     r.bufferSize = kBufferSize;
     r.templatePath = settings.templatePath.c_str();
     r.fillerSeed = settings.fillerSeed;
+    r.cancel = &interruptRequested();
     if (link) {
         r.progress = onProgress;
         r.progressContext = link;
@@ -177,6 +198,8 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const auto request = requestFor(settings, source.c_str(), stagedBase.c_str(),
                                     TOLVEX_MODE_ENCODE, o.compress ? nullptr : &link);
     const int32_t result = tolvex::convert(request);
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
     if (result != TOLVEX_OK) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
@@ -197,6 +220,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const auto request = requestFor(settings, plan.input.c_str(), stagedBase.c_str(),
                                     TOLVEX_MODE_DECODE, &link);
     const int32_t result = tolvex::convert(request);
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
     if (result != TOLVEX_OK && result != TOLVEX_CRC_MISMATCH)
         return engineFailure(result, plan.input, staging->path(), settings, plan.size);
     const std::string staged =
@@ -228,18 +253,21 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const ArchiverResult extracted = archiver->extract(staged, unpacked->path());
     if (!extracted.ok)
         return fail(kExitArchiver, "extraction failed: " + extracted.message);
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing extracted");
     const TreeResult moved = publishTree(unpacked->path(), plan.outputFolder, o.force);
     switch (moved.outcome) {
     case Publish::Done:
-        return {kExitOk, plan.input + " -> extracted into " + plan.outputFolder};
+        return {kExitOk, displayName(plan.input) + " -> extracted into " +
+                             displayName(plan.outputFolder)};
     case Publish::Exists:
-        return fail(kExitOutputExists, moved.conflict +
+        return fail(kExitOutputExists, displayName(moved.conflict) +
                                            " exists; nothing extracted (use --force to replace)");
     case Publish::IsFolder:
     case Publish::Failed:
         break;
     }
-    return fail(kExitCannotWrite, "cannot move " + moved.conflict +
+    return fail(kExitCannotWrite, "cannot move " + displayName(moved.conflict) +
                                       " into place: " + std::strerror(errno) +
                                       " (what moved before it stays)");
 }
@@ -277,17 +305,15 @@ Plan planOne(const Options &o, const std::string &input) {
         p.failed = fail(kExitInputUnreadable, "is neither a regular file nor a folder");
         return p;
     } else {
-        const int fd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = openRegularFile(input);
         if (fd < 0) {
-            p.failed = fail(kExitInputUnreadable,
-                            std::string("cannot be read: ") + std::strerror(errno));
+            p.failed = fail(kExitInputUnreadable, "cannot be read: " + whyUnreadable(errno));
             return p;
         }
         ::close(fd);
         p.size = uint64_t(st.st_size);
     }
-    if (encrypting && o.compress &&
-        fs::absolute(input).string().find('"') != std::string::npos) {
+    if (encrypting && o.compress && !archiver_commands::canCarry(fs::absolute(input).string())) {
         p.failed = fail(kExitArchiver, "a path holding '\"' cannot be given to the archiver");
         return p;
     }
@@ -336,21 +362,31 @@ Plan planOne(const Options &o, const std::string &input) {
     else
         p.outputPath = p.extension.empty() ? p.outputBase : p.outputBase + "." + p.extension;
     if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/')) {
-        p.failed = fail(kExitUsage, "the output base " + p.outputBase + " names no file");
+        p.failed = fail(kExitUsage, "the output base " + displayName(p.outputBase) + " names no file");
+        return p;
+    }
+    // The archive and the folder it is extracted into go to the archiver on a quoted command
+    // line: a double quote there would split them into other names. Refuse before anything runs.
+    if (p.extractArchive && !archiver_commands::canCarry(fs::absolute(p.outputBase).string())) {
+        p.failed = fail(kExitArchiver,
+                        "the output " + displayName(p.outputBase) + " holds the character '" +
+                            archiver_commands::kUnquotable +
+                            "', which the archiver's command line cannot carry; choose "
+                            "another folder or name (nothing was extracted)");
         return p;
     }
 
     if (!p.extractArchive) {
         struct stat out;
         if (::lstat(p.outputPath.c_str(), &out) == 0) {
+            const std::string shown = displayName(p.outputPath);
             if (sameFile(p.outputPath, input))
-                p.failed = fail(kExitSameFile, "the output " + p.outputPath +
+                p.failed = fail(kExitSameFile, "the output " + shown +
                                                    " would be the input itself");
             else if (S_ISDIR(out.st_mode))
-                p.failed = fail(kExitOutputExists, p.outputPath + " is a folder; not replaced");
+                p.failed = fail(kExitOutputExists, shown + " is a folder; not replaced");
             else if (!o.force)
-                p.failed = fail(kExitOutputExists,
-                                p.outputPath + " exists; use --force to replace it");
+                p.failed = fail(kExitOutputExists, shown + " exists; use --force to replace it");
         }
     }
     return p;
@@ -415,7 +451,8 @@ int runAll(std::vector<Plan> &plans, const Settings &settings, Reporter &reporte
     for (size_t i = 0; i < plans.size(); ++i) {
         if (plans[i].failed) {
             codes[i] = plans[i].failed->exitCode;
-            reporter.message("tolvex-cli: " + plans[i].input + ": " + plans[i].failed->message);
+            reporter.message("tolvex-cli: " + displayName(plans[i].input) + ": " +
+                             plans[i].failed->message);
         } else {
             runnable.push_back(i);
         }
@@ -424,6 +461,8 @@ int runAll(std::vector<Plan> &plans, const Settings &settings, Reporter &reporte
     std::atomic<size_t> next{0};
     auto worker = [&] {
         for (;;) {
+            if (interruptRequested())
+                return;
             const size_t n = next.fetch_add(1);
             if (n >= runnable.size())
                 return;
@@ -433,17 +472,20 @@ int runAll(std::vector<Plan> &plans, const Settings &settings, Reporter &reporte
             if (outcome.exitCode == kExitOk)
                 reporter.note(outcome.message);
             else
-                reporter.message("tolvex-cli: " + plan.input + ": " + outcome.message);
+                reporter.message("tolvex-cli: " + displayName(plan.input) + ": " + outcome.message);
             reporter.fileDone();
         }
     };
     const size_t threads = std::min<size_t>(settings.options.jobs, runnable.size());
-    std::vector<std::thread> pool;
-    for (size_t t = 1; t < threads; ++t)
-        pool.emplace_back(worker);
-    worker();
-    for (auto &t : pool)
-        t.join();
+    {
+        // An interruption's clean-up waits for this block to end: every worker has stopped
+        // and been joined by then.
+        const ActiveWork active;
+        std::vector<std::jthread> pool;
+        for (size_t t = 1; t < threads; ++t)
+            pool.emplace_back(worker);
+        worker();
+    }
     reporter.finish();
 
     const auto failed =

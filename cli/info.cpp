@@ -94,7 +94,8 @@ bool isUsableExtension(const std::string &extension) {
 
 Inspection inspect(const std::string &path, const std::string &templatePath) {
     Inspection r;
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Never blocks: a FIFO or a device is opened without waiting and refused below.
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         r.errorNumber = errno;

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -121,18 +123,61 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-std::optional<std::string> readKeyFile(const std::string &path, std::string &error) {
-    const bool standardInput = path == "-";
-    const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+// Opens a key file by name without blocking on what is not a file, then keeps a regular file
+// or a pipe; the type is checked on what was opened, not on the name. A FIFO is waited for
+// until its writer has written or gone: the user named it on purpose.
+int openKeyFile(const std::string &path, std::string &error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         error = "cannot open the key file " + path + ": " + std::strerror(errno);
-        return std::nullopt;
+        return -1;
     }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = "cannot read the key file " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (S_ISFIFO(st.st_mode)) {
+        // Read without O_NONBLOCK, a FIFO with no writer yet reads as empty: wait for one.
+        pollfd wait{fd, POLLIN, 0};
+        while (::poll(&wait, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode)) {
+        error = "the key file " + path +
+                " is neither a regular file nor a pipe (a device or a socket could be read "
+                "forever)";
+        ::close(fd);
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = "cannot read the key file " + path + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+std::optional<std::string> readKeyFile(const std::string &path, std::string &error) {
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? STDIN_FILENO : openKeyFile(path, error);
+    if (fd < 0)
+        return std::nullopt;
+    // At a terminal the line is the end; anything else is read to its end, so that a writer
+    // into a pipe finishes cleanly.
+    const bool terminal = ::isatty(fd);
     std::string content;
-    char buffer[kMaxKeyLine];
+    char buffer[1024];
     bool failed = false;
-    // The first line is all that counts: stop reading there.
-    while (content.find('\n') == std::string::npos && content.size() < kMaxKeyLine) {
+    for (;;) {
+        if (terminal && content.find('\n') != std::string::npos)
+            break;
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
@@ -144,6 +189,12 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
         if (n == 0)
             break;
         content.append(buffer, size_t(n));
+        if (content.size() > kMaxKeyFile) {
+            error = "the key file " + path + " is larger than " + std::to_string(kMaxKeyFile) +
+                    " bytes; a key file holds one short line";
+            failed = true;
+            break;
+        }
     }
     if (!standardInput)
         ::close(fd);

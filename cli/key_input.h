@@ -35,7 +35,10 @@ struct KeyResult {
 KeyResult obtainKey(const KeySources &sources);
 
 // The first line of a key file (or of standard input for "-"), trimmed; nothing and an
-// error message when it cannot be read.
+// error message when it cannot be read. The file is read to its end, at most kMaxKeyFile
+// bytes; it must be a regular file or a pipe (a FIFO is waited for, as the user named it),
+// never a device or a socket, which could be read forever.
+inline constexpr size_t kMaxKeyFile = 4096;
 std::optional<std::string> readKeyFile(const std::string &path, std::string &error);
 
 } // namespace cli

@@ -37,11 +37,11 @@ int runInfo(const Options &options) {
             codes.push_back(seen.errorNumber == ENOENT || seen.errorNumber == ENOTDIR
                                 ? kExitInputMissing
                                 : kExitInputUnreadable);
-            std::fprintf(stderr, "tolvex-cli: %s: %s\n", input.c_str(),
+            std::fprintf(stderr, "tolvex-cli: %s: %s\n", displayName(input).c_str(),
                          seen.errorNumber == ENOENT ? "no such file" : seen.error.c_str());
             continue;
         }
-        std::fputs(describe(input, seen).c_str(), stdout);
+        std::fputs(describe(displayName(input), seen).c_str(), stdout);
         codes.push_back(seen.verdict == Verdict::NotEncoded ? kExitWrongKey : kExitOk);
     }
     return combinedExitCode(codes);

@@ -1,12 +1,16 @@
 #include "staging.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -25,9 +29,110 @@ std::set<std::string> &registry() {
     return folders;
 }
 
-void removeTree(const std::string &path) {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
+constexpr const char *kStagingPrefix = ".tolvex-cli-";
+
+// Interruption state: the signal, whether one came, and how many conversions are under way.
+std::atomic<bool> g_interrupted{false};
+std::atomic<int> g_signal{0};
+std::mutex g_workMutex;
+std::condition_variable g_workChanged;
+int g_activeWork = 0;
+
+// Removes the non-folders in the folder `fd` and returns the name of one subfolder, if any.
+// False in `ok` when an entry could not be removed.
+std::optional<std::string> emptyFilesIn(int fd, bool &ok) {
+    const int listing = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (listing < 0) {
+        ok = false;
+        return std::nullopt;
+    }
+    DIR *dir = ::fdopendir(listing);
+    if (!dir) {
+        ::close(listing);
+        ok = false;
+        return std::nullopt;
+    }
+    ::rewinddir(dir);
+    std::optional<std::string> folder;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        if (!std::strcmp(name, ".") || !std::strcmp(name, ".."))
+            continue;
+        struct stat st;
+        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone meanwhile
+        if (S_ISDIR(st.st_mode)) {
+            if (!folder)
+                folder = name;
+            continue;
+        }
+        if (::unlinkat(fd, name, 0) != 0 && errno != ENOENT)
+            ok = false;
+    }
+    ::closedir(dir);
+    return folder;
+}
+
+int openFolderAt(int at, const char *name) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(at, name, flags);
+    if (fd < 0 && errno == EACCES && ::fchmodat(at, name, 0700, 0) == 0)
+        fd = ::openat(at, name, flags);
+    if (fd >= 0)
+        ::fchmod(fd, 0700); // it goes anyway; its entries must be removable
+    return fd;
+}
+
+// "<prefix><pid>-XXXXXX": the owner's process id, or 0 for another name.
+pid_t stagingOwner(const char *name) {
+    const size_t prefix = std::strlen(kStagingPrefix);
+    if (std::strncmp(name, kStagingPrefix, prefix) != 0)
+        return 0;
+    const char *p = name + prefix;
+    long long pid = 0;
+    const char *digits = p;
+    while (*p >= '0' && *p <= '9' && pid < (1LL << 31))
+        pid = pid * 10 + (*p++ - '0');
+    if (p == digits || *p != '-' || std::strlen(p + 1) != 6 || pid <= 0 || pid >= (1LL << 31))
+        return 0;
+    return pid_t(pid);
+}
+
+// Removes the staging folders in `parent` left by runs that were killed: their owner no
+// longer exists and nobody holds their lock.
+void removeStaleStaging(const std::string &parent) {
+    DIR *dir = ::opendir(parent.c_str());
+    if (!dir)
+        return;
+    std::vector<std::string> stale;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const pid_t owner = stagingOwner(entry->d_name);
+        if (owner == 0 || owner == ::getpid())
+            continue;
+        if (::kill(owner, 0) == 0 || errno == EPERM)
+            continue;
+        const int fd = ::openat(dirFd, entry->d_name,
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            stale.push_back(parent + "/" + entry->d_name);
+        ::close(fd);
+    }
+    ::closedir(dir);
+    for (const auto &folder : stale)
+        removeTree(folder);
+}
+
+[[noreturn]] void finishInterrupted() {
+    std::lock_guard lock(g_registryMutex);
+    for (const auto &folder : registry())
+        removeTree(folder);
+    std::fputs("\ntolvex-cli: interrupted; unfinished outputs removed\n", stderr);
+    ::_exit(128 + g_signal.load());
 }
 
 bool syncFile(const std::string &path) {
@@ -94,17 +199,130 @@ bool moveEntry(const std::string &from, const std::string &to, std::string &fail
 
 } // namespace
 
+bool removeTree(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode))
+        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+    int fd = openFolderAt(AT_FDCWD, path.c_str());
+    if (fd < 0)
+        return false;
+    // Depth first, one folder open at a time: the way back up is "..", the names of the
+    // folders entered are kept as text.
+    std::vector<std::string> entered;
+    bool ok = true;
+    for (;;) {
+        const auto folder = emptyFilesIn(fd, ok);
+        if (folder) {
+            const int child = openFolderAt(fd, folder->c_str());
+            if (child < 0) {
+                ok = false;
+                break;
+            }
+            ::close(fd);
+            fd = child;
+            entered.push_back(*folder);
+            continue;
+        }
+        if (entered.empty())
+            break;
+        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = parent;
+        if (fd < 0 || ::unlinkat(fd, entered.back().c_str(), AT_REMOVEDIR) != 0) {
+            ok = false;
+            break;
+        }
+        entered.pop_back();
+    }
+    if (fd >= 0)
+        ::close(fd);
+    return ok && ::rmdir(path.c_str()) == 0;
+}
+
+std::string displayName(const std::string &name) {
+    // Valid UTF-8 without control characters (C0, DEL, C1) passes as it is.
+    auto sequenceLength = [&](size_t i) -> size_t {
+        const auto b = [&](size_t k) { return uint8_t(name[k]); };
+        const uint8_t c = b(i);
+        if (c < 0x80)
+            return (c < 0x20 || c == 0x7F) ? 0 : 1;
+        size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (n == 0 || i + n > name.size())
+            return 0;
+        for (size_t k = 1; k < n; ++k)
+            if ((b(i + k) & 0xC0) != 0x80)
+                return 0;
+        if (c == 0xC2 && b(i + 1) < 0xA0)
+            return 0; // C1 control
+        if ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xF0 && b(i + 1) < 0x90) ||
+            (c == 0xF4 && b(i + 1) > 0x8F) || (c == 0xED && b(i + 1) > 0x9F))
+            return 0; // overlong, beyond U+10FFFF, or a surrogate
+        return n;
+    };
+    bool plain = true;
+    for (size_t i = 0; i < name.size() && plain;) {
+        const size_t n = sequenceLength(i);
+        plain = n != 0;
+        i += n;
+    }
+    if (plain)
+        return name;
+    std::string out = "$'";
+    for (size_t i = 0; i < name.size();) {
+        const size_t n = sequenceLength(i);
+        if (n > 0) {
+            if (name[i] == '\'' || name[i] == '\\')
+                out += '\\';
+            out.append(name, i, n);
+            i += n;
+            continue;
+        }
+        const uint8_t c = uint8_t(name[i++]);
+        switch (c) {
+        case '\a': out += "\\a"; break;
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\v': out += "\\v"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default: {
+            char octal[6];
+            std::snprintf(octal, sizeof octal, "\\%03o", unsigned(c));
+            out += octal;
+        }
+        }
+    }
+    return out + "'";
+}
+
 std::optional<StagingFolder> StagingFolder::create(const std::string &parent) {
-    std::string templ = (parent.empty() ? std::string(".") : parent) + "/.tolvex-cli-XXXXXX";
+    const std::string folder = parent.empty() ? std::string(".") : parent;
+    removeStaleStaging(folder);
+    std::string templ =
+        folder + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
     std::lock_guard lock(g_registryMutex);
     if (!::mkdtemp(templ.data()))
         return std::nullopt;
+    const int fd = ::open(templ.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
+        const int error = errno;
+        if (fd >= 0)
+            ::close(fd);
+        ::rmdir(templ.c_str());
+        errno = error;
+        return std::nullopt;
+    }
     registry().insert(templ);
-    return StagingFolder(std::move(templ));
+    return StagingFolder(std::move(templ), fd);
 }
 
-StagingFolder::StagingFolder(StagingFolder &&other) noexcept : m_path(std::move(other.m_path)) {
+StagingFolder::StagingFolder(StagingFolder &&other) noexcept
+    : m_path(std::move(other.m_path)), m_fd(other.m_fd) {
     other.m_path.clear();
+    other.m_fd = -1;
 }
 
 StagingFolder::~StagingFolder() {
@@ -113,6 +331,8 @@ StagingFolder::~StagingFolder() {
     std::lock_guard lock(g_registryMutex);
     removeTree(m_path);
     registry().erase(m_path);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace) {
@@ -169,12 +389,31 @@ void installInterruptCleanup() {
         int signal = 0;
         while (::sigwait(&signals, &signal) != 0) {
         }
-        std::lock_guard lock(g_registryMutex);
-        for (const auto &folder : registry())
-            removeTree(folder);
-        std::fputs("\ntolvex-cli: interrupted; unfinished outputs removed\n", stderr);
-        ::_exit(128 + signal);
+        g_signal = signal;
+        // Workers stop at their next piece or input; the clean-up waits until they have, so
+        // nothing is written into a folder after it was removed.
+        std::unique_lock lock(g_workMutex);
+        g_interrupted = true;
+        g_workChanged.wait(lock, [] { return g_activeWork == 0; });
+        finishInterrupted();
     }).detach();
+}
+
+const std::atomic<bool> &interruptRequested() { return g_interrupted; }
+
+ActiveWork::ActiveWork() {
+    std::lock_guard lock(g_workMutex);
+    ++g_activeWork;
+}
+
+ActiveWork::~ActiveWork() {
+    std::unique_lock lock(g_workMutex);
+    --g_activeWork;
+    g_workChanged.notify_all();
+    if (g_interrupted && g_activeWork == 0) {
+        lock.unlock();
+        finishInterrupted(); // the signal's thread may be first; either ends the process
+    }
 }
 
 } // namespace cli

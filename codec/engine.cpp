@@ -150,6 +150,8 @@ class PayloadPass {
             m_crc = crc32Update(m_crc, buffer, n);
         m_offset += n;
         m_done = n < kChunkSize; // only the last piece comes short
+        if (m_request.cancel && m_request.cancel->load())
+            return -1;
         if (m_request.progress)
             m_request.progress(m_request.progressContext, m_offset - m_start, m_total);
         return got;
@@ -181,7 +183,9 @@ PayloadResult streamSequentially(PayloadPass &pass, platform::OutputFile &out, u
 // Large payloads: a second thread writes while this one reads, checks and transforms the next
 // pieces. The two copies between the kernel and us then overlap instead of taking turns; the
 // bytes and their order are the same as written one after the other.
-PayloadResult streamInParallel(PayloadPass &pass, platform::OutputFile &out, uint8_t *memory) {
+// Nothing when no second thread can be had; nothing was read then.
+std::optional<PayloadResult> streamInParallel(PayloadPass &pass, platform::OutputFile &out,
+                                              uint8_t *memory) {
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<std::pair<uint8_t *, size_t>> filled;
@@ -190,54 +194,72 @@ PayloadResult streamInParallel(PayloadPass &pass, platform::OutputFile &out, uin
         empty.push_back(memory + i * kChunkSize);
     bool finished = false, writeFailed = false, readFailed = false;
 
-    std::thread writer([&] {
-        std::unique_lock lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return !filled.empty() || finished; });
-            if (filled.empty())
-                return;
-            const auto [buffer, length] = filled.front();
-            filled.pop_front();
-            lock.unlock();
-            const bool ok = out.write(buffer, length);
-            lock.lock();
-            if (!ok) {
-                writeFailed = true;
+    std::jthread writer;
+    try {
+        writer = std::jthread([&] {
+            std::unique_lock lock(mutex);
+            for (;;) {
+                changed.wait(lock, [&] { return !filled.empty() || finished; });
+                if (filled.empty())
+                    return;
+                const auto [buffer, length] = filled.front();
+                filled.pop_front();
+                lock.unlock();
+                const bool ok = out.write(buffer, length);
+                lock.lock();
+                if (!ok) {
+                    writeFailed = true;
+                    changed.notify_all();
+                    return;
+                }
+                empty.push_back(buffer);
                 changed.notify_all();
-                return;
             }
-            empty.push_back(buffer);
+        });
+    } catch (const std::system_error &) {
+        return std::nullopt;
+    }
+    // However this thread leaves (the progress callback may throw), the writer is told to
+    // stop and joined before the buffers and the output it uses go away.
+    struct StopWriter {
+        std::mutex &mutex;
+        std::condition_variable &changed;
+        bool &finished;
+        std::jthread &writer;
+        ~StopWriter() {
+            {
+                std::lock_guard lock(mutex);
+                finished = true;
+                changed.notify_all();
+            }
+            writer.join();
+        }
+    };
+    {
+        const StopWriter stop{mutex, changed, finished, writer};
+        for (;;) {
+            uint8_t *buffer;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return !empty.empty() || writeFailed; });
+                if (writeFailed)
+                    break;
+                buffer = empty.back();
+                empty.pop_back();
+            }
+            const int64_t n = pass.next(buffer);
+            if (n <= 0) {
+                readFailed = n < 0;
+                break;
+            }
+            std::lock_guard lock(mutex);
+            filled.emplace_back(buffer, size_t(n));
             changed.notify_all();
         }
-    });
-    for (;;) {
-        uint8_t *buffer;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return !empty.empty() || writeFailed; });
-            if (writeFailed)
-                break;
-            buffer = empty.back();
-            empty.pop_back();
-        }
-        const int64_t n = pass.next(buffer);
-        if (n <= 0) {
-            readFailed = n < 0;
-            break;
-        }
-        std::lock_guard lock(mutex);
-        filled.emplace_back(buffer, size_t(n));
-        changed.notify_all();
-    }
-    {
-        std::lock_guard lock(mutex);
-        finished = true;
-        changed.notify_all();
-    }
-    writer.join();
+    } // the writer is joined here; its flags are settled
     if (readFailed || writeFailed)
-        return {false, 0};
-    return {true, pass.crc()};
+        return PayloadResult{false, 0};
+    return PayloadResult{true, pass.crc()};
 }
 
 PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::OutputFile &out,
@@ -246,14 +268,22 @@ PayloadResult streamPayload(platform::InputFile &in, uint64_t offset, platform::
     PayloadPass pass(in, offset, keys, encoding, r);
     const auto size = in.size();
     const bool large = size && *size > offset && *size - offset > 2 * kChunkSize;
-    if (large) {
-        try {
-            return streamInParallel(pass, out, memory);
-        } catch (const std::system_error &) {
-            // No thread to be had: the same pass, one step after the other. Nothing was read.
-        }
-    }
+    if (large)
+        if (const auto result = streamInParallel(pass, out, memory))
+            return *result;
     return streamSequentially(pass, out, memory);
+}
+
+int32_t committed(platform::OutputFile &output, int32_t success) {
+    switch (output.commit()) {
+    case platform::OutputFile::Commit::Done:
+        return success;
+    case platform::OutputFile::Commit::Exists:
+        return TOLVEX_OUTPUT_EXISTS;
+    case platform::OutputFile::Commit::Failed:
+        break;
+    }
+    return TOLVEX_CANNOT_OPEN;
 }
 
 int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) {
@@ -305,9 +335,9 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
         return TOLVEX_CANNOT_OPEN;
     uint8_t crc[4];
     storeLe32(crc, payload.crc);
-    if (!output->writeAt(header.size() + 10, crc, sizeof crc) || !output->commit())
+    if (!output->writeAt(header.size() + 10, crc, sizeof crc))
         return TOLVEX_CANNOT_OPEN;
-    return TOLVEX_OK;
+    return committed(*output, TOLVEX_OK);
 }
 
 // A recorded extension must name a file in the chosen folder, never another place.
@@ -369,10 +399,10 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     const PayloadResult payload =
         streamPayload(*source, uint64_t(*headerLength) + kControlRecordSize, *output,
                       staging.get(), blockKeysFor(k, false), false, r);
-    if (!payload.ok || !output->commit())
+    if (!payload.ok)
         return TOLVEX_CANNOT_OPEN;
     // A mismatch keeps the output: the user may still want what could be recovered.
-    return payload.crc == storedCrc ? TOLVEX_OK : TOLVEX_CRC_MISMATCH;
+    return committed(*output, payload.crc == storedCrc ? TOLVEX_OK : TOLVEX_CRC_MISMATCH);
 }
 
 } // namespace
@@ -397,7 +427,7 @@ int32_t extensionChecksum(std::string_view extension) {
     return sum;
 }
 
-int32_t convert(const ConvertRequest &r) {
+int32_t convert(const ConvertRequest &r) try {
     const uint32_t k = r.keyCode ^ kKeyWhitening;
     if (!r.source || !platform::pathExists(r.source))
         return TOLVEX_SOURCE_MISSING;
@@ -416,9 +446,10 @@ int32_t convert(const ConvertRequest &r) {
         return encoding ? encode(r, *templ, k) : decode(r, k);
     } catch (const std::bad_alloc &) {
         return TOLVEX_NO_MEMORY;
-    } catch (...) {
-        return TOLVEX_CANNOT_OPEN;
     }
+} catch (...) {
+    // Whatever a callback threw stays here: the output is gone, the call fails.
+    return TOLVEX_CANNOT_OPEN;
 }
 
 } // namespace tolvex

@@ -1,6 +1,7 @@
 // The conversion engine behind MakeCode.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -18,9 +19,12 @@ struct ConvertRequest {
     // Seeds the filler; 0 means the current time (as the format's encoders do).
     uint32_t fillerSeed = 0;
     // Called after each piece of the payload with the bytes done and the payload's length;
-    // it must not call back into the engine.
+    // it must not call back into the engine. What it throws ends the call with -7 for
+    // std::bad_alloc and -2 otherwise, no output left.
     void (*progress)(void *context, uint64_t done, uint64_t total) = nullptr;
     void *progressContext = nullptr;
+    // When set and it turns true, the call stops after the current piece with -2.
+    const std::atomic<bool> *cancel = nullptr;
 };
 
 // Runs one conversion and returns its result code (TOLVEX_OK, TOLVEX_OUTPUT_EXISTS, ...).

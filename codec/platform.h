@@ -23,7 +23,8 @@ bool sameFile(const char *a, const char *b);
 // A file opened for reading. Closed by its destructor.
 class InputFile {
   public:
-    // Fails for a path that cannot be opened and for a folder.
+    // Fails for a path that cannot be opened and for anything but a regular file: a FIFO,
+    // device or socket is refused at once instead of blocking the caller.
     static std::optional<InputFile> open(const char *path);
     InputFile(InputFile &&other) noexcept;
     InputFile &operator=(InputFile &&) = delete;
@@ -41,12 +42,15 @@ class InputFile {
     int m_fd;
 };
 
-// A new output file. In replace mode it is written under a temporary name in the same folder
-// and renamed over the final name by commit(), so a failed run leaves an existing file as it
-// was. Otherwise the final name is created exclusively. Unless committed, the destructor
-// removes what was written.
+// A new output file. It is written as an unnamed file in the output's folder and gets its
+// name only in commit(), when it is complete: a crash or a kill never leaves a truncated file
+// under the final name. Where the file system has no unnamed files, a hidden named temporary
+// stands in; it carries the owner's process id and a lock, and a later create() in that
+// folder removes the ones whose owner is gone. Unless committed, the destructor removes what
+// was written.
 class OutputFile {
   public:
+    // In replace mode the output keeps the permissions of the file it will replace.
     static std::optional<OutputFile> create(const std::string &path, bool replace);
     OutputFile(OutputFile &&other) noexcept;
     OutputFile &operator=(OutputFile &&) = delete;
@@ -55,18 +59,30 @@ class OutputFile {
     // Each returns false on any error (full disk, file too large, I/O error).
     bool write(const void *data, size_t length);
     bool writeAt(uint64_t offset, const void *data, size_t length);
-    // Closes the file and gives it its final name; false (with nothing left behind) on failure.
-    bool commit();
+
+    enum class Commit { Done, Exists, Failed };
+    // Gives the file its final name. Without replace mode an existing name is never touched,
+    // even one that appeared while writing (Exists); with it, the old file is replaced in one
+    // rename after the new content is on the disk. Nothing is left behind unless Done.
+    Commit commit();
 
   private:
-    OutputFile(int fd, std::string finalPath, std::string tempPath)
-        : m_fd(fd), m_finalPath(std::move(finalPath)), m_tempPath(std::move(tempPath)) {}
+    OutputFile(int fd, std::string finalPath, std::string tempPath, bool replace)
+        : m_fd(fd), m_finalPath(std::move(finalPath)), m_tempPath(std::move(tempPath)),
+          m_replace(replace) {}
     void discard();
     int m_fd;
     std::string m_finalPath;
-    std::string m_tempPath; // empty unless replacing
+    std::string m_tempPath; // the named stand-in, empty for an unnamed file
+    bool m_replace;
     bool m_done = false;
 };
+
+// Test hook: pretend the file systems have no unnamed files, as some network ones do.
+void setUnnamedFilesAvailable(bool available);
+
+// The prefix of the named temporaries: ".tolvex-<pid>-XXXXXX".
+inline constexpr const char *kTemporaryPrefix = ".tolvex-";
 
 // Shared-library loading: a handle or nullptr; unloading a nullptr does nothing.
 void *loadLibrary(const char *name);

@@ -1,11 +1,16 @@
 #include "platform.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,22 +60,93 @@ std::string folderOf(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The process's file-creation mask, read without changing it (umask() would, process-wide).
-mode_t currentUmask() {
-    FILE *status = std::fopen("/proc/self/status", "re");
-    mode_t mask = 022;
-    if (!status)
-        return mask;
-    char line[256];
-    while (std::fgets(line, sizeof line, status)) {
-        unsigned value = 0;
-        if (std::sscanf(line, "Umask: %o", &value) == 1) {
-            mask = mode_t(value);
-            break;
-        }
+std::atomic<bool> g_unnamedFiles{true};
+
+// Opens a file for reading without blocking on a FIFO or a device, and keeps it only when it is
+// a regular file; the type is taken from the descriptor, so nothing can be swapped in between.
+int openRegular(const char *path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
     }
-    std::fclose(status);
-    return mask;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// "<prefix><pid>-<suffix>": the owner's process id, or 0 for another name.
+pid_t ownerOf(const char *name) {
+    const size_t prefix = std::strlen(kTemporaryPrefix);
+    if (std::strncmp(name, kTemporaryPrefix, prefix) != 0)
+        return 0;
+    const char *p = name + prefix;
+    long long pid = 0;
+    const char *digits = p;
+    while (*p >= '0' && *p <= '9' && pid < (1LL << 31))
+        pid = pid * 10 + (*p++ - '0');
+    if (p == digits || *p != '-' || std::strlen(p + 1) != 6 || pid <= 0 || pid >= (1LL << 31))
+        return 0;
+    return pid_t(pid);
+}
+
+// Removes the named temporaries in `folder` left by runs that were killed: their owner no
+// longer exists and nobody holds their lock.
+void removeStaleTemporaries(const std::string &folder) {
+    DIR *dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const pid_t owner = ownerOf(entry->d_name);
+        if (owner == 0 || owner == ::getpid())
+            continue;
+        if (::kill(owner, 0) == 0 || errno == EPERM)
+            continue; // still running
+        const int fd = ::openat(dirFd, entry->d_name,
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, entry->d_name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
+// A fresh temporary name in `folder` that carries this process's id.
+std::string temporaryName(const std::string &folder) {
+    static std::atomic<uint64_t> counter{0};
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t v = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
+                 (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    char suffix[7];
+    for (int i = 0; i < 6; ++i, v /= 62)
+        suffix[i] = alphabet[v % 62];
+    suffix[6] = '\0';
+    return folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-" + suffix;
+}
+
+// Links an unnamed file to `target`; fails with EEXIST when the name is taken.
+int linkUnnamed(int fd, const std::string &target) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
+        return -1;
+    return ::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH); // no /proc mounted
 }
 
 } // namespace
@@ -90,14 +166,9 @@ bool sameFile(const char *a, const char *b) {
 }
 
 std::optional<InputFile> InputFile::open(const char *path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = openRegular(path);
     if (fd < 0)
         return std::nullopt;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return std::nullopt;
-    }
     return InputFile(fd);
 }
 
@@ -123,33 +194,44 @@ std::optional<uint64_t> InputFile::size() const {
     return uint64_t(st.st_size);
 }
 
+void setUnnamedFilesAvailable(bool available) { g_unnamedFiles = available; }
+
 std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace) {
-    if (!replace) {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const std::string folder = folderOf(path);
+    removeStaleTemporaries(folder);
+    std::string temp;
+    int fd = -1;
+    if (g_unnamedFiles)
+        fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // No unnamed files here (or not wanted): a named one that later runs can clean up.
+        if (g_unnamedFiles && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+            return std::nullopt;
+        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+            temp = temporaryName(folder);
+            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd < 0 && errno != EEXIST)
+                return std::nullopt;
+        }
         if (fd < 0)
             return std::nullopt;
-        return OutputFile(fd, path, {});
     }
-    std::string temp = folderOf(path) + "/.tolvex-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
+    OutputFile file(fd, path, std::move(temp), replace);
+    // The lock says "still being written" to the clean-up of other runs.
+    if (::flock(fd, LOCK_EX) != 0)
         return std::nullopt;
-    // The replacement keeps the permissions of the file it replaces, or gets the usual ones.
+    // A replacement keeps the permissions of the file it replaces; a new file gets the usual
+    // ones, which creating it with 0666 under the umask gave already.
     struct stat old;
-    const mode_t mode = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)
-                            ? (old.st_mode & 07777)
-                            : (0666 & ~currentUmask());
-    if (::fchmod(fd, mode) != 0) {
-        ::close(fd);
-        ::unlink(temp.c_str());
+    if (replace && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
+        ::fchmod(fd, old.st_mode & 07777) != 0)
         return std::nullopt;
-    }
-    return OutputFile(fd, path, std::move(temp));
+    return file;
 }
 
 OutputFile::OutputFile(OutputFile &&other) noexcept
     : m_fd(other.m_fd), m_finalPath(std::move(other.m_finalPath)),
-      m_tempPath(std::move(other.m_tempPath)), m_done(other.m_done) {
+      m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done) {
     other.m_fd = -1;
     other.m_done = true;
 }
@@ -167,32 +249,92 @@ bool OutputFile::writeAt(uint64_t offset, const void *data, size_t length) {
     return retryWrite(m_fd, data, length, offset);
 }
 
-bool OutputFile::commit() {
+OutputFile::Commit OutputFile::commit() {
     if (m_done)
-        return false;
-    bool ok = true;
+        return Commit::Failed;
     // Before a rename replaces the old file, the new content must be on the disk: otherwise a
     // crash could leave neither.
-    if (!m_tempPath.empty() && ::fsync(m_fd) != 0)
-        ok = false;
-    if (::close(m_fd) != 0)
-        ok = false;
-    m_fd = -1;
-    if (ok && !m_tempPath.empty() && ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0)
-        ok = false;
-    if (!ok) {
+    if (m_replace && ::fsync(m_fd) != 0) {
         discard();
-        return false;
+        return Commit::Failed;
+    }
+    if (!m_tempPath.empty()) {
+        // The named stand-in: close first, so that a late write error still counts.
+        const bool closed = ::close(m_fd) == 0;
+        m_fd = -1;
+        if (!closed) {
+            discard();
+            return Commit::Failed;
+        }
+        if (m_replace) {
+            if (::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
+                discard();
+                return Commit::Failed;
+            }
+        } else if (::renameat2(AT_FDCWD, m_tempPath.c_str(), AT_FDCWD, m_finalPath.c_str(),
+                               RENAME_NOREPLACE) != 0) {
+            const bool exists = errno == EEXIST;
+            if (exists || (errno != EINVAL && errno != ENOSYS) ||
+                ::link(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
+                const bool taken = exists || errno == EEXIST;
+                discard();
+                return taken ? Commit::Exists : Commit::Failed;
+            }
+            ::unlink(m_tempPath.c_str());
+        }
+        m_done = true;
+        return Commit::Done;
+    }
+    if (!m_replace) {
+        // linkat refuses a taken name: "exists" stays true even for a file that appeared
+        // while this one was written.
+        if (linkUnnamed(m_fd, m_finalPath) != 0) {
+            const bool taken = errno == EEXIST;
+            discard();
+            return taken ? Commit::Exists : Commit::Failed;
+        }
+        const bool closed = ::close(m_fd) == 0;
+        m_fd = -1;
+        if (!closed) {
+            ::unlink(m_finalPath.c_str());
+            m_done = true;
+            return Commit::Failed;
+        }
+        m_done = true;
+        return Commit::Done;
+    }
+    // Replacing: a name of our own first, then one rename over the old file.
+    const std::string folder = folderOf(m_finalPath);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        m_tempPath = temporaryName(folder);
+        if (linkUnnamed(m_fd, m_tempPath) == 0)
+            break;
+        const bool retry = errno == EEXIST;
+        m_tempPath.clear();
+        if (!retry)
+            break;
+    }
+    if (m_tempPath.empty()) {
+        discard();
+        return Commit::Failed;
+    }
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!closed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
+        discard();
+        return Commit::Failed;
     }
     m_done = true;
-    return true;
+    return Commit::Done;
 }
 
+// An unnamed file vanishes with its descriptor; a named one is unlinked.
 void OutputFile::discard() {
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
-    ::unlink(m_tempPath.empty() ? m_finalPath.c_str() : m_tempPath.c_str());
+    if (!m_tempPath.empty())
+        ::unlink(m_tempPath.c_str());
     m_done = true;
 }
 

@@ -155,12 +155,18 @@ class RulesTest : public QObject {
     void commandLines() {
         QCOMPARE(rules::temporaryArchive("/out"), QString("/out/temp/temp.lzh"));
         QCOMPARE(rules::temporaryFolder(""), QString("/temp"));
-        QCOMPARE(rules::packCommandLine(rules::temporaryArchive("/out"), "/data/report.doc"),
+        QCOMPARE(rules::packCommandLine(rules::temporaryArchive("/out"), "/data/report.doc").value(),
                  QString(R"(a -d -r2 "/out/temp/temp.lzh" "/data/" "report.doc")"));
-        QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2"),
+        QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/my data/" "photos 2")"));
-        QCOMPARE(rules::extractCommandLine("/out/letter.lzh"),
+        QCOMPARE(rules::extractCommandLine("/out/letter.lzh").value(),
                  QString(R"(e -d -r2 -jyo0 "/out/letter.lzh" "/out/" "*")"));
+        // A dropped folder given with its trailing separator is still stored under its name.
+        QCOMPARE(rules::packCommandLine("/o/t.lzh", "/data/写真/").value(),
+                 QString(R"(a -d -r2 "/o/t.lzh" "/data/" "写真")"));
+        // A double quote would end the argument early: no command line at all.
+        QVERIFY(!rules::packCommandLine("/o/t.lzh", "/data/x\" \"y"));
+        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh"));
     }
 };
 

@@ -376,6 +376,28 @@ class WindowTest : public QObject {
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
     }
 
+    // A name with a double quote would be split by the archiver's quoted command line into
+    // its neighbours' names: it is refused before anything is packed.
+    void nameTheArchiverCannotCarryIsRefused() {
+        const QString in = folder->path("quote");
+        QDir().mkpath(in);
+        writeFile(in + "/x", "left");
+        writeFile(in + "/y", "right");
+        writeFile(in + "/x\" \"y", "both");
+        const auto entries = [&] {
+            QStringList names = QDir(folder->path()).entryList(
+                QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+            names.removeAll("temp");
+            return names;
+        };
+        const QStringList before = entries();
+        const auto shown = runStart(in + "/x\" \"y", "42");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kPackFailed);
+        QCOMPARE(entries(), before);
+        QVERIFY(!QFileInfo::exists(folder->path("temp/temp.lzh")));
+    }
+
     void withoutArchiverCompressionIsHidden() {
         start(ProgramFolder::Codec | ProgramFolder::Template);
         QVERIFY(form->lzh_ch->isHidden());

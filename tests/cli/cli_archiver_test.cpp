@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace cli_test;
@@ -134,4 +136,54 @@ TEST(Archiver, MissingLibraryIsReported) {
     EXPECT_EQ(r.status, kExitArchiver);
     EXPECT_TRUE(contains(r.err, "libunlha32.so"));
     EXPECT_FALSE(exists(dir / "album.tvx"));
+}
+
+TEST(Archiver, OutputFolderWithADoubleQuoteIsRefusedByName) {
+    TempDir dir;
+    makeAlbum(dir / "album");
+    ASSERT_EQ(run(dir, {"encrypt", "--compress", "album"}).status, 0);
+    fs::create_directory(dir / "out\"q");
+    const RunResult r = run(dir, {"decrypt", "--extract", "--output-dir", "out\"q", "album.tvx"});
+    EXPECT_EQ(r.status, kExitArchiver);
+    EXPECT_TRUE(contains(r.err, "the character '\"'")) << r.err;
+    EXPECT_TRUE(listTree(dir / "out\"q").empty());
+}
+
+// The clean-up after SIGINT waits for the workers: no staging folder survives, however far
+// the extraction of many members had come.
+TEST(Archiver, InterruptedExtractionLeavesNoStagingFolder) {
+    TempDir dir;
+    fs::create_directories(dir / "many/sub");
+    for (int i = 0; i < 3000; ++i)
+        writeFile(dir / ("many/sub/f" + std::to_string(i)), std::string(64, char('a' + i % 26)));
+    ASSERT_EQ(run(dir, {"encrypt", "--compress", "many"}).status, 0);
+    fs::create_directory(dir / "out");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (::chdir(dir.path().c_str()) != 0)
+            ::_exit(126);
+        ::setenv("TOLVEX_KEY", "77", 1);
+        ::execl(TOLVEX_CLI, TOLVEX_CLI, "decrypt", "--extract", "--output-dir", "out",
+                "many.tvx", static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    // Interrupt once members are being written: a staging folder holds more than the archive.
+    bool extracting = false;
+    for (int i = 0; i < 6000 && !extracting; ++i) {
+        extracting = listTree(dir / "out").size() > 4;
+        if (!extracting)
+            ::usleep(5000);
+    }
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        GTEST_SKIP() << "the extraction finished before the interruption arrived";
+    EXPECT_TRUE(extracting);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitInterrupted);
+    EXPECT_TRUE(listTree(dir / "out").empty()) << listTree(dir / "out").front();
 }

@@ -94,7 +94,7 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
             ::_exit(126);
         if (options.fileSizeLimit) {
             // A write past the limit then fails with EFBIG instead of killing the program.
-            ::signal(SIGXFSZ, SIG_IGN);
+            ::signal(SIGXFSZ, options.limitKills ? SIG_DFL : SIG_IGN);
             const struct rlimit limit {rlim_t(*options.fileSizeLimit), rlim_t(*options.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }

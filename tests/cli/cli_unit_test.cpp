@@ -1,6 +1,7 @@
 // The command line's pieces on their own: key text, disguise names, options, exit status,
 // the progress line, names, archiver command lines, inspection and publishing.
 #include "archiver_client.h"
+#include "archiver_commands.h"
 #include "cli_support.h"
 #include "convert_jobs.h"
 #include "engine.h"
@@ -201,10 +202,18 @@ TEST(Paths, NamesAndStems) {
 }
 
 TEST(ArchiverCommands, AsTheWindowBuildsThem) {
-    EXPECT_EQ(packCommandLine("/t/x/archive.lzh", "/home/u/photos"),
+    EXPECT_EQ(archiver_commands::packCommandLine("/t/x/archive.lzh", "/home/u/photos"),
               "a -d -r2 \"/t/x/archive.lzh\" \"/home/u/\" \"photos\"");
-    EXPECT_EQ(extractCommandLine("/o/s/a.lzh", "/o/x"),
+    EXPECT_EQ(archiver_commands::packCommandLine("/t/x/archive.lzh", "/home/u/photos//"),
+              "a -d -r2 \"/t/x/archive.lzh\" \"/home/u/\" \"photos\"");
+    EXPECT_EQ(archiver_commands::extractCommandLine("/o/s/a.lzh", "/o/x"),
               "e -d -r2 -jyo0 \"/o/s/a.lzh\" \"/o/x/\" \"*\"");
+}
+
+TEST(ArchiverCommands, DoubleQuoteGetsNoCommandLine) {
+    EXPECT_FALSE(archiver_commands::packCommandLine("/t/a.lzh", "/home/u/x\" \"y"));
+    EXPECT_FALSE(archiver_commands::packCommandLine("/t\"/a.lzh", "/home/u/x"));
+    EXPECT_FALSE(archiver_commands::extractCommandLine("/o/a.lzh", "/o/out\"q"));
 }
 
 TEST(ArchiverClient, MissingLibraryIsReportedNotFatal) {
