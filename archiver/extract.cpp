@@ -85,11 +85,12 @@ struct Failure {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-// Opens (creating when missing, with mode 0700 while being filled) the folders
-// `parts[0, count)` below `root`, one level at a time and never through a link, so nothing can
-// lead out of it. Folders it creates are added to `created`.
+// Opens (creating when missing) the folders `parts[0, count)` below `root`, one level at a
+// time and never through a link, so nothing can lead out of it. Folders it creates get
+// `createdMode` (0700 by default; always open to their owner while being filled) and are
+// added to `created`.
 Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
-               std::vector<Parts> *created = nullptr) {
+               std::vector<Parts> *created = nullptr, mode_t createdMode = 0700) {
     Fd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     for (size_t i = 0; i < count && current.valid(); ++i) {
         int fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
@@ -101,6 +102,8 @@ Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
             if (created)
                 created->emplace_back(parts.begin(), parts.begin() + long(i + 1));
             fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
+            if (fd >= 0)
+                ::fchmod(fd, createdMode | S_IRWXU);
         }
         if (fd < 0) {
             failure = errno == ELOOP || errno == ENOTDIR
@@ -191,7 +194,9 @@ bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder,
 // Moves staged files into the destination and can put everything back as it was.
 class Mover {
   public:
-    Mover(int root, int staging) : m_root(root), m_staging(staging) {}
+    // Folders it creates in the destination get `folderMode`.
+    Mover(int root, int staging, mode_t folderMode)
+        : m_root(root), m_staging(staging), m_folderMode(folderMode) {}
     ~Mover() {
         if (!m_committed)
             rollBack();
@@ -200,11 +205,13 @@ class Mover {
     Mover &operator=(const Mover &) = delete;
 
     bool ensureFolder(const Parts &parts, Failure &failure) {
-        return openFolders(m_root, parts, parts.size(), failure, &m_created).valid();
+        return openFolders(m_root, parts, parts.size(), failure, &m_created, m_folderMode)
+            .valid();
     }
 
     bool moveFile(const Parts &parts, Failure &failure) {
-        Fd target = openFolders(m_root, parts, parts.size() - 1, failure, &m_created);
+        Fd target =
+            openFolders(m_root, parts, parts.size() - 1, failure, &m_created, m_folderMode);
         if (!target.valid())
             return false;
         Fd source = openFolders(m_staging, parts, parts.size() - 1, failure);
@@ -232,7 +239,6 @@ class Mover {
     }
 
     void commit() { m_committed = true; }
-    const std::vector<Parts> &created() const { return m_created; }
 
   private:
     void rollBack() {
@@ -260,6 +266,7 @@ class Mover {
     };
     int m_root;
     int m_staging;
+    mode_t m_folderMode;
     std::vector<Move> m_moves;
     std::vector<Parts> m_created;
     bool m_committed = false;
@@ -365,7 +372,7 @@ int extractArchive(const Command &command, std::string &message) {
     }
 
     // Every member passed: into place, in archive order.
-    Mover mover(root.get(), staging.fd());
+    Mover mover(root.get(), staging.fd(), mode_t(0777 & ~mask));
     std::set<std::string> moved;
     for (size_t i = 0; i < members.size() && failure.code == 0; ++i) {
         if (!selected[i] || !moved.insert(*members[i].safePath).second)
@@ -398,14 +405,6 @@ int extractArchive(const Command &command, std::string &message) {
             ::fchmod(folder.get(), (mode_t(*m.unixMode) & 0777 & ~mask) | S_IRWXU);
         const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
         ::futimens(folder.get(), times);
-    }
-    for (const auto &parts : mover.created()) {
-        if (done.count(parts))
-            continue;
-        Failure ignored;
-        Fd folder = openFolders(root.get(), parts, parts.size(), ignored);
-        if (folder.valid())
-            ::fchmod(folder.get(), (0777 & ~mask) | S_IRWXU);
     }
     staging.remove();
     message = "extracted " + std::to_string(selectedCount) + " member(s)";
