@@ -109,13 +109,10 @@ class Hardening : public ::testing::Test {
 // ---- Hangs -------------------------------------------------------------------------------
 
 TEST_F(Hardening, FifoGivenAsTheArchiveIsRefusedInsteadOfWaitedFor) {
+    // No writer ever comes: a plain open for reading would wait for one for ever.
     ASSERT_EQ(::mkfifo((dir / "a.lzh").c_str(), 0600), 0);
-    // A writer that never writes: reading would block for ever.
-    const int writer = ::open((dir / "a.lzh").c_str(), O_RDWR | O_NONBLOCK);
-    ASSERT_GE(writer, 0);
     const int status =
         inChild([&] { return low(runCommand(extractLine(dir / "a.lzh", dir / "out"))); }, 20);
-    ::close(writer);
     EXPECT_EQ(status, low(UNLHA_ERROR_READ));
     EXPECT_FALSE(exists(dir / "out"));
 }
@@ -134,7 +131,6 @@ TEST_F(Hardening, FileSwappedForAFifoAfterListingIsRefused) {
     const int status = inChild(
         [&] {
             unlha::setAfterPlanningHook(swapForFifo);
-            // Keep a writer on it, as a process feeding it slowly would.
             return low(runCommand(packLine(dir / "out.lzh", dir.path(), "in")));
         },
         20);
