@@ -302,7 +302,14 @@ int extractArchive(const Command &command, std::string &message) {
             message = "unknown compression method in " + m.path;
             return UNLHA_ERROR_DAMAGED;
         }
-        for (const auto &part : splitPath(*m.safePath))
+        const Parts parts = splitPath(*m.safePath);
+        if (isTemporaryName(parts.front())) {
+            // The next run in this folder would take it for a temporary left by a killed one.
+            message = "refused: a member has a name the archiver keeps for its temporaries, " +
+                      m.path;
+            return UNLHA_ERROR_UNSAFE;
+        }
+        for (const auto &part : parts)
             if (part.size() > NAME_MAX) {
                 message = "a member's name is too long for this system: " + m.path;
                 return UNLHA_ERROR_NAME;

@@ -75,7 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (auto it = fs::recursive_directory_iterator(out); it != fs::recursive_directory_iterator();
          ++it) {
         any = true;
-        if (it->path().filename().string().rfind(".unlha-", 0) == 0)
+        // Temporaries (".unlha-" and ten letters or digits) are only ever made at the top.
+        const std::string name = it->path().filename().string();
+        if (it.depth() == 0 && name.size() == 17 && name.rfind(".unlha-", 0) == 0)
             fail("temporary left behind:", it->path().string());
         if (it->is_symlink())
             fail("a link was extracted:", it->path().string());

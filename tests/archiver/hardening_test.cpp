@@ -518,6 +518,13 @@ TEST_F(Hardening, HostileNamesAreRefusedAtEveryHeaderLevel) {
     }
 }
 
+TEST_F(Hardening, MemberNamedLikeATemporaryIsRefused) {
+    // Extracted, the next run in that folder would remove it as a temporary left by a kill.
+    writeFile(dir / "a.lzh", rawArchive({stored(".unlha-0123456789", "mine")}));
+    EXPECT_EQ(runCommand(extractLine(dir / "a.lzh", dir / "out")), UNLHA_ERROR_UNSAFE);
+    EXPECT_FALSE(exists(dir / "out/.unlha-0123456789"));
+}
+
 // ---- Failures reported as success ----------------------------------------------------------
 
 TEST_F(Hardening, ExistingFolderWithoutASlashIsTheDestination) {
