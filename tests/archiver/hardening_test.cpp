@@ -318,6 +318,29 @@ TEST_F(Hardening, ExtractionReplacesExistingFilesWhenEveryMemberPassed) {
     EXPECT_EQ(readFile(dir / "out/a.txt"), Bytes({'n', 'e', 'w'}));
 }
 
+TEST_F(Hardening, FailureWhileMovingIntoPlacePutsEverythingBack) {
+    makeFolder(dir / "out/ro");
+    writeFile(dir / "out/a.txt", "old");
+    writeFile(dir / "a.lzh", rawArchive({stored("a.txt", "new"), stored("x", "x", 2, "fresh\xFF"),
+                                         stored("b.txt", "b", 2, "ro\xFF")}));
+    // Passes every check, then cannot be written into: the last move fails.
+    ASSERT_EQ(::chmod((dir / "out/ro").c_str(), 0555), 0);
+    if (::geteuid() == 0) {
+        for (const auto &p : {dir.path(), dir / "a.lzh", dir / "out", dir / "out/ro",
+                              dir / "out/a.txt"})
+            ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
+    }
+    const auto before = snapshot(dir / "out");
+    const int status = inChild([&] {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 97;
+        return low(runCommand(extractLine(dir / "a.lzh", dir / "out")));
+    });
+    EXPECT_EQ(status, low(UNLHA_ERROR_WRITE));
+    EXPECT_EQ(snapshot(dir / "out"), before);
+    ::chmod((dir / "out/ro").c_str(), 0755);
+}
+
 // A member 1,100 folders deep whose data is damaged.
 Bytes deepArchive(bool damaged) {
     std::string folder;
