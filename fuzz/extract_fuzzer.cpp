@@ -48,6 +48,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     if (!::mkdtemp(pattern.data()))
         std::abort();
     g_folder = pattern;
+    std::atexit([] {
+        std::error_code ignored;
+        fs::remove_all(g_folder, ignored);
+    });
     // A lock folder of its own: the fuzzer neither waits for nor delays other archiving.
     ::setenv("UNLHA32_LOCK_DIR", (g_folder + "/lock").c_str(), 1);
     return 0;
