@@ -117,6 +117,13 @@ TEST_F(Hardening, FifoGivenAsTheArchiveIsRefusedInsteadOfWaitedFor) {
     EXPECT_FALSE(exists(dir / "out"));
 }
 
+TEST_F(Hardening, DeviceGivenAsTheArchiveIsUnreadableNotDamaged) {
+    std::string message;
+    EXPECT_EQ(runCommand(extractLine("/dev/null", dir / "out"), &message), UNLHA_ERROR_READ);
+    EXPECT_NE(message.find("not a regular file"), std::string::npos) << message;
+    EXPECT_FALSE(exists(dir / "out"));
+}
+
 std::string g_swapPath;
 void swapForFifo() {
     ::unlink(g_swapPath.c_str());
