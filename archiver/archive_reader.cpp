@@ -4,17 +4,29 @@
 
 #include <algorithm>
 #include <lhasa.h>
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include "unlha32.h"
 
 namespace unlha {
 
-std::optional<ArchiveReader> ArchiveReader::open(const std::string &path) {
-    FILE *file = std::fopen(path.c_str(), "rb");
-    if (!file)
-        return std::nullopt;
+std::optional<ArchiveReader> ArchiveReader::open(int fd) {
     struct stat st;
-    if (::fstat(::fileno(file), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(file);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    // Readers of one descriptor take turns: each starts from the beginning.
+    const int reading = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (reading < 0)
+        return std::nullopt;
+    if (::lseek(reading, 0, SEEK_SET) != 0) {
+        ::close(reading);
+        return std::nullopt;
+    }
+    FILE *file = ::fdopen(reading, "rb");
+    if (!file) {
+        ::close(reading);
         return std::nullopt;
     }
     ArchiveReader reader(file, uint64_t(st.st_size));
@@ -82,6 +94,10 @@ bool isSeparator(uint8_t c) { return c == '/' || c == '\\' || c == 0xFF; }
 bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
     if (n > 0 && isSeparator(p[0]) && !mayStartWithSeparator)
         return false;
+    // A NUL ends the name for liblhasa: what follows would be read differently by others.
+    for (size_t i = 0; i < n; ++i)
+        if (p[i] == 0)
+            return false;
     size_t start = 0;
     for (size_t i = 0; i <= n; ++i) {
         if (i == n || isSeparator(p[i])) {
@@ -141,7 +157,9 @@ bool rawHeaderIsSafe(const LHAFileHeader *h) {
     case 2:
         return extendedNamesAreSafe(raw, n, 24, 2);
     case 3:
-        return extendedNamesAreSafe(raw, n, 24, 4);
+        // Word size (2), the fixed fields to the OS id (22), the header's total size (4), then
+        // the size of the first extended header.
+        return extendedNamesAreSafe(raw, n, 28, 4);
     default:
         return false;
     }
@@ -180,12 +198,37 @@ std::optional<std::string> safeMemberPath(const LHAFileHeader *header) {
     }
 }
 
-bool scanArchive(const std::string &path, std::vector<ScannedMember> &members,
-                 std::string &message) {
-    auto reader = ArchiveReader::open(path);
+int openArchive(const std::string &path, int &fd, std::string &message) {
+    OpenResult result;
+    Fd archive = openRegular(AT_FDCWD, path, true, result);
+    switch (result) {
+    case OpenResult::Ok:
+        fd = archive.release();
+        return UNLHA_OK;
+    case OpenResult::Missing:
+        message = "archive not found: " + path;
+        return UNLHA_ERROR_NOT_FOUND;
+    case OpenResult::NotRegular:
+        message = "the archive is not a regular file: " + path;
+        return UNLHA_ERROR_READ;
+    case OpenResult::Failed:
+        break;
+    }
+    message = "cannot read the archive " + path;
+    return UNLHA_ERROR_READ;
+}
+
+int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &message) {
+    auto reader = ArchiveReader::open(fd);
     if (!reader) {
-        message = "cannot open the archive";
-        return false;
+        message = "cannot read the archive";
+        return UNLHA_ERROR_READ;
+    }
+    // liblhasa cannot tell a read error from the end of the archive: try one read here.
+    uint8_t probe[1];
+    if (readAt(fd, 0, probe, sizeof probe) < 0) {
+        message = "cannot read the archive";
+        return UNLHA_ERROR_READ;
     }
     uint64_t end = 0;
     while (LHAFileHeader *h = reader->next()) {
@@ -207,7 +250,7 @@ bool scanArchive(const std::string &path, std::vector<ScannedMember> &members,
             m.unixMode = h->unix_perms;
         if (dataStart == UINT64_MAX || m.dataEnd > reader->fileSize()) {
             message = "the archive is truncated";
-            return false;
+            return UNLHA_ERROR_DAMAGED;
         }
         end = m.dataEnd;
         members.push_back(std::move(m));
@@ -216,13 +259,13 @@ bool scanArchive(const std::string &path, std::vector<ScannedMember> &members,
     // the last member only the end mark (zero bytes) may follow.
     if (members.empty()) {
         message = "not an LHA archive";
-        return false;
+        return UNLHA_ERROR_DAMAGED;
     }
     if (!onlyZerosFrom(reader->descriptor(), end, reader->fileSize())) {
         message = "the archive is damaged or truncated";
-        return false;
+        return UNLHA_ERROR_DAMAGED;
     }
-    return true;
+    return UNLHA_OK;
 }
 
 } // namespace unlha

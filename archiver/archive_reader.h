@@ -19,8 +19,9 @@ namespace unlha {
 
 class ArchiveReader {
   public:
-    // Nothing when the file cannot be opened.
-    static std::optional<ArchiveReader> open(const std::string &path);
+    // Reads the archive open on `fd` (a regular file) from its start; the descriptor is
+    // duplicated (sharing its offset: one reader at a time), the caller keeps its own. Nothing when that fails.
+    static std::optional<ArchiveReader> open(int fd);
     ArchiveReader(ArchiveReader &&other) noexcept;
     ArchiveReader &operator=(ArchiveReader &&) = delete;
     ArchiveReader(const ArchiveReader &) = delete;
@@ -57,10 +58,14 @@ struct ScannedMember {
     std::optional<uint32_t> unixMode;
 };
 
-// Reads every header. False, with a message, when the file is not a complete, well-formed
-// archive: headers must run to the end of the file and data must lie inside it.
-bool scanArchive(const std::string &path, std::vector<ScannedMember> &members,
-                 std::string &message);
+// Opens an archive for reading: a regular file, never a FIFO or device (which would block).
+// UNLHA_OK, or UNLHA_ERROR_NOT_FOUND / UNLHA_ERROR_READ with a message.
+int openArchive(const std::string &path, int &fd, std::string &message);
+
+// Reads every header of the archive open on `fd`. UNLHA_OK, or with a message
+// UNLHA_ERROR_READ when it cannot be read and UNLHA_ERROR_DAMAGED when it is not a complete,
+// well-formed archive: headers must run to the end of the file and data must lie inside it.
+int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &message);
 
 // The path of a header as liblhasa reads it.
 std::string memberPath(const _LHAFileHeader *header);

@@ -1,7 +1,11 @@
 #include "busy_lock.h"
 
+#include "file_io.h"
+
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,28 +13,65 @@
 namespace unlha {
 namespace {
 
-std::string &lockPath() {
-    // A fixed path, not $TMPDIR: every process on the machine must agree on it.
-    static std::string path = "/tmp/unlha32.lock";
-    return path;
+constexpr char kLockName[] = "unlha32.lock";
+
+std::mutex g_pathMutex;
+std::string g_overridePath;
+
+// A folder the lock may live in: the user's own, not writable by group or others.
+bool folderIsPrivate(const std::string &folder) {
+    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat st;
+    return fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Opens the lock file, creating it readable by everyone. An existing file is opened without
-// O_CREAT, which a sticky /tmp may refuse for another user's file.
-int openLockFile() {
-    const std::string &path = lockPath();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd >= 0)
-            ::fchmod(fd, 0644);
-        else if (errno == EEXIST)
-            fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+// The folder named, created with mode 0700 when missing; empty when it is not private.
+std::string privateFolder(const std::string &folder) {
+    if (folder.empty())
+        return {};
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {};
+    return folderIsPrivate(folder) ? folder : std::string();
+}
+
+std::string lockFolder() {
+    if (const char *dir = std::getenv("UNLHA32_LOCK_DIR"); dir && *dir)
+        return privateFolder(dir);
+    if (const char *dir = std::getenv("XDG_RUNTIME_DIR"); dir && *dir) {
+        if (folderIsPrivate(dir))
+            return dir;
     }
-    return fd;
+    // /tmp itself, not $TMPDIR: every process of the user must agree on the place.
+    return privateFolder("/tmp/unlha32-" + std::to_string(::geteuid()));
+}
+
+// Opens the lock file, creating it; never through a link, never blocking on a FIFO, and only
+// when it is a regular file of this user.
+int openLockFile() {
+    const std::string path = busyLockPath();
+    if (path.empty())
+        return -1;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                 0600));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return -1;
+    return fd.release();
 }
 
 } // namespace
+
+std::string busyLockPath() {
+    {
+        std::lock_guard lock(g_pathMutex);
+        if (!g_overridePath.empty())
+            return g_overridePath;
+    }
+    const std::string folder = lockFolder();
+    return folder.empty() ? std::string() : folder + "/" + kLockName;
+}
 
 BusyLock::BusyLock() : m_fd(openLockFile()) {
     if (m_fd < 0)
@@ -55,6 +96,9 @@ bool machineIsBusy() {
     return busy;
 }
 
-void setBusyLockPath(const std::string &path) { lockPath() = path; }
+void setBusyLockPath(const std::string &path) {
+    std::lock_guard lock(g_pathMutex);
+    g_overridePath = path;
+}
 
 } // namespace unlha

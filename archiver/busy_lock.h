@@ -1,5 +1,9 @@
-// The machine-wide busy state: a command holds an exclusive lock on a file in /tmp while it
-// runs. The system drops the lock when its holder ends, even by a crash.
+// The busy state of one user: a command holds an exclusive flock on a lock file in the user's
+// runtime folder while it runs. The system drops the lock when its holder ends, even by a
+// crash. The folder is $UNLHA32_LOCK_DIR when set (tests give each suite its own), else
+// $XDG_RUNTIME_DIR, else /tmp/unlha32-<uid>; it must belong to the user and be writable by
+// nobody else, and the lock file must be a regular file of the user's: nobody else can put a
+// FIFO or an unreadable file there and stop the archiver.
 #pragma once
 
 #include <string>
@@ -19,11 +23,14 @@ class BusyLock {
     int m_fd = -1;
 };
 
-// True while some process holds the lock.
+// True while some process of this user holds the lock.
 bool machineIsBusy();
 
-// Tests use a lock file of their own so that other tests running at the same time do not
-// make this machine look busy.
+// Tests and the second-process helper: this lock file instead of the usual one ("" returns
+// to the usual one).
 void setBusyLockPath(const std::string &path);
+
+// Where the lock file is looked for now (empty when no safe folder could be had).
+std::string busyLockPath();
 
 } // namespace unlha

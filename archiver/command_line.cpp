@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <sys/stat.h>
+
 namespace unlha {
 
 std::optional<std::vector<Word>> splitWords(const std::string &line) {
@@ -52,6 +54,13 @@ bool applySwitch(const std::string &s, Command &command) {
     return false;
 }
 
+// An existing folder named after the archive is where to extract, '/' or not: taken for a
+// pattern, it would match nothing.
+bool isFolder(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 } // namespace
 
 std::optional<Command> parseCommand(const std::string &line, std::string &error) {
@@ -93,7 +102,9 @@ std::optional<Command> parseCommand(const std::string &line, std::string &error)
     }
     command.archive = arguments[0];
     size_t next = 1;
-    if (next < arguments.size() && !arguments[next].empty() && arguments[next].back() == '/')
+    if (next < arguments.size() && !arguments[next].empty() &&
+        (arguments[next].back() == '/' ||
+         (command.action == Action::Extract && isFolder(arguments[next]))))
         command.folder = arguments[next++];
     command.names.assign(arguments.begin() + long(next), arguments.end());
     if (command.action == Action::Pack && command.names.empty()) {

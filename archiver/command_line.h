@@ -31,7 +31,7 @@ struct Command {
 
 // The command, or nothing with `error` set for an unknown command or switch, or a command
 // without the arguments it needs. The word after the archive is the folder when it ends with
-// '/'.
+// '/', or, for extracting, when it names an existing folder.
 std::optional<Command> parseCommand(const std::string &line, std::string &error);
 
 } // namespace unlha

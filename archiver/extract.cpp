@@ -2,22 +2,28 @@
 #include "commands.h"
 #include "crc16.h"
 #include "file_io.h"
+#include "temporary.h"
 #include "unlha32.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <lhasa.h>
-#include <random>
+#include <set>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace unlha {
 namespace {
 
-std::vector<std::string> splitPath(const std::string &path) {
-    std::vector<std::string> parts;
+using Parts = std::vector<std::string>;
+
+Parts splitPath(const std::string &path) {
+    Parts parts;
     size_t start = 0;
     for (;;) {
         const size_t slash = path.find('/', start);
@@ -54,25 +60,50 @@ bool makeFolders(const std::string &path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Free bytes where the destination is, or will be created.
+std::optional<uint64_t> freeSpace(std::string path) {
+    for (;;) {
+        struct statvfs vfs;
+        if (::statvfs(path.c_str(), &vfs) == 0)
+            return uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
+        if (errno != ENOENT && errno != ENOTDIR)
+            return std::nullopt;
+        while (!path.empty() && path.back() == '/')
+            path.pop_back();
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            path = ".";
+        else
+            path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+}
+
 struct Failure {
-    int code;
+    int code = 0;
     std::string text;
 };
 
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
 // Opens (creating when missing) the folders `parts[0, count)` below `root`, one level at a
-// time and never through a link, so nothing can lead out of the destination.
-Fd openFolders(int root, const std::vector<std::string> &parts, size_t count, Failure &failure) {
-    Fd current(::dup(root));
+// time and never through a link, so nothing can lead out of it. Folders it creates get
+// `createdMode` (0700 by default; always open to their owner while being filled) and are
+// added to `created`.
+Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
+               std::vector<Parts> *created = nullptr, mode_t createdMode = 0700) {
+    Fd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
     for (size_t i = 0; i < count && current.valid(); ++i) {
-        int fd = ::openat(current.get(), parts[i].c_str(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        int fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
         if (fd < 0 && errno == ENOENT) {
-            if (::mkdirat(current.get(), parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+            if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0) {
                 failure = {UNLHA_ERROR_WRITE, "cannot create the folder " + parts[i]};
                 return Fd();
             }
-            fd = ::openat(current.get(), parts[i].c_str(),
-                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (created)
+                created->emplace_back(parts.begin(), parts.begin() + long(i + 1));
+            fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
+            if (fd >= 0)
+                ::fchmod(fd, createdMode | S_IRWXU);
         }
         if (fd < 0) {
             failure = errno == ELOOP || errno == ENOTDIR
@@ -88,28 +119,42 @@ Fd openFolders(int root, const std::vector<std::string> &parts, size_t count, Fa
     return current;
 }
 
-std::string temporaryName() {
-    static std::mt19937_64 random{std::random_device{}()};
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string name = ".unlha-";
-    for (int i = 0; i < 10; ++i)
-        name += kDigits[random() % 36];
-    return name;
+// Whether a member can take its place in the destination: every folder on its way is a
+// folder (or missing), and a file does not meet a folder of its name.
+bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure) {
+    Fd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    for (size_t i = 0; i < parts.size() && current.valid(); ++i) {
+        struct stat st;
+        if (::fstatat(current.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT || (failure = {UNLHA_ERROR_WRITE, "cannot look at " + parts[i]}, false);
+        const bool last = i + 1 == parts.size();
+        if (last && !folder) {
+            if (S_ISDIR(st.st_mode)) {
+                failure = {UNLHA_ERROR_WRITE, "a folder has the name of a member: " + parts[i]};
+                return false;
+            }
+            return true;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            failure = {UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts[i]};
+            return false;
+        }
+        current = Fd(::openat(current.get(), parts[i].c_str(), kFolderFlags));
+    }
+    if (!current.valid()) {
+        failure = {UNLHA_ERROR_WRITE, "cannot open a folder of the destination"};
+        return false;
+    }
+    return true;
 }
 
-// Decodes the current member into a temporary file beside its final name, checks length and
-// CRC, and only then renames it over whatever had that name.
+// Decodes the current member into a new file in the staging folder and checks its length and
+// CRC. A decoder that produces more than the member declares is stopped there.
 bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder,
-                 const std::string &name, Failure &failure) {
-    std::string temp;
-    Fd out;
-    for (int attempt = 0; attempt < 100 && !out.valid(); ++attempt) {
-        temp = temporaryName();
-        out = Fd(::openat(folder, temp.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (!out.valid() && errno != EEXIST)
-            break;
-    }
+                 const std::string &name, mode_t mask, Failure &failure) {
+    ::unlinkat(folder, name.c_str(), 0); // an earlier member of the same name
+    Fd out(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0600));
     if (!out.valid()) {
         failure = {UNLHA_ERROR_WRITE, "cannot create " + m.path};
         return false;
@@ -117,55 +162,129 @@ bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder,
     std::vector<uint8_t> buffer(size_t(1) << 16);
     uint64_t length = 0;
     uint16_t crc = 0;
-    bool ok = true;
     for (;;) {
         const size_t n = reader.read(buffer.data(), buffer.size());
         if (n == 0)
             break;
+        if (length + n > m.length) {
+            failure = {UNLHA_ERROR_DAMAGED, "damaged data (longer than stored) in " + m.path};
+            return false;
+        }
         crc = crc16Update(crc, buffer.data(), n);
         if (!writeAt(out.get(), length, buffer.data(), n)) {
             failure = {UNLHA_ERROR_WRITE, "cannot write " + m.path};
-            ok = false;
-            break;
+            return false;
         }
         length += n;
     }
-    if (ok && (length != m.length || crc != m.crc)) {
+    if (length != m.length || crc != m.crc) {
         failure = {UNLHA_ERROR_DAMAGED, "damaged data (CRC error) in " + m.path};
-        ok = false;
+        return false;
     }
-    if (ok) {
-        const mode_t mode = m.unixMode ? mode_t(*m.unixMode & 07777 & ~mode_t(S_ISUID | S_ISGID))
-                                       : mode_t(0644);
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
-        ::fchmod(out.get(), mode);
-        ::futimens(out.get(), times);
-        if (!out.close()) {
-            failure = {UNLHA_ERROR_WRITE, "cannot write " + m.path};
-            ok = false;
+    // Never set-user-ID, set-group-ID or sticky; never wider than the umask allows.
+    const mode_t mode = (m.unixMode ? mode_t(*m.unixMode) : mode_t(0666)) & 0777 & ~mask;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
+    if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
+        failure = {UNLHA_ERROR_WRITE, "cannot write " + m.path};
+        return false;
+    }
+    return true;
+}
+
+// Moves staged files into the destination and can put everything back as it was.
+class Mover {
+  public:
+    // Folders it creates in the destination get `folderMode`.
+    Mover(int root, int staging, mode_t folderMode)
+        : m_root(root), m_staging(staging), m_folderMode(folderMode) {}
+    ~Mover() {
+        if (!m_committed)
+            rollBack();
+    }
+    Mover(const Mover &) = delete;
+    Mover &operator=(const Mover &) = delete;
+
+    bool ensureFolder(const Parts &parts, Failure &failure) {
+        return openFolders(m_root, parts, parts.size(), failure, &m_created, m_folderMode)
+            .valid();
+    }
+
+    bool moveFile(const Parts &parts, Failure &failure) {
+        Fd target =
+            openFolders(m_root, parts, parts.size() - 1, failure, &m_created, m_folderMode);
+        if (!target.valid())
+            return false;
+        Fd source = openFolders(m_staging, parts, parts.size() - 1, failure);
+        if (!source.valid())
+            return false;
+        const char *name = parts.back().c_str();
+        if (::renameat2(source.get(), name, target.get(), name, RENAME_NOREPLACE) == 0) {
+            m_moves.push_back({parts, false});
+            return true;
+        }
+        if (errno == EEXIST) {
+            // The old file goes to the staging folder in the same step, to come back on failure.
+            if (::renameat2(source.get(), name, target.get(), name, RENAME_EXCHANGE) == 0) {
+                m_moves.push_back({parts, true});
+                return true;
+            }
+        }
+        if (errno == EINVAL || errno == ENOSYS) {
+            // A file system without exchange: replaced for good.
+            if (::renameat(source.get(), name, target.get(), name) == 0)
+                return true;
+        }
+        failure = {UNLHA_ERROR_WRITE, "cannot move into place: " + parts.back()};
+        return false;
+    }
+
+    void commit() { m_committed = true; }
+
+  private:
+    void rollBack() {
+        for (auto it = m_moves.rbegin(); it != m_moves.rend(); ++it) {
+            Failure ignored;
+            Fd target = openFolders(m_root, it->parts, it->parts.size() - 1, ignored);
+            Fd source = openFolders(m_staging, it->parts, it->parts.size() - 1, ignored);
+            if (!target.valid() || !source.valid())
+                continue;
+            const char *name = it->parts.back().c_str();
+            ::renameat2(target.get(), name, source.get(), name,
+                        it->exchanged ? RENAME_EXCHANGE : RENAME_NOREPLACE);
+        }
+        for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
+            Failure ignored;
+            Fd parent = openFolders(m_root, *it, it->size() - 1, ignored);
+            if (parent.valid())
+                ::unlinkat(parent.get(), it->back().c_str(), AT_REMOVEDIR);
         }
     }
-    if (ok && ::renameat(folder, temp.c_str(), folder, name.c_str()) != 0) {
-        failure = {UNLHA_ERROR_WRITE, "cannot replace " + m.path};
-        ok = false;
-    }
-    if (!ok)
-        ::unlinkat(folder, temp.c_str(), 0);
-    return ok;
-}
+
+    struct Move {
+        Parts parts;
+        bool exchanged;
+    };
+    int m_root;
+    int m_staging;
+    mode_t m_folderMode;
+    std::vector<Move> m_moves;
+    std::vector<Parts> m_created;
+    bool m_committed = false;
+};
 
 } // namespace
 
 int extractArchive(const Command &command, std::string &message) {
-    struct stat st;
-    if (::stat(command.archive.c_str(), &st) != 0) {
-        message = "archive not found: " + command.archive;
-        return UNLHA_ERROR_NOT_FOUND;
-    }
+    int archiveFd = -1;
+    if (const int code = openArchive(command.archive, archiveFd, message); code != UNLHA_OK)
+        return code;
+    const Fd archive(archiveFd);
     std::vector<ScannedMember> members;
-    if (!scanArchive(command.archive, members, message))
-        return UNLHA_ERROR_DAMAGED;
+    if (const int code = scanArchive(archive.get(), members, message); code != UNLHA_OK)
+        return code;
     std::vector<bool> selected(members.size());
+    size_t selectedCount = 0;
+    uint64_t declared = 0;
     for (size_t i = 0; i < members.size(); ++i) {
         const ScannedMember &m = members[i];
         if (m.link) {
@@ -177,13 +296,40 @@ int extractArchive(const Command &command, std::string &message) {
             return UNLHA_ERROR_UNSAFE;
         }
         selected[i] = matches(command.names, *m.safePath);
-        if (selected[i] && !m.decodable) {
+        if (!selected[i])
+            continue;
+        if (!m.decodable) {
             message = "unknown compression method in " + m.path;
             return UNLHA_ERROR_DAMAGED;
         }
+        const Parts parts = splitPath(*m.safePath);
+        if (isTemporaryName(parts.front())) {
+            // The next run in this folder would take it for a temporary left by a killed one.
+            message = "refused: a member has a name the archiver keeps for its temporaries, " +
+                      m.path;
+            return UNLHA_ERROR_UNSAFE;
+        }
+        for (const auto &part : parts)
+            if (part.size() > NAME_MAX) {
+                message = "a member's name is too long for this system: " + m.path;
+                return UNLHA_ERROR_NAME;
+            }
+        ++selectedCount;
+        declared += m.length;
+    }
+    if (selectedCount == 0) {
+        message = "no member matches the patterns given";
+        return UNLHA_ERROR_NO_MATCH;
     }
 
     const std::string destination = command.folder.empty() ? "." : command.folder;
+    // Folders, headers and rounding take some room too: ask for a little more than the data.
+    const auto available = freeSpace(destination);
+    if (available && declared + declared / 64 + selectedCount * 4096 > *available) {
+        message = "the members need " + std::to_string(declared) + " bytes, the destination has " +
+                  std::to_string(*available) + " free";
+        return UNLHA_ERROR_NO_SPACE;
+    }
     if (!makeFolders(destination)) {
         message = "cannot create the destination " + destination;
         return UNLHA_ERROR_WRITE;
@@ -193,21 +339,26 @@ int extractArchive(const Command &command, std::string &message) {
         message = "cannot open the destination " + destination;
         return UNLHA_ERROR_WRITE;
     }
-    auto reader = ArchiveReader::open(command.archive);
+    Failure failure;
+    for (size_t i = 0; i < members.size(); ++i)
+        if (selected[i] && !fitsDestination(root.get(), splitPath(*members[i].safePath),
+                                            members[i].folder, failure)) {
+            message = failure.text;
+            return failure.code;
+        }
+
+    auto reader = ArchiveReader::open(archive.get());
     if (!reader) {
-        message = "cannot open the archive";
+        message = "cannot read the archive";
         return UNLHA_ERROR_READ;
     }
-
-    struct FolderTimes {
-        std::vector<std::string> parts;
-        uint32_t mtime;
-        std::optional<uint32_t> mode;
-    };
-    std::vector<FolderTimes> folders;
-    Failure failure{0, {}};
-    size_t extracted = 0;
-    for (size_t i = 0; i < members.size(); ++i) {
+    StagingFolder staging(root.get());
+    if (!staging.valid()) {
+        message = "cannot create a staging folder in " + destination;
+        return UNLHA_ERROR_WRITE;
+    }
+    const auto mask = mode_t(processUmask());
+    for (size_t i = 0; i < members.size() && failure.code == 0; ++i) {
         LHAFileHeader *h = reader->next();
         if (!h || memberPath(h) != members[i].path) {
             message = "the archive changed while it was read";
@@ -216,36 +367,54 @@ int extractArchive(const Command &command, std::string &message) {
         if (!selected[i])
             continue;
         const ScannedMember &m = members[i];
-        const auto parts = splitPath(*m.safePath);
-        if (m.folder) {
-            Fd folder = openFolders(root.get(), parts, parts.size(), failure);
-            if (!folder.valid())
-                break;
-            folders.push_back({parts, m.mtime, m.unixMode});
-        } else {
-            Fd folder = openFolders(root.get(), parts, parts.size() - 1, failure);
-            if (!folder.valid() || !extractFile(*reader, m, folder.get(), parts.back(), failure))
-                break;
-        }
-        ++extracted;
+        const Parts parts = splitPath(*m.safePath);
+        Fd folder = openFolders(staging.fd(), parts, m.folder ? parts.size() : parts.size() - 1,
+                                failure);
+        if (folder.valid() && !m.folder)
+            extractFile(*reader, m, folder.get(), parts.back(), mask, failure);
     }
     if (failure.code != 0) {
         message = failure.text;
         return failure.code;
     }
-    // Folder times last, deepest first, since extracting into a folder changes its time.
-    std::reverse(folders.begin(), folders.end());
-    for (const auto &f : folders) {
-        Failure ignored{0, {}};
-        Fd folder = openFolders(root.get(), f.parts, f.parts.size(), ignored);
-        if (!folder.valid())
+
+    // Every member passed: into place, in archive order.
+    Mover mover(root.get(), staging.fd(), mode_t(0777 & ~mask));
+    std::set<std::string> moved;
+    for (size_t i = 0; i < members.size() && failure.code == 0; ++i) {
+        if (!selected[i] || !moved.insert(*members[i].safePath).second)
             continue;
-        if (f.mode)
-            ::fchmod(folder.get(), mode_t((*f.mode & 0777) | S_IRWXU));
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(f.mtime), 0}};
+        const Parts parts = splitPath(*members[i].safePath);
+        if (members[i].folder)
+            mover.ensureFolder(parts, failure);
+        else
+            mover.moveFile(parts, failure);
+    }
+    if (failure.code != 0) {
+        message = failure.text;
+        return failure.code;
+    }
+    mover.commit();
+
+    // Folder modes and times last, deepest first, since filling a folder changes its time.
+    // Folders stay open to their owner.
+    std::set<Parts> done;
+    for (size_t i = members.size(); i-- > 0;) {
+        const ScannedMember &m = members[i];
+        if (!selected[i] || !m.folder)
+            continue;
+        const Parts parts = splitPath(*m.safePath);
+        Failure ignored;
+        Fd folder = openFolders(root.get(), parts, parts.size(), ignored);
+        if (!folder.valid() || !done.insert(parts).second)
+            continue;
+        if (m.unixMode)
+            ::fchmod(folder.get(), (mode_t(*m.unixMode) & 0777 & ~mask) | S_IRWXU);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
         ::futimens(folder.get(), times);
     }
-    message = "extracted " + std::to_string(extracted) + " member(s)";
+    staging.remove();
+    message = "extracted " + std::to_string(selectedCount) + " member(s)";
     return UNLHA_OK;
 }
 

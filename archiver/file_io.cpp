@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace unlha {
@@ -28,6 +32,50 @@ bool Fd::close() {
     const int result = ::close(m_fd);
     m_fd = -1;
     return result == 0;
+}
+
+Fd openRegular(int folderFd, const std::string &path, bool follow, OpenResult &result) {
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+    Fd fd(::openat(folderFd, path.c_str(), flags));
+    if (!fd.valid()) {
+        result = errno == ENOENT ? OpenResult::Missing
+                 : errno == ELOOP ? OpenResult::NotRegular
+                                  : OpenResult::Failed;
+        return Fd();
+    }
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) {
+        result = OpenResult::Failed;
+        return Fd();
+    }
+    if (!S_ISREG(st.st_mode)) {
+        result = OpenResult::NotRegular;
+        return Fd();
+    }
+    const int status = ::fcntl(fd.get(), F_GETFL);
+    if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0) {
+        result = OpenResult::Failed;
+        return Fd();
+    }
+    result = OpenResult::Ok;
+    return fd;
+}
+
+unsigned processUmask() {
+    unsigned mask = 022;
+    FILE *status = std::fopen("/proc/self/status", "re");
+    if (!status)
+        return mask;
+    char line[256];
+    while (std::fgets(line, sizeof line, status)) {
+        unsigned value;
+        if (std::strncmp(line, "Umask:", 6) == 0 && std::sscanf(line + 6, "%o", &value) == 1) {
+            mask = value & 0777;
+            break;
+        }
+    }
+    std::fclose(status);
+    return mask;
 }
 
 int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length) {

@@ -26,6 +26,16 @@ class Fd {
     int m_fd = -1;
 };
 
+// Opens a file that must be a regular file, for reading. Opened without blocking (a FIFO or
+// device would otherwise hang the open or the first read), checked on the descriptor, then
+// switched back to blocking reads. `follow` false refuses a link at the last component.
+enum class OpenResult { Ok, Missing, NotRegular, Failed };
+Fd openRegular(int folderFd, const std::string &path, bool follow, OpenResult &result);
+
+// The process umask, read without changing it (the umask call would race with other threads
+// creating files). 022 when it cannot be read.
+unsigned processUmask();
+
 // Reads up to `length` bytes at `offset`; -1 on error, else the count (short only at the end).
 int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);
 // Writes all bytes at `offset`; false on any error (a full disk included).

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <atomic>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -604,11 +606,18 @@ std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts) {
     return std::move(bits.bytes());
 }
 
+namespace {
+std::atomic<bool> g_failHelper{false};
+}
+
+void lh5FailHelperThreadForTests(bool fail) { g_failHelper = fail; }
+
 struct Lh5Encoder::State {
     explicit State(ByteSink &s) : sink(s) { input.reserve(kWindow + 2 * kSegment); }
 
     ByteSink &sink;
     bool ok = true;
+    bool failed = false; // the coder itself failed, not the sink
     // One window of history, then the bytes not coded yet.
     std::vector<uint8_t> input;
     size_t history = 0;
@@ -635,11 +644,26 @@ void Lh5Encoder::State::codePending(bool final) {
             // window as its history.
             const size_t second = std::min(kSegment, pending - kSegment);
             helperBits.clear();
-            std::thread helper([&] {
-                coders[1].code(start + kSegment, kWindow, second, helperBits);
-            });
-            coders[0].code(start, history, kSegment, bits);
-            helper.join();
+            bool helperFailed = false;
+            {
+                // Joined when the scope ends, also when the first segment throws; nothing
+                // thrown on the helper leaves it.
+                std::jthread helper([&] {
+                    try {
+                        if (g_failHelper)
+                            throw std::bad_alloc();
+                        coders[1].code(start + kSegment, kWindow, second, helperBits);
+                    } catch (...) {
+                        helperFailed = true;
+                    }
+                });
+                coders[0].code(start, history, kSegment, bits);
+            }
+            if (helperFailed) {
+                ok = false;
+                failed = true;
+                return;
+            }
             bits.append(helperBits.take());
             const size_t codedEnd = history + kSegment + second;
             input.erase(input.begin(), input.begin() + long(codedEnd - kWindow));
@@ -666,6 +690,8 @@ bool Lh5Encoder::write(const void *data, size_t length) {
     m->codePending(false);
     return m->ok;
 }
+
+bool Lh5Encoder::failed() const { return m->failed; }
 
 bool Lh5Encoder::finish() {
     if (!m->ok)

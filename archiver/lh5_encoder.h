@@ -36,6 +36,9 @@ Lh5Bits lh5CodeSegment(const uint8_t *data, size_t start, size_t length);
 // The finished stream of a run of segments: their bits in order, the last byte padded with 0s.
 std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts);
 
+// Tests: the helper thread of the streaming form fails as if out of memory.
+void lh5FailHelperThreadForTests(bool fail);
+
 // The streaming form: gives the same bytes as coding the whole input in segments and joining.
 class Lh5Encoder {
   public:
@@ -48,6 +51,8 @@ class Lh5Encoder {
     bool write(const void *data, size_t length);
     // Codes what is left and pads the last byte with zero bits. Call once, at the end.
     bool finish();
+    // True when coding itself failed (out of memory on the helper thread), not the sink.
+    bool failed() const;
 
   private:
     struct State;

@@ -220,6 +220,8 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
             going = encoder.finish();
         if (sink.writeFailed())
             return WriteStatus::WriteError;
+        if (encoder.failed())
+            return WriteStatus::Internal;
         packed = going && sink.count() < size && sink.count() >= kMinPackedSize;
         if (packed) {
             f.compressedSize = uint32_t(sink.count());

@@ -17,6 +17,7 @@ enum class WriteStatus {
     WriteError, // the archive could not be written (a full disk included)
     TooLarge,   // a member of 4 GiB or more: the header's sizes are 32-bit
     BadName,    // a name the format cannot hold
+    Internal,   // the coder failed (out of memory on a worker)
 };
 
 struct MemberInfo {

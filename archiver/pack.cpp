@@ -4,6 +4,7 @@
 #include "file_io.h"
 #include "lh5_encoder.h"
 #include "lha_writer.h"
+#include "temporary.h"
 #include "unlha32.h"
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <climits>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -149,44 +152,13 @@ int statusCode(WriteStatus s) {
         return UNLHA_ERROR_TOO_LARGE;
     case WriteStatus::BadName:
         return UNLHA_ERROR_NAME;
+    case WriteStatus::Internal:
+        return UNLHA_ERROR_INTERNAL;
     }
     return UNLHA_ERROR_INTERNAL;
 }
 
-// Removes the temporary archive unless it was renamed into place.
-class TemporaryArchive {
-  public:
-    explicit TemporaryArchive(const std::string &archive) : m_path(archive + ".XXXXXX") {
-        m_fd = Fd(::mkostemp(m_path.data(), O_CLOEXEC));
-    }
-    ~TemporaryArchive() {
-        if (!m_committed)
-            ::unlink(m_path.c_str());
-    }
-    TemporaryArchive(const TemporaryArchive &) = delete;
-    TemporaryArchive &operator=(const TemporaryArchive &) = delete;
-    int fd() const { return m_fd.get(); }
-    bool valid() const { return m_fd.valid(); }
-    bool commit(const std::string &archive, mode_t mode) {
-        if (::fchmod(m_fd.get(), mode) != 0 || ::fsync(m_fd.get()) != 0 || !m_fd.close())
-            return false;
-        if (::rename(m_path.c_str(), archive.c_str()) != 0)
-            return false;
-        m_committed = true;
-        return true;
-    }
-
-  private:
-    std::string m_path;
-    Fd m_fd;
-    bool m_committed = false;
-};
-
-mode_t newFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
+void (*g_afterPlanning)() = nullptr;
 
 // Files up to this size are read whole, ahead of the writer, so that their segments (and
 // several small files) are coded on all cores at once; larger ones are streamed.
@@ -211,18 +183,15 @@ class AheadCoder {
 
     explicit AheadCoder(const std::vector<Planned> &members) : m_members(members) {
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        for (unsigned i = 0; i < std::min(cores, 2u); ++i)
-            m_workers.emplace_back([this] { work(); });
-    }
-    ~AheadCoder() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
+        try {
+            for (unsigned i = 0; i < std::min(cores, 2u); ++i)
+                m_workers.emplace_back([this] { work(); });
+        } catch (...) {
+            stop(); // the workers already started are joined before the failure goes on
+            throw;
         }
-        m_wake.notify_all();
-        for (auto &t : m_workers)
-            t.join();
     }
+    ~AheadCoder() { stop(); }
     AheadCoder(const AheadCoder &) = delete;
     AheadCoder &operator=(const AheadCoder &) = delete;
 
@@ -249,6 +218,15 @@ class AheadCoder {
         File *file;
         size_t segment;
     };
+
+    void stop() {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_workers.clear(); // joins
+    }
 
     // Reads members from `index` on while the budget allows (always at least `index` itself),
     // stopping at a streamed file: it must be written before anything after it is read.
@@ -281,9 +259,10 @@ class AheadCoder {
     }
 
     static void read(const std::string &path, File &file) {
-        Fd source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+        OpenResult opened;
+        Fd source = openRegular(AT_FDCWD, path, true, opened);
         struct stat st;
-        if (!source.valid() || ::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (!source.valid() || ::fstat(source.get(), &st) != 0) {
             file.readFailed = true;
             return;
         }
@@ -336,7 +315,7 @@ class AheadCoder {
     }
 
     const std::vector<Planned> &m_members;
-    std::vector<std::thread> m_workers;
+    std::vector<std::jthread> m_workers;
     std::mutex m_mutex;
     std::condition_variable m_wake; // tasks to do, or stop
     std::condition_variable m_done; // a file's last segment coded
@@ -351,10 +330,24 @@ class AheadCoder {
 
 } // namespace
 
+void setAfterPlanningHook(void (*hook)()) { g_afterPlanning = hook; }
+
 int packArchive(const Command &command, std::string &message) {
     std::string base = command.folder;
+    // A link to an archive is updated at its target and stays a link.
+    std::string archivePath = command.archive;
+    struct stat linkStat;
+    if (::lstat(archivePath.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
+        char *resolved = ::realpath(archivePath.c_str(), nullptr);
+        if (!resolved) {
+            message = "the archive path is a link to nothing: " + command.archive;
+            return UNLHA_ERROR_WRITE;
+        }
+        archivePath = resolved;
+        std::free(resolved);
+    }
     struct stat archiveStat;
-    const bool archiveExists = ::stat(command.archive.c_str(), &archiveStat) == 0;
+    const bool archiveExists = ::stat(archivePath.c_str(), &archiveStat) == 0;
     if (archiveExists && !S_ISREG(archiveStat.st_mode)) {
         message = "the archive path is not a file: " + command.archive;
         return UNLHA_ERROR_WRITE;
@@ -375,39 +368,55 @@ int packArchive(const Command &command, std::string &message) {
             return planner.failure.code;
         }
     }
+    if (g_afterPlanning)
+        g_afterPlanning();
 
-    // Members of an existing archive stay, unless packed anew under the same path.
+    // Members of an existing archive stay, unless packed anew under the same path. A file that
+    // is not an archive, even an empty one, is never replaced.
     std::vector<ScannedMember> kept;
-    if (archiveExists && archiveStat.st_size > 1) {
-        std::vector<ScannedMember> old;
-        if (!scanArchive(command.archive, old, message))
-            return UNLHA_ERROR_DAMAGED;
+    Fd old;
+    if (archiveExists) {
+        int oldFd = -1;
+        if (const int code = openArchive(archivePath, oldFd, message); code != UNLHA_OK)
+            return code;
+        old = Fd(oldFd);
+        std::vector<ScannedMember> members;
+        if (const int code = scanArchive(old.get(), members, message); code != UNLHA_OK) {
+            if (code == UNLHA_ERROR_DAMAGED)
+                message = "not replaced, it is not a sound archive (" + message + "): " +
+                          command.archive;
+            return code;
+        }
         std::set<std::string> fresh;
         for (const auto &m : planner.members)
             fresh.insert(m.info.path);
-        for (auto &m : old)
+        for (auto &m : members)
             if (!fresh.count(m.path))
                 kept.push_back(std::move(m));
     }
 
-    TemporaryArchive temp(command.archive);
+    const size_t slash = archivePath.rfind('/');
+    const std::string folderPath =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : archivePath.substr(0, slash));
+    const std::string archiveName =
+        slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
+    Fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid() || archiveName.empty()) {
+        message = "cannot create the archive " + command.archive;
+        return UNLHA_ERROR_WRITE;
+    }
+    removeStaleTemporaries(folder.get());
+    TemporaryFile temp(folder.get());
     if (!temp.valid()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
     ArchiveWriter writer(temp.fd());
-    if (!kept.empty()) {
-        Fd old(::open(command.archive.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!old.valid()) {
-            message = "cannot read the archive " + command.archive;
-            return UNLHA_ERROR_READ;
-        }
-        for (const auto &m : kept) {
-            const WriteStatus s = writer.copyRaw(old.get(), m.headerStart, m.dataEnd - m.headerStart);
-            if (s != WriteStatus::Ok) {
-                message = "cannot copy " + m.path + " from the archive";
-                return statusCode(s);
-            }
+    for (const auto &m : kept) {
+        const WriteStatus s = writer.copyRaw(old.get(), m.headerStart, m.dataEnd - m.headerStart);
+        if (s != WriteStatus::Ok) {
+            message = "cannot copy " + m.path + " from the archive";
+            return statusCode(s);
         }
     }
     AheadCoder coder(planner.members);
@@ -428,9 +437,9 @@ int packArchive(const Command &command, std::string &message) {
             s = writer.addRead(m.info, file.data.data(), file.data.size(), file.crc,
                                lh5JoinSegments(file.parts));
         } else {
-            Fd source(::open(m.diskPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-            struct stat st;
-            if (!source.valid() || ::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            OpenResult opened;
+            Fd source = openRegular(AT_FDCWD, m.diskPath, true, opened);
+            if (!source.valid()) {
                 message = "cannot read " + m.diskPath;
                 return UNLHA_ERROR_READ;
             }
@@ -443,9 +452,16 @@ int packArchive(const Command &command, std::string &message) {
             return statusCode(s);
         }
     }
-    const mode_t mode = archiveExists ? (archiveStat.st_mode & 07777) : newFileMode();
-    if (writer.finish() != WriteStatus::Ok || !temp.commit(command.archive, mode)) {
+    const mode_t mode =
+        archiveExists ? (archiveStat.st_mode & 0777) : mode_t(0666 & ~processUmask());
+    if (writer.finish() != WriteStatus::Ok || ::fchmod(temp.fd(), mode) != 0 ||
+        ::fsync(temp.fd()) != 0) {
         message = "cannot write the archive " + command.archive;
+        return UNLHA_ERROR_WRITE;
+    }
+    if (!(archiveExists ? temp.replace(archiveName) : temp.linkAs(archiveName))) {
+        message = errno == EEXIST ? "the archive appeared while it was written: " + command.archive
+                                  : "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
     message = "packed " + std::to_string(planner.members.size()) + " member(s) into " +

@@ -170,7 +170,7 @@ class Child {
 class Busy : public ::testing::Test {
   protected:
     void SetUp() override { unlha::setBusyLockPath(lockFile); }
-    void TearDown() override { unlha::setBusyLockPath("/tmp/unlha32.lock"); }
+    void TearDown() override { unlha::setBusyLockPath(""); }
     TempDir dir;
     std::string lockFile = dir / "busy.lock";
 };
