@@ -19,12 +19,12 @@ void Form1::Option1Click(int index) {
         button->setEnabled(!decrypt);
     lzh_ch->setEnabled(!decrypt);
     label[7]->setVisible(decrypt);
-    label[1]->setText(rules::inputLabel(!decrypt && lzh_ch->isChecked()));
-    label[2]->setText(rules::outputLabel(ModeName));
+    setCaption(label[1], rules::inputLabel(!decrypt && lzh_ch->isChecked()));
+    setCaption(label[2], rules::outputLabel(ModeName));
 }
 
 void Form1::LzhChChange() {
-    label[1]->setText(rules::inputLabel(lzh_ch->isChecked()));
+    setCaption(label[1], rules::inputLabel(lzh_ch->isChecked()));
     Text1->setText(texts::kDropPrompt);
 }
 
@@ -43,7 +43,7 @@ void Form1::Text1Drop(const QStringList &paths) {
     if (!accepted) {
         ShowMessage(encrypting ? texts::kDropAFileUncompressed : texts::kDropAFile,
                     rules::kIconExclamation, texts::kError);
-        label[1]->setText(rules::inputLabel(folderClause));
+        setCaption(label[1], rules::inputLabel(folderClause));
         return;
     }
     Text1->setText(DroppedPath);

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "language.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -37,6 +38,10 @@ void quitOnTerminate(QApplication &app) {
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvex"));
+    // Message boxes' standard buttons speak the window's language.
+    language::installToolkitTranslation(
+        app, language::chooseLanguage(QProcessEnvironment::systemEnvironment(),
+                                      language::interfaceLanguages()));
 
     // One copy at a time: the lock goes with the process, however it ends.
     QLockFile instanceLock(QDir::tempPath() + QStringLiteral("/tolvex-") +

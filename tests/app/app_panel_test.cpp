@@ -51,12 +51,14 @@ class PanelTest : public QObject {
     std::unique_ptr<Form1> form;
 
     // The outer width: the frame the window system draws counts in.
-    bool expanded() const {
-        return form->frameGeometry().width() == form->twipsToPixels(Form1::kExpandedWidth);
+    // The width the program set, held as the window's least and greatest size alike.
+    bool hasWidth(int twips) const {
+        const int pixels = form->twipsToPixels(twips);
+        return form->width() == pixels && form->minimumWidth() == pixels &&
+               form->maximumWidth() == pixels && form->widthTwips() == twips;
     }
-    bool collapsed() const {
-        return form->frameGeometry().width() == form->twipsToPixels(Form1::kCollapsedWidth);
-    }
+    bool expanded() const { return hasWidth(Form1::kExpandedWidth); }
+    bool collapsed() const { return hasWidth(Form1::kCollapsedWidth); }
 
   private slots:
     void init() {
