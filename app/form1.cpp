@@ -130,6 +130,9 @@ Form1::Form1(Config config, std::shared_ptr<MessagePresenter> presenter)
     : m_config(std::move(config)), m_presenter(std::move(presenter)),
       m_libraries(m_config.codecLibrary, m_config.archiverLibrary, m_config.programFolder) {
     setObjectName(QStringLiteral("Form1"));
+    // A fixed-size window: a title, a menu, minimize and close, but nothing that resizes it.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Tolvex"));
     ModeName = texts::kEncrypt;
     CurrentFolder = m_config.programFolder;

@@ -123,6 +123,7 @@ class WindowTest : public QObject {
         // Only the program sizes the window: no window manager may offer to resize it.
         QCOMPARE(form->minimumSize(), form->size());
         QCOMPARE(form->maximumSize(), form->size());
+        QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         // Every control answers to its design name.
         for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Command1", "Command2",
                                  "Command3", "OK_BOT", "Can_BOT", "Option1_0", "Option1_1",

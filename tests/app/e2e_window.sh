@@ -49,6 +49,8 @@ if [ "${1:-}" = --desktop ]; then
     main=$(printf '0x%x' "$id") # the title changes while a job runs; the id must not
     check "the window is 462 x 226 and the size hints forbid any other size" has_width 462
     check "kept above other windows at start-up" [ "$above" = 1 ]
+    check "the window manager offers neither resizing nor maximizing" \
+        [ "$resizable" = 0 -a "$maximizable" = 0 ]
     check "on a first start the window manager places the window (not at 0,0)" \
         [ "$frame_x" -gt 0 -a "$frame_y" -gt 0 ]
     check "the position is saved once the window stands there" \
@@ -109,6 +111,7 @@ if [ "${1:-}" = --desktop ]; then
     # The panel: only the program changes the width.
     press "$main_name" "参照"
     check "the open panel makes it 663 wide, and only that" until_true has_width 663
+    check "open, it cannot be resized either" [ "$resizable" = 0 -a "$maximizable" = 0 ]
     press "$main_name" "Cancel"
     check "closing the panel makes it 462 again" until_true has_width 462
     check "the panel keeps the same window" same_window

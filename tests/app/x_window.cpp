@@ -3,7 +3,8 @@
 // (WM_DELETE_WINDOW); with --info, prints what the window manager sees of it, one name=value
 // a line: id, width, height, the frame around it (frame_x, frame_y, frame_width,
 // frame_height), the size hints (min_width, min_height, max_width, max_height; -1 when not
-// given) and whether it is kept above other windows (above, 0 or 1).
+// given), whether it is kept above other windows (above, 0 or 1) and whether the window
+// manager offers to resize or maximize it (resizable, maximizable).
 // TITLE may also be a window id (0x...), for a window whose title changes.
 // Waits up to 20 s for the window to appear. With --wm alone, waits as long for a window
 // manager to run.
@@ -79,14 +80,15 @@ Window frameOf(Display *display, Window window) {
     }
 }
 
-bool hasState(Display *display, Window window, const char *stateName) {
+// Whether the window's atom list `property` holds `name`.
+bool listHolds(Display *display, Window window, const char *property, const char *name) {
     Atom type;
     int format;
     unsigned long count, after;
     unsigned char *data = nullptr;
     bool found = false;
-    const Atom wanted = XInternAtom(display, stateName, False);
-    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 1024,
+    const Atom wanted = XInternAtom(display, name, False);
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024,
                            False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
         data) {
         const auto *atoms = reinterpret_cast<const Atom *>(data);
@@ -114,7 +116,11 @@ void printInfo(Display *display, Window window) {
     std::printf("min_width=%d\nmin_height=%d\nmax_width=%d\nmax_height=%d\n",
                 min ? hints.min_width : -1, min ? hints.min_height : -1,
                 max ? hints.max_width : -1, max ? hints.max_height : -1);
-    std::printf("above=%d\n", hasState(display, window, "_NET_WM_STATE_ABOVE") ? 1 : 0);
+    std::printf("above=%d\n", listHolds(display, window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE"));
+    // What the window manager offers the user.
+    std::printf("resizable=%d\nmaximizable=%d\n",
+                listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_RESIZE"),
+                listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MAXIMIZE_HORZ"));
 }
 
 } // namespace
