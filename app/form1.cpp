@@ -1,6 +1,7 @@
 #include "form1.h"
 
 #include "folder_list.h"
+#include "language.h"
 #include "platform.h"
 #include "rules.h"
 #include "texts.h"
@@ -24,6 +25,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -163,8 +165,21 @@ void Form1::setWidthTwips(int twips) {
 
 int Form1::widthTwips() const { return m_width; }
 
+// The caption the procedures set is the Japanese source; the title bar shows it in the
+// interface language.
+void Form1::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        showTitle();
+}
+
+void Form1::showTitle() {
+    if (QWindow *handle = windowHandle())
+        handle->setTitle(language::display(windowTitle()));
+}
+
 void Form1::setCaption(QLabel *caption, const QString &text) {
-    caption->setText(text);
+    caption->setText(language::display(text));
     // A text box named by this label is announced by the label's text: tell screen readers.
     if (QWidget *named = caption->buddy()) {
         QAccessibleEvent changed(named, QAccessible::NameChanged);
@@ -184,7 +199,7 @@ void Form1::buildControls() {
                        twipsToPixels(p.h));
     };
     const auto makeLabel = [&](int index, const QString &text, Place p, QWidget *parent = nullptr) {
-        auto *l = new QLabel(text, parent ? parent : this);
+        auto *l = new QLabel(language::display(text), parent ? parent : this);
         place(l, "", p);
         l->setObjectName(QStringLiteral("label_%1").arg(index));
         label[size_t(index)] = l;
@@ -192,9 +207,9 @@ void Form1::buildControls() {
     };
 
     // Main area.
-    Option1[0] = new QRadioButton(texts::kEncrypt, this);
+    Option1[0] = new QRadioButton(language::display(texts::kEncrypt), this);
     place(Option1[0], "Option1_0", {120, 60, 1050, 300});
-    Option1[1] = new QRadioButton(texts::kDecrypt, this);
+    Option1[1] = new QRadioButton(language::display(texts::kDecrypt), this);
     place(Option1[1], "Option1_1", {1200, 60, 1050, 300});
     Option1[0]->setChecked(true);
     // The two mode buttons and the sixteen disguise buttons are two groups of their own: one of
@@ -203,42 +218,42 @@ void Form1::buildControls() {
     for (int i = 0; i < 2; ++i)
         m_modeGroup->addButton(Option1[size_t(i)], i);
 
-    lzh_ch = new QCheckBox(texts::kCompression, this);
+    lzh_ch = new QCheckBox(language::display(texts::kCompression), this);
     place(lzh_ch, "lzh_ch", {2340, 60, 1260, 300});
     lzh_ch->setChecked(true);
-    lzh_lb = new QLabel(texts::kArchiverMissingLabel, this);
+    lzh_lb = new QLabel(language::display(texts::kArchiverMissingLabel), this);
     place(lzh_lb, "lzh_lb", {2340, 60, 2100, 300});
     lzh_lb->setStyleSheet(QStringLiteral("color: #000080;"));
     lzh_lb->hide();
 
-    Check1 = new QCheckBox(texts::kKeepInFront, this);
+    Check1 = new QCheckBox(language::display(texts::kKeepInFront), this);
     place(Check1, "Check1", {4500, 60, 1140, 300});
     Check1->setChecked(true);
-    Check2 = new QCheckBox(texts::kSaveSettings, this);
+    Check2 = new QCheckBox(language::display(texts::kSaveSettings), this);
     place(Check2, "Check2", {5700, 60, 1200, 300});
     Check2->setChecked(true);
 
     makeLabel(1, rules::inputLabel(true), {120, 390, 6690, 225});
-    Text1 = new DropLineEdit(texts::kDropPrompt, this);
+    Text1 = new DropLineEdit(language::display(texts::kDropPrompt), this);
     place(Text1, "Text1", {120, 615, 6690, 330});
     Text1->setAcceptDrops(true);
     label[1]->setBuddy(Text1);
 
     makeLabel(2, texts::kOutputNameLabel, {120, 990, 6690, 225});
-    Text4 = new QLineEdit(texts::kLocationPrompt, this);
+    Text4 = new QLineEdit(language::display(texts::kLocationPrompt), this);
     place(Text4, "Text4", {120, 1215, 3750, 330});
     Text4->setAcceptDrops(false); // only Text1 takes dropped files
     label[2]->setBuddy(Text4);
-    Command2 = new QPushButton(texts::kBrowse, this);
+    Command2 = new QPushButton(language::display(texts::kBrowse), this);
     place(Command2, "Command2", {3930, 1215, 720, 330});
-    Command3 = new QPushButton(texts::kBackToDefault, this);
+    Command3 = new QPushButton(language::display(texts::kBackToDefault), this);
     place(Command3, "Command3", {4710, 1215, 2100, 330});
 
     Text3 = new KeyLineEdit(this);
     place(Text3, "Text3", {120, 1605, 1260, 330});
     makeLabel(5, texts::kKeyLabel, {1440, 1650, 2850, 240});
     label[5]->setBuddy(Text3);
-    Command1 = new QPushButton(texts::kStart, this);
+    Command1 = new QPushButton(language::display(texts::kStart), this);
     place(Command1, "Command1", {5010, 1560, 1800, 420});
     QFont startFont = font;
     startFont.setBold(true);
@@ -248,7 +263,7 @@ void Form1::buildControls() {
     small.setPointSize(7);
     makeLabel(4, texts::kKeyHint, {120, 1965, 6690, 210})->setFont(small);
 
-    Frame1 = new QGroupBox(texts::kDisguiseFrame, this);
+    Frame1 = new QGroupBox(language::display(texts::kDisguiseFrame), this);
     place(Frame1, "Frame1", {60, 2190, 6810, 1170});
     // The caption sits in the frame's top border, so the border runs above the first row of
     // buttons instead of through it.
@@ -258,7 +273,7 @@ void Form1::buildControls() {
         " left: %2px; padding: 0 2px; }")
                               .arg(twipsToPixels(120))
                               .arg(twipsToPixels(90)));
-    inpmode[0] = new QRadioButton(texts::kNoDisguise, Frame1);
+    inpmode[0] = new QRadioButton(language::display(texts::kNoDisguise), Frame1);
     place(inpmode[0], "inpmode_0", {120, 255, 1950, 225});
     inpmode[0]->setChecked(true);
     for (int kind = 1; kind < 16; ++kind) {
@@ -279,19 +294,19 @@ void Form1::buildControls() {
     makeLabel(6, texts::kSaveLocation, {7080, 60, 1500, 240});
     Drive1 = new QComboBox(this);
     place(Drive1, "Drive1", {7080, 390, 2610, 330});
-    Drive1->setAccessibleName(texts::kSaveLocation);
+    Drive1->setAccessibleName(language::display(texts::kSaveLocation));
     Dir1 = new FolderList(this);
     place(Dir1, "Dir1", {7080, 750, 2610, 1260});
-    Dir1->setAccessibleName(texts::kSaveLocation);
+    Dir1->setAccessibleName(language::display(texts::kSaveLocation));
     Dir1->fitWholeRows();
     makeLabel(3, texts::kFileNameLabel, {7080, 2040, 2610, 225});
-    Text2 = new QLineEdit(texts::kDefaultName, this);
+    Text2 = new QLineEdit(language::display(texts::kDefaultName), this);
     place(Text2, "Text2", {7080, 2280, 2610, 330});
     Text2->setAcceptDrops(false);
     label[3]->setBuddy(Text2);
-    OK_BOT = new QPushButton(QStringLiteral("OK"), this);
+    OK_BOT = new QPushButton(language::display(QStringLiteral("OK")), this);
     place(OK_BOT, "OK_BOT", {7080, 2715, 1260, 360});
-    Can_BOT = new QPushButton(QStringLiteral("Cancel"), this);
+    Can_BOT = new QPushButton(language::display(QStringLiteral("Cancel")), this);
     place(Can_BOT, "Can_BOT", {8430, 2715, 1260, 360});
     QFont credit = font;
     credit.setItalic(true);
@@ -308,7 +323,30 @@ void Form1::buildControls() {
         Line[size_t(i)]->setObjectName(QStringLiteral("Line%1").arg(i + 1));
     }
 
+    fitCaptions();
     setWidthTwips(kCollapsedWidth);
+}
+
+// Captions longer than their places (in languages other than Japanese) must not be cut: the
+// two check boxes at the right end of the top row then take the room they need leftwards from
+// the right margin, and the browse button takes it from the output box beside it.
+void Form1::fitCaptions() {
+    const int right = twipsToPixels(kCollapsedWidth - 60);
+    const int gap = twipsToPixels(60);
+    if (Check1->sizeHint().width() > Check1->width() ||
+        Check2->sizeHint().width() > Check2->width()) {
+        const int width2 = std::max(Check2->width(), Check2->sizeHint().width());
+        Check2->setGeometry(right - width2, Check2->y(), width2, Check2->height());
+        const int width1 = std::max(Check1->width(), Check1->sizeHint().width());
+        Check1->setGeometry(Check2->x() - gap - width1, Check1->y(), width1, Check1->height());
+    }
+    const int browse =
+        Command2->fontMetrics().horizontalAdvance(Command2->text()) + twipsToPixels(120);
+    if (browse > Command2->width()) {
+        const int more = browse - Command2->width();
+        Command2->setGeometry(Command2->x() - more, Command2->y(), browse, Command2->height());
+        Text4->resize(Text4->width() - more, Text4->height());
+    }
 }
 
 void Form1::connectHandlers() {

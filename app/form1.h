@@ -164,6 +164,7 @@ class Form1 : public QWidget {
     void mouseReleaseEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
   private:
     void buildControls();
@@ -177,6 +178,8 @@ class Form1 : public QWidget {
     bool dragEvent(QEvent *event, QWidget *source);
     void setCaption(QLabel *caption, const QString &text);
     void savePosition();
+    void showTitle();
+    void fitCaptions();
 
     Config m_config;
     std::shared_ptr<MessagePresenter> m_presenter;

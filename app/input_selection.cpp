@@ -1,5 +1,6 @@
 // Mode and input selection: the mode buttons, the compression switch and the drop handler.
 #include "form1.h"
+#include "language.h"
 #include "rules.h"
 #include "texts.h"
 
@@ -10,7 +11,7 @@
 #include <QRadioButton>
 
 void Form1::Option1Click(int index) {
-    Text1->setText(texts::kDropPrompt);
+    Text1->setText(language::display(texts::kDropPrompt));
     const bool decrypt = index == 1;
     ModeName = decrypt ? texts::kDecrypt : texts::kEncrypt;
     // The disguise and the compression choice keep their values while disabled.
@@ -25,7 +26,7 @@ void Form1::Option1Click(int index) {
 
 void Form1::LzhChChange() {
     setCaption(label[1], rules::inputLabel(lzh_ch->isChecked()));
-    Text1->setText(texts::kDropPrompt);
+    Text1->setText(language::display(texts::kDropPrompt));
 }
 
 void Form1::Text1Drop(const QStringList &paths) {

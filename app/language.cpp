@@ -1,7 +1,9 @@
 #include "language.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QTranslator>
 
 namespace language {
@@ -9,6 +11,21 @@ namespace language {
 namespace {
 
 const QString kJapanese = QStringLiteral("ja");
+const char *const kContext = "Tolvex";
+
+QString catalogue(const QString &language) {
+    return QStringLiteral(":/i18n/tolvex_") + language + QStringLiteral(".qm");
+}
+
+QString translated(const QString &source) {
+    return QCoreApplication::translate(kContext, source.toUtf8().constData());
+}
+
+// Lines with a variable part: the pattern finds it, the catalogue has the line with %1.
+struct Variable {
+    QRegularExpression pattern;
+    QString source;
+};
 
 // "ja_JP.UTF-8@x" -> "ja"; "C", "POSIX" and "C.UTF-8" name no language.
 QString languageOf(const QString &locale) {
@@ -20,9 +37,17 @@ QString languageOf(const QString &locale) {
 
 } // namespace
 
-QStringList interfaceLanguages() { return {kJapanese}; }
+QStringList interfaceLanguages() {
+    QStringList languages{kJapanese};
+    if (QFile::exists(catalogue(QStringLiteral("en"))))
+        languages << QStringLiteral("en");
+    return languages;
+}
 
 QString chooseLanguage(const QProcessEnvironment &environment, const QStringList &available) {
+    const QString chosen = languageOf(environment.value(QStringLiteral("TOLVEX_LANGUAGE")));
+    if (available.contains(chosen))
+        return chosen;
     QString locale;
     for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         locale = environment.value(QLatin1String(name));
@@ -51,6 +76,44 @@ bool installToolkitTranslation(QCoreApplication &app, const QString &language) {
         return false;
     }
     return QCoreApplication::installTranslator(translator);
+}
+
+bool installInterfaceTranslation(QCoreApplication &app, const QString &language) {
+    if (language == kJapanese)
+        return true; // the source
+    auto *translator = new QTranslator(&app);
+    if (!translator->load(catalogue(language))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}
+
+QString display(const QString &source) {
+    if (source.isEmpty())
+        return source;
+    if (const QString whole = translated(source); whole != source)
+        return whole;
+    if (source.contains(u'\r')) {
+        QStringList lines = source.split(u'\r');
+        for (QString &line : lines)
+            line = display(line);
+        return lines.join(u'\r');
+    }
+    static const Variable variables[] = {
+        {QRegularExpression(QStringLiteral("^所要時間：(.+)秒$")), QStringLiteral("所要時間：%1秒")},
+        {QRegularExpression(QStringLiteral("^(.+)が見つかりません。$")),
+         QStringLiteral("%1が見つかりません。")},
+    };
+    for (const Variable &variable : variables) {
+        const QRegularExpressionMatch match = variable.pattern.match(source);
+        if (!match.hasMatch())
+            continue;
+        const QString line = translated(variable.source);
+        if (line != variable.source)
+            return line.arg(match.captured(1));
+    }
+    return source;
 }
 
 } // namespace language

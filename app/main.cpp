@@ -38,10 +38,11 @@ void quitOnTerminate(QApplication &app) {
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvex"));
-    // Message boxes' standard buttons speak the window's language.
-    language::installToolkitTranslation(
-        app, language::chooseLanguage(QProcessEnvironment::systemEnvironment(),
-                                      language::interfaceLanguages()));
+    // The window's texts, and the standard buttons of its message boxes, in one language.
+    const QString interfaceLanguage = language::chooseLanguage(
+        QProcessEnvironment::systemEnvironment(), language::interfaceLanguages());
+    language::installInterfaceTranslation(app, interfaceLanguage);
+    language::installToolkitTranslation(app, interfaceLanguage);
 
     // One copy at a time: the lock goes with the process, however it ends.
     QLockFile instanceLock(QDir::tempPath() + QStringLiteral("/tolvex-") +

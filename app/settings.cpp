@@ -62,6 +62,7 @@ void Form1::savePosition() {
 // once the window stands there (and again at every shutdown).
 void Form1::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
+    showTitle(); // the native window now exists
     if (m_firstPosition == FirstPosition::WhenShown)
         m_firstPosition = FirstPosition::WhenPlaced;
 }
