@@ -160,7 +160,13 @@ int main(int argc, char **argv) {
     const std::string command = argv[2];
     AtspiAccessible *window = findWindow(argv[1]);
     if (!window) {
-        std::fprintf(stderr, "no window named \"%s\"\n", argv[1]);
+        std::fprintf(stderr, "no window named \"%s\"; there are:\n", argv[1]);
+        Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
+        walk(desktop.object, 0, [](AtspiAccessible *a, int depth) {
+            if (depth == 2)
+                std::fprintf(stderr, "  \"%s\" (%s)\n", nameOf(a).c_str(), statesOf(a).c_str());
+            return false;
+        });
         return 1;
     }
     Ref<AtspiAccessible> held(window);

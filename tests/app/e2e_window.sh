@@ -33,6 +33,15 @@ if [ "${1:-}" = --desktop ]; then
     texts() { "$PROBE" "$1" dump | awk -F'\t' '$2 == "text" { print $3 }'; }
     buttons() { "$PROBE" "$1" dump | awk -F'\t' '$2 == "push button" { print $3 }' | paste -sd' '; }
     press() { "$PROBE" "$1" do "push button" "$2" press; }
+    # Answers a message box and waits until it has gone.
+    answer() { press "$1" "$2" && "$XWIN" --gone "$1"; }
+    # Closes the program by its close box; false (and the program killed) if it does not end.
+    close_program() {
+        "$XWIN" --close "$main_name"
+        for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
+        if kill -0 $pid 2>/dev/null; then kill $pid; wait $pid || true; return 1; fi
+        wait $pid || true
+    }
     toggle() { "$PROBE" "Tolvex v3.10" do "$1" "$2" toggle; }
     settext() { "$PROBE" "$main_name" settext "$1" "$2"; }
     nth_text_is() { [ "$(texts "Tolvex v3.10" | sed -n "$1p")" = "$2" ]; }
@@ -83,7 +92,7 @@ if [ "${1:-}" = --desktop ]; then
     wait_box "報告"
     check "while a box is open the window is not above" until_true is_above 0
     check "the report box has one button, OK" [ "$(buttons 報告)" = "OK" ]
-    press "報告" OK
+    answer "報告" OK
     check "after the box the window is above again" until_true is_above 1
     check "START and its report keep the same window" same_window
     check "the width after a message box is still 462" has_width 462
@@ -91,7 +100,7 @@ if [ "${1:-}" = --desktop ]; then
     press "$main_name" START
     wait_box "エラー"
     check "the overwrite question reads OK / キャンセル" [ "$(buttons エラー)" = "OK キャンセル" ]
-    press "エラー" "キャンセル"
+    answer "エラー" "キャンセル"
     until_true bash -c "'$XWIN' --info '$main_name' > /dev/null"
 
     toggle "radio button" "復号化"
@@ -102,7 +111,7 @@ if [ "${1:-}" = --desktop ]; then
     press "$main_name" START
     wait_box "確認"
     check "the extraction question reads はい / いいえ" [ "$(buttons 確認 | sed 's/([A-Z])//g')" = "はい いいえ" ]
-    press "確認" "$(buttons 確認 | cut -d' ' -f2)"
+    answer "確認" "$(buttons 確認 | cut -d' ' -f2)"
     until_true bash -c "'$XWIN' --info '$main_name' > /dev/null"
     check "the decrypted archive is there" [ -f "$WORK/back.lzh" ]
     check "after three boxes the same window" same_window
@@ -127,10 +136,7 @@ if [ "${1:-}" = --desktop ]; then
 
     info "$main"
     placed_x=$frame_x placed_y=$frame_y
-    "$XWIN" --close "$main_name"
-    for _ in $(seq 100); do kill -0 $pid 2>/dev/null || break; sleep 0.1; done
-    if kill -0 $pid 2>/dev/null; then echo "the program did not end when closed"; kill $pid; exit 1; fi
-    wait $pid || true
+    check "the program ends when closed by its close box" close_program
     ini=$(tr -d '\r' < "$WORK/program/Save.ini")
     check "the saved left is where the window stood" grep -qx "Left=$((placed_x * 15))" <<< "$ini"
     check "the saved top is where the window stood" grep -qx "Top=$((placed_y * 15))" <<< "$ini"
@@ -140,8 +146,23 @@ if [ "${1:-}" = --desktop ]; then
     pid=$!
     info "$main_name"
     check "the next start opens where the window was" [ "$frame_x,$frame_y" = "$placed_x,$placed_y" ]
-    "$XWIN" --close "$main_name"
-    wait $pid || true
+    check "and ends when closed" close_program
+
+    # Under an English locale the window and its boxes speak English.
+    LANG=en_US.UTF-8 ./tolvex 2>> "$WORK/tolvex.log" &
+    pid=$!
+    info "$main_name"
+    check "in English: the mode buttons" \
+        until_true bash -c "'$PROBE' '$main_name' dump | grep -q \$'\tradio button\tEncrypt\t'"
+    check "in English: Text1's name" nth_text_is 1 "↓ Put the file or folder to convert below"
+    settext 2 ""
+    press "$main_name" START
+    wait_box "Error"
+    check "in English: the message" \
+        bash -c "'$PROBE' Error dump | grep -q \$'\tlabel\tNo key code has been entered.\t'"
+    check "in English: its button" [ "$(buttons Error)" = "OK" ]
+    answer "Error" OK
+    check "in English: ends when closed" close_program
     kill $wm 2>/dev/null || true
     wait $wm 2>/dev/null || true
     exit $fail

@@ -6,9 +6,9 @@
 // given), whether it is kept above other windows (above, 0 or 1) and whether the window
 // manager offers to resize or maximize it (resizable, maximizable).
 // TITLE may also be a window id (0x...), for a window whose title changes.
-// Waits up to 20 s for the window to appear. With --wm alone, waits as long for a window
-// manager to run.
-// Usage: x_window [--close|--info] TITLE | --wm
+// Waits up to 20 s for the window to appear; with --gone, as long for no such window to be
+// shown any more. With --wm alone, waits as long for a window manager to run.
+// Usage: x_window [--close|--info|--gone] TITLE | --wm
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -64,6 +64,10 @@ Window findByTitle(Display *display, Window parent, const std::string &title) {
         XFree(children);
     return found;
 }
+
+// Windows come and go while the tree is read (a message box closing): a request about one that
+// is gone fails, and that is no reason to stop.
+int ignoreErrors(Display *, XErrorEvent *) { return 0; }
 
 // The window that the window manager put around this one (the window itself without one).
 Window frameOf(Display *display, Window window) {
@@ -128,6 +132,7 @@ void printInfo(Display *display, Window window) {
 int main(int argc, char **argv) {
     const bool close = argc == 3 && std::strcmp(argv[1], "--close") == 0;
     const bool info = argc == 3 && std::strcmp(argv[1], "--info") == 0;
+    const bool gone = argc == 3 && std::strcmp(argv[1], "--gone") == 0;
     if (argc == 2 && std::strcmp(argv[1], "--wm") == 0) {
         Display *display = XOpenDisplay(nullptr);
         if (!display)
@@ -150,8 +155,8 @@ int main(int argc, char **argv) {
         XCloseDisplay(display);
         return running ? 0 : 1;
     }
-    if (argc != 2 && !close && !info) {
-        std::fprintf(stderr, "usage: %s [--close|--info] TITLE\n", argv[0]);
+    if (argc != 2 && !close && !info && !gone) {
+        std::fprintf(stderr, "usage: %s [--close|--info|--gone] TITLE | --wm\n", argv[0]);
         return 2;
     }
     const std::string title = argv[argc - 1];
@@ -159,6 +164,17 @@ int main(int argc, char **argv) {
     if (!display) {
         std::fprintf(stderr, "no X display\n");
         return 1;
+    }
+    XSetErrorHandler(ignoreErrors);
+    if (gone) {
+        bool shown = true;
+        for (int attempt = 0; attempt < 200 && shown; ++attempt) {
+            shown = findByTitle(display, DefaultRootWindow(display), title) != 0;
+            if (shown)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        XCloseDisplay(display);
+        return shown ? 1 : 0;
     }
     Window window = 0;
     if (title.rfind("0x", 0) == 0)
