@@ -54,6 +54,20 @@ if [ "${1:-}" = --desktop ]; then
     "$PROBE" "エラー" do "push button" "キャンセル" press
     "$XWIN" --close "$main_name"
     wait $pid || true
+
+    # The English window.
+    TOLVEX_LANGUAGE=en ./tolvex 2> /dev/null &
+    pid=$!
+    eval "$("$XWIN" --info "$main_name")"
+    main=$(printf '0x%x' "$id")
+    "$PROBE" "$main_name" do "radio button" ".png" toggle
+    "$PROBE" "$main_name" settext 0 "/home/user/Documents/report.docx"
+    "$PROBE" "$main_name" settext 1 "/home/user/Documents/Tolvex"
+    "$PROBE" "$main_name" settext 2 "1A2B"
+    sleep 1
+    shot "$main" window-en.png
+    "$XWIN" --close "$main_name"
+    wait $pid || true
     kill $wm || true
     exit 0
 fi
@@ -68,4 +82,4 @@ unshare --mount --propagation private bash -c '
     xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" dbus-run-session -- "$@"
 ' _ "$0" --desktop "$BUILD/bin" "$BUILD/tests/app/x_window" "$BUILD/tests/app/a11y_probe" "$HERE" \
     2> /dev/null
-echo "written: $HERE/window.png $HERE/window-panel.png $HERE/message.png"
+echo "written: $HERE/window.png $HERE/window-panel.png $HERE/message.png $HERE/window-en.png"
