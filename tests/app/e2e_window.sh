@@ -121,6 +121,10 @@ if [ "${1:-}" = --desktop ]; then
     press "$main_name" "参照"
     check "the open panel makes it 663 wide, and only that" until_true has_width 663
     check "open, it cannot be resized either" [ "$resizable" = 0 -a "$maximizable" = 0 ]
+    press "$main_name" START # the decrypted file exists already: a question
+    wait_box "エラー"
+    answer "エラー" "キャンセル"
+    check "open, after a message box it is still 663 wide" until_true has_width 663
     press "$main_name" "Cancel"
     check "closing the panel makes it 462 again" until_true has_width 462
     check "the panel keeps the same window" same_window
