@@ -3,12 +3,15 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <algorithm>
 
 namespace {
 constexpr int kPathRole = Qt::UserRole;
 }
 
 FolderList::FolderList(QWidget *parent) : QListWidget(parent) {
+    setUniformItemSizes(true);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
         setPath(item->data(kPathRole).toString());
     });
@@ -50,4 +53,18 @@ void FolderList::refill() {
         auto *item = new QListWidgetItem(QString(depth * 2, u' ') + child, this);
         item->setData(kPathRole, m_path == QLatin1String("/") ? u'/' + child : m_path + u'/' + child);
     }
+}
+
+void FolderList::fitWholeRows() {
+    const bool probe = count() == 0;
+    if (probe)
+        addItem(QStringLiteral("/"));
+    const int row = sizeHintForRow(0);
+    if (probe)
+        delete takeItem(0);
+    if (row <= 0)
+        return;
+    const int frame = 2 * frameWidth();
+    const int rows = std::max(1, (height() - frame) / row);
+    resize(width(), frame + rows * row);
 }

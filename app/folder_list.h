@@ -14,6 +14,8 @@ class FolderList : public QListWidget {
     QString path() const { return m_path; }
     // Shows the folder; false (and no change) when it is not a readable folder.
     bool setPath(const QString &folder);
+    // Cuts the list's height down to a whole number of rows, so no row is shown cut in half.
+    void fitWholeRows();
 
   signals:
     void pathChanged(const QString &path);

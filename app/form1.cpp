@@ -1,11 +1,14 @@
 #include "form1.h"
 
 #include "folder_list.h"
+#include "language.h"
 #include "platform.h"
 #include "rules.h"
 #include "texts.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -22,6 +25,8 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QWindow>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -32,8 +37,9 @@ struct Place {
     int x, y, w, h;
 };
 
-constexpr int kClientWidth = 9810;
+constexpr int kClientWidth = 9810; // up to the panel's right edge
 constexpr int kClientHeight = 3390;
+static_assert(Form1::kExpandedWidth >= kClientWidth, "the expanded window shows the whole panel");
 
 const char *const kDisguiseCaptions[16] = {
     nullptr, ".bmp", ".cab", ".jpg", ".lzh", ".mid", ".png", ".wav",
@@ -126,6 +132,9 @@ Form1::Form1(Config config, std::shared_ptr<MessagePresenter> presenter)
     : m_config(std::move(config)), m_presenter(std::move(presenter)),
       m_libraries(m_config.codecLibrary, m_config.archiverLibrary, m_config.programFolder) {
     setObjectName(QStringLiteral("Form1"));
+    // A fixed-size window: a title, a menu, minimize and close, but nothing that resizes it.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Tolvex"));
     ModeName = texts::kEncrypt;
     CurrentFolder = m_config.programFolder;
@@ -145,81 +154,107 @@ float Form1::pixelsToTwips(double pixels) const {
     return float(pixels * 1440.0 / dpi);
 }
 
-void Form1::setOuterWidthTwips(int twips) {
-    // The frame the window system draws around the client area counts into the outer width.
-    m_outerWidth = twips;
-    const int frame = isVisible() ? frameGeometry().width() - geometry().width() : 0;
-    resize(twipsToPixels(twips) - frame, height());
+void Form1::setWidthTwips(int twips) {
+    // The window's own area, not counting the frame that the window manager draws around it:
+    // that frame differs between desktops and themes and is known only after the window is
+    // shown, while this width must be the same from the first moment on. The least and the
+    // greatest size are the size itself, so no window manager offers to resize the window.
+    m_width = twips;
+    setFixedSize(twipsToPixels(twips), twipsToPixels(kClientHeight));
 }
 
-void Form1::showEvent(QShowEvent *event) {
-    QWidget::showEvent(event);
-    // Only now does the window know its frame: hold the outer width to what was set.
-    setOuterWidthTwips(m_outerWidth);
+int Form1::widthTwips() const { return m_width; }
+
+// The caption the procedures set is the Japanese source; the title bar shows it in the
+// interface language.
+void Form1::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange)
+        showTitle();
 }
 
-int Form1::outerWidthTwips() const { return int(std::lround(pixelsToTwips(frameGeometry().width()))); }
+void Form1::showTitle() {
+    if (QWindow *handle = windowHandle())
+        handle->setTitle(language::display(windowTitle()));
+}
+
+void Form1::setCaption(QLabel *caption, const QString &text) {
+    caption->setText(language::display(text));
+    // A text box named by this label is announced by the label's text: tell screen readers.
+    if (QWidget *named = caption->buddy()) {
+        QAccessibleEvent changed(named, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&changed);
+    }
+}
 
 void Form1::buildControls() {
     QFont font(QStringLiteral("Noto Sans CJK JP"), 9);
     setFont(font);
-    const auto place = [this](QWidget *w, const char *name, const QString &accessible, Place p) {
+    // Screen readers announce each control by its caption, and a text box by the label that
+    // names it (its buddy); neither is copied into a fixed accessible name, so what they announce
+    // follows the captions as they change.
+    const auto place = [this](QWidget *w, const char *name, Place p) {
         w->setObjectName(QLatin1String(name));
-        w->setAccessibleName(accessible);
         w->setGeometry(twipsToPixels(p.x), twipsToPixels(p.y), twipsToPixels(p.w),
                        twipsToPixels(p.h));
     };
     const auto makeLabel = [&](int index, const QString &text, Place p, QWidget *parent = nullptr) {
-        auto *l = new QLabel(text, parent ? parent : this);
-        place(l, "", text, p);
+        auto *l = new QLabel(language::display(text), parent ? parent : this);
+        place(l, "", p);
         l->setObjectName(QStringLiteral("label_%1").arg(index));
         label[size_t(index)] = l;
         return l;
     };
 
     // Main area.
-    Option1[0] = new QRadioButton(texts::kEncrypt, this);
-    place(Option1[0], "Option1_0", texts::kEncrypt, {120, 60, 1050, 300});
-    Option1[1] = new QRadioButton(texts::kDecrypt, this);
-    place(Option1[1], "Option1_1", texts::kDecrypt, {1200, 60, 1050, 300});
+    Option1[0] = new QRadioButton(language::display(texts::kEncrypt), this);
+    place(Option1[0], "Option1_0", {120, 60, 1050, 300});
+    Option1[1] = new QRadioButton(language::display(texts::kDecrypt), this);
+    place(Option1[1], "Option1_1", {1200, 60, 1050, 300});
     Option1[0]->setChecked(true);
+    // The two mode buttons and the sixteen disguise buttons are two groups of their own: one of
+    // each is always selected, and arrow keys move only within a group.
+    m_modeGroup = new QButtonGroup(this);
+    for (int i = 0; i < 2; ++i)
+        m_modeGroup->addButton(Option1[size_t(i)], i);
 
-    lzh_ch = new QCheckBox(texts::kCompression, this);
-    place(lzh_ch, "lzh_ch", texts::kCompression, {2340, 60, 1260, 300});
+    lzh_ch = new QCheckBox(language::display(texts::kCompression), this);
+    place(lzh_ch, "lzh_ch", {2340, 60, 1260, 300});
     lzh_ch->setChecked(true);
-    lzh_lb = new QLabel(texts::kArchiverMissingLabel, this);
-    place(lzh_lb, "lzh_lb", texts::kArchiverMissingLabel, {2340, 60, 2100, 300});
+    lzh_lb = new QLabel(language::display(texts::kArchiverMissingLabel), this);
+    place(lzh_lb, "lzh_lb", {2340, 60, 2100, 300});
     lzh_lb->setStyleSheet(QStringLiteral("color: #000080;"));
     lzh_lb->hide();
 
-    Check1 = new QCheckBox(texts::kKeepInFront, this);
-    place(Check1, "Check1", texts::kKeepInFront, {4500, 60, 1140, 300});
+    Check1 = new QCheckBox(language::display(texts::kKeepInFront), this);
+    place(Check1, "Check1", {4500, 60, 1140, 300});
     Check1->setChecked(true);
-    Check2 = new QCheckBox(texts::kSaveSettings, this);
-    place(Check2, "Check2", texts::kSaveSettings, {5700, 60, 1200, 300});
+    Check2 = new QCheckBox(language::display(texts::kSaveSettings), this);
+    place(Check2, "Check2", {5700, 60, 1200, 300});
     Check2->setChecked(true);
 
     makeLabel(1, rules::inputLabel(true), {120, 390, 6690, 225});
-    Text1 = new DropLineEdit(texts::kDropPrompt, this);
-    place(Text1, "Text1", label[1]->text(), {120, 615, 6690, 330});
+    Text1 = new DropLineEdit(language::display(texts::kDropPrompt), this);
+    place(Text1, "Text1", {120, 615, 6690, 330});
     Text1->setAcceptDrops(true);
     label[1]->setBuddy(Text1);
 
     makeLabel(2, texts::kOutputNameLabel, {120, 990, 6690, 225});
-    Text4 = new QLineEdit(texts::kLocationPrompt, this);
-    place(Text4, "Text4", texts::kOutputNameLabel, {120, 1215, 3750, 330});
+    Text4 = new QLineEdit(language::display(texts::kLocationPrompt), this);
+    place(Text4, "Text4", {120, 1215, 3750, 330});
+    Text4->setAcceptDrops(false); // only Text1 takes dropped files
     label[2]->setBuddy(Text4);
-    Command2 = new QPushButton(texts::kBrowse, this);
-    place(Command2, "Command2", texts::kBrowse, {3930, 1215, 720, 330});
-    Command3 = new QPushButton(texts::kBackToDefault, this);
-    place(Command3, "Command3", texts::kBackToDefault, {4710, 1215, 2100, 330});
+    Command2 = new QPushButton(language::display(texts::kBrowse), this);
+    place(Command2, "Command2", {3930, 1215, 720, 330});
+    Command3 = new QPushButton(language::display(texts::kBackToDefault), this);
+    place(Command3, "Command3", {4710, 1215, 2100, 330});
 
     Text3 = new KeyLineEdit(this);
-    place(Text3, "Text3", texts::kKeyLabel, {120, 1605, 1260, 330});
+    place(Text3, "Text3", {120, 1605, 1260, 330});
     makeLabel(5, texts::kKeyLabel, {1440, 1650, 2850, 240});
     label[5]->setBuddy(Text3);
-    Command1 = new QPushButton(texts::kStart, this);
-    place(Command1, "Command1", texts::kStart, {5010, 1560, 1800, 420});
+    Command1 = new QPushButton(language::display(texts::kStart), this);
+    place(Command1, "Command1", {5010, 1560, 1800, 420});
     QFont startFont = font;
     startFont.setBold(true);
     startFont.setPointSize(12);
@@ -228,18 +263,29 @@ void Form1::buildControls() {
     small.setPointSize(7);
     makeLabel(4, texts::kKeyHint, {120, 1965, 6690, 210})->setFont(small);
 
-    Frame1 = new QGroupBox(texts::kDisguiseFrame, this);
-    place(Frame1, "Frame1", texts::kDisguiseFrame, {60, 2190, 6810, 1170});
-    inpmode[0] = new QRadioButton(texts::kNoDisguise, Frame1);
-    place(inpmode[0], "inpmode_0", texts::kNoDisguise, {120, 255, 1950, 225});
+    Frame1 = new QGroupBox(language::display(texts::kDisguiseFrame), this);
+    place(Frame1, "Frame1", {60, 2190, 6810, 1170});
+    // The caption sits in the frame's top border, so the border runs above the first row of
+    // buttons instead of through it.
+    Frame1->setStyleSheet(QStringLiteral(
+        "QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px; margin-top: %1px; }"
+        "QGroupBox#Frame1::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: %2px; padding: 0 2px; }")
+                              .arg(twipsToPixels(120))
+                              .arg(twipsToPixels(90)));
+    inpmode[0] = new QRadioButton(language::display(texts::kNoDisguise), Frame1);
+    place(inpmode[0], "inpmode_0", {120, 255, 1950, 225});
     inpmode[0]->setChecked(true);
     for (int kind = 1; kind < 16; ++kind) {
         const int column = (kind - 1) % 5, row = (kind - 1) / 5;
         const QString caption = QLatin1String(kDisguiseCaptions[kind]);
         inpmode[size_t(kind)] = new QRadioButton(caption, Frame1);
-        place(inpmode[size_t(kind)], "", caption, {120 + column * 1320, 480 + row * 225, 1290, 225});
+        place(inpmode[size_t(kind)], "", {120 + column * 1320, 480 + row * 225, 1290, 225});
         inpmode[size_t(kind)]->setObjectName(QStringLiteral("inpmode_%1").arg(kind));
     }
+    m_disguiseGroup = new QButtonGroup(this);
+    for (int kind = 0; kind < 16; ++kind)
+        m_disguiseGroup->addButton(inpmode[size_t(kind)], kind);
     makeLabel(7, texts::kAuto, {5400, 255, 900, 225}, Frame1)->setStyleSheet(
         QStringLiteral("color: #800000;"));
     label[7]->hide();
@@ -247,17 +293,21 @@ void Form1::buildControls() {
     // Output location panel, right of Line6.
     makeLabel(6, texts::kSaveLocation, {7080, 60, 1500, 240});
     Drive1 = new QComboBox(this);
-    place(Drive1, "Drive1", texts::kSaveLocation, {7080, 390, 2610, 330});
+    place(Drive1, "Drive1", {7080, 390, 2610, 330});
+    Drive1->setAccessibleName(language::display(texts::kSaveLocation));
     Dir1 = new FolderList(this);
-    place(Dir1, "Dir1", texts::kSaveLocation, {7080, 750, 2610, 1260});
+    place(Dir1, "Dir1", {7080, 750, 2610, 1260});
+    Dir1->setAccessibleName(language::display(texts::kSaveLocation));
+    Dir1->fitWholeRows();
     makeLabel(3, texts::kFileNameLabel, {7080, 2040, 2610, 225});
-    Text2 = new QLineEdit(texts::kDefaultName, this);
-    place(Text2, "Text2", texts::kFileNameLabel, {7080, 2280, 2610, 330});
+    Text2 = new QLineEdit(language::display(texts::kDefaultName), this);
+    place(Text2, "Text2", {7080, 2280, 2610, 330});
+    Text2->setAcceptDrops(false);
     label[3]->setBuddy(Text2);
-    OK_BOT = new QPushButton(QStringLiteral("OK"), this);
-    place(OK_BOT, "OK_BOT", QStringLiteral("OK"), {7080, 2715, 1260, 360});
-    Can_BOT = new QPushButton(QStringLiteral("Cancel"), this);
-    place(Can_BOT, "Can_BOT", QStringLiteral("Cancel"), {8430, 2715, 1260, 360});
+    OK_BOT = new QPushButton(language::display(QStringLiteral("OK")), this);
+    place(OK_BOT, "OK_BOT", {7080, 2715, 1260, 360});
+    Can_BOT = new QPushButton(language::display(QStringLiteral("Cancel")), this);
+    place(Can_BOT, "Can_BOT", {8430, 2715, 1260, 360});
     QFont credit = font;
     credit.setItalic(true);
     credit.setPointSize(7);
@@ -269,18 +319,44 @@ void Form1::buildControls() {
         Line[size_t(i)] = new QFrame(this);
         Line[size_t(i)]->setFrameShape(lines[i].w > lines[i].h ? QFrame::HLine : QFrame::VLine);
         Line[size_t(i)]->setFrameShadow(QFrame::Sunken);
-        place(Line[size_t(i)], "", QString(), lines[i]);
+        place(Line[size_t(i)], "", lines[i]);
         Line[size_t(i)]->setObjectName(QStringLiteral("Line%1").arg(i + 1));
     }
 
-    resize(twipsToPixels(kClientWidth), twipsToPixels(kClientHeight));
-    setFixedHeight(twipsToPixels(kClientHeight));
+    fitCaptions();
+    setWidthTwips(kCollapsedWidth);
+}
+
+// Captions longer than their places (in languages other than Japanese) must not be cut: the
+// two check boxes at the right end of the top row then take the room they need leftwards from
+// the right margin, and the browse button takes it from the output box beside it.
+void Form1::fitCaptions() {
+    const int right = twipsToPixels(kCollapsedWidth - 60);
+    const int gap = twipsToPixels(60);
+    if (Check1->sizeHint().width() > Check1->width() ||
+        Check2->sizeHint().width() > Check2->width()) {
+        const int width2 = std::max(Check2->width(), Check2->sizeHint().width());
+        Check2->setGeometry(right - width2, Check2->y(), width2, Check2->height());
+        const int width1 = std::max(Check1->width(), Check1->sizeHint().width());
+        Check1->setGeometry(Check2->x() - gap - width1, Check1->y(), width1, Check1->height());
+    }
+    const int browse =
+        Command2->fontMetrics().horizontalAdvance(Command2->text()) + twipsToPixels(120);
+    if (browse > Command2->width()) {
+        const int more = browse - Command2->width();
+        Command2->setGeometry(Command2->x() - more, Command2->y(), browse, Command2->height());
+        Text4->resize(Text4->width() - more, Text4->height());
+    }
 }
 
 void Form1::connectHandlers() {
     connect(Command1, &QPushButton::clicked, this, &Form1::StartCommand);
-    for (int i = 0; i < 2; ++i)
-        connect(Option1[size_t(i)], &QRadioButton::clicked, this, [this, i] { Option1Click(i); });
+    // The mode handler runs whenever a mode becomes selected: a click, an arrow key, a screen
+    // reader's toggle action or code; selecting the mode already selected changes nothing.
+    connect(m_modeGroup, &QButtonGroup::idToggled, this, [this](int index, bool selected) {
+        if (selected)
+            Option1Click(index);
+    });
     connect(lzh_ch, &QCheckBox::stateChanged, this, &Form1::LzhChChange);
     connect(Text1, &DropLineEdit::pathsDropped, this, &Form1::Text1Drop);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2Click);
@@ -306,12 +382,7 @@ int Form1::ShowMessage(const QString &prompt, int style, const QString &title) {
     return answer;
 }
 
-int Form1::selectedKind() const {
-    for (int kind = 0; kind < 16; ++kind)
-        if (inpmode[size_t(kind)]->isChecked())
-            return kind;
-    return 0;
-}
+int Form1::selectedKind() const { return std::max(0, m_disguiseGroup->checkedId()); }
 
 void Form1::Unload() {
     if (m_closing)

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QFrame;
@@ -112,9 +113,10 @@ class Form1 : public QWidget {
     void SaveSettings();
     QString settingsFile() const;
 
-    // Outer width in twips (collapsed or expanded).
-    void setOuterWidthTwips(int twips);
-    int outerWidthTwips() const;
+    // The window's width in twips (collapsed or expanded); the window manager's frame comes on
+    // top of it. Only the program changes the window's size.
+    void setWidthTwips(int twips);
+    int widthTwips() const;
     int twipsToPixels(int twips) const;
     float pixelsToTwips(double pixels) const;
 
@@ -161,6 +163,8 @@ class Form1 : public QWidget {
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
   private:
     void buildControls();
@@ -172,11 +176,20 @@ class Form1 : public QWidget {
     void fillDrives();
     std::optional<QString> inputFolder() const;
     bool dragEvent(QEvent *event, QWidget *source);
+    void setCaption(QLabel *caption, const QString &text);
+    void savePosition();
+    void showTitle();
+    void fitCaptions();
 
     Config m_config;
     std::shared_ptr<MessagePresenter> m_presenter;
     Libraries m_libraries;
     bool m_closing = false;
     bool m_archiverFound = false;
-    int m_outerWidth = kCollapsedWidth; // twips
+    int m_width = kCollapsedWidth; // twips
+    QButtonGroup *m_modeGroup = nullptr;
+    QButtonGroup *m_disguiseGroup = nullptr;
+    // First start: the window system places the window; its position is saved once it is there.
+    enum class FirstPosition { NotWanted, WhenShown, WhenPlaced };
+    FirstPosition m_firstPosition = FirstPosition::NotWanted;
 };

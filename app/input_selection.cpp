@@ -1,5 +1,6 @@
 // Mode and input selection: the mode buttons, the compression switch and the drop handler.
 #include "form1.h"
+#include "language.h"
 #include "rules.h"
 #include "texts.h"
 
@@ -10,7 +11,7 @@
 #include <QRadioButton>
 
 void Form1::Option1Click(int index) {
-    Text1->setText(texts::kDropPrompt);
+    Text1->setText(language::display(texts::kDropPrompt));
     const bool decrypt = index == 1;
     ModeName = decrypt ? texts::kDecrypt : texts::kEncrypt;
     // The disguise and the compression choice keep their values while disabled.
@@ -19,13 +20,13 @@ void Form1::Option1Click(int index) {
         button->setEnabled(!decrypt);
     lzh_ch->setEnabled(!decrypt);
     label[7]->setVisible(decrypt);
-    label[1]->setText(rules::inputLabel(!decrypt && lzh_ch->isChecked()));
-    label[2]->setText(rules::outputLabel(ModeName));
+    setCaption(label[1], rules::inputLabel(!decrypt && lzh_ch->isChecked()));
+    setCaption(label[2], rules::outputLabel(ModeName));
 }
 
 void Form1::LzhChChange() {
-    label[1]->setText(rules::inputLabel(lzh_ch->isChecked()));
-    Text1->setText(texts::kDropPrompt);
+    setCaption(label[1], rules::inputLabel(lzh_ch->isChecked()));
+    Text1->setText(language::display(texts::kDropPrompt));
 }
 
 void Form1::Text1Drop(const QStringList &paths) {
@@ -43,7 +44,7 @@ void Form1::Text1Drop(const QStringList &paths) {
     if (!accepted) {
         ShowMessage(encrypting ? texts::kDropAFileUncompressed : texts::kDropAFile,
                     rules::kIconExclamation, texts::kError);
-        label[1]->setText(rules::inputLabel(folderClause));
+        setCaption(label[1], rules::inputLabel(folderClause));
         return;
     }
     Text1->setText(DroppedPath);

@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "language.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -39,6 +40,11 @@ int main(int argc, char **argv) {
     QApplication::setApplicationName(QStringLiteral("Tolvex"));
     // Lets the desktop match the window to its menu entry (and icon) on X11 and Wayland.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tolvex.Tolvex"));
+    // The window's texts, and the standard buttons of its message boxes, in one language.
+    const QString interfaceLanguage = language::chooseLanguage(
+        QProcessEnvironment::systemEnvironment(), language::interfaceLanguages());
+    language::installInterfaceTranslation(app, interfaceLanguage);
+    language::installToolkitTranslation(app, interfaceLanguage);
 
     // One copy at a time: the lock goes with the process, however it ends.
     QLockFile instanceLock(QDir::tempPath() + QStringLiteral("/tolvex-") +

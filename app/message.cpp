@@ -1,5 +1,6 @@
 #include "message.h"
 
+#include "language.h"
 #include "rules.h"
 
 #include <QMessageBox>
@@ -8,9 +9,9 @@
 int DialogPresenter::present(QWidget *window, const QString &prompt, int style,
                              const QString &title) {
     QMessageBox box(window);
-    box.setWindowTitle(title);
+    box.setWindowTitle(language::display(title));
     // Lines are kept apart by a lone carriage return; on screen each is a line of its own.
-    box.setText(QString(prompt).replace(u'\r', u'\n'));
+    box.setText(language::display(prompt).replace(u'\r', u'\n'));
     switch (style & 0xF0) {
     case rules::kIconStop:
         box.setIcon(QMessageBox::Critical);

@@ -16,7 +16,7 @@ std::optional<QString> Form1::inputFolder() const {
 }
 
 void Form1::Command2Click() {
-    setOuterWidthTwips(kExpandedWidth);
+    setWidthTwips(kExpandedWidth);
     CustomLocation = true;
     if (const auto folder = inputFolder())
         Dir1->setPath(*folder);
@@ -29,12 +29,12 @@ void Form1::Command3Click() {
 }
 
 void Form1::OkBotClick() {
-    setOuterWidthTwips(kCollapsedWidth);
+    setWidthTwips(kCollapsedWidth);
     Text4->setText(CurrentFolder + u'/' + Text2->text());
 }
 
 void Form1::CanBotClick() {
-    setOuterWidthTwips(kCollapsedWidth);
+    setWidthTwips(kCollapsedWidth);
     CustomLocation = false;
 }
 

@@ -13,10 +13,12 @@ void *loadLibrary(const QString &fileName, const QString &programFolder);
 void *findFunction(void *library, const char *name);
 void unloadLibrary(void *library);
 
-// Puts the window into, or takes it out of, the layer above all other windows, without moving
-// or resizing it.
+// Puts the window into, or takes it out of, the layer above all other windows. The window
+// keeps its native window, its place, its size and its visibility: nothing is re-created,
+// hidden, moved or resized.
 void putOnTop(QWidget *window);
 void takeOffTop(QWidget *window);
+// What the program last asked for (the window manager carries it out on its own time).
 bool isOnTop(const QWidget *window);
 
 } // namespace platform

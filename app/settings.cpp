@@ -4,6 +4,8 @@
 
 #include <QCheckBox>
 #include <QFileInfo>
+#include <QMoveEvent>
+#include <QShowEvent>
 #include <cmath>
 
 namespace {
@@ -41,16 +43,46 @@ void Form1::SaveSettings() {
     write("Save", "Save", Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     if (!Check2->isChecked())
         return;
-    write("Pos", "Top", shortest(std::round(pixelsToTwips(frameGeometry().top()))));
-    write("Pos", "Left", shortest(std::round(pixelsToTwips(frameGeometry().left()))));
+    // On a first start the window has no position of its own until it is shown or moved.
+    if (m_firstPosition != FirstPosition::WhenShown || testAttribute(Qt::WA_Moved))
+        savePosition();
     write("Save", "Lzh", lzh_ch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
     write("Save", "TOPMOST", Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
+void Form1::savePosition() {
+    const QString file = settingsFile();
+    LastAnswer = ini::WriteIni(file, QStringLiteral("Pos"), QStringLiteral("Top"),
+                               shortest(std::round(pixelsToTwips(frameGeometry().top()))));
+    LastAnswer = ini::WriteIni(file, QStringLiteral("Pos"), QStringLiteral("Left"),
+                               shortest(std::round(pixelsToTwips(frameGeometry().left()))));
+}
+
+// On a first start the window system chooses where a new window goes; the position is written
+// once the window stands there (and again at every shutdown).
+void Form1::showEvent(QShowEvent *event) {
+    QWidget::showEvent(event);
+    showTitle(); // the native window now exists
+    if (m_firstPosition == FirstPosition::WhenShown)
+        m_firstPosition = FirstPosition::WhenPlaced;
+}
+
+void Form1::moveEvent(QMoveEvent *event) {
+    QWidget::moveEvent(event);
+    if (m_firstPosition != FirstPosition::WhenPlaced || !isVisible())
+        return;
+    m_firstPosition = FirstPosition::NotWanted;
+    if (Check2->isChecked())
+        savePosition();
+}
+
 void Form1::LoadSettings() {
     const QString file = settingsFile();
-    if (!QFileInfo(file).isFile())
+    if (!QFileInfo(file).isFile()) {
+        // Written without a position, so none is applied below: the window is not moved.
+        m_firstPosition = FirstPosition::WhenShown;
         SaveSettings();
+    }
     const auto read = [&](const char *section, const char *key) {
         return ini::ReadIni(file, QLatin1String(section), QLatin1String(key));
     };

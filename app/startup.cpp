@@ -24,7 +24,16 @@ bool Form1::Load(bool anotherCopyRunning) {
             return false;
         }
     }
-    m_archiverFound = libraries().FindLzh().value_or(0) != 0;
+    // The first call into the codec library: one that is there but cannot be loaded (damaged,
+    // made for another system) is as good as missing, and is said so now rather than at START.
+    const auto archiverVersion = libraries().FindLzh();
+    if (!archiverVersion) {
+        ShowMessage(texts::missingFile(texts::kCodecLibraryFile), rules::kIconStop,
+                    texts::kCodecLibraryFile);
+        hide();
+        return false;
+    }
+    m_archiverFound = *archiverVersion != 0;
     if (!m_archiverFound) {
         lzh_ch->hide();
         lzh_ch->setChecked(false);
@@ -34,7 +43,7 @@ bool Form1::Load(bool anotherCopyRunning) {
     setWindowTitle(texts::kIdleCaption);
     ModeName = texts::kEncrypt;
     CustomLocation = false;
-    setOuterWidthTwips(kCollapsedWidth);
+    setWidthTwips(kCollapsedWidth);
     Dragging = false;
     platform::putOnTop(this);
     CurrentFolder = m_config.programFolder;

@@ -1,9 +1,10 @@
 # Package lists shared by run.sh and test.sh.
 # What building the program needs.
 BUILD_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz2-dev liblhasa-dev
-    qt6-base-dev fonts-noto-cjk)
+    qt6-base-dev fonts-noto-cjk libxcb1-dev qt6-translations-l10n
+    qt6-l10n-tools)
 # What the test suite needs on top of that.
 # The disguise tests show disguised files to the tools that open their types.
 TEST_PACKAGES=(libgtest-dev file imagemagick ffmpeg cabextract lhasa bzip2 gzip tar unzip
-    libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev
-    lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils)
+    libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev openbox at-spi2-core dbus
+    libatspi2.0-dev lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils)

@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 
 namespace {
@@ -51,12 +53,14 @@ class PanelTest : public QObject {
     std::unique_ptr<Form1> form;
 
     // The outer width: the frame the window system draws counts in.
-    bool expanded() const {
-        return form->frameGeometry().width() == form->twipsToPixels(Form1::kExpandedWidth);
+    // The width the program set, held as the window's least and greatest size alike.
+    bool hasWidth(int twips) const {
+        const int pixels = form->twipsToPixels(twips);
+        return form->width() == pixels && form->minimumWidth() == pixels &&
+               form->maximumWidth() == pixels && form->widthTwips() == twips;
     }
-    bool collapsed() const {
-        return form->frameGeometry().width() == form->twipsToPixels(Form1::kCollapsedWidth);
-    }
+    bool expanded() const { return hasWidth(Form1::kExpandedWidth); }
+    bool collapsed() const { return hasWidth(Form1::kCollapsedWidth); }
 
   private slots:
     void init() {
@@ -167,6 +171,44 @@ class PanelTest : public QObject {
         form->Text2->setText("x");
         form->Command3->click();
         QCOMPARE(form->Text4->text(), folder->path("docs/again"));
+    }
+
+    void theFolderListShowsWholeRows() {
+        QDir(folder->path()).mkpath("a/b/c/d/e/f");
+        form->Dir1->setPath(folder->path("a/b/c"));
+        form->Command2->click();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const int row = form->Dir1->sizeHintForRow(0);
+        QVERIFY(row > 0);
+        QVERIFY(form->Dir1->count() * row > form->Dir1->viewport()->height()); // it scrolls
+        QCOMPARE(form->Dir1->viewport()->height() % row, 0);
+        QVERIFY(form->Dir1->viewport()->height() / row >= 4);
+        // Scrolled to the end, the last folder is shown whole too.
+        form->Dir1->scrollToBottom();
+        const QRect last = form->Dir1->visualItemRect(form->Dir1->item(form->Dir1->count() - 1));
+        QCOMPARE(last.bottom(), form->Dir1->viewport()->rect().bottom());
+    }
+
+    void theFrameBorderRunsAboveTheDisguiseButtons() {
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        QStyleOptionGroupBox option;
+        option.initFrom(form->Frame1);
+        option.text = form->Frame1->title();
+        option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+        option.lineWidth = 1;
+        const QStyle *style = form->Frame1->style();
+        const QRect frame =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, form->Frame1);
+        const QRect caption =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, form->Frame1);
+        const QRect first = form->inpmode[0]->geometry();
+        QVERIFY2(frame.top() < first.top(),
+                 qPrintable(QString("border at %1, first button at %2").arg(frame.top()).arg(first.top())));
+        QVERIFY(caption.bottom() < first.top());
+        QVERIFY(!caption.intersects(first));
+        // Every disguise button lies inside the frame.
+        for (QRadioButton *button : form->inpmode)
+            QVERIFY(frame.contains(button->geometry()));
     }
 
     void draggingByALabelKeepsThePressedPointUnderThePointer() {

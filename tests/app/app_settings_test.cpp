@@ -8,6 +8,7 @@
 
 #include <QCheckBox>
 #include <QTest>
+#include <cmath>
 
 namespace {
 
@@ -118,9 +119,34 @@ class SettingsTest : public QObject {
         QCOMPARE(value("Save", "Save"), QString("1"));
         QCOMPARE(value("Save", "Lzh"), QString("1"));
         QCOMPARE(value("Save", "TOPMOST"), QString("1"));
-        QVERIFY(!value("Pos", "Top").isEmpty() && !value("Pos", "Left").isEmpty());
         QVERIFY(platform::isOnTop(form.get()));
         QVERIFY(form->lzh_ch->isChecked());
+    }
+
+    void firstStartLeavesThePlaceToTheWindowSystem() {
+        folder = std::make_unique<ProgramFolder>();
+        form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
+        QVERIFY(form->Load(false));
+        // Not moved to the top left corner, and no made-up position in the file.
+        QVERIFY(!form->testAttribute(Qt::WA_Moved));
+        QCOMPARE(value("Pos", "Top"), QString());
+        QCOMPARE(value("Pos", "Left"), QString());
+
+        // Where the window system puts the shown window is what the file gets.
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const QPoint placed(form->twipsToPixels(2250), form->twipsToPixels(1800));
+        form->move(placed);
+        QTRY_COMPARE(value("Pos", "Left"),
+                     QString::number(std::lround(form->pixelsToTwips(form->frameGeometry().left()))));
+        QCOMPARE(value("Pos", "Top"),
+                 QString::number(std::lround(form->pixelsToTwips(form->frameGeometry().top()))));
+
+        // Later moves are the user's: saved at shutdown, not on the way.
+        const QString left = value("Pos", "Left");
+        form->move(placed + QPoint(30, 0));
+        QCoreApplication::processEvents();
+        QCOMPARE(value("Pos", "Left"), left);
     }
 
     void firstStartWithoutArchiverSavesCompressionOff() {

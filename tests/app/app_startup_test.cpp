@@ -67,6 +67,29 @@ class StartupTest : public QObject {
         QCOMPARE(presenter->shown.size(), 1);
     }
 
+    void codecLibraryThatCannotBeLoadedIsReportedAtOnce() {
+        // A damaged copy, and one made for another machine: both there, neither loadable.
+        for (const QByteArray &content :
+             {QByteArray("\x7f" "ELF\2\1\1", 7) + QByteArray(200, '\0'),
+              QByteArray("\x7f" "ELF\1\1\1", 7) + QByteArray(64, 'x')}) {
+            ProgramFolder folder(ProgramFolder::Template | ProgramFolder::Archiver);
+            QFile library(folder.path("libHalvet_Tolvex.so"));
+            QVERIFY(library.open(QIODevice::WriteOnly));
+            library.write(content);
+            library.close();
+            const QStringList before = QDir(folder.path()).entryList(QDir::Files);
+            auto presenter = std::make_shared<ScriptedPresenter>();
+            auto form = folder.makeWindow(presenter);
+            QVERIFY(!form->Load(false));
+            QCOMPARE(presenter->shown.size(), 1);
+            QCOMPARE(presenter->shown[0].text, texts::missingFile("libHalvet_Tolvex.so"));
+            QCOMPARE(presenter->shown[0].title, QString("libHalvet_Tolvex.so"));
+            QCOMPARE(presenter->shown[0].style, 16);
+            QVERIFY(!form->isVisible());
+            QCOMPARE(QDir(folder.path()).entryList(QDir::Files), before); // no settings written
+        }
+    }
+
     void secondCopyIsRefused() {
         auto presenter = std::make_shared<ScriptedPresenter>();
         QVERIFY(!startWith(ProgramFolder::All, presenter, true));

@@ -7,6 +7,8 @@
 #include "scripted_presenter.h"
 #include "texts.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDropEvent>
@@ -19,6 +21,7 @@
 #include <QProcess>
 #include <QInputMethodEvent>
 #include <QTest>
+#include <QWindow>
 
 namespace {
 
@@ -50,6 +53,12 @@ QByteArray someContent(int length) {
     for (int i = 0; i < length; ++i)
         b[i] = char((i * 131 + 7) % 251);
     return b;
+}
+
+// What a screen reader announces for the control.
+QString accessibleName(QWidget *control) {
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
 } // namespace
@@ -110,14 +119,18 @@ class WindowTest : public QObject {
         QVERIFY(!form->CustomLocation && !form->Dragging);
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->height(), form->twipsToPixels(3390));
-        QCOMPARE(form->frameGeometry().width(), form->twipsToPixels(Form1::kCollapsedWidth));
+        QCOMPARE(form->width(), form->twipsToPixels(Form1::kCollapsedWidth));
+        // Only the program sizes the window: no window manager may offer to resize it.
+        QCOMPARE(form->minimumSize(), form->size());
+        QCOMPARE(form->maximumSize(), form->size());
+        QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         // Every control answers to its design name.
         for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Command1", "Command2",
                                  "Command3", "OK_BOT", "Can_BOT", "Option1_0", "Option1_1",
                                  "lzh_ch", "lzh_lb", "Check1", "Check2", "Frame1", "inpmode_0",
                                  "inpmode_15", "label_7", "label_0", "Drive1", "Dir1", "Line6"})
             QVERIFY2(form->findChild<QWidget *>(name), name);
-        QVERIFY(!form->Text3->accessibleName().isEmpty());
+        QCOMPARE(accessibleName(form->Text3), QString("←にキーを入れてください。"));
     }
 
     void showMessageBringsWindowBackAndLeavesTopWhileOpen() {
@@ -253,6 +266,158 @@ class WindowTest : public QObject {
         form->lzh_ch->click();
         QCOMPARE(form->Text1->text(), texts::kDropPrompt);
         QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+    }
+
+    // --- the two groups of option buttons ---------------------------------------------------
+
+    void clickingTheSelectedModeKeepsIt() {
+        form->inpmode[6]->setChecked(true);
+        QTest::mouseClick(form->Option1[0], Qt::LeftButton);
+        QVERIFY(form->Option1[0]->isChecked());
+        QVERIFY(!form->Option1[1]->isChecked());
+        QVERIFY(form->inpmode[6]->isChecked());
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+
+        QTest::mouseClick(form->Option1[1], Qt::LeftButton);
+        QTest::mouseClick(form->Option1[1], Qt::LeftButton);
+        QVERIFY(form->Option1[1]->isChecked());
+        QVERIFY(!form->Option1[0]->isChecked());
+        QCOMPARE(form->ModeName, texts::kDecrypt);
+        QVERIFY(form->inpmode[6]->isChecked());
+
+        // A disguise click leaves the mode alone, and the other way round.
+        form->Option1[0]->click();
+        QTest::mouseClick(form->inpmode[15], Qt::LeftButton);
+        QVERIFY(form->inpmode[15]->isChecked() && !form->inpmode[6]->isChecked());
+        QVERIFY(form->Option1[0]->isChecked());
+    }
+
+    void arrowKeysStayInsideTheirGroup() {
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form->inpmode[6]->setChecked(true);
+
+        form->Option1[0]->setFocus();
+        QTest::keyClick(form->Option1[0], Qt::Key_Down);
+        QVERIFY(form->inpmode[6]->isChecked()); // the disguise is not replaced
+        QVERIFY(form->Option1[0]->isChecked());
+        QCOMPARE(QApplication::focusWidget(), form->Option1[0]);
+
+        // Moving to the other mode by key runs the mode handler.
+        QTest::keyClick(form->Option1[0], Qt::Key_Right);
+        QVERIFY(form->Option1[1]->isChecked());
+        QCOMPARE(form->ModeName, texts::kDecrypt);
+        QVERIFY(!form->label[7]->isHidden());
+        QVERIFY(!form->inpmode[6]->isEnabled());
+        QTest::keyClick(form->Option1[1], Qt::Key_Left);
+        QVERIFY(form->Option1[0]->isChecked());
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QVERIFY(form->inpmode[6]->isEnabled() && form->inpmode[6]->isChecked());
+
+        // From the disguises, no key reaches the mode buttons.
+        form->inpmode[6]->setFocus();
+        for (int i = 0; i < 4; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QVERIFY(form->Option1[0]->isChecked());
+        QVERIFY(qobject_cast<QRadioButton *>(QApplication::focusWidget()));
+        QCOMPARE(QApplication::focusWidget()->parentWidget(), form->Frame1);
+        QVERIFY(!form->inpmode[6]->isChecked());
+        QCOMPARE(QApplication::focusWidget(), form->findChild<QRadioButton *>("inpmode_0"));
+        QVERIFY(form->inpmode[0]->isChecked());
+    }
+
+    void aModeSelectedByCodeOrScreenReaderRunsTheHandler() {
+        form->Text1->setText("/some/file");
+        form->Option1[1]->setChecked(true);
+        QCOMPARE(form->ModeName, texts::kDecrypt);
+        QVERIFY(!form->label[7]->isHidden());
+        QVERIFY(!form->Frame1->isEnabled() && !form->lzh_ch->isEnabled());
+        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+
+        // The toggle action a screen reader offers on an option button.
+        QAccessibleInterface *encrypt = QAccessible::queryAccessibleInterface(form->Option1[0]);
+        QVERIFY(encrypt && encrypt->actionInterface());
+        QVERIFY(encrypt->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::toggleAction()));
+        encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(form->Option1[0]->isChecked() && !form->Option1[1]->isChecked());
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QVERIFY(form->label[7]->isHidden());
+        QVERIFY(form->Frame1->isEnabled() && form->inpmode[3]->isEnabled());
+
+        // Toggling the selected mode cannot leave the window with none.
+        encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(form->Option1[0]->isChecked());
+        QCOMPARE(form->ModeName, texts::kEncrypt);
+
+        // A decryption chosen through the screen reader decrypts at START.
+        form->lzh_ch->setChecked(false);
+        writeFile(folder->path("plain.txt"), "plain");
+        runStart(folder->path("plain.txt"), "42");
+        QAccessible::queryAccessibleInterface(form->Option1[1])
+            ->actionInterface()
+            ->doAction(QAccessibleActionInterface::toggleAction());
+        form->Text2->setText("back");
+        const auto shown = runStart(folder->path("Tolvex.tvx"), "42");
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
+        QCOMPARE(readFile(folder->path("back.txt")), QByteArray("plain"));
+    }
+
+    // --- what screen readers announce -------------------------------------------------------
+
+    void accessibleNamesFollowTheCaptions() {
+        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイル or フォルダを入れてください"));
+        QCOMPARE(accessibleName(form->Text4), QString("↓作成するファイル名(拡張子は自動で付きます)"));
+        QCOMPARE(accessibleName(form->Text2), QString("↓ファイル名"));
+        QCOMPARE(accessibleName(form->Option1[1]), QString("復号化"));
+        QCOMPARE(accessibleName(form->Frame1), QString("偽装モード設定"));
+
+        form->Option1[1]->click();
+        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイルを入れてください"));
+        QCOMPARE(accessibleName(form->Text4), QString("↓として復号化したファイルを保存します"));
+
+        form->Option1[0]->click();
+        QCOMPARE(accessibleName(form->Text4), QString("↓として暗号化したファイルを保存します"));
+        form->lzh_ch->click();
+        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイルを入れてください"));
+    }
+
+    // --- drops, the native window, the size -------------------------------------------------
+
+    void onlyTheInputBoxTakesDrops() {
+        for (QWidget *control : form->findChildren<QWidget *>())
+            QVERIFY2(control->acceptDrops() == (control == form->Text1),
+                     qPrintable(control->objectName()));
+        QVERIFY(!form->acceptDrops());
+    }
+
+    void theNativeWindowStaysTheSame() {
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        const WId id = form->winId();
+        const QWindow *handle = form->windowHandle();
+        const int collapsed = form->twipsToPixels(Form1::kCollapsedWidth);
+
+        form->Check1->click();
+        QVERIFY(!platform::isOnTop(form.get()));
+        form->Check1->click();
+        QVERIFY(platform::isOnTop(form.get()));
+        form->ShowMessage("x", 0, "t");
+        form->lzh_ch->setChecked(false);
+        writeFile(folder->path("in.txt"), "x");
+        QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1);
+        QCOMPARE(form->winId(), id);
+        QCOMPARE(form->windowHandle(), handle);
+        QCOMPARE(form->width(), collapsed);
+
+        form->Command2->click();
+        presenter->answers = {rules::kAnswerCancel};
+        QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1); // the overwrite question
+        QCOMPARE(form->width(), form->twipsToPixels(Form1::kExpandedWidth));
+        QCOMPARE(form->maximumWidth(), form->width());
+        form->Can_BOT->click();
+        QCOMPARE(form->width(), collapsed);
+        QCOMPARE(form->winId(), id);
     }
 
     void encryptThenDecrypt_data() {

@@ -1,0 +1,219 @@
+// The English interface: the window, its messages and its message boxes in English when the
+// program's catalogue is loaded; the program's state and what it records stay in the Japanese
+// source texts. In both languages no caption is cut off in the fixed-size window.
+#include "form1.h"
+#include "language.h"
+#include "message.h"
+#include "program_folder.h"
+#include "rules.h"
+#include "scripted_presenter.h"
+#include "texts.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+#include <QWindow>
+
+namespace {
+
+// Every caption and message text of the program, as the procedures pass them on.
+QStringList everyText() {
+    QStringList all{texts::kDropPrompt, texts::kLocationPrompt, texts::kEncrypt, texts::kDecrypt,
+                    texts::kCompression, texts::kArchiverMissingLabel, texts::kKeepInFront,
+                    texts::kSaveSettings, texts::kDisguiseFrame, texts::kNoDisguise,
+                    texts::kBrowse, texts::kBackToDefault, texts::kOutputNameLabel,
+                    texts::kKeyLabel, texts::kKeyHint, texts::kSaveLocation,
+                    texts::kFileNameLabel, texts::kError, texts::kReport, texts::kConfirm,
+                    texts::kRunError, texts::kFileError, texts::kCannotProcessLzh, texts::kNoKey,
+                    texts::kNoFileName, texts::kNoOutputName, texts::kOverwrite,
+                    texts::kSourceMissing, texts::kCannotCreate, texts::kBadMode,
+                    texts::kWrongKey, texts::kTemplateMissing, texts::kSameFile,
+                    texts::kPackFailed, texts::kNoArchive, texts::kLzhWithoutArchiver,
+                    texts::kOfferExtract, texts::kExtractFailed, texts::kOfferDelete,
+                    texts::kArchiverBusy, texts::kFileNotFound, texts::kDropAFile,
+                    texts::kDropAFileUncompressed, texts::kAlreadyRunning,
+                    texts::missingFile(texts::kTemplateFile), rules::inputLabel(true),
+                    rules::inputLabel(false), rules::outputLabel(texts::kEncrypt),
+                    rules::outputLabel(texts::kDecrypt), rules::busyCaption(texts::kEncrypt),
+                    rules::busyCaption(texts::kDecrypt)};
+    for (int result : {1, -1, -2, -3, -4, -5, -6, 2, 0})
+        for (const QString &mode : {texts::kEncrypt, texts::kDecrypt})
+            if (const auto message = rules::resultMessage(result, mode, 12.5))
+                all << message->text << message->title;
+    return all;
+}
+
+bool hasJapanese(const QString &text) {
+    for (QChar c : text)
+        if (c.unicode() >= 0x3000)
+            return true;
+    return false;
+}
+
+QString accessibleName(QWidget *control) {
+    QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
+    return accessible ? accessible->text(QAccessible::Name) : QString();
+}
+
+} // namespace
+
+class EnglishTest : public QObject {
+    Q_OBJECT
+
+    QTranslator english;
+    std::unique_ptr<ProgramFolder> folder;
+    std::shared_ptr<ScriptedPresenter> presenter;
+    std::unique_ptr<Form1> form;
+
+    void start(int parts = ProgramFolder::All) {
+        form.reset();
+        folder.reset();
+        folder = std::make_unique<ProgramFolder>(parts);
+        presenter = std::make_shared<ScriptedPresenter>();
+        form = folder->makeWindow(presenter);
+        QVERIFY(form->Load(false));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    // Every caption that is shown, with its control: none may be wider than its place.
+    void checkNothingIsCut() {
+        for (QWidget *control : form->findChildren<QWidget *>()) {
+            if (!control->isVisibleTo(form.get()))
+                continue;
+            int needed = 0;
+            if (auto *button = qobject_cast<QPushButton *>(control))
+                // A push button's own hint has a least width of the style's; the text counts.
+                needed = button->fontMetrics().horizontalAdvance(button->text()) +
+                         form->twipsToPixels(120);
+            else if (qobject_cast<QLabel *>(control) || qobject_cast<QAbstractButton *>(control))
+                needed = control->sizeHint().width();
+            else if (auto *frame = qobject_cast<QGroupBox *>(control))
+                needed = frame->fontMetrics().horizontalAdvance(frame->title()) +
+                         form->twipsToPixels(300);
+            QVERIFY2(needed <= control->width(),
+                     qPrintable(QStringLiteral("%1 \"%2\" needs %3 px, has %4")
+                                    .arg(control->objectName(), accessibleName(control))
+                                    .arg(needed)
+                                    .arg(control->width())));
+        }
+    }
+
+  private slots:
+    void initTestCase() { QVERIFY(english.load(QStringLiteral(":/i18n/tolvex_en.qm"))); }
+
+    void cleanup() {
+        QCoreApplication::removeTranslator(&english);
+        form.reset();
+        folder.reset();
+    }
+
+    void englishIsOffered() {
+        QVERIFY(language::interfaceLanguages().contains("en"));
+        const QStringList offered = language::interfaceLanguages();
+        QCOMPARE(language::chooseLanguage(QProcessEnvironment(), offered), QString("ja"));
+        QProcessEnvironment env;
+        env.insert("LANG", "en_US.UTF-8");
+        QCOMPARE(language::chooseLanguage(env, offered), QString("en"));
+        env.insert("TOLVEX_LANGUAGE", "ja");
+        QCOMPARE(language::chooseLanguage(env, offered), QString("ja")); // the explicit choice
+        env.insert("LANG", "C.UTF-8");
+        env.insert("TOLVEX_LANGUAGE", "en");
+        QCOMPARE(language::chooseLanguage(env, offered), QString("en"));
+    }
+
+    void everyTextHasAnEnglishTranslation() {
+        QCoreApplication::installTranslator(&english);
+        for (const QString &text : everyText()) {
+            const QString shown = language::display(text);
+            QVERIFY2(!hasJapanese(shown), qPrintable(text + " -> " + shown));
+            QCOMPARE(shown.count(u'\r'), text.count(u'\r')); // the same lines
+        }
+        QCOMPARE(language::display(texts::missingFile("libHalvet_Tolvex.so")),
+                 QString("libHalvet_Tolvex.so was not found.\rCheck the file, or install Tolvex again."));
+        QCOMPARE(language::display(rules::resultMessage(0, texts::kDecrypt, 1.5)->text),
+                 QString("Done.\rTime taken: 1.50 s\r File check: GOOD"));
+    }
+
+    void withoutTheCatalogueTextsStayJapanese() {
+        for (const QString &text : everyText())
+            QCOMPARE(language::display(text), text);
+    }
+
+    void theWindowSpeaksEnglish() {
+        QCoreApplication::installTranslator(&english);
+        start();
+        QCOMPARE(form->Option1[0]->text(), QString("Encrypt"));
+        QCOMPARE(form->Command1->text(), QString("START"));
+        QCOMPARE(form->Text1->text(), QString("Drag and drop here."));
+        QCOMPARE(form->label[1]->text(), QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(accessibleName(form->Text1), QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(form->Frame1->title(), QString("Disguise"));
+
+        form->Option1[1]->click();
+        QCOMPARE(form->ModeName, texts::kDecrypt); // the state keeps its Japanese name
+        QCOMPARE(form->label[2]->text(), QString("↓ The decrypted file is saved as"));
+        QCOMPARE(accessibleName(form->Text4), QString("↓ The decrypted file is saved as"));
+        QCOMPARE(form->Text1->text(), QString("Drag and drop here."));
+
+        // The title bar shows the caption in English; the procedures keep the source.
+        form->setWindowTitle(rules::busyCaption(texts::kDecrypt));
+        QCOMPARE(form->windowHandle()->title(), QString("Tolvex v3.10  <decrypting>"));
+        QCOMPARE(form->windowTitle(), rules::busyCaption(texts::kDecrypt));
+    }
+
+    void messageBoxesSpeakEnglish() {
+        QCoreApplication::installTranslator(&english);
+        QWidget window;
+        window.show();
+        QString title, text;
+        QStringList buttons;
+        QTimer::singleShot(0, [&] {
+            auto *box = window.findChild<QMessageBox *>();
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            for (QAbstractButton *button : box->buttons())
+                buttons << button->text();
+            box->close(); // the close box of the title bar: the answer is Cancel
+        });
+        DialogPresenter dialog;
+        const int answer = dialog.present(&window, texts::kOverwrite, 33, texts::kError);
+        QCOMPARE(answer, int(rules::kAnswerCancel));
+        QCOMPARE(title, QString("Error"));
+        QCOMPARE(text, QString("The file to write exists already.\nOverwrite it?"));
+        buttons.sort();
+        QCOMPARE(buttons, (QStringList{"Cancel", "OK"}));
+    }
+
+    void nothingIsCut_data() {
+        QTest::addColumn<bool>("inEnglish");
+        QTest::newRow("Japanese") << false;
+        QTest::newRow("English") << true;
+    }
+    void nothingIsCut() {
+        QFETCH(bool, inEnglish);
+        if (inEnglish)
+            QCoreApplication::installTranslator(&english);
+        start();
+        checkNothingIsCut();
+        form->Option1[1]->click(); // decrypt: other labels, AUTO
+        checkNothingIsCut();
+        form->Command2->click(); // the panel
+        checkNothingIsCut();
+        start(ProgramFolder::Codec | ProgramFolder::Template); // no archiver: its label
+        checkNothingIsCut();
+    }
+};
+
+QTEST_MAIN(EnglishTest)
+#include "app_english_test.moc"
