@@ -136,7 +136,7 @@ Form1::Form1(Config config, std::shared_ptr<MessagePresenter> presenter)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Tolvex"));
-    ModeName = texts::kEncrypt;
+    m_mode = rules::Mode::Encrypt;
     CurrentFolder = m_config.programFolder;
     buildControls();
     connectHandlers();

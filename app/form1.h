@@ -5,6 +5,7 @@
 
 #include "libraries.h"
 #include "message.h"
+#include "rules.h"
 
 #include <QLineEdit>
 #include <QVariant>
@@ -122,8 +123,10 @@ class Form1 : public QWidget {
 
     Libraries &libraries() { return m_libraries; }
 
+    // Encrypting or decrypting, as the mode buttons say.
+    rules::Mode mode() const { return m_mode; }
+
     // Window state shared by the procedures.
-    QString ModeName;
     QString CurrentFolder;
     QString DroppedPath;
     QString DroppedName;
@@ -131,10 +134,20 @@ class Form1 : public QWidget {
     bool Dragging = false;
     float DragX = 0;
     float DragY = 0;
-    float StartTime = 0;
     QVariant LastAnswer;
 
-    // Controls, by their design names.
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void moveEvent(QMoveEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+  private:
+    // Controls, by their design names (also their object names, by which tests find them).
     DropLineEdit *Text1;
     QLineEdit *Text2;
     KeyLineEdit *Text3;
@@ -156,17 +169,7 @@ class Form1 : public QWidget {
     FolderList *Dir1;
     std::array<QFrame *, 6> Line;
 
-  protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void moveEvent(QMoveEvent *event) override;
-    void changeEvent(QEvent *event) override;
 
-  private:
     void buildControls();
     void connectHandlers();
     int selectedKind() const;
@@ -182,6 +185,7 @@ class Form1 : public QWidget {
     void fitCaptions();
 
     Config m_config;
+    rules::Mode m_mode = rules::Mode::Encrypt;
     std::shared_ptr<MessagePresenter> m_presenter;
     Libraries m_libraries;
     bool m_closing = false;

@@ -13,7 +13,7 @@
 void Form1::Option1Click(int index) {
     Text1->setText(language::display(texts::kDropPrompt));
     const bool decrypt = index == 1;
-    ModeName = decrypt ? texts::kDecrypt : texts::kEncrypt;
+    m_mode = decrypt ? rules::Mode::Decrypt : rules::Mode::Encrypt;
     // The disguise and the compression choice keep their values while disabled.
     Frame1->setEnabled(!decrypt);
     for (QRadioButton *button : inpmode)
@@ -21,7 +21,7 @@ void Form1::Option1Click(int index) {
     lzh_ch->setEnabled(!decrypt);
     label[7]->setVisible(decrypt);
     setCaption(label[1], rules::inputLabel(!decrypt && lzh_ch->isChecked()));
-    setCaption(label[2], rules::outputLabel(ModeName));
+    setCaption(label[2], rules::outputLabel(m_mode));
 }
 
 void Form1::LzhChChange() {
@@ -33,7 +33,7 @@ void Form1::Text1Drop(const QStringList &paths) {
     if (paths.isEmpty())
         return;
     DroppedPath = paths.first();
-    const bool encrypting = ModeName == texts::kEncrypt;
+    const bool encrypting = m_mode == rules::Mode::Encrypt;
     const bool folderClause = encrypting && lzh_ch->isChecked();
     // Any existing file counts, hidden and read-only ones included; a folder does not.
     const QFileInfo info(DroppedPath);

@@ -49,8 +49,10 @@ QString keepKeyCharacters(const QString &text) {
     return kept;
 }
 
-QString busyCaption(const QString &modeName) {
-    return texts::kIdleCaption + QStringLiteral("  <") + modeName + QStringLiteral("中>");
+QString modeName(Mode mode) { return mode == Mode::Encrypt ? texts::kEncrypt : texts::kDecrypt; }
+
+QString busyCaption(Mode mode) {
+    return texts::kIdleCaption + QStringLiteral("  <") + modeName(mode) + QStringLiteral("中>");
 }
 
 QString formatElapsed(double seconds) {
@@ -64,7 +66,7 @@ QString finishText(double seconds) {
            texts::kSeconds;
 }
 
-std::optional<Message> resultMessage(int result, const QString &modeName, double seconds) {
+std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
     const int error = kOk | kIconExclamation;
     switch (result) {
     case 1:
@@ -84,7 +86,7 @@ std::optional<Message> resultMessage(int result, const QString &modeName, double
     case 2:
         return Message{finishText(seconds) + texts::CR + texts::kCheckBad, error, texts::kReport};
     case 0:
-        if (modeName == texts::kEncrypt)
+        if (mode == Mode::Encrypt)
             return Message{finishText(seconds), kIconInformation, texts::kReport};
         return Message{finishText(seconds) + texts::CR + texts::kCheckGood, kIconInformation,
                        texts::kReport};
@@ -104,8 +106,8 @@ QString inputLabel(bool withFolderClause) {
            QStringLiteral("を入れてください");
 }
 
-QString outputLabel(const QString &modeName) {
-    return QStringLiteral("↓として") + modeName + QStringLiteral("したファイルを保存します");
+QString outputLabel(Mode mode) {
+    return QStringLiteral("↓として") + modeName(mode) + QStringLiteral("したファイルを保存します");
 }
 
 SplitPath splitPath(const QString &path) {

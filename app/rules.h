@@ -23,6 +23,11 @@ enum Answer : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo 
 
 inline constexpr int kSilentStop = -10;
 
+// What START does: the two mode buttons.
+enum class Mode { Encrypt, Decrypt };
+// The mode's name as captions and messages say it (暗号化, 復号化).
+QString modeName(Mode mode);
+
 // The key text (hexadecimal, at most eight digits, either case) as the key code: values 8000
 // to FFFF widen with their sign, everything else passes as its bit pattern. Nothing for an
 // empty text or one that is not hexadecimal.
@@ -33,7 +38,7 @@ bool keyCharacterPasses(char16_t c);
 // Pasted text held to the same alphabet (and to eight characters).
 QString keepKeyCharacters(const QString &text);
 
-QString busyCaption(const QString &modeName);
+QString busyCaption(Mode mode);
 
 // Elapsed seconds as "###0.00"; a negative time (the job ran past midnight) gains a day.
 QString formatElapsed(double seconds);
@@ -45,14 +50,14 @@ struct Message {
     QString title;
 };
 // The report for a job's result, or nothing for the silent stop and results without one.
-std::optional<Message> resultMessage(int result, const QString &modeName, double seconds);
+std::optional<Message> resultMessage(int result, Mode mode, double seconds);
 
 // The engine's staging buffer: the file's length, but at most a tenth of the available
 // memory (rounded half to even). Both figures are held to the signed 32-bit range first.
 int32_t bufferSizeFor(int64_t availableMemory, int64_t fileLength);
 
 QString inputLabel(bool withFolderClause);
-QString outputLabel(const QString &modeName);
+QString outputLabel(Mode mode);
 
 // A path's last element and the folder part before it, separator included.
 struct SplitPath {

@@ -15,12 +15,15 @@ double monotonicSeconds() {
         .count();
 }
 
+// The engine's modes: the first run never replaces an output, the rerun after the user's OK does.
+enum EngineMode : int { kEncode = 0, kDecode = 1, kEncodeReplacing = 2, kDecodeReplacing = 3 };
+
 } // namespace
 
 int Form1::runJob(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
                   int16_t kind) {
-    return ModeName == texts::kEncrypt ? EncryptFile(input, outputBase, keyCode, mode, kind)
-                                       : DecryptFile(input, outputBase, keyCode, mode, kind);
+    return m_mode == rules::Mode::Encrypt ? EncryptFile(input, outputBase, keyCode, mode, kind)
+                                           : DecryptFile(input, outputBase, keyCode, mode, kind);
 }
 
 void Form1::StartCommand() {
@@ -45,17 +48,16 @@ void Form1::StartCommand() {
         return;
     }
     const auto kind = int16_t(selectedKind());
-    const bool encrypting = ModeName == texts::kEncrypt;
+    const bool encrypting = m_mode == rules::Mode::Encrypt;
 
-    setWindowTitle(rules::busyCaption(ModeName));
+    setWindowTitle(rules::busyCaption(m_mode));
     hide();
     double started = monotonicSeconds();
-    int result = runJob(input, outputBase, *keyCode, encrypting ? 0 : 1, kind);
+    int result = runJob(input, outputBase, *keyCode, encrypting ? kEncode : kDecode, kind);
     LastAnswer = result;
     while (result != rules::kSilentStop) {
         const double elapsed = monotonicSeconds() - started;
-        StartTime = float(elapsed);
-        const auto message = rules::resultMessage(result, ModeName, elapsed);
+        const auto message = rules::resultMessage(result, m_mode, elapsed);
         if (!message)
             break;
         const int answer = ShowMessage(message->text, message->style, message->title);
@@ -65,7 +67,7 @@ void Form1::StartCommand() {
         hide();
         input = Text1->text();
         started = monotonicSeconds();
-        result = runJob(input, outputBase, *keyCode, encrypting ? 2 : 3, kind);
+        result = runJob(input, outputBase, *keyCode, encrypting ? kEncodeReplacing : kDecodeReplacing, kind);
         LastAnswer = result;
     }
     finishStart();

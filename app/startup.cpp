@@ -41,7 +41,7 @@ bool Form1::Load(bool anotherCopyRunning) {
         lzh_lb->show();
     }
     setWindowTitle(texts::kIdleCaption);
-    ModeName = texts::kEncrypt;
+    m_mode = rules::Mode::Encrypt;
     CustomLocation = false;
     setWidthTwips(kCollapsedWidth);
     Dragging = false;

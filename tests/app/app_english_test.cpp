@@ -1,7 +1,7 @@
 // The English interface: the window, its messages and its message boxes in English when the
 // program's catalogue is loaded; the program's state and what it records stay in the Japanese
 // source texts. In both languages no caption is cut off in the fixed-size window.
-#include "form1.h"
+#include "form_controls.h"
 #include "language.h"
 #include "message.h"
 #include "program_folder.h"
@@ -41,11 +41,11 @@ QStringList everyText() {
                     texts::kArchiverBusy, texts::kFileNotFound, texts::kDropAFile,
                     texts::kDropAFileUncompressed, texts::kAlreadyRunning,
                     texts::missingFile(texts::kTemplateFile), rules::inputLabel(true),
-                    rules::inputLabel(false), rules::outputLabel(texts::kEncrypt),
-                    rules::outputLabel(texts::kDecrypt), rules::busyCaption(texts::kEncrypt),
-                    rules::busyCaption(texts::kDecrypt)};
+                    rules::inputLabel(false), rules::outputLabel(rules::Mode::Encrypt),
+                    rules::outputLabel(rules::Mode::Decrypt), rules::busyCaption(rules::Mode::Encrypt),
+                    rules::busyCaption(rules::Mode::Decrypt)};
     for (int result : {1, -1, -2, -3, -4, -5, -6, 2, 0})
-        for (const QString &mode : {texts::kEncrypt, texts::kDecrypt})
+        for (const rules::Mode mode : {rules::Mode::Encrypt, rules::Mode::Decrypt})
             if (const auto message = rules::resultMessage(result, mode, 12.5))
                 all << message->text << message->title;
     return all;
@@ -139,7 +139,7 @@ class EnglishTest : public QObject {
         }
         QCOMPARE(language::display(texts::missingFile("libHalvet_Tolvex.so")),
                  QString("libHalvet_Tolvex.so was not found.\rCheck the file, or install Tolvex again."));
-        QCOMPARE(language::display(rules::resultMessage(0, texts::kDecrypt, 1.5)->text),
+        QCOMPARE(language::display(rules::resultMessage(0, rules::Mode::Decrypt, 1.5)->text),
                  QString("Done.\rTime taken: 1.50 s\r File check: GOOD"));
     }
 
@@ -151,23 +151,23 @@ class EnglishTest : public QObject {
     void theWindowSpeaksEnglish() {
         QCoreApplication::installTranslator(&english);
         start();
-        QCOMPARE(form->Option1[0]->text(), QString("Encrypt"));
-        QCOMPARE(form->Command1->text(), QString("START"));
-        QCOMPARE(form->Text1->text(), QString("Drag and drop here."));
-        QCOMPARE(form->label[1]->text(), QString("↓ Put the file or folder to convert below"));
-        QCOMPARE(accessibleName(form->Text1), QString("↓ Put the file or folder to convert below"));
-        QCOMPARE(form->Frame1->title(), QString("Disguise"));
+        QCOMPARE(controls(*form).Option1[0]->text(), QString("Encrypt"));
+        QCOMPARE(controls(*form).Command1->text(), QString("START"));
+        QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
+        QCOMPARE(controls(*form).label[1]->text(), QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(controls(*form).Frame1->title(), QString("Disguise"));
 
-        form->Option1[1]->click();
-        QCOMPARE(form->ModeName, texts::kDecrypt); // the state keeps its Japanese name
-        QCOMPARE(form->label[2]->text(), QString("↓ The decrypted file is saved as"));
-        QCOMPARE(accessibleName(form->Text4), QString("↓ The decrypted file is saved as"));
-        QCOMPARE(form->Text1->text(), QString("Drag and drop here."));
+        controls(*form).Option1[1]->click();
+        QCOMPARE(form->mode(), rules::Mode::Decrypt); // the state keeps its Japanese name
+        QCOMPARE(controls(*form).label[2]->text(), QString("↓ The decrypted file is saved as"));
+        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓ The decrypted file is saved as"));
+        QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
 
         // The title bar shows the caption in English; the procedures keep the source.
-        form->setWindowTitle(rules::busyCaption(texts::kDecrypt));
+        form->setWindowTitle(rules::busyCaption(rules::Mode::Decrypt));
         QCOMPARE(form->windowHandle()->title(), QString("Tolvex v3.10  <decrypting>"));
-        QCOMPARE(form->windowTitle(), rules::busyCaption(texts::kDecrypt));
+        QCOMPARE(form->windowTitle(), rules::busyCaption(rules::Mode::Decrypt));
     }
 
     void messageBoxesSpeakEnglish() {
@@ -206,9 +206,9 @@ class EnglishTest : public QObject {
             QCoreApplication::installTranslator(&english);
         start();
         checkNothingIsCut();
-        form->Option1[1]->click(); // decrypt: other labels, AUTO
+        controls(*form).Option1[1]->click(); // decrypt: other labels, AUTO
         checkNothingIsCut();
-        form->Command2->click(); // the panel
+        controls(*form).Command2->click(); // the panel
         checkNothingIsCut();
         start(ProgramFolder::Codec | ProgramFolder::Template); // no archiver: its label
         checkNothingIsCut();

@@ -1,6 +1,6 @@
 // The output location panel and the window's behaviour: dragging and keeping on top.
 #include "folder_list.h"
-#include "form1.h"
+#include "form_controls.h"
 #include "platform.h"
 #include "program_folder.h"
 #include "scripted_presenter.h"
@@ -70,7 +70,7 @@ class PanelTest : public QObject {
         form->show();
         QDir(folder->path()).mkpath("docs/inner");
         touch(folder->path("docs/report.doc"));
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
     }
     void cleanup() {
         form.reset();
@@ -79,140 +79,140 @@ class PanelTest : public QObject {
 
     void browseWithAFileMovesTheListsToItsFolder() {
         QVERIFY(collapsed());
-        dropOn(form->Text1, folder->path("docs/report.doc"));
-        QCOMPARE(form->Text1->text(), folder->path("docs/report.doc"));
-        form->Command2->click();
+        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
+        QCOMPARE(controls(*form).Text1->text(), folder->path("docs/report.doc"));
+        controls(*form).Command2->click();
         QVERIFY(expanded());
         QVERIFY(form->CustomLocation);
-        QCOMPARE(form->Dir1->path(), folder->path("docs"));
+        QCOMPARE(controls(*form).Dir1->path(), folder->path("docs"));
         QCOMPARE(form->CurrentFolder, folder->path("docs"));
-        form->Text2->setText("secret");
-        QCOMPARE(form->Text4->text(), folder->path("docs/Tolvex")); // nothing until OK
-        form->OK_BOT->click();
+        controls(*form).Text2->setText("secret");
+        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/Tolvex")); // nothing until OK
+        controls(*form).OK_BOT->click();
         QVERIFY(collapsed());
         QVERIFY(form->CustomLocation);
-        QCOMPARE(form->Text4->text(), folder->path("docs/secret"));
+        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/secret"));
     }
 
     void browseWithAFolderLeavesTheListsAlone() {
-        form->lzh_ch->setChecked(true);
-        dropOn(form->Text1, folder->path("docs"));
-        const QString before = form->Dir1->path();
-        form->Command2->click();
+        controls(*form).lzh_ch->setChecked(true);
+        dropOn(controls(*form).Text1, folder->path("docs"));
+        const QString before = controls(*form).Dir1->path();
+        controls(*form).Command2->click();
         QVERIFY(expanded());
-        QCOMPARE(form->Dir1->path(), before);
+        QCOMPARE(controls(*form).Dir1->path(), before);
         QCOMPARE(form->CurrentFolder, folder->path());
     }
 
     void okWithoutTouchingTheListsUsesTheCurrentFolder() {
-        form->Command2->click();
-        form->OK_BOT->click();
-        QCOMPARE(form->Text4->text(), folder->path("Tolvex"));
+        controls(*form).Command2->click();
+        controls(*form).OK_BOT->click();
+        QCOMPARE(controls(*form).Text4->text(), folder->path("Tolvex"));
     }
 
     void okAtTheRootDoublesTheSeparator() {
-        form->Command2->click();
-        QVERIFY(form->Dir1->setPath("/"));
+        controls(*form).Command2->click();
+        QVERIFY(controls(*form).Dir1->setPath("/"));
         QCOMPARE(form->CurrentFolder, QString("/"));
-        form->OK_BOT->click();
-        QCOMPARE(form->Text4->text(), QString("//Tolvex")); // the system reads it as /Tolvex
+        controls(*form).OK_BOT->click();
+        QCOMPARE(controls(*form).Text4->text(), QString("//Tolvex")); // the system reads it as /Tolvex
     }
 
     void choosingAFolderInTheList() {
-        form->Command2->click();
-        QVERIFY(form->Dir1->setPath(folder->path("docs")));
-        const auto items = form->Dir1->findItems("inner", Qt::MatchEndsWith);
+        controls(*form).Command2->click();
+        QVERIFY(controls(*form).Dir1->setPath(folder->path("docs")));
+        const auto items = controls(*form).Dir1->findItems("inner", Qt::MatchEndsWith);
         QCOMPARE(items.size(), 1);
-        emit form->Dir1->itemActivated(items[0]);
+        emit controls(*form).Dir1->itemActivated(items[0]);
         QCOMPARE(form->CurrentFolder, folder->path("docs/inner"));
         // Ancestors are listed above: going up works the same way.
-        emit form->Dir1->itemActivated(form->Dir1->item(0));
+        emit controls(*form).Dir1->itemActivated(controls(*form).Dir1->item(0));
         QCOMPARE(form->CurrentFolder, QString("/"));
     }
 
     void unreadableVolumeKeepsTheListsUsable() {
-        form->Command2->click();
-        const QString before = form->Dir1->path();
-        form->Drive1->addItem("/no/such/volume");
-        form->Drive1->setCurrentText("/no/such/volume");
+        controls(*form).Command2->click();
+        const QString before = controls(*form).Dir1->path();
+        controls(*form).Drive1->addItem("/no/such/volume");
+        controls(*form).Drive1->setCurrentText("/no/such/volume");
         form->Drive1Change();
-        QCOMPARE(form->Dir1->path(), before);
+        QCOMPARE(controls(*form).Dir1->path(), before);
         QCOMPARE(form->CurrentFolder, folder->path());
-        QVERIFY(form->Dir1->count() > 0);
+        QVERIFY(controls(*form).Dir1->count() > 0);
     }
 
     void dropsAfterOkAndAfterCancel() {
         touch(folder->path("docs/inner/other.txt"));
-        form->Command2->click();
-        form->OK_BOT->click();
-        const QString chosen = form->Text4->text();
-        dropOn(form->Text1, folder->path("docs/report.doc"));
-        QCOMPARE(form->Text4->text(), chosen);
+        controls(*form).Command2->click();
+        controls(*form).OK_BOT->click();
+        const QString chosen = controls(*form).Text4->text();
+        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
+        QCOMPARE(controls(*form).Text4->text(), chosen);
 
-        form->Command2->click();
-        form->Can_BOT->click();
+        controls(*form).Command2->click();
+        controls(*form).Can_BOT->click();
         QVERIFY(collapsed() && !form->CustomLocation);
-        dropOn(form->Text1, folder->path("docs/inner/other.txt"));
-        QCOMPARE(form->Text4->text(), folder->path("docs/inner/Tolvex"));
+        dropOn(controls(*form).Text1, folder->path("docs/inner/other.txt"));
+        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/inner/Tolvex"));
     }
 
     void defaultButtonGoesBackBesideTheInput() {
-        dropOn(form->Text1, folder->path("docs/report.doc"));
-        form->Command2->click();
-        form->OK_BOT->click();
-        form->Command2->click();
-        form->Text2->setText("again");
-        form->Command3->click();
+        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
+        controls(*form).Command2->click();
+        controls(*form).OK_BOT->click();
+        controls(*form).Command2->click();
+        controls(*form).Text2->setText("again");
+        controls(*form).Command3->click();
         QVERIFY(!form->CustomLocation);
         QVERIFY(expanded()); // the panel stays open
-        QCOMPARE(form->Text4->text(), folder->path("docs/again"));
+        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/again"));
         // With no file in the input box the output box keeps its text.
-        form->Text1->setText(folder->path("docs"));
-        form->Text2->setText("x");
-        form->Command3->click();
-        QCOMPARE(form->Text4->text(), folder->path("docs/again"));
+        controls(*form).Text1->setText(folder->path("docs"));
+        controls(*form).Text2->setText("x");
+        controls(*form).Command3->click();
+        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/again"));
     }
 
     void theFolderListShowsWholeRows() {
         QDir(folder->path()).mkpath("a/b/c/d/e/f");
-        form->Dir1->setPath(folder->path("a/b/c"));
-        form->Command2->click();
+        controls(*form).Dir1->setPath(folder->path("a/b/c"));
+        controls(*form).Command2->click();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        const int row = form->Dir1->sizeHintForRow(0);
+        const int row = controls(*form).Dir1->sizeHintForRow(0);
         QVERIFY(row > 0);
-        QVERIFY(form->Dir1->count() * row > form->Dir1->viewport()->height()); // it scrolls
-        QCOMPARE(form->Dir1->viewport()->height() % row, 0);
-        QVERIFY(form->Dir1->viewport()->height() / row >= 4);
+        QVERIFY(controls(*form).Dir1->count() * row > controls(*form).Dir1->viewport()->height()); // it scrolls
+        QCOMPARE(controls(*form).Dir1->viewport()->height() % row, 0);
+        QVERIFY(controls(*form).Dir1->viewport()->height() / row >= 4);
         // Scrolled to the end, the last folder is shown whole too.
-        form->Dir1->scrollToBottom();
-        const QRect last = form->Dir1->visualItemRect(form->Dir1->item(form->Dir1->count() - 1));
-        QCOMPARE(last.bottom(), form->Dir1->viewport()->rect().bottom());
+        controls(*form).Dir1->scrollToBottom();
+        const QRect last = controls(*form).Dir1->visualItemRect(controls(*form).Dir1->item(controls(*form).Dir1->count() - 1));
+        QCOMPARE(last.bottom(), controls(*form).Dir1->viewport()->rect().bottom());
     }
 
     void theFrameBorderRunsAboveTheDisguiseButtons() {
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         QStyleOptionGroupBox option;
-        option.initFrom(form->Frame1);
-        option.text = form->Frame1->title();
+        option.initFrom(controls(*form).Frame1);
+        option.text = controls(*form).Frame1->title();
         option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         option.lineWidth = 1;
-        const QStyle *style = form->Frame1->style();
+        const QStyle *style = controls(*form).Frame1->style();
         const QRect frame =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, form->Frame1);
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, controls(*form).Frame1);
         const QRect caption =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, form->Frame1);
-        const QRect first = form->inpmode[0]->geometry();
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, controls(*form).Frame1);
+        const QRect first = controls(*form).inpmode[0]->geometry();
         QVERIFY2(frame.top() < first.top(),
                  qPrintable(QString("border at %1, first button at %2").arg(frame.top()).arg(first.top())));
         QVERIFY(caption.bottom() < first.top());
         QVERIFY(!caption.intersects(first));
         // Every disguise button lies inside the frame.
-        for (QRadioButton *button : form->inpmode)
+        for (QRadioButton *button : controls(*form).inpmode)
             QVERIFY(frame.contains(button->geometry()));
     }
 
     void draggingByALabelKeepsThePressedPointUnderThePointer() {
-        QWidget *source = form->label[1];
+        QWidget *source = controls(*form).label[1];
         const QPoint start = form->pos();
         const QPoint press = source->mapToGlobal(QPoint(10, 5));
         mouse(source, QEvent::MouseButtonPress, press, Qt::LeftButton);
@@ -229,8 +229,8 @@ class PanelTest : public QObject {
     }
 
     void rightButtonFrameAndSurfaceDragToo() {
-        for (QWidget *source : {static_cast<QWidget *>(form->Frame1), static_cast<QWidget *>(form.get()),
-                                static_cast<QWidget *>(form->label[0])}) {
+        for (QWidget *source : {static_cast<QWidget *>(controls(*form).Frame1), static_cast<QWidget *>(form.get()),
+                                static_cast<QWidget *>(controls(*form).label[0])}) {
             const QPoint start = form->pos();
             const QPoint press = source->mapToGlobal(QPoint(3, 3));
             mouse(source, QEvent::MouseButtonPress, press, Qt::RightButton);
@@ -242,9 +242,9 @@ class PanelTest : public QObject {
 
     void controlsNeverStartADrag() {
         const QPoint start = form->pos();
-        for (QWidget *control : {static_cast<QWidget *>(form->Text1), static_cast<QWidget *>(form->Command2),
-                                 static_cast<QWidget *>(form->Check2), static_cast<QWidget *>(form->inpmode[3]),
-                                 static_cast<QWidget *>(form->Dir1)}) {
+        for (QWidget *control : {static_cast<QWidget *>(controls(*form).Text1), static_cast<QWidget *>(controls(*form).Command2),
+                                 static_cast<QWidget *>(controls(*form).Check2), static_cast<QWidget *>(controls(*form).inpmode[3]),
+                                 static_cast<QWidget *>(controls(*form).Dir1)}) {
             QTest::mousePress(control, Qt::LeftButton, {}, QPoint(4, 4));
             QVERIFY(!form->Dragging);
             mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)), Qt::LeftButton);
@@ -256,9 +256,9 @@ class PanelTest : public QObject {
     void keepOnTopFollowsCheck1() {
         QVERIFY(platform::isOnTop(form.get()));
         const QPoint at = form->pos();
-        form->Check1->click();
+        controls(*form).Check1->click();
         QVERIFY(!platform::isOnTop(form.get()));
-        form->Check1->click();
+        controls(*form).Check1->click();
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->pos(), at); // neither moved nor resized
         QVERIFY(form->isVisible());

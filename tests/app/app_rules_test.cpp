@@ -66,30 +66,30 @@ class RulesTest : public QObject {
 
     void resultMessages_data() {
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("mode");
+        QTest::addColumn<rules::Mode>("mode");
         QTest::addColumn<QString>("title");
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("text");
         const QString finish = "処理が終了しました。\r所要時間：1.50秒";
-        QTest::newRow("1") << 1 << texts::kEncrypt << "エラー" << 33
+        QTest::newRow("1") << 1 << rules::Mode::Encrypt << "エラー" << 33
                            << "既に存在しているファイルに書き込もうとしました。\r上書きしますか？";
-        QTest::newRow("-1") << -1 << texts::kEncrypt << "エラー" << 48 << "ファイルが見つかりませんでした。";
-        QTest::newRow("-2") << -2 << texts::kDecrypt << "エラー" << 48 << "ファイルの作成に失敗しました。";
-        QTest::newRow("-3") << -3 << texts::kEncrypt << "エラー" << 48 << "モード指定が不正です。";
-        QTest::newRow("-4") << -4 << texts::kDecrypt << "エラー" << 48
+        QTest::newRow("-1") << -1 << rules::Mode::Encrypt << "エラー" << 48 << "ファイルが見つかりませんでした。";
+        QTest::newRow("-2") << -2 << rules::Mode::Decrypt << "エラー" << 48 << "ファイルの作成に失敗しました。";
+        QTest::newRow("-3") << -3 << rules::Mode::Encrypt << "エラー" << 48 << "モード指定が不正です。";
+        QTest::newRow("-4") << -4 << rules::Mode::Decrypt << "エラー" << 48
                             << "Tolvexファイルでは無いか、またはコードが間違っています。";
-        QTest::newRow("-5") << -5 << texts::kEncrypt << "エラー" << 48 << "設定ファイルがみつかりません。";
-        QTest::newRow("-6") << -6 << texts::kEncrypt << "エラー" << 48
+        QTest::newRow("-5") << -5 << rules::Mode::Encrypt << "エラー" << 48 << "設定ファイルがみつかりません。";
+        QTest::newRow("-6") << -6 << rules::Mode::Encrypt << "エラー" << 48
                             << "変換元と出力先とが同じファイルです。";
-        QTest::newRow("2") << 2 << texts::kDecrypt << "報告" << 48
+        QTest::newRow("2") << 2 << rules::Mode::Decrypt << "報告" << 48
                            << finish + "\r ファイルチェック:BAD";
-        QTest::newRow("0 encrypt") << 0 << texts::kEncrypt << "報告" << 64 << finish;
-        QTest::newRow("0 decrypt") << 0 << texts::kDecrypt << "報告" << 64
+        QTest::newRow("0 encrypt") << 0 << rules::Mode::Encrypt << "報告" << 64 << finish;
+        QTest::newRow("0 decrypt") << 0 << rules::Mode::Decrypt << "報告" << 64
                                    << finish + "\r ファイルチェック:GOOD";
     }
     void resultMessages() {
         QFETCH(int, result);
-        QFETCH(QString, mode);
+        QFETCH(rules::Mode, mode);
         QFETCH(QString, title);
         QFETCH(int, style);
         QFETCH(QString, text);
@@ -101,16 +101,16 @@ class RulesTest : public QObject {
     }
     void resultsWithoutMessage() {
         for (int result : {-10, -7, 3, 100, -8})
-            QVERIFY(!rules::resultMessage(result, texts::kEncrypt, 1.0));
+            QVERIFY(!rules::resultMessage(result, rules::Mode::Encrypt, 1.0));
     }
 
     void captions() {
         QCOMPARE(texts::kIdleCaption, QString("Tolvex v3.10"));
-        QCOMPARE(rules::busyCaption(texts::kEncrypt), QString("Tolvex v3.10  <暗号化中>"));
-        QCOMPARE(rules::busyCaption(texts::kDecrypt), QString("Tolvex v3.10  <復号化中>"));
+        QCOMPARE(rules::busyCaption(rules::Mode::Encrypt), QString("Tolvex v3.10  <暗号化中>"));
+        QCOMPARE(rules::busyCaption(rules::Mode::Decrypt), QString("Tolvex v3.10  <復号化中>"));
         QCOMPARE(rules::inputLabel(true), QString("↓に変換するファイル or フォルダを入れてください"));
         QCOMPARE(rules::inputLabel(false), QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(rules::outputLabel(texts::kDecrypt), QString("↓として復号化したファイルを保存します"));
+        QCOMPARE(rules::outputLabel(rules::Mode::Decrypt), QString("↓として復号化したファイルを保存します"));
     }
 
     void bufferSize_data() {

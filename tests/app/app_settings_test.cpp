@@ -1,6 +1,6 @@
 // The settings file: the profile semantics of the ini module, and what start-up and shutdown
 // read and write.
-#include "form1.h"
+#include "form_controls.h"
 #include "ini.h"
 #include "platform.h"
 #include "program_folder.h"
@@ -120,7 +120,7 @@ class SettingsTest : public QObject {
         QCOMPARE(value("Save", "Lzh"), QString("1"));
         QCOMPARE(value("Save", "TOPMOST"), QString("1"));
         QVERIFY(platform::isOnTop(form.get()));
-        QVERIFY(form->lzh_ch->isChecked());
+        QVERIFY(controls(*form).lzh_ch->isChecked());
     }
 
     void firstStartLeavesThePlaceToTheWindowSystem() {
@@ -157,35 +157,35 @@ class SettingsTest : public QObject {
     void savedPositionAndChoicesAreApplied() {
         start("[Save]\nSave=1\nLzh=0\nTOPMOST=0\n[Pos]\nTop=1500\nLeft=-30000\n");
         QCOMPARE(form->pos(), QPoint(form->twipsToPixels(-30000), form->twipsToPixels(1500)));
-        QVERIFY(!form->lzh_ch->isChecked());
-        QVERIFY(!form->Check1->isChecked());
+        QVERIFY(!controls(*form).lzh_ch->isChecked());
+        QVERIFY(!controls(*form).Check1->isChecked());
         QVERIFY(!platform::isOnTop(form.get())); // start-up put it on top first
     }
 
     void outOfRangeCountsAsOne() {
         start("[Save]\nSave=5\nLzh=-1\nTOPMOST=7\n[Pos]\nTop=0\nLeft=0\n");
-        QVERIFY(form->Check2->isChecked() && form->lzh_ch->isChecked() && form->Check1->isChecked());
+        QVERIFY(controls(*form).Check2->isChecked() && controls(*form).lzh_ch->isChecked() && controls(*form).Check1->isChecked());
         start("[Save]\nSave=-1\nLzh=0\nTOPMOST=0\n");
-        QVERIFY(form->Check2->isChecked() && !form->lzh_ch->isChecked());
+        QVERIFY(controls(*form).Check2->isChecked() && !controls(*form).lzh_ch->isChecked());
     }
 
     void missingOrNonNumericValuesKeepStartUpValues() {
         start("[Save]\nSave=1\nLzh=yes\nTOPMOST=\n[Pos]\nTop=abc\n");
-        QVERIFY(form->lzh_ch->isChecked());
-        QVERIFY(form->Check1->isChecked());
+        QVERIFY(controls(*form).lzh_ch->isChecked());
+        QVERIFY(controls(*form).Check1->isChecked());
         QVERIFY(platform::isOnTop(form.get()));
     }
 
     void compressionStaysOffWithoutArchiver() {
         start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n", ProgramFolder::Codec | ProgramFolder::Template);
-        QVERIFY(!form->lzh_ch->isChecked());
-        QVERIFY(form->lzh_ch->isHidden());
+        QVERIFY(!controls(*form).lzh_ch->isChecked());
+        QVERIFY(controls(*form).lzh_ch->isHidden());
     }
 
     void uncheckedSaveWritesOnlySave() {
         start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n[Pos]\nTop=300\nLeft=450\n");
-        form->Check2->setChecked(false);
-        form->Check1->setChecked(false);
+        controls(*form).Check2->setChecked(false);
+        controls(*form).Check1->setChecked(false);
         form->move(form->pos() + QPoint(50, 50));
         form->close();
         QCOMPARE(value("Save", "Save"), QString("0"));
@@ -197,15 +197,15 @@ class SettingsTest : public QObject {
         form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
         const QPoint systemChosen = form->pos();
         QVERIFY(form->Load(false));
-        QVERIFY(!form->Check2->isChecked());
+        QVERIFY(!controls(*form).Check2->isChecked());
         QCOMPARE(form->pos(), systemChosen);
-        QVERIFY(form->Check1->isChecked() && platform::isOnTop(form.get()));
+        QVERIFY(controls(*form).Check1->isChecked() && platform::isOnTop(form.get()));
     }
 
     void closingSavesTheCurrentChoices() {
         start();
-        form->Check1->setChecked(false);
-        form->lzh_ch->setChecked(false);
+        controls(*form).Check1->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         form->move(form->twipsToPixels(3000), form->twipsToPixels(1200));
         form->close();
         QCOMPARE(value("Save", "TOPMOST"), QString("0"));

@@ -1,6 +1,6 @@
 // The real window driven as a user would: drops, typing, START, the answers to every question,
 // with the real codec library and Tolvex.dat and a scripted message box.
-#include "form1.h"
+#include "form_controls.h"
 #include "platform.h"
 #include "program_folder.h"
 #include "rules.h"
@@ -83,10 +83,10 @@ class WindowTest : public QObject {
 
     // Drop, key, START; returns the messages shown during START.
     QList<ShownMessage> runStart(const QString &input, const QString &key) {
-        dropOn(form->Text1, {input});
-        form->Text3->setText(key);
+        dropOn(controls(*form).Text1, {input});
+        controls(*form).Text3->setText(key);
         const qsizetype before = presenter->shown.size();
-        form->Command1->click();
+        controls(*form).Command1->click();
         return presenter->shown.mid(before);
     }
 
@@ -100,21 +100,21 @@ class WindowTest : public QObject {
 
     void initialState() {
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
-        QCOMPARE(form->Text1->text(), QString("ここにドラッグ＆ドロップして下さい。"));
-        QCOMPARE(form->Text4->text(), QString("保存場所を決めてください"));
-        QCOMPARE(form->Text2->text(), QString("Tolvex"));
-        QCOMPARE(form->Text3->text(), QString());
-        QCOMPARE(form->Text3->maxLength(), 8);
-        QVERIFY(form->Option1[0]->isChecked());
-        QVERIFY(form->inpmode[0]->isChecked());
-        QCOMPARE(form->inpmode[0]->text(), QString("偽装なし(.tvx)"));
-        QCOMPARE(form->inpmode[15]->text(), QString(".zip"));
-        QVERIFY(form->lzh_ch->isChecked());
-        QVERIFY(!form->lzh_ch->isHidden());
-        QVERIFY(form->lzh_lb->isHidden());
-        QVERIFY(form->label[7]->isHidden());
-        QVERIFY(form->Check1->isChecked() && form->Check2->isChecked());
-        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QCOMPARE(controls(*form).Text1->text(), QString("ここにドラッグ＆ドロップして下さい。"));
+        QCOMPARE(controls(*form).Text4->text(), QString("保存場所を決めてください"));
+        QCOMPARE(controls(*form).Text2->text(), QString("Tolvex"));
+        QCOMPARE(controls(*form).Text3->text(), QString());
+        QCOMPARE(controls(*form).Text3->maxLength(), 8);
+        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QVERIFY(controls(*form).inpmode[0]->isChecked());
+        QCOMPARE(controls(*form).inpmode[0]->text(), QString("偽装なし(.tvx)"));
+        QCOMPARE(controls(*form).inpmode[15]->text(), QString(".zip"));
+        QVERIFY(controls(*form).lzh_ch->isChecked());
+        QVERIFY(!controls(*form).lzh_ch->isHidden());
+        QVERIFY(controls(*form).lzh_lb->isHidden());
+        QVERIFY(controls(*form).label[7]->isHidden());
+        QVERIFY(controls(*form).Check1->isChecked() && controls(*form).Check2->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
         QCOMPARE(form->CurrentFolder, folder->path());
         QVERIFY(!form->CustomLocation && !form->Dragging);
         QVERIFY(platform::isOnTop(form.get()));
@@ -130,7 +130,7 @@ class WindowTest : public QObject {
                                  "lzh_ch", "lzh_lb", "Check1", "Check2", "Frame1", "inpmode_0",
                                  "inpmode_15", "label_7", "label_0", "Drive1", "Dir1", "Line6"})
             QVERIFY2(form->findChild<QWidget *>(name), name);
-        QCOMPARE(accessibleName(form->Text3), QString("←にキーを入れてください。"));
+        QCOMPARE(accessibleName(controls(*form).Text3), QString("←にキーを入れてください。"));
     }
 
     void showMessageBringsWindowBackAndLeavesTopWhileOpen() {
@@ -143,7 +143,7 @@ class WindowTest : public QObject {
         QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerCancel));
         QVERIFY(platform::isOnTop(form.get()));
 
-        form->Check1->setChecked(false);
+        controls(*form).Check1->setChecked(false);
         platform::takeOffTop(form.get());
         form->ShowMessage("x", 0, "t");
         QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerOk));
@@ -151,39 +151,39 @@ class WindowTest : public QObject {
     }
 
     void keyBoxTakesOnlyHexDigits() {
-        QTest::keyClicks(form->Text3, "1g-Z aF");
-        QTest::keyClick(form->Text3, Qt::Key_Return);
-        QCOMPARE(form->Text3->text(), QString("1aF"));
-        QTest::keyClick(form->Text3, Qt::Key_Backspace);
-        QCOMPARE(form->Text3->text(), QString("1a"));
-        QTest::keyClicks(form->Text3, "bcdef0123");
-        QCOMPARE(form->Text3->text(), QString("1abcdef0")); // a ninth character is refused
+        QTest::keyClicks(controls(*form).Text3, "1g-Z aF");
+        QTest::keyClick(controls(*form).Text3, Qt::Key_Return);
+        QCOMPARE(controls(*form).Text3->text(), QString("1aF"));
+        QTest::keyClick(controls(*form).Text3, Qt::Key_Backspace);
+        QCOMPARE(controls(*form).Text3->text(), QString("1a"));
+        QTest::keyClicks(controls(*form).Text3, "bcdef0123");
+        QCOMPARE(controls(*form).Text3->text(), QString("1abcdef0")); // a ninth character is refused
 
-        form->Text3->clear();
+        controls(*form).Text3->clear();
         QGuiApplication::clipboard()->setText("x1 y2-z3");
-        QTest::keySequence(form->Text3, QKeySequence::Paste);
-        QCOMPARE(form->Text3->text(), QString("123"));
+        QTest::keySequence(controls(*form).Text3, QKeySequence::Paste);
+        QCOMPARE(controls(*form).Text3->text(), QString("123"));
 
         // Text from an input method is held to the same alphabet.
         QInputMethodEvent composed;
         composed.setCommitString("4z5");
-        QCoreApplication::sendEvent(form->Text3, &composed);
-        QCOMPARE(form->Text3->text(), QString("123"));
-        QVERIFY(!form->Text3->acceptDrops());
+        QCoreApplication::sendEvent(controls(*form).Text3, &composed);
+        QCOMPARE(controls(*form).Text3->text(), QString("123"));
+        QVERIFY(!controls(*form).Text3->acceptDrops());
     }
 
     void startChecksComeInOrder() {
-        form->Text1->clear();
-        form->Text4->clear();
-        form->Text2->clear();
-        form->Command1->click();
+        controls(*form).Text1->clear();
+        controls(*form).Text4->clear();
+        controls(*form).Text2->clear();
+        controls(*form).Command1->click();
         QCOMPARE(presenter->texts(), QStringList{texts::kNoKey});
-        form->Text3->setText("1");
-        form->Command1->click();
-        form->Text1->setText("x");
-        form->Command1->click();
-        form->Text4->setText("y");
-        form->Command1->click();
+        controls(*form).Text3->setText("1");
+        controls(*form).Command1->click();
+        controls(*form).Text1->setText("x");
+        controls(*form).Command1->click();
+        controls(*form).Text4->setText("y");
+        controls(*form).Command1->click();
         QCOMPARE(presenter->texts(), (QStringList{texts::kNoKey, texts::kNoFileName,
                                                   texts::kNoFileName, texts::kNoOutputName}));
         for (const auto &m : presenter->shown) {
@@ -195,11 +195,11 @@ class WindowTest : public QObject {
     }
 
     void startBeforeAnyDropFindsNoFile() {
-        form->lzh_ch->setChecked(false);
-        form->Text3->setText("1234");
-        form->Command1->click();
+        controls(*form).lzh_ch->setChecked(false);
+        controls(*form).Text3->setText("1234");
+        controls(*form).Command1->click();
         QCOMPARE(presenter->texts(), QStringList{texts::kSourceMissing});
-        QCOMPARE(presenter->shown[0].windowTitle, rules::busyCaption(texts::kEncrypt));
+        QCOMPARE(presenter->shown[0].windowTitle, rules::busyCaption(rules::Mode::Encrypt));
         QVERIFY(form->isVisible());
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
     }
@@ -208,156 +208,156 @@ class WindowTest : public QObject {
         QDir(folder->path()).mkpath("in/sub.d");
         writeFile(folder->path("in/a.txt"), "a");
         writeFile(folder->path("in/.hidden"), "h");
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
 
-        dropOn(form->Text1, {folder->path("in/a.txt"), folder->path("in/.hidden")});
-        QCOMPARE(form->Text1->text(), folder->path("in/a.txt")); // the first item counts
-        QCOMPARE(form->Text4->text(), folder->path("in/Tolvex"));
+        dropOn(controls(*form).Text1, {folder->path("in/a.txt"), folder->path("in/.hidden")});
+        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt")); // the first item counts
+        QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
         QCOMPARE(form->DroppedName, QString("a.txt"));
 
-        dropOn(form->Text1, {folder->path("in/sub.d")});
+        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFileUncompressed);
-        QCOMPARE(form->Text1->text(), folder->path("in/a.txt")); // the previous input stays
-        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt")); // the previous input stays
+        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
 
-        dropOn(form->Text1, {folder->path("in/.hidden")});
-        QCOMPARE(form->Text1->text(), folder->path("in/.hidden"));
+        dropOn(controls(*form).Text1, {folder->path("in/.hidden")});
+        QCOMPARE(controls(*form).Text1->text(), folder->path("in/.hidden"));
 
-        form->lzh_ch->setChecked(true);
-        dropOn(form->Text1, {folder->path("in/sub.d")});
-        QCOMPARE(form->Text1->text(), folder->path("in/sub.d"));
-        QCOMPARE(form->Text4->text(), folder->path("in/Tolvex"));
+        controls(*form).lzh_ch->setChecked(true);
+        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
+        QCOMPARE(controls(*form).Text1->text(), folder->path("in/sub.d"));
+        QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
         QVERIFY(form->DroppedName.isEmpty());
 
-        form->Option1[1]->click();
-        dropOn(form->Text1, {folder->path("in/sub.d")});
+        controls(*form).Option1[1]->click();
+        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFile);
-        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
 
         form->CustomLocation = true;
-        form->Text4->setText("/chosen/base");
-        dropOn(form->Text1, {folder->path("in/a.txt")});
-        QCOMPARE(form->Text1->text(), folder->path("in/a.txt"));
-        QCOMPARE(form->Text4->text(), QString("/chosen/base"));
+        controls(*form).Text4->setText("/chosen/base");
+        dropOn(controls(*form).Text1, {folder->path("in/a.txt")});
+        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt"));
+        QCOMPARE(controls(*form).Text4->text(), QString("/chosen/base"));
         QCOMPARE(presenter->shown.size(), 2);
     }
 
     void modeSwitchKeepsChoices() {
-        form->inpmode[6]->setChecked(true);
-        form->Text1->setText("/some/file");
-        form->Option1[1]->click();
-        QCOMPARE(form->ModeName, texts::kDecrypt);
-        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
-        QVERIFY(!form->label[7]->isHidden());
-        QVERIFY(!form->Frame1->isEnabled() && !form->lzh_ch->isEnabled());
-        QVERIFY(!form->inpmode[3]->isEnabled());
-        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
-        QCOMPARE(form->label[2]->text(), QString("↓として復号化したファイルを保存します"));
+        controls(*form).inpmode[6]->setChecked(true);
+        controls(*form).Text1->setText("/some/file");
+        controls(*form).Option1[1]->click();
+        QCOMPARE(form->mode(), rules::Mode::Decrypt);
+        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
+        QVERIFY(!controls(*form).label[7]->isHidden());
+        QVERIFY(!controls(*form).Frame1->isEnabled() && !controls(*form).lzh_ch->isEnabled());
+        QVERIFY(!controls(*form).inpmode[3]->isEnabled());
+        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
+        QCOMPARE(controls(*form).label[2]->text(), QString("↓として復号化したファイルを保存します"));
 
-        form->Option1[0]->click();
-        QCOMPARE(form->ModeName, texts::kEncrypt);
-        QVERIFY(form->label[7]->isHidden());
-        QVERIFY(form->Frame1->isEnabled() && form->lzh_ch->isEnabled() && form->inpmode[3]->isEnabled());
-        QVERIFY(form->inpmode[6]->isChecked() && form->lzh_ch->isChecked());
-        QCOMPARE(form->label[1]->text(), rules::inputLabel(true));
-        QCOMPARE(form->label[2]->text(), QString("↓として暗号化したファイルを保存します"));
+        controls(*form).Option1[0]->click();
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
+        QVERIFY(controls(*form).label[7]->isHidden());
+        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).lzh_ch->isEnabled() && controls(*form).inpmode[3]->isEnabled());
+        QVERIFY(controls(*form).inpmode[6]->isChecked() && controls(*form).lzh_ch->isChecked());
+        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(true));
+        QCOMPARE(controls(*form).label[2]->text(), QString("↓として暗号化したファイルを保存します"));
 
-        form->Text1->setText("/x");
-        form->lzh_ch->click();
-        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
-        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+        controls(*form).Text1->setText("/x");
+        controls(*form).lzh_ch->click();
+        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
+        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
     }
 
     // --- the two groups of option buttons ---------------------------------------------------
 
     void clickingTheSelectedModeKeepsIt() {
-        form->inpmode[6]->setChecked(true);
-        QTest::mouseClick(form->Option1[0], Qt::LeftButton);
-        QVERIFY(form->Option1[0]->isChecked());
-        QVERIFY(!form->Option1[1]->isChecked());
-        QVERIFY(form->inpmode[6]->isChecked());
-        QCOMPARE(form->ModeName, texts::kEncrypt);
+        controls(*form).inpmode[6]->setChecked(true);
+        QTest::mouseClick(controls(*form).Option1[0], Qt::LeftButton);
+        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QVERIFY(!controls(*form).Option1[1]->isChecked());
+        QVERIFY(controls(*form).inpmode[6]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
 
-        QTest::mouseClick(form->Option1[1], Qt::LeftButton);
-        QTest::mouseClick(form->Option1[1], Qt::LeftButton);
-        QVERIFY(form->Option1[1]->isChecked());
-        QVERIFY(!form->Option1[0]->isChecked());
-        QCOMPARE(form->ModeName, texts::kDecrypt);
-        QVERIFY(form->inpmode[6]->isChecked());
+        QTest::mouseClick(controls(*form).Option1[1], Qt::LeftButton);
+        QTest::mouseClick(controls(*form).Option1[1], Qt::LeftButton);
+        QVERIFY(controls(*form).Option1[1]->isChecked());
+        QVERIFY(!controls(*form).Option1[0]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Decrypt);
+        QVERIFY(controls(*form).inpmode[6]->isChecked());
 
         // A disguise click leaves the mode alone, and the other way round.
-        form->Option1[0]->click();
-        QTest::mouseClick(form->inpmode[15], Qt::LeftButton);
-        QVERIFY(form->inpmode[15]->isChecked() && !form->inpmode[6]->isChecked());
-        QVERIFY(form->Option1[0]->isChecked());
+        controls(*form).Option1[0]->click();
+        QTest::mouseClick(controls(*form).inpmode[15], Qt::LeftButton);
+        QVERIFY(controls(*form).inpmode[15]->isChecked() && !controls(*form).inpmode[6]->isChecked());
+        QVERIFY(controls(*form).Option1[0]->isChecked());
     }
 
     void arrowKeysStayInsideTheirGroup() {
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        form->inpmode[6]->setChecked(true);
+        controls(*form).inpmode[6]->setChecked(true);
 
-        form->Option1[0]->setFocus();
-        QTest::keyClick(form->Option1[0], Qt::Key_Down);
-        QVERIFY(form->inpmode[6]->isChecked()); // the disguise is not replaced
-        QVERIFY(form->Option1[0]->isChecked());
-        QCOMPARE(QApplication::focusWidget(), form->Option1[0]);
+        controls(*form).Option1[0]->setFocus();
+        QTest::keyClick(controls(*form).Option1[0], Qt::Key_Down);
+        QVERIFY(controls(*form).inpmode[6]->isChecked()); // the disguise is not replaced
+        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QCOMPARE(QApplication::focusWidget(), controls(*form).Option1[0]);
 
         // Moving to the other mode by key runs the mode handler.
-        QTest::keyClick(form->Option1[0], Qt::Key_Right);
-        QVERIFY(form->Option1[1]->isChecked());
-        QCOMPARE(form->ModeName, texts::kDecrypt);
-        QVERIFY(!form->label[7]->isHidden());
-        QVERIFY(!form->inpmode[6]->isEnabled());
-        QTest::keyClick(form->Option1[1], Qt::Key_Left);
-        QVERIFY(form->Option1[0]->isChecked());
-        QCOMPARE(form->ModeName, texts::kEncrypt);
-        QVERIFY(form->inpmode[6]->isEnabled() && form->inpmode[6]->isChecked());
+        QTest::keyClick(controls(*form).Option1[0], Qt::Key_Right);
+        QVERIFY(controls(*form).Option1[1]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Decrypt);
+        QVERIFY(!controls(*form).label[7]->isHidden());
+        QVERIFY(!controls(*form).inpmode[6]->isEnabled());
+        QTest::keyClick(controls(*form).Option1[1], Qt::Key_Left);
+        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
+        QVERIFY(controls(*form).inpmode[6]->isEnabled() && controls(*form).inpmode[6]->isChecked());
 
         // From the disguises, no key reaches the mode buttons.
-        form->inpmode[6]->setFocus();
+        controls(*form).inpmode[6]->setFocus();
         for (int i = 0; i < 4; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-        QVERIFY(form->Option1[0]->isChecked());
+        QVERIFY(controls(*form).Option1[0]->isChecked());
         QVERIFY(qobject_cast<QRadioButton *>(QApplication::focusWidget()));
-        QCOMPARE(QApplication::focusWidget()->parentWidget(), form->Frame1);
-        QVERIFY(!form->inpmode[6]->isChecked());
+        QCOMPARE(QApplication::focusWidget()->parentWidget(), controls(*form).Frame1);
+        QVERIFY(!controls(*form).inpmode[6]->isChecked());
         QCOMPARE(QApplication::focusWidget(), form->findChild<QRadioButton *>("inpmode_0"));
-        QVERIFY(form->inpmode[0]->isChecked());
+        QVERIFY(controls(*form).inpmode[0]->isChecked());
     }
 
     void aModeSelectedByCodeOrScreenReaderRunsTheHandler() {
-        form->Text1->setText("/some/file");
-        form->Option1[1]->setChecked(true);
-        QCOMPARE(form->ModeName, texts::kDecrypt);
-        QVERIFY(!form->label[7]->isHidden());
-        QVERIFY(!form->Frame1->isEnabled() && !form->lzh_ch->isEnabled());
-        QCOMPARE(form->Text1->text(), texts::kDropPrompt);
+        controls(*form).Text1->setText("/some/file");
+        controls(*form).Option1[1]->setChecked(true);
+        QCOMPARE(form->mode(), rules::Mode::Decrypt);
+        QVERIFY(!controls(*form).label[7]->isHidden());
+        QVERIFY(!controls(*form).Frame1->isEnabled() && !controls(*form).lzh_ch->isEnabled());
+        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
 
         // The toggle action a screen reader offers on an option button.
-        QAccessibleInterface *encrypt = QAccessible::queryAccessibleInterface(form->Option1[0]);
+        QAccessibleInterface *encrypt = QAccessible::queryAccessibleInterface(controls(*form).Option1[0]);
         QVERIFY(encrypt && encrypt->actionInterface());
         QVERIFY(encrypt->actionInterface()->actionNames().contains(
             QAccessibleActionInterface::toggleAction()));
         encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(form->Option1[0]->isChecked() && !form->Option1[1]->isChecked());
-        QCOMPARE(form->ModeName, texts::kEncrypt);
-        QVERIFY(form->label[7]->isHidden());
-        QVERIFY(form->Frame1->isEnabled() && form->inpmode[3]->isEnabled());
+        QVERIFY(controls(*form).Option1[0]->isChecked() && !controls(*form).Option1[1]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
+        QVERIFY(controls(*form).label[7]->isHidden());
+        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).inpmode[3]->isEnabled());
 
         // Toggling the selected mode cannot leave the window with none.
         encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(form->Option1[0]->isChecked());
-        QCOMPARE(form->ModeName, texts::kEncrypt);
+        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QCOMPARE(form->mode(), rules::Mode::Encrypt);
 
         // A decryption chosen through the screen reader decrypts at START.
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         writeFile(folder->path("plain.txt"), "plain");
         runStart(folder->path("plain.txt"), "42");
-        QAccessible::queryAccessibleInterface(form->Option1[1])
+        QAccessible::queryAccessibleInterface(controls(*form).Option1[1])
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::toggleAction());
-        form->Text2->setText("back");
+        controls(*form).Text2->setText("back");
         const auto shown = runStart(folder->path("Tolvex.tvx"), "42");
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
@@ -367,27 +367,27 @@ class WindowTest : public QObject {
     // --- what screen readers announce -------------------------------------------------------
 
     void accessibleNamesFollowTheCaptions() {
-        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイル or フォルダを入れてください"));
-        QCOMPARE(accessibleName(form->Text4), QString("↓作成するファイル名(拡張子は自動で付きます)"));
-        QCOMPARE(accessibleName(form->Text2), QString("↓ファイル名"));
-        QCOMPARE(accessibleName(form->Option1[1]), QString("復号化"));
-        QCOMPARE(accessibleName(form->Frame1), QString("偽装モード設定"));
+        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイル or フォルダを入れてください"));
+        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓作成するファイル名(拡張子は自動で付きます)"));
+        QCOMPARE(accessibleName(controls(*form).Text2), QString("↓ファイル名"));
+        QCOMPARE(accessibleName(controls(*form).Option1[1]), QString("復号化"));
+        QCOMPARE(accessibleName(controls(*form).Frame1), QString("偽装モード設定"));
 
-        form->Option1[1]->click();
-        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(accessibleName(form->Text4), QString("↓として復号化したファイルを保存します"));
+        controls(*form).Option1[1]->click();
+        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイルを入れてください"));
+        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓として復号化したファイルを保存します"));
 
-        form->Option1[0]->click();
-        QCOMPARE(accessibleName(form->Text4), QString("↓として暗号化したファイルを保存します"));
-        form->lzh_ch->click();
-        QCOMPARE(accessibleName(form->Text1), QString("↓に変換するファイルを入れてください"));
+        controls(*form).Option1[0]->click();
+        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓として暗号化したファイルを保存します"));
+        controls(*form).lzh_ch->click();
+        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイルを入れてください"));
     }
 
     // --- drops, the native window, the size -------------------------------------------------
 
     void onlyTheInputBoxTakesDrops() {
         for (QWidget *control : form->findChildren<QWidget *>())
-            QVERIFY2(control->acceptDrops() == (control == form->Text1),
+            QVERIFY2(control->acceptDrops() == (control == controls(*form).Text1),
                      qPrintable(control->objectName()));
         QVERIFY(!form->acceptDrops());
     }
@@ -398,24 +398,24 @@ class WindowTest : public QObject {
         const QWindow *handle = form->windowHandle();
         const int collapsed = form->twipsToPixels(Form1::kCollapsedWidth);
 
-        form->Check1->click();
+        controls(*form).Check1->click();
         QVERIFY(!platform::isOnTop(form.get()));
-        form->Check1->click();
+        controls(*form).Check1->click();
         QVERIFY(platform::isOnTop(form.get()));
         form->ShowMessage("x", 0, "t");
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         writeFile(folder->path("in.txt"), "x");
         QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1);
         QCOMPARE(form->winId(), id);
         QCOMPARE(form->windowHandle(), handle);
         QCOMPARE(form->width(), collapsed);
 
-        form->Command2->click();
+        controls(*form).Command2->click();
         presenter->answers = {rules::kAnswerCancel};
         QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1); // the overwrite question
         QCOMPARE(form->width(), form->twipsToPixels(Form1::kExpandedWidth));
         QCOMPARE(form->maximumWidth(), form->width());
-        form->Can_BOT->click();
+        controls(*form).Can_BOT->click();
         QCOMPARE(form->width(), collapsed);
         QCOMPARE(form->winId(), id);
     }
@@ -431,34 +431,34 @@ class WindowTest : public QObject {
     void encryptThenDecrypt() {
         QFETCH(int, kind);
         QFETCH(QString, extension);
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         QDir(folder->path()).mkpath("work");
         const QByteArray content = someContent(5000 + kind);
         writeFile(folder->path("work/report.doc"), content);
-        form->inpmode[size_t(kind)]->setChecked(true);
+        controls(*form).inpmode[size_t(kind)]->setChecked(true);
 
         auto shown = runStart(folder->path("work/report.doc"), "8a5c");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("報告"));
         QCOMPARE(shown[0].style, 64);
         QVERIFY(shown[0].text.startsWith("処理が終了しました。\r所要時間："));
-        QCOMPARE(shown[0].windowTitle, rules::busyCaption(texts::kEncrypt));
+        QCOMPARE(shown[0].windowTitle, rules::busyCaption(rules::Mode::Encrypt));
         const QString encoded = folder->path("work/Tolvex") + extension;
         QVERIFY(QFileInfo::exists(encoded));
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
         QVERIFY(form->isVisible() && platform::isOnTop(form.get()));
 
-        form->Option1[1]->click();
-        form->Text2->setText("back");
+        controls(*form).Option1[1]->click();
+        controls(*form).Text2->setText("back");
         shown = runStart(encoded, "8A5C");
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
-        QCOMPARE(shown[0].windowTitle, rules::busyCaption(texts::kDecrypt));
+        QCOMPARE(shown[0].windowTitle, rules::busyCaption(rules::Mode::Decrypt));
         QCOMPARE(readFile(folder->path("work/back.doc")), content);
     }
 
     void overwriteQuestion() {
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         writeFile(folder->path("in.txt"), "first");
         runStart(folder->path("in.txt"), "1");
         writeFile(folder->path("in.txt"), "second, longer");
@@ -478,12 +478,12 @@ class WindowTest : public QObject {
     }
 
     void wrongKeyAndDamagedFile() {
-        form->lzh_ch->setChecked(false);
+        controls(*form).lzh_ch->setChecked(false);
         writeFile(folder->path("in.bin"), someContent(300));
-        form->inpmode[2]->setChecked(true);
+        controls(*form).inpmode[2]->setChecked(true);
         runStart(folder->path("in.bin"), "CAFE");
-        form->Option1[1]->click();
-        form->Text2->setText("out");
+        controls(*form).Option1[1]->click();
+        controls(*form).Text2->setText("out");
         auto shown = runStart(folder->path("Tolvex.cab"), "CAFF");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, texts::kWrongKey);
@@ -508,7 +508,7 @@ class WindowTest : public QObject {
         QDir(folder->path()).mkpath("temp");
         writeFile(folder->path("temp/temp.lzh"), "stale");
 
-        form->inpmode[4]->setChecked(true);
+        controls(*form).inpmode[4]->setChecked(true);
         auto shown = runStart(tree, "77");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("報告"));
@@ -518,8 +518,8 @@ class WindowTest : public QObject {
 
         QDir(folder->path()).mkpath("restore");
         QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh"));
-        form->Option1[1]->click();
-        form->Text2->setText("back");
+        controls(*form).Option1[1]->click();
+        controls(*form).Text2->setText("back");
         presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
         shown = runStart(folder->path("restore/enc.lzh"), "77");
         QCOMPARE(presenter->texts().mid(presenter->shown.size() - 2),
@@ -534,8 +534,8 @@ class WindowTest : public QObject {
     }
 
     void compressionOfAMissingInput() {
-        form->Text3->setText("5");
-        form->Command1->click();
+        controls(*form).Text3->setText("5");
+        controls(*form).Command1->click();
         QCOMPARE(presenter->texts(), (QStringList{texts::kFileNotFound, texts::kPackFailed}));
         QCOMPARE(presenter->shown[0].title, QString("ファイルエラー"));
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
@@ -565,17 +565,17 @@ class WindowTest : public QObject {
 
     void withoutArchiverCompressionIsHidden() {
         start(ProgramFolder::Codec | ProgramFolder::Template);
-        QVERIFY(form->lzh_ch->isHidden());
-        QVERIFY(!form->lzh_ch->isChecked());
-        QVERIFY(!form->lzh_lb->isHidden());
-        QCOMPARE(form->lzh_lb->text(), QString("libunlha32.so 未導入"));
-        QCOMPARE(form->label[1]->text(), rules::inputLabel(false));
+        QVERIFY(controls(*form).lzh_ch->isHidden());
+        QVERIFY(!controls(*form).lzh_ch->isChecked());
+        QVERIFY(!controls(*form).lzh_lb->isHidden());
+        QCOMPARE(controls(*form).lzh_lb->text(), QString("libunlha32.so 未導入"));
+        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
 
         // A decrypted archive can then only be reported.
         writeFile(folder->path("packed.lzh"), "not really an archive");
         runStart(folder->path("packed.lzh"), "9");
-        form->Option1[1]->click();
-        form->Text2->setText("out");
+        controls(*form).Option1[1]->click();
+        controls(*form).Text2->setText("out");
         const auto shown = runStart(folder->path("Tolvex.tvx"), "9");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, texts::kLzhWithoutArchiver);

@@ -2,7 +2,7 @@
 // not write there. Settings and the temporary archive of a compressed encryption must go to
 // the user's own folders, and the work must succeed. Each case runs in a child process under
 // the unprivileged identity 65534 when the suite runs as root, since root may write anywhere.
-#include "form1.h"
+#include "form_controls.h"
 #include "ini.h"
 #include "scripted_presenter.h"
 #include "texts.h"
@@ -91,14 +91,14 @@ class InstalledWindowTest : public QObject {
             config.workingFolder = program;
             auto presenter = std::make_shared<ScriptedPresenter>();
             Form1 form(config, presenter);
-            if (!form.Load(false) || !form.lzh_ch->isChecked())
+            if (!form.Load(false) || !controls(form).lzh_ch->isChecked())
                 return 2;
             // Start-up wrote the settings where the user may write.
             if (!QFile::exists(user + "/.config/tolvex/Save.ini"))
                 return 3;
             form.Text1Drop({photos});
-            form.Text3->setText(QStringLiteral("77"));
-            form.Command1->click();
+            controls(form).Text3->setText(QStringLiteral("77"));
+            controls(form).Command1->click();
             if (presenter->texts().contains(texts::kPackFailed))
                 return 4;
             if (!QFile::exists(user + "/Tolvex.tvx"))
@@ -129,8 +129,8 @@ class InstalledWindowTest : public QObject {
         QVERIFY(form.Load(false));
         QVERIFY(QFile::exists(program + "/Save.ini"));
         form.Text1Drop({photos});
-        form.Text3->setText(QStringLiteral("77"));
-        form.Command1->click();
+        controls(form).Text3->setText(QStringLiteral("77"));
+        controls(form).Command1->click();
         QVERIFY(!presenter->texts().contains(texts::kPackFailed));
         QVERIFY(QFile::exists(base->filePath("Tolvex.tvx")));
         QVERIFY(QFileInfo(program + "/temp").isDir());
