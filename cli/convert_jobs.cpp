@@ -7,8 +7,10 @@
 #include "halvet_tolvex.h"
 #include "info.h"
 #include "layout.h"
+#include "naming.h"
 #include "paths.h"
 #include "progress.h"
+#include "results.h"
 #include "staging.h"
 
 #include <algorithm>
@@ -101,17 +103,17 @@ Outcome readOrWriteFailure(const std::string &source, const std::string &staging
 
 Outcome engineFailure(int32_t result, const std::string &source, const std::string &staging,
                       const Settings &settings, uint64_t size) {
-    switch (result) {
-    case TOLVEX_SOURCE_MISSING:
+    switch (tolvex::resultOf(result)) {
+    case tolvex::Result::SourceMissing:
         return fail(kExitInputMissing, source + " does not exist");
-    case TOLVEX_CANNOT_OPEN:
+    case tolvex::Result::CannotOpen:
         return readOrWriteFailure(source, staging, size);
-    case TOLVEX_KEY_MISMATCH:
+    case tolvex::Result::WrongKey:
         return fail(kExitWrongKey, "wrong key, or not an encoded file");
-    case TOLVEX_TEMPLATE_MISSING:
+    case tolvex::Result::TemplateMissing:
         return fail(kExitTemplateMissing,
                     settings.templatePath + " cannot be read, or is too short");
-    case TOLVEX_NO_MEMORY:
+    case tolvex::Result::NoMemory:
         return fail(kExitInternal, "out of memory");
     default:
         return fail(kExitInternal, "unexpected engine result " + std::to_string(result));
@@ -200,12 +202,12 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const int32_t result = tolvex::convert(request);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
-    if (result != TOLVEX_OK) {
+    if (tolvex::resultOf(result) != tolvex::Result::Done) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
         return engineFailure(result, source, staging->path(), settings, size);
     }
-    const std::string staged = stagedBase + tolvex::disguiseFor(o.kind).extension;
+    const std::string staged = tolvex::encodedName(stagedBase, o.kind);
     return published(publishFile(staged, plan.outputPath, o.force), plan.input,
                      plan.outputPath);
 }
@@ -222,18 +224,16 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const int32_t result = tolvex::convert(request);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
-    if (result != TOLVEX_OK && result != TOLVEX_CRC_MISMATCH)
+    if (!tolvex::leftOutput(tolvex::resultOf(result)))
         return engineFailure(result, plan.input, staging->path(), settings, plan.size);
-    const std::string staged =
-        plan.extension.empty() ? stagedBase : stagedBase + "." + plan.extension;
+    const std::string staged = tolvex::decodedName(stagedBase, plan.extension);
 
-    if (result == TOLVEX_CRC_MISMATCH) {
+    if (tolvex::resultOf(result) == tolvex::Result::Damaged) {
         if (!o.keepDamaged)
             return fail(kExitDamaged,
                         "damaged: the content check failed after decoding; nothing written "
                         "(--keep-damaged keeps what could be recovered)");
-        const std::string target =
-            plan.extension.empty() ? plan.outputBase : plan.outputBase + "." + plan.extension;
+        const std::string target = tolvex::decodedName(plan.outputBase, plan.extension);
         const Outcome kept = published(publishFile(staged, target, o.force), plan.input, target);
         if (kept.exitCode != kExitOk)
             return kept;
@@ -356,11 +356,11 @@ Plan planOne(const Options &o, const std::string &input) {
         p.outputBase = folderName(input) + "/" + outputName;
     p.outputFolder = folderName(p.outputBase);
     if (encrypting)
-        p.outputPath = p.outputBase + tolvex::disguiseFor(o.kind).extension;
+        p.outputPath = tolvex::encodedName(p.outputBase, o.kind);
     else if (p.extractArchive)
         p.outputPath = p.outputFolder;
     else
-        p.outputPath = p.extension.empty() ? p.outputBase : p.outputBase + "." + p.extension;
+        p.outputPath = tolvex::decodedName(p.outputBase, p.extension);
     if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/')) {
         p.failed = fail(kExitUsage, "the output base " + displayName(p.outputBase) + " names no file");
         return p;

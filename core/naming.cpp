@@ -1,0 +1,33 @@
+#include "naming.h"
+
+#include "layout.h"
+
+namespace tolvex {
+
+std::string encodedName(std::string_view base, int kind) {
+    return std::string(base) + disguiseFor(kind).extension;
+}
+
+std::string decodedName(std::string_view base, std::string_view extension) {
+    std::string name(base);
+    if (!extension.empty())
+        name.append(".").append(extension);
+    return name;
+}
+
+bool isUsableExtension(std::string_view extension) {
+    if (extension == "." || extension == "..")
+        return false;
+    for (char c : extension)
+        if (c == '\0' || c == '/')
+            return false;
+    return true;
+}
+
+SplitPath splitPath(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;
+    return {std::string(path.substr(0, cut)), std::string(path.substr(cut))};
+}
+
+} // namespace tolvex
