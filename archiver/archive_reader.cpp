@@ -1,6 +1,6 @@
 #include "archive_reader.h"
 
-#include "file_io.h"
+#include "platform.h"
 #include "lha_header.h"
 
 #include <algorithm>

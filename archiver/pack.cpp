@@ -1,7 +1,7 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
-#include "file_io.h"
+#include "platform.h"
 #include "lh5_encoder.h"
 #include "lha_writer.h"
 #include "temporary.h"
