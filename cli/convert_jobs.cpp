@@ -9,6 +9,7 @@
 #include "layout.h"
 #include "naming.h"
 #include "paths.h"
+#include "platform.h"
 #include "progress.h"
 #include "results.h"
 #include "staging.h"
@@ -66,20 +67,7 @@ Outcome cannotWriteIn(const std::string &folder, int error) {
                 "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
 }
 
-// Opens a file for reading without ever blocking: a FIFO, device or socket is refused (errno
-// EINVAL), judged by the descriptor itself. -1 with errno set on failure.
-int openRegularFile(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
+int openRegularFile(const std::string &path) { return tolvex::platform::openRegular(path.c_str()); }
 
 std::string whyUnreadable(int error) {
     return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);

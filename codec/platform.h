@@ -20,6 +20,11 @@ bool pathExists(const char *path);
 // True when both names lead to the very same file (same device and inode), links followed.
 bool sameFile(const char *a, const char *b);
 
+// Opens a file for (blocking) reading without ever blocking in the open: anything but a
+// regular file, a FIFO, device or socket among them, is refused with errno EINVAL, judged by
+// the descriptor itself. -1 with errno set on failure.
+int openRegular(const char *path);
+
 // A file opened for reading. Closed by its destructor.
 class InputFile {
   public:

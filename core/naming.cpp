@@ -24,6 +24,20 @@ bool isUsableExtension(std::string_view extension) {
     return true;
 }
 
+long temporaryOwner(std::string_view name, std::string_view prefix) {
+    if (name.substr(0, prefix.size()) != prefix)
+        return 0;
+    size_t at = prefix.size();
+    long long pid = 0;
+    const size_t digits = at;
+    while (at < name.size() && name[at] >= '0' && name[at] <= '9' && pid < (1LL << 31))
+        pid = pid * 10 + (name[at++] - '0');
+    if (at == digits || at >= name.size() || name[at] != '-' || name.size() - at - 1 != 6 ||
+        pid <= 0 || pid >= (1LL << 31))
+        return 0;
+    return long(pid);
+}
+
 SplitPath splitPath(std::string_view path) {
     const size_t slash = path.rfind('/');
     const size_t cut = slash == std::string_view::npos ? 0 : slash + 1;

@@ -17,6 +17,11 @@ std::string decodedName(std::string_view base, std::string_view extension);
 // no separator, no NUL, not "." or "..".
 bool isUsableExtension(std::string_view extension);
 
+// The process that made a temporary named "<prefix><pid>-XXXXXX" (six characters after the
+// dash), so that one left by a run that was killed can be told from a live one; 0 for a name
+// of another form.
+long temporaryOwner(std::string_view name, std::string_view prefix);
+
 // A path's last element and the folder part before it, separator included ("a/b/" and "c").
 struct SplitPath {
     std::string folder;
