@@ -3,6 +3,7 @@
 #include "kinds.h"
 #include "layout.h"
 #include "naming.h"
+#include "platform.h"
 
 #include <array>
 #include <cerrno>
@@ -32,17 +33,7 @@ class Descriptor {
 };
 
 bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
-    auto *out = static_cast<uint8_t *>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
+    return tolvex::platform::readAt(fd, offset, buffer, length) == int64_t(length);
 }
 
 int kindFor(const uint8_t *leading, uint32_t headerLength) {

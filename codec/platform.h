@@ -25,6 +25,10 @@ bool sameFile(const char *a, const char *b);
 // the descriptor itself. -1 with errno set on failure.
 int openRegular(const char *path);
 
+// Reads up to `length` bytes at `offset`, past interruptions and short reads; -1 on error,
+// else the count (short only at the end of the file).
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);
+
 // A file opened for reading. Closed by its destructor.
 class InputFile {
   public:

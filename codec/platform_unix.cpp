@@ -118,6 +118,10 @@ int linkUnnamed(int fd, const std::string &target) {
 
 } // namespace
 
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length) {
+    return retryRead(fd, buffer, length, offset);
+}
+
 // Opens a file for reading without blocking on a FIFO or a device, and keeps it only when it is
 // a regular file; the type is taken from the descriptor, so nothing can be swapped in between.
 int openRegular(const char *path) {
