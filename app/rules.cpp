@@ -1,6 +1,9 @@
 #include "rules.h"
 
 #include "archiver_commands.h"
+#include "key_code.h"
+#include "naming.h"
+#include "results.h"
 #include "texts.h"
 
 #include <QFile>
@@ -13,10 +16,6 @@ namespace {
 
 constexpr QChar kSeparator = u'/';
 
-bool isHexDigit(char16_t c) {
-    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
-}
-
 int64_t clampToInt32(int64_t v) {
     return std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                std::numeric_limits<int32_t>::max());
@@ -25,26 +24,22 @@ int64_t clampToInt32(int64_t v) {
 } // namespace
 
 std::optional<int32_t> keyCodeFromText(const QString &text) {
-    if (text.isEmpty() || text.size() > 8)
-        return std::nullopt;
-    uint32_t v = 0;
-    for (QChar c : text) {
-        if (!isHexDigit(c.unicode()))
+    // Anything outside Latin-1 is no key digit; within it, the bytes are the characters.
+    for (QChar c : text)
+        if (!tolvex::isKeyDigit(c.unicode()))
             return std::nullopt;
-        v = v << 4 | uint32_t(QString(c).toUInt(nullptr, 16));
-    }
-    // A value that fits sixteen bits is read as a signed 16-bit number and widened.
-    if (v >= 0x8000 && v <= 0xFFFF)
-        v |= 0xFFFF0000u;
-    return int32_t(v);
+    const auto code = tolvex::keyCodeFromText(text.toLatin1().toStdString());
+    if (!code)
+        return std::nullopt;
+    return int32_t(*code);
 }
 
-bool keyCharacterPasses(char16_t c) { return isHexDigit(c) || c == 8; }
+bool keyCharacterPasses(char16_t c) { return tolvex::isKeyDigit(c) || c == 8; }
 
 QString keepKeyCharacters(const QString &text) {
     QString kept;
     for (QChar c : text)
-        if (isHexDigit(c.unicode()) && kept.size() < 8)
+        if (tolvex::isKeyDigit(c.unicode()) && size_t(kept.size()) < tolvex::kMaxKeyDigits)
             kept += c;
     return kept;
 }
@@ -68,24 +63,25 @@ QString finishText(double seconds) {
 
 std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
     const int error = kOk | kIconExclamation;
-    switch (result) {
-    case 1:
+    using tolvex::Result;
+    switch (tolvex::resultOf(result)) {
+    case Result::OutputExists:
         return Message{texts::kOverwrite, kOkCancel | kIconQuestion, texts::kError};
-    case -1:
+    case Result::SourceMissing:
         return Message{texts::kSourceMissing, error, texts::kError};
-    case -2:
+    case Result::CannotOpen:
         return Message{texts::kCannotCreate, error, texts::kError};
-    case -3:
+    case Result::BadMode:
         return Message{texts::kBadMode, error, texts::kError};
-    case -4:
+    case Result::WrongKey:
         return Message{texts::kWrongKey, error, texts::kError};
-    case -5:
+    case Result::TemplateMissing:
         return Message{texts::kTemplateMissing, error, texts::kError};
-    case -6:
+    case Result::SameFile:
         return Message{texts::kSameFile, error, texts::kError};
-    case 2:
+    case Result::Damaged:
         return Message{finishText(seconds) + texts::CR + texts::kCheckBad, error, texts::kReport};
-    case 0:
+    case Result::Done:
         if (mode == Mode::Encrypt)
             return Message{finishText(seconds), kIconInformation, texts::kReport};
         return Message{finishText(seconds) + texts::CR + texts::kCheckGood, kIconInformation,
@@ -111,8 +107,9 @@ QString outputLabel(Mode mode) {
 }
 
 SplitPath splitPath(const QString &path) {
-    const qsizetype cut = path.lastIndexOf(kSeparator) + 1;
-    return {path.left(cut), path.mid(cut)};
+    const auto split = tolvex::splitPath(QFile::encodeName(path).toStdString());
+    return {QFile::decodeName(QByteArray::fromStdString(split.folder)),
+            QFile::decodeName(QByteArray::fromStdString(split.name))};
 }
 
 QString temporaryFolder(const QString &currentFolder) {

@@ -1,6 +1,7 @@
 // The START button: checks, the job with the window hidden, the report, the overwrite rerun.
 #include "form1.h"
 #include "platform.h"
+#include "results.h"
 #include "rules.h"
 #include "texts.h"
 
@@ -61,7 +62,8 @@ void Form1::StartCommand() {
         if (!message)
             break;
         const int answer = ShowMessage(message->text, message->style, message->title);
-        if (result != 1 || answer != rules::kAnswerOk)
+        if (tolvex::resultOf(result) != tolvex::Result::OutputExists ||
+            answer != rules::kAnswerOk)
             break;
         // Overwrite: the same job again in the replacing mode, timed on its own.
         hide();

@@ -1,6 +1,7 @@
 #include "archive_reader.h"
 
-#include "file_io.h"
+#include "platform.h"
+#include "lha_header.h"
 
 #include <algorithm>
 #include <lhasa.h>
@@ -109,17 +110,10 @@ bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
     return true;
 }
 
-uint32_t readLe(const uint8_t *p, size_t width) {
-    uint32_t v = 0;
-    for (size_t i = width; i-- > 0;)
-        v = v << 8 | p[i];
-    return v;
-}
-
 // Walks the extended headers from `at`, where the size of the first one is stored.
 bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_t width) {
     for (int guard = 0; guard < 4096 && at + width <= rawLength; ++guard) {
-        const uint32_t size = readLe(raw + at, width);
+        const uint32_t size = loadLe(raw + at, width);
         if (size == 0)
             return true;
         const size_t ext = at + width;
@@ -129,7 +123,8 @@ bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_
         const uint8_t *data = raw + ext + 1;
         const size_t dataLength = size - 1 - width;
         // A folder field ends each part with a separator; a leading one means the root.
-        if ((type == 0x01 || type == 0x02) && !rawNameIsSafe(data, dataLength, false))
+        const bool nameField = type == lha::kExtFileName || type == lha::kExtFolderName;
+        if (nameField && !rawNameIsSafe(data, dataLength, false))
             return false;
         at = ext + size - width;
     }
@@ -144,22 +139,19 @@ bool rawHeaderIsSafe(const LHAFileHeader *h) {
     switch (h->header_level) {
     case 0:
     case 1: {
-        if (n < 22 || 22 + size_t(raw[21]) > n)
+        if (n < lha::kName || lha::kName + size_t(raw[lha::kNameLength]) > n)
             return false;
-        const size_t nameLength = raw[21];
-        if (!rawNameIsSafe(raw + 22, nameLength, false))
+        const size_t nameLength = raw[lha::kNameLength];
+        if (!rawNameIsSafe(raw + lha::kName, nameLength, false))
             return false;
         if (h->header_level == 0)
             return true;
-        // CRC (2), OS id (1), then the size of the first extended header.
-        return extendedNamesAreSafe(raw, n, 22 + nameLength + 3, 2);
+        return extendedNamesAreSafe(raw, n, lha::kName + nameLength + lha::kLevel1AfterName, 2);
     }
     case 2:
-        return extendedNamesAreSafe(raw, n, 24, 2);
+        return extendedNamesAreSafe(raw, n, lha::kLevel2FirstExtension, 2);
     case 3:
-        // Word size (2), the fixed fields to the OS id (22), the header's total size (4), then
-        // the size of the first extended header.
-        return extendedNamesAreSafe(raw, n, 28, 4);
+        return extendedNamesAreSafe(raw, n, lha::kLevel3FirstExtension, 4);
     default:
         return false;
     }

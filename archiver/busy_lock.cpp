@@ -1,6 +1,6 @@
 #include "busy_lock.h"
 
-#include "file_io.h"
+#include "platform.h"
 
 #include <cerrno>
 #include <cstdlib>

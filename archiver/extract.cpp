@@ -1,7 +1,7 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
-#include "file_io.h"
+#include "platform.h"
 #include "temporary.h"
 #include "unlha32.h"
 
@@ -14,7 +14,6 @@
 #include <lhasa.h>
 #include <set>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace unlha {
@@ -45,45 +44,10 @@ bool matches(const std::vector<std::string> &patterns, const std::string &path) 
     return false;
 }
 
-// Creates the destination folder and its missing parents.
-bool makeFolders(const std::string &path) {
-    std::string sofar;
-    if (!path.empty() && path[0] == '/')
-        sofar = "/";
-    for (const auto &part : splitPath(path)) {
-        sofar += part;
-        if (::mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST)
-            return false;
-        sofar += '/';
-    }
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Free bytes where the destination is, or will be created.
-std::optional<uint64_t> freeSpace(std::string path) {
-    for (;;) {
-        struct statvfs vfs;
-        if (::statvfs(path.c_str(), &vfs) == 0)
-            return uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
-        if (errno != ENOENT && errno != ENOTDIR)
-            return std::nullopt;
-        while (!path.empty() && path.back() == '/')
-            path.pop_back();
-        const size_t slash = path.rfind('/');
-        if (slash == std::string::npos)
-            path = ".";
-        else
-            path = slash == 0 ? "/" : path.substr(0, slash);
-    }
-}
-
 struct Failure {
     int code = 0;
     std::string text;
 };
-
-constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // Opens (creating when missing) the folders `parts[0, count)` below `root`, one level at a
 // time and never through a link, so nothing can lead out of it. Folders it creates get
@@ -91,28 +55,28 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 // added to `created`.
 Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
                std::vector<Parts> *created = nullptr, mode_t createdMode = 0700) {
-    Fd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    Fd current = duplicate(root);
     for (size_t i = 0; i < count && current.valid(); ++i) {
-        int fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
-        if (fd < 0 && errno == ENOENT) {
+        Fd next = openFolderAt(current.get(), parts[i]);
+        if (!next.valid() && errno == ENOENT) {
             if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0) {
                 failure = {UNLHA_ERROR_WRITE, "cannot create the folder " + parts[i]};
                 return Fd();
             }
             if (created)
                 created->emplace_back(parts.begin(), parts.begin() + long(i + 1));
-            fd = ::openat(current.get(), parts[i].c_str(), kFolderFlags);
-            if (fd >= 0)
-                ::fchmod(fd, createdMode | S_IRWXU);
+            next = openFolderAt(current.get(), parts[i]);
+            if (next.valid())
+                ::fchmod(next.get(), createdMode | S_IRWXU);
         }
-        if (fd < 0) {
+        if (!next.valid()) {
             failure = errno == ELOOP || errno == ENOTDIR
                           ? Failure{UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " +
                                                             parts[i]}
                           : Failure{UNLHA_ERROR_WRITE, "cannot open the folder " + parts[i]};
             return Fd();
         }
-        current = Fd(fd);
+        current = std::move(next);
     }
     if (!current.valid() && failure.code == 0)
         failure = {UNLHA_ERROR_INTERNAL, "out of descriptors"};
@@ -122,7 +86,7 @@ Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
 // Whether a member can take its place in the destination: every folder on its way is a
 // folder (or missing), and a file does not meet a folder of its name.
 bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure) {
-    Fd current(::fcntl(root, F_DUPFD_CLOEXEC, 0));
+    Fd current = duplicate(root);
     for (size_t i = 0; i < parts.size() && current.valid(); ++i) {
         struct stat st;
         if (::fstatat(current.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -139,7 +103,7 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
             failure = {UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts[i]};
             return false;
         }
-        current = Fd(::openat(current.get(), parts[i].c_str(), kFolderFlags));
+        current = openFolderAt(current.get(), parts[i]);
     }
     if (!current.valid()) {
         failure = {UNLHA_ERROR_WRITE, "cannot open a folder of the destination"};
@@ -153,8 +117,7 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
 bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder,
                  const std::string &name, mode_t mask, Failure &failure) {
     ::unlinkat(folder, name.c_str(), 0); // an earlier member of the same name
-    Fd out(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600));
+    Fd out = createFileAt(folder, name, 0600);
     if (!out.valid()) {
         failure = {UNLHA_ERROR_WRITE, "cannot create " + m.path};
         return false;

@@ -1,6 +1,7 @@
 #include "lha_writer.h"
 
 #include "crc16.h"
+#include "lha_header.h"
 #include "lh5_encoder.h"
 
 #include <sys/stat.h>
@@ -13,21 +14,11 @@ constexpr uint64_t kMaxMemberSize = 0xFFFFFFFFu;
 // bsdtar refuses a -lh5- stream shorter than this; such members are stored instead.
 constexpr uint64_t kMinPackedSize = 8;
 
-constexpr uint8_t kExtHeaderCrc = 0x00;
-constexpr uint8_t kExtFileName = 0x01;
-constexpr uint8_t kExtFolderName = 0x02;
-constexpr uint8_t kExtUnixMode = 0x50;
-constexpr uint8_t kExtUnixTime = 0x54;
-constexpr size_t kFixedPart = 26; // up to and including the first extended header's size
+using namespace lha;
+constexpr size_t kFixedPart = kLevel2FixedPart; // up to the first extended header's size
 
-void put16(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    b[at] = uint8_t(v);
-    b[at + 1] = uint8_t(v >> 8);
-}
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
-    put16(b, at, v & 0xFFFF);
-    put16(b, at + 2, v >> 16);
-}
+void put16(std::vector<uint8_t> &b, size_t at, uint32_t v) { storeLe(b.data() + at, 2, v); }
+void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) { storeLe(b.data() + at, 4, v); }
 
 struct Extension {
     uint8_t type;
@@ -67,7 +58,7 @@ class LimitedSink : public ByteSink {
 
 std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
     const std::string &path = f.info.path;
-    if (path.empty() || path.find('\xFF') != std::string::npos || f.method.size() != 5)
+    if (path.empty() || path.find('\xFF') != std::string::npos || f.method.size() != kMethodLength)
         return std::nullopt;
     std::string folder, name;
     if (f.folder) {
@@ -121,22 +112,21 @@ std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
 
     std::vector<uint8_t> h(kFixedPart);
     put16(h, 0, uint32_t(total));
-    for (size_t i = 0; i < 5; ++i)
-        h[2 + i] = uint8_t(f.method[i]);
-    put32(h, 7, f.compressedSize);
-    put32(h, 11, f.originalSize);
-    put32(h, 15, f.info.mtime);
-    h[19] = 0x20;
-    h[20] = 2; // header level
-    put16(h, 21, f.dataCrc);
-    h[23] = 'U';
-    put16(h, 24, uint32_t(1 + ext[0].data.size() + 2));
+    for (size_t i = 0; i < kMethodLength; ++i)
+        h[kMethod + i] = uint8_t(f.method[i]);
+    put32(h, kCompressedSize, f.compressedSize);
+    put32(h, kOriginalSize, f.originalSize);
+    put32(h, kTime, f.info.mtime);
+    h[kAttribute] = kPlainAttribute;
+    h[kLevel] = 2;
+    put16(h, kLevel2DataCrc, f.dataCrc);
+    h[kLevel2OsId] = kUnixOsId;
+    put16(h, kLevel2FirstExtension, uint32_t(1 + ext[0].data.size() + 2));
     for (size_t i = 0; i < ext.size(); ++i) {
         h.push_back(ext[i].type);
         h.insert(h.end(), ext[i].data.begin(), ext[i].data.end());
         const size_t next = i + 1 < ext.size() ? 1 + ext[i + 1].data.size() + 2 : 0;
-        h.push_back(uint8_t(next));
-        h.push_back(uint8_t(next >> 8));
+        appendLe(h, 2, uint32_t(next));
     }
     // The header CRC covers the whole header with its own field zero; it sits right after the
     // fixed part, in the first extended header.

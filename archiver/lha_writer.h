@@ -2,7 +2,7 @@
 // (or -lh0- when compression does not pay), folders as -lhd- entries.
 #pragma once
 
-#include "file_io.h"
+#include "platform.h"
 
 #include <cstdint>
 #include <optional>

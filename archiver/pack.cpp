@@ -1,7 +1,7 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
-#include "file_io.h"
+#include "platform.h"
 #include "lh5_encoder.h"
 #include "lha_writer.h"
 #include "temporary.h"
@@ -332,88 +332,82 @@ class AheadCoder {
 
 void setAfterPlanningHook(void (*hook)()) { g_afterPlanning = hook; }
 
-int packArchive(const Command &command, std::string &message) {
-    std::string base = command.folder;
-    // A link to an archive is updated at its target and stays a link.
-    std::string archivePath = command.archive;
+namespace {
+
+// The archive as it stands: a link is followed to its target (which is updated and stays
+// behind the link); whatever is there must be a regular file.
+struct ArchiveTarget {
+    std::string path;
+    bool exists = false;
+    struct stat st {};
+};
+
+int findArchive(const Command &command, ArchiveTarget &target, std::string &message) {
+    target.path = command.archive;
     struct stat linkStat;
-    if (::lstat(archivePath.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
-        char *resolved = ::realpath(archivePath.c_str(), nullptr);
+    if (::lstat(target.path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
+        char *resolved = ::realpath(target.path.c_str(), nullptr);
         if (!resolved) {
             message = "the archive path is a link to nothing: " + command.archive;
             return UNLHA_ERROR_WRITE;
         }
-        archivePath = resolved;
+        target.path = resolved;
         std::free(resolved);
     }
-    struct stat archiveStat;
-    const bool archiveExists = ::stat(archivePath.c_str(), &archiveStat) == 0;
-    if (archiveExists && !S_ISREG(archiveStat.st_mode)) {
+    target.exists = ::stat(target.path.c_str(), &target.st) == 0;
+    if (target.exists && !S_ISREG(target.st.st_mode)) {
         message = "the archive path is not a file: " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
+    return UNLHA_OK;
+}
 
-    std::optional<std::pair<dev_t, ino_t>> skip;
-    if (archiveExists)
-        skip = std::make_pair(archiveStat.st_dev, archiveStat.st_ino);
-    Planner planner(command.recursion, skip);
+int planMembers(const Command &command, Planner &planner, std::string &message) {
     for (const auto &name : command.names) {
         const auto stored = storedName(name);
         if (!stored) {
             message = "a name to pack must lie inside the base folder: " + name;
             return UNLHA_ERROR_NAME;
         }
-        if (!planner.add(base + *stored, *stored, true)) {
+        if (!planner.add(command.folder + *stored, *stored, true)) {
             message = planner.failure.text;
             return planner.failure.code;
         }
     }
-    if (g_afterPlanning)
-        g_afterPlanning();
+    return UNLHA_OK;
+}
 
-    // Members of an existing archive stay, unless packed anew under the same path. A file that
-    // is not an archive, even an empty one, is never replaced.
-    std::vector<ScannedMember> kept;
-    Fd old;
-    if (archiveExists) {
-        int oldFd = -1;
-        if (const int code = openArchive(archivePath, oldFd, message); code != UNLHA_OK)
-            return code;
-        old = Fd(oldFd);
-        std::vector<ScannedMember> members;
-        if (const int code = scanArchive(old.get(), members, message); code != UNLHA_OK) {
-            if (code == UNLHA_ERROR_DAMAGED)
-                message = "not replaced, it is not a sound archive (" + message + "): " +
-                          command.archive;
-            return code;
-        }
-        std::set<std::string> fresh;
-        for (const auto &m : planner.members)
-            fresh.insert(m.info.path);
-        for (auto &m : members)
-            if (!fresh.count(m.path))
-                kept.push_back(std::move(m));
+// Members of an existing archive stay, unless packed anew under the same path. A file that
+// is not an archive, even an empty one, is never replaced.
+int keptMembers(const Command &command, const ArchiveTarget &target, const Planner &planner,
+                Fd &old, std::vector<ScannedMember> &kept, std::string &message) {
+    if (!target.exists)
+        return UNLHA_OK;
+    int oldFd = -1;
+    if (const int code = openArchive(target.path, oldFd, message); code != UNLHA_OK)
+        return code;
+    old = Fd(oldFd);
+    std::vector<ScannedMember> members;
+    if (const int code = scanArchive(old.get(), members, message); code != UNLHA_OK) {
+        if (code == UNLHA_ERROR_DAMAGED)
+            message =
+                "not replaced, it is not a sound archive (" + message + "): " + command.archive;
+        return code;
     }
+    std::set<std::string> fresh;
+    for (const auto &m : planner.members)
+        fresh.insert(m.info.path);
+    for (auto &m : members)
+        if (!fresh.count(m.path))
+            kept.push_back(std::move(m));
+    return UNLHA_OK;
+}
 
-    const size_t slash = archivePath.rfind('/');
-    const std::string folderPath =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : archivePath.substr(0, slash));
-    const std::string archiveName =
-        slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
-    Fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder.valid() || archiveName.empty()) {
-        message = "cannot create the archive " + command.archive;
-        return UNLHA_ERROR_WRITE;
-    }
-    removeStaleTemporaries(folder.get());
-    TemporaryFile temp(folder.get());
-    if (!temp.valid()) {
-        message = "cannot create the archive " + command.archive;
-        return UNLHA_ERROR_WRITE;
-    }
-    ArchiveWriter writer(temp.fd());
+// The kept members as they were, then every planned one, coded ahead on other cores.
+int writeMembers(ArchiveWriter &writer, int old, const std::vector<ScannedMember> &kept,
+                 const Planner &planner, std::string &message) {
     for (const auto &m : kept) {
-        const WriteStatus s = writer.copyRaw(old.get(), m.headerStart, m.dataEnd - m.headerStart);
+        const WriteStatus s = writer.copyRaw(old, m.headerStart, m.dataEnd - m.headerStart);
         if (s != WriteStatus::Ok) {
             message = "cannot copy " + m.path + " from the archive";
             return statusCode(s);
@@ -452,14 +446,57 @@ int packArchive(const Command &command, std::string &message) {
             return statusCode(s);
         }
     }
+    return UNLHA_OK;
+}
+
+} // namespace
+
+int packArchive(const Command &command, std::string &message) {
+    ArchiveTarget target;
+    if (const int code = findArchive(command, target, message); code != UNLHA_OK)
+        return code;
+    std::optional<std::pair<dev_t, ino_t>> skip;
+    if (target.exists)
+        skip = std::make_pair(target.st.st_dev, target.st.st_ino);
+    Planner planner(command.recursion, skip);
+    if (const int code = planMembers(command, planner, message); code != UNLHA_OK)
+        return code;
+    if (g_afterPlanning)
+        g_afterPlanning();
+    std::vector<ScannedMember> kept;
+    Fd old;
+    if (const int code = keptMembers(command, target, planner, old, kept, message);
+        code != UNLHA_OK)
+        return code;
+
+    const std::string &archivePath = target.path;
+    const size_t slash = archivePath.rfind('/');
+    const std::string folderPath =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : archivePath.substr(0, slash));
+    const std::string archiveName =
+        slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
+    Fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid() || archiveName.empty()) {
+        message = "cannot create the archive " + command.archive;
+        return UNLHA_ERROR_WRITE;
+    }
+    removeStaleTemporaries(folder.get());
+    TemporaryFile temp(folder.get());
+    if (!temp.valid()) {
+        message = "cannot create the archive " + command.archive;
+        return UNLHA_ERROR_WRITE;
+    }
+    ArchiveWriter writer(temp.fd());
+    if (const int code = writeMembers(writer, old.get(), kept, planner, message); code != UNLHA_OK)
+        return code;
     const mode_t mode =
-        archiveExists ? (archiveStat.st_mode & 0777) : mode_t(0666 & ~processUmask());
+        target.exists ? (target.st.st_mode & 0777) : mode_t(0666 & ~processUmask());
     if (writer.finish() != WriteStatus::Ok || ::fchmod(temp.fd(), mode) != 0 ||
         ::fsync(temp.fd()) != 0) {
         message = "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    if (!(archiveExists ? temp.replace(archiveName) : temp.linkAs(archiveName))) {
+    if (!(target.exists ? temp.replace(archiveName) : temp.linkAs(archiveName))) {
         message = errno == EEXIST ? "the archive appeared while it was written: " + command.archive
                                   : "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;

@@ -5,7 +5,7 @@
 // for its owner's lifetime; any later run in that folder removes those whose owner is gone.
 #pragma once
 
-#include "file_io.h"
+#include "platform.h"
 
 #include <string>
 

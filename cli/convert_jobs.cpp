@@ -7,8 +7,11 @@
 #include "halvet_tolvex.h"
 #include "info.h"
 #include "layout.h"
+#include "naming.h"
 #include "paths.h"
+#include "platform.h"
 #include "progress.h"
+#include "results.h"
 #include "staging.h"
 
 #include <algorithm>
@@ -64,20 +67,7 @@ Outcome cannotWriteIn(const std::string &folder, int error) {
                 "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
 }
 
-// Opens a file for reading without ever blocking: a FIFO, device or socket is refused (errno
-// EINVAL), judged by the descriptor itself. -1 with errno set on failure.
-int openRegularFile(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
+int openRegularFile(const std::string &path) { return tolvex::platform::openRegular(path.c_str()); }
 
 std::string whyUnreadable(int error) {
     return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);
@@ -101,17 +91,17 @@ Outcome readOrWriteFailure(const std::string &source, const std::string &staging
 
 Outcome engineFailure(int32_t result, const std::string &source, const std::string &staging,
                       const Settings &settings, uint64_t size) {
-    switch (result) {
-    case TOLVEX_SOURCE_MISSING:
+    switch (tolvex::resultOf(result)) {
+    case tolvex::Result::SourceMissing:
         return fail(kExitInputMissing, source + " does not exist");
-    case TOLVEX_CANNOT_OPEN:
+    case tolvex::Result::CannotOpen:
         return readOrWriteFailure(source, staging, size);
-    case TOLVEX_KEY_MISMATCH:
+    case tolvex::Result::WrongKey:
         return fail(kExitWrongKey, "wrong key, or not an encoded file");
-    case TOLVEX_TEMPLATE_MISSING:
+    case tolvex::Result::TemplateMissing:
         return fail(kExitTemplateMissing,
                     settings.templatePath + " cannot be read, or is too short");
-    case TOLVEX_NO_MEMORY:
+    case tolvex::Result::NoMemory:
         return fail(kExitInternal, "out of memory");
     default:
         return fail(kExitInternal, "unexpected engine result " + std::to_string(result));
@@ -200,12 +190,12 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const int32_t result = tolvex::convert(request);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
-    if (result != TOLVEX_OK) {
+    if (tolvex::resultOf(result) != tolvex::Result::Done) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
         return engineFailure(result, source, staging->path(), settings, size);
     }
-    const std::string staged = stagedBase + tolvex::disguiseFor(o.kind).extension;
+    const std::string staged = tolvex::encodedName(stagedBase, o.kind);
     return published(publishFile(staged, plan.outputPath, o.force), plan.input,
                      plan.outputPath);
 }
@@ -222,18 +212,16 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const int32_t result = tolvex::convert(request);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
-    if (result != TOLVEX_OK && result != TOLVEX_CRC_MISMATCH)
+    if (!tolvex::leftOutput(tolvex::resultOf(result)))
         return engineFailure(result, plan.input, staging->path(), settings, plan.size);
-    const std::string staged =
-        plan.extension.empty() ? stagedBase : stagedBase + "." + plan.extension;
+    const std::string staged = tolvex::decodedName(stagedBase, plan.extension);
 
-    if (result == TOLVEX_CRC_MISMATCH) {
+    if (tolvex::resultOf(result) == tolvex::Result::Damaged) {
         if (!o.keepDamaged)
             return fail(kExitDamaged,
                         "damaged: the content check failed after decoding; nothing written "
                         "(--keep-damaged keeps what could be recovered)");
-        const std::string target =
-            plan.extension.empty() ? plan.outputBase : plan.outputBase + "." + plan.extension;
+        const std::string target = tolvex::decodedName(plan.outputBase, plan.extension);
         const Outcome kept = published(publishFile(staged, target, o.force), plan.input, target);
         if (kept.exitCode != kExitOk)
             return kept;
@@ -272,72 +260,64 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
                                       " (what moved before it stays)");
 }
 
-Plan planOne(const Options &o, const std::string &input) {
-    Plan p;
-    p.input = input;
+// The input as it stands: there, readable, and of a kind the command takes. Sets what the
+// plan learns on the way, and the name the output is made from.
+std::optional<Outcome> examineInput(const Options &o, Plan &p, std::string &name) {
+    const std::string &input = p.input;
     const bool encrypting = o.command == Command::Encrypt;
     struct stat st;
     if (::stat(input.c_str(), &st) != 0) {
         const int error = errno;
-        p.failed = error == ENOENT || error == ENOTDIR
-                       ? fail(kExitInputMissing, "no such file or folder")
-                       : fail(kExitInputUnreadable, std::string("cannot be read: ") +
-                                                        std::strerror(error));
-        return p;
+        return error == ENOENT || error == ENOTDIR
+                   ? fail(kExitInputMissing, "no such file or folder")
+                   : fail(kExitInputUnreadable,
+                          std::string("cannot be read: ") + std::strerror(error));
     }
-    std::string name = baseName(input);
+    name = baseName(input);
     if (S_ISDIR(st.st_mode)) {
         if (!encrypting || !o.compress) {
-            p.failed = fail(kExitInputUnreadable,
-                            encrypting ? "is a folder; add --compress to pack it first"
-                                       : "is a folder, not an encoded file");
-            return p;
+            return fail(kExitInputUnreadable, encrypting
+                                                  ? "is a folder; add --compress to pack it first"
+                                                  : "is a folder, not an encoded file");
         }
         const std::string absolute =
             withoutTrailingSlashes(fs::absolute(input).lexically_normal().string());
-        if (absolute == "/") {
-            p.failed = fail(kExitInputUnreadable, "the root folder cannot be packed");
-            return p;
-        }
+        if (absolute == "/")
+            return fail(kExitInputUnreadable, "the root folder cannot be packed");
         name = baseName(absolute);
         p.folderInput = true;
     } else if (!S_ISREG(st.st_mode)) {
-        p.failed = fail(kExitInputUnreadable, "is neither a regular file nor a folder");
-        return p;
+        return fail(kExitInputUnreadable, "is neither a regular file nor a folder");
     } else {
         const int fd = openRegularFile(input);
-        if (fd < 0) {
-            p.failed = fail(kExitInputUnreadable, "cannot be read: " + whyUnreadable(errno));
-            return p;
-        }
+        if (fd < 0)
+            return fail(kExitInputUnreadable, "cannot be read: " + whyUnreadable(errno));
         ::close(fd);
         p.size = uint64_t(st.st_size);
     }
-    if (encrypting && o.compress && !archiver_commands::canCarry(fs::absolute(input).string())) {
-        p.failed = fail(kExitArchiver, "a path holding '\"' cannot be given to the archiver");
-        return p;
-    }
+    if (encrypting && o.compress && !archiver_commands::canCarry(fs::absolute(input).string()))
+        return fail(kExitArchiver, "a path holding '\"' cannot be given to the archiver");
     if (encrypting && !o.compress &&
         tolvex::extensionOf(name).size() > tolvex::kExtensionFieldSize) {
-        p.failed = fail(kExitInputUnreadable,
-                        "its extension is longer than six bytes, more than an encoded file can "
-                        "record; rename it or use --compress");
-        return p;
+        return fail(kExitInputUnreadable,
+                    "its extension is longer than six bytes, more than an encoded file can "
+                    "record; rename it or use --compress");
     }
     if (!encrypting) {
         const Inspection seen = inspect(input, {});
-        if (!seen.error.empty()) {
-            p.failed = fail(kExitInputUnreadable, "cannot be read: " + seen.error);
-            return p;
-        }
-        if (!seen.extension) {
-            p.failed = fail(kExitWrongKey, "is not an encoded file");
-            return p;
-        }
+        if (!seen.error.empty())
+            return fail(kExitInputUnreadable, "cannot be read: " + seen.error);
+        if (!seen.extension)
+            return fail(kExitWrongKey, "is not an encoded file");
         p.extension = *seen.extension;
         p.extractArchive = o.extract && lowered(p.extension) == "lzh";
     }
+    return std::nullopt;
+}
 
+// Where the output goes and under which name.
+std::optional<Outcome> nameOutput(const Options &o, Plan &p, const std::string &name) {
+    const bool encrypting = o.command == Command::Encrypt;
     // A folder keeps its whole name ("photos.2024"); a file loses its extension.
     std::string outputName = p.folderInput ? name : stem(name);
     // A dot-file such as ".bashrc" is encrypted under its whole name (".bashrc.tvx"), and the
@@ -350,45 +330,56 @@ Plan planOne(const Options &o, const std::string &input) {
         p.outputBase = *o.output;
     else if (o.outputDir)
         p.outputBase = withoutTrailingSlashes(*o.outputDir) + "/" + outputName;
-    else if (withoutTrailingSlashes(input).find('/') == std::string::npos)
+    else if (withoutTrailingSlashes(p.input).find('/') == std::string::npos)
         p.outputBase = outputName; // beside an input named without a folder: no "./" either
     else
-        p.outputBase = folderName(input) + "/" + outputName;
+        p.outputBase = folderName(p.input) + "/" + outputName;
     p.outputFolder = folderName(p.outputBase);
     if (encrypting)
-        p.outputPath = p.outputBase + tolvex::disguiseFor(o.kind).extension;
+        p.outputPath = tolvex::encodedName(p.outputBase, o.kind);
     else if (p.extractArchive)
         p.outputPath = p.outputFolder;
     else
-        p.outputPath = p.extension.empty() ? p.outputBase : p.outputBase + "." + p.extension;
-    if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/')) {
-        p.failed = fail(kExitUsage, "the output base " + displayName(p.outputBase) + " names no file");
-        return p;
-    }
+        p.outputPath = tolvex::decodedName(p.outputBase, p.extension);
+    if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/'))
+        return fail(kExitUsage, "the output base " + displayName(p.outputBase) + " names no file");
     // The archive and the folder it is extracted into go to the archiver on a quoted command
     // line: a double quote there would split them into other names. Refuse before anything runs.
     if (p.extractArchive && !archiver_commands::canCarry(fs::absolute(p.outputBase).string())) {
-        p.failed = fail(kExitArchiver,
-                        "the output " + displayName(p.outputBase) + " holds the character '" +
-                            archiver_commands::kUnquotable +
-                            "', which the archiver's command line cannot carry; choose "
-                            "another folder or name (nothing was extracted)");
-        return p;
+        return fail(kExitArchiver, "the output " + displayName(p.outputBase) +
+                                       " holds the character '" + archiver_commands::kUnquotable +
+                                       "', which the archiver's command line cannot carry; choose "
+                                       "another folder or name (nothing was extracted)");
     }
+    return std::nullopt;
+}
 
+// Whether the output's name is free to take (or may be replaced).
+std::optional<Outcome> outputNameIsFree(const Options &o, const Plan &p) {
     if (!p.extractArchive) {
         struct stat out;
         if (::lstat(p.outputPath.c_str(), &out) == 0) {
             const std::string shown = displayName(p.outputPath);
-            if (sameFile(p.outputPath, input))
-                p.failed = fail(kExitSameFile, "the output " + shown +
-                                                   " would be the input itself");
-            else if (S_ISDIR(out.st_mode))
-                p.failed = fail(kExitOutputExists, shown + " is a folder; not replaced");
-            else if (!o.force)
-                p.failed = fail(kExitOutputExists, shown + " exists; use --force to replace it");
+            if (sameFile(p.outputPath, p.input))
+                return fail(kExitSameFile, "the output " + shown + " would be the input itself");
+            if (S_ISDIR(out.st_mode))
+                return fail(kExitOutputExists, shown + " is a folder; not replaced");
+            if (!o.force)
+                return fail(kExitOutputExists, shown + " exists; use --force to replace it");
         }
     }
+    return std::nullopt;
+}
+
+Plan planOne(const Options &o, const std::string &input) {
+    Plan p;
+    p.input = input;
+    std::string name;
+    p.failed = examineInput(o, p, name);
+    if (!p.failed)
+        p.failed = nameOutput(o, p, name);
+    if (!p.failed)
+        p.failed = outputNameIsFree(o, p);
     return p;
 }
 

@@ -2,7 +2,10 @@
 
 #include "kinds.h"
 #include "layout.h"
+#include "naming.h"
+#include "platform.h"
 
+#include <array>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -30,17 +33,7 @@ class Descriptor {
 };
 
 bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
-    auto *out = static_cast<uint8_t *>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = ::pread(fd, out + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
+    return tolvex::platform::readAt(fd, offset, buffer, length) == int64_t(length);
 }
 
 int kindFor(const uint8_t *leading, uint32_t headerLength) {
@@ -83,15 +76,6 @@ bool looksLikeExtension(const std::string &extension) {
 
 } // namespace
 
-bool isUsableExtension(const std::string &extension) {
-    if (extension == "." || extension == "..")
-        return false;
-    for (char c : extension)
-        if (c == '\0' || c == '/')
-            return false;
-    return true;
-}
-
 Inspection inspect(const std::string &path, const std::string &templatePath) {
     Inspection r;
     // Never blocks: a FIFO or a device is opened without waiting and refused below.
@@ -124,22 +108,19 @@ Inspection inspect(const std::string &path, const std::string &templatePath) {
     r.recordPresent = r.size >= uint64_t(r.headerLength) + tolvex::kControlRecordSize;
     if (!r.recordPresent)
         return r;
-    uint8_t record[tolvex::kControlRecordSize];
-    if (!readExactly(fd.get(), r.headerLength, record, sizeof record)) {
+    std::array<uint8_t, tolvex::kControlRecordSize> record;
+    if (!readExactly(fd.get(), r.headerLength, record.data(), record.size())) {
         r.errorNumber = errno ? errno : EIO;
         r.error = std::strerror(r.errorNumber);
         return r;
     }
     r.payloadLength = r.size - r.headerLength - tolvex::kControlRecordSize;
-    const int n = int8_t(record[14]);
-    if (n < 0 || n > int(tolvex::kExtensionFieldSize))
+    const auto fields = tolvex::readControlRecord(record);
+    if (!fields || !isUsableExtension(fields->extension))
         return r;
-    const std::string extension(reinterpret_cast<const char *>(record + 4), size_t(n));
-    if (!isUsableExtension(extension))
-        return r;
-    r.extension = extension;
+    r.extension = fields->extension;
     // The engine would take any bytes here; a file encoded by people has a readable name.
-    if (!looksLikeExtension(extension))
+    if (!looksLikeExtension(*r.extension))
         return r;
     r.verdict = r.headerMatchesTemplate.value_or(false) ? Verdict::Encoded : Verdict::Possibly;
     return r;

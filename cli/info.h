@@ -2,6 +2,8 @@
 // lengths, the recorded extension, and whether it looks like an encoded file at all.
 #pragma once
 
+#include "naming.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -35,6 +37,6 @@ Inspection inspect(const std::string &path, const std::string &templatePath);
 std::string describe(const std::string &path, const Inspection &inspection);
 
 // Whether a recorded extension may be used to name an output (no separators, not "." or "..").
-bool isUsableExtension(const std::string &extension);
+using tolvex::isUsableExtension;
 
 } // namespace cli

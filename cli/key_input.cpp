@@ -13,16 +13,6 @@
 namespace cli {
 namespace {
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 constexpr size_t kMaxKeyLine = 256;
 
 // The terminal's settings while echo is off, for the interrupt handler to put back.
@@ -97,22 +87,6 @@ KeyResult fromText(std::string_view text, const std::string &where) {
 }
 
 } // namespace
-
-std::optional<uint32_t> keyCodeFromText(std::string_view text) {
-    if (text.empty() || text.size() > 8)
-        return std::nullopt;
-    uint32_t v = 0;
-    for (char c : text) {
-        const int digit = hexValue(c);
-        if (digit < 0)
-            return std::nullopt;
-        v = v << 4 | uint32_t(digit);
-    }
-    // A value that fits sixteen bits is read as a signed 16-bit number and widened.
-    if (v >= 0x8000 && v <= 0xFFFF)
-        v |= 0xFFFF0000u;
-    return v;
-}
 
 std::string_view trimmed(std::string_view text) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };

@@ -2,6 +2,8 @@
 // printed, not even in an error message.
 #pragma once
 
+#include "key_code.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,9 +11,8 @@
 
 namespace cli {
 
-// The window's rule: one to eight hexadecimal digits, either case. Values 8000 to FFFF widen
-// with their sign (to FFFF8000 to FFFFFFFF); everything else passes as its bit pattern.
-std::optional<uint32_t> keyCodeFromText(std::string_view text);
+// The window's rule, from the core library.
+using tolvex::keyCodeFromText;
 
 // Spaces, tabs and line ends cut from both ends.
 std::string_view trimmed(std::string_view text);

@@ -1,19 +1,12 @@
-// Disguise kinds by name, as users type them, and back.
+// Disguise kinds by name, as users type them, and back (the rule lives in the core library).
 #pragma once
 
-#include <optional>
-#include <string>
-#include <string_view>
+#include "kind_names.h"
 
 namespace cli {
 
-// A kind name ("png", "JPEG", "none", ...) or its number 0 to 15; nothing for anything else.
-std::optional<int> parseKind(std::string_view text);
-
-// The short name of a kind: "none" for 0, "bmp" for 1, ..., "zip" for 15.
-std::string kindName(int kind);
-
-// Every kind name with its number, for --help.
-std::string kindList();
+using tolvex::kindList;
+using tolvex::kindName;
+using tolvex::parseKind;
 
 } // namespace cli

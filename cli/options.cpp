@@ -19,6 +19,139 @@ std::optional<unsigned> parseCount(const std::string &text, unsigned low, unsign
 
 ParseResult failure(std::string message) { return {std::nullopt, std::move(message)}; }
 
+// Which commands an option belongs to.
+enum Applies : unsigned { kToEncrypt = 1, kToDecrypt = 2, kToInfo = 4, kToAll = 7 };
+
+bool appliesTo(unsigned applies, Command command) {
+    switch (command) {
+    case Command::Encrypt:
+        return applies & kToEncrypt;
+    case Command::Decrypt:
+        return applies & kToDecrypt;
+    case Command::Info:
+        return applies & kToInfo;
+    default:
+        return false;
+    }
+}
+
+// Takes an option's value into the options; an error text when the value is not one.
+using Store = std::optional<std::string> (*)(Options &, const std::string &option,
+                                             const std::string &value);
+
+// One option, declared once: its names, the commands it belongs to, what it sets, and its
+// lines in --help.
+struct OptionSpec {
+    const char *shortName;      // "-d", or nullptr
+    const char *longName;       // "--disguise"
+    const char *valueName;      // "KIND"; nullptr for a flag
+    unsigned applies;
+    const char *notApplicable;  // the refusal after the option's name; nullptr: the usual one
+    bool Options::*flag;        // what a flag sets
+    Store store;                // what a value sets
+    const char *help;           // lines of --help after the names column
+};
+
+std::optional<std::string> storeKind(Options &o, const std::string &, const std::string &v) {
+    const auto kind = parseKind(v);
+    if (!kind)
+        return "unknown disguise '" + v + "'; the disguises are:\n    " + kindList();
+    o.kind = *kind;
+    return std::nullopt;
+}
+
+template <std::optional<std::string> Options::*Field>
+std::optional<std::string> storeText(Options &o, const std::string &option,
+                                     const std::string &v) {
+    if (v.empty())
+        return option + " needs a non-empty value";
+    o.*Field = v;
+    return std::nullopt;
+}
+
+std::optional<std::string> storeJobs(Options &o, const std::string &, const std::string &v) {
+    const auto n = parseCount(v, 1, 256);
+    if (!n)
+        return std::string("--jobs needs a number from 1 to 256");
+    o.jobs = *n;
+    return std::nullopt;
+}
+
+std::optional<std::string> storeArchiverWait(Options &o, const std::string &,
+                                             const std::string &v) {
+    const auto n = parseCount(v, 0, 86400);
+    if (!n)
+        return std::string("--archiver-wait needs a number of seconds from 0 to 86400");
+    o.archiverWait = *n;
+    return std::nullopt;
+}
+
+constexpr unsigned kConverting = kToEncrypt | kToDecrypt;
+
+// The options in the order --help lists them. The disguise's help ends with the kinds' list.
+const OptionSpec kOptions[] = {
+    {"-d", "--disguise", "KIND", kToEncrypt,
+     " applies to encrypt only: decrypt recognises the disguise", nullptr, storeKind,
+     "disguise when encrypting, by name or number (default none):"},
+    {"-c", "--compress", nullptr, kToEncrypt, nullptr, &Options::compress, nullptr,
+     "pack each input (a file or a folder) into an LHA archive\n"
+     "first, through libunlha32.so beside the program"},
+    {"-x", "--extract", nullptr, kToDecrypt, nullptr, &Options::extract, nullptr,
+     "after decrypting an LHA archive, unpack it beside the output\n"
+     "instead of keeping the archive"},
+    {"-o", "--output", "BASE", kConverting, nullptr, nullptr, storeText<&Options::output>,
+     "output path without extension (one input only); the\n"
+     "extension of the disguise, or the recorded one, is added"},
+    {nullptr, "--output-dir", "DIR", kConverting, nullptr, nullptr,
+     storeText<&Options::outputDir>,
+     "put outputs in DIR; by default each goes beside its input,\n"
+     "named as the input without its extension"},
+    {"-f", "--force", nullptr, kConverting, nullptr, &Options::force, nullptr,
+     "replace existing outputs (atomically)"},
+    {nullptr, "--keep-damaged", nullptr, kToDecrypt, nullptr, &Options::keepDamaged, nullptr,
+     "keep a decoded file whose content check failed"},
+    {"-j", "--jobs", "N", kToAll, nullptr, nullptr, storeJobs,
+     "convert N inputs at a time (default 1)"},
+    {nullptr, "--archiver-wait", "S", kToAll, nullptr, nullptr, storeArchiverWait,
+     "wait up to S seconds while another program uses the\n"
+     "archiver library (default 60)"},
+    {"-q", "--quiet", nullptr, kToAll, nullptr, &Options::quiet, nullptr,
+     "print errors only; no progress bar, no summary"},
+    {nullptr, "--key-file", "FILE", kConverting, nullptr, nullptr, storeText<&Options::keyFile>,
+     "read the key from the first line of FILE (- for standard input)"},
+    {nullptr, "--key", "HEX", kConverting, nullptr, nullptr, storeText<&Options::keyText>,
+     "the key itself; other users can see it: avoid"},
+};
+
+const OptionSpec *findOption(const std::string &name) {
+    for (const OptionSpec &spec : kOptions)
+        if (name == spec.longName || (spec.shortName && name == spec.shortName))
+            return &spec;
+    return nullptr;
+}
+
+// "  -d, --disguise KIND   text", the text in a column of its own, continued beneath.
+std::string helpEntry(const char *shortName, const char *longName, const char *valueName,
+                      const std::string &help) {
+    constexpr size_t kTextColumn = 24;
+    std::string line = std::string("  ") + (shortName ? std::string(shortName) + ", " : "    ") +
+                       longName + (valueName ? std::string(" ") + valueName : "");
+    line += line.size() < kTextColumn ? std::string(kTextColumn - line.size(), ' ') : " ";
+    for (const char c : help)
+        line += c == '\n' ? "\n" + std::string(kTextColumn, ' ') : std::string(1, c);
+    return line + "\n";
+}
+
+std::string optionsHelp() {
+    std::string text;
+    for (const OptionSpec &spec : kOptions) {
+        text += helpEntry(spec.shortName, spec.longName, spec.valueName, spec.help);
+        if (spec.store == storeKind)
+            text += "    " + kindList() + "\n";
+    }
+    return text + helpEntry("-h", "--help", nullptr, "this text");
+}
+
 } // namespace
 
 ParseResult parseOptions(const std::vector<std::string> &arguments) {
@@ -42,8 +175,6 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
         return failure("unknown command '" + command + "'; the commands are encrypt, decrypt "
                        "and info (try 'tolvex-cli --help')");
 
-    const bool encrypting = o.command == Command::Encrypt;
-    const bool decrypting = o.command == Command::Decrypt;
     bool optionsEnded = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
         std::string arg = arguments[i];
@@ -62,85 +193,25 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
                 arg.resize(eq);
             }
         }
-        // Fetches the option's value, from "=VALUE" or the next argument.
-        std::string missing;
-        auto value = [&]() -> std::optional<std::string> {
-            if (inlineValue)
-                return inlineValue;
-            if (i + 1 < arguments.size())
-                return arguments[++i];
-            missing = arg + " needs a value";
-            return std::nullopt;
-        };
-        auto flag = [&](bool allowed, bool &target) -> std::optional<std::string> {
-            if (!allowed)
-                return arg + " does not apply to " + command;
-            if (inlineValue)
-                return arg + " takes no value";
-            target = true;
-            return std::nullopt;
-        };
-        std::optional<std::string> error;
-        if (arg == "-h" || arg == "--help") {
+        if (arg == "-h" || arg == "--help")
             return {Options{}, {}};
-        } else if (arg == "-d" || arg == "--disguise") {
-            if (!encrypting)
-                return failure(arg + " applies to encrypt only: decrypt recognises the disguise");
-            const auto v = value();
-            if (!v)
-                return failure(missing);
-            const auto kind = parseKind(*v);
-            if (!kind)
-                return failure("unknown disguise '" + *v + "'; the disguises are:\n    " +
-                               kindList());
-            o.kind = *kind;
-        } else if (arg == "-c" || arg == "--compress") {
-            error = flag(encrypting, o.compress);
-        } else if (arg == "-x" || arg == "--extract") {
-            error = flag(decrypting, o.extract);
-        } else if (arg == "-f" || arg == "--force") {
-            error = flag(encrypting || decrypting, o.force);
-        } else if (arg == "--keep-damaged") {
-            error = flag(decrypting, o.keepDamaged);
-        } else if (arg == "-q" || arg == "--quiet") {
-            error = flag(true, o.quiet);
-        } else if (arg == "-o" || arg == "--output" || arg == "--output-dir" ||
-                   arg == "--key-file" || arg == "--key") {
-            if (o.command == Command::Info)
-                return failure(arg + " does not apply to info");
-            const auto v = value();
-            if (!v)
-                return failure(missing);
-            if (v->empty())
-                return failure(arg + " needs a non-empty value");
-            if (arg == "--output-dir")
-                o.outputDir = *v;
-            else if (arg == "--key-file")
-                o.keyFile = *v;
-            else if (arg == "--key")
-                o.keyText = *v;
-            else
-                o.output = *v;
-        } else if (arg == "-j" || arg == "--jobs") {
-            const auto v = value();
-            if (!v)
-                return failure(missing);
-            const auto n = parseCount(*v, 1, 256);
-            if (!n)
-                return failure("--jobs needs a number from 1 to 256");
-            o.jobs = *n;
-        } else if (arg == "--archiver-wait") {
-            const auto v = value();
-            if (!v)
-                return failure(missing);
-            const auto n = parseCount(*v, 0, 86400);
-            if (!n)
-                return failure("--archiver-wait needs a number of seconds from 0 to 86400");
-            o.archiverWait = *n;
-        } else {
+        const OptionSpec *spec = findOption(arg);
+        if (!spec)
             return failure("unknown option '" + arg + "' (try 'tolvex-cli --help')");
+        if (!appliesTo(spec->applies, o.command))
+            return failure(arg + (spec->notApplicable ? spec->notApplicable
+                                                      : " does not apply to " + command));
+        if (!spec->valueName) {
+            if (inlineValue)
+                return failure(arg + " takes no value");
+            o.*(spec->flag) = true;
+            continue;
         }
-        if (error)
+        // The value: from "=VALUE" or the next argument.
+        if (!inlineValue && i + 1 >= arguments.size())
+            return failure(arg + " needs a value");
+        const std::string value = inlineValue ? *inlineValue : arguments[++i];
+        if (const auto error = spec->store(o, arg, value))
             return failure(*error);
     }
     if (o.inputs.empty())
@@ -167,28 +238,8 @@ std::string helpText() {
                "them as files of another type, or turns them back. The protection is weak: it\n"
                "keeps casual eyes off a file, never secrets from someone who wants them.\n"
                "\n"
-               "Options:\n"
-               "  -d, --disguise KIND   disguise when encrypting, by name or number (default none):\n"
-               "    ") +
-           kindList() +
-           "\n"
-           "  -c, --compress        pack each input (a file or a folder) into an LHA archive\n"
-           "                        first, through libunlha32.so beside the program\n"
-           "  -x, --extract         after decrypting an LHA archive, unpack it beside the output\n"
-           "                        instead of keeping the archive\n"
-           "  -o, --output BASE     output path without extension (one input only); the\n"
-           "                        extension of the disguise, or the recorded one, is added\n"
-           "      --output-dir DIR  put outputs in DIR; by default each goes beside its input,\n"
-           "                        named as the input without its extension\n"
-           "  -f, --force           replace existing outputs (atomically)\n"
-           "      --keep-damaged    keep a decoded file whose content check failed\n"
-           "  -j, --jobs N          convert N inputs at a time (default 1)\n"
-           "      --archiver-wait S wait up to S seconds while another program uses the\n"
-           "                        archiver library (default 60)\n"
-           "  -q, --quiet           print errors only; no progress bar, no summary\n"
-           "      --key-file FILE   read the key from the first line of FILE (- for standard input)\n"
-           "      --key HEX         the key itself; other users can see it: avoid\n"
-           "  -h, --help            this text\n"
+               "Options:\n") +
+           optionsHelp() +
            "\n"
            "The key: typed at a prompt (without echo) when standard input is a terminal,\n"
            "otherwise from --key-file or the environment variable TOLVEX_KEY. Keys 8000 to FFFF\n"

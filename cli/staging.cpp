@@ -1,5 +1,7 @@
 #include "staging.h"
 
+#include "naming.h"
+
 #include <cerrno>
 #include <condition_variable>
 #include <csignal>
@@ -83,20 +85,6 @@ int openFolderAt(int at, const char *name) {
     return fd;
 }
 
-// "<prefix><pid>-XXXXXX": the owner's process id, or 0 for another name.
-pid_t stagingOwner(const char *name) {
-    const size_t prefix = std::strlen(kStagingPrefix);
-    if (std::strncmp(name, kStagingPrefix, prefix) != 0)
-        return 0;
-    const char *p = name + prefix;
-    long long pid = 0;
-    const char *digits = p;
-    while (*p >= '0' && *p <= '9' && pid < (1LL << 31))
-        pid = pid * 10 + (*p++ - '0');
-    if (p == digits || *p != '-' || std::strlen(p + 1) != 6 || pid <= 0 || pid >= (1LL << 31))
-        return 0;
-    return pid_t(pid);
-}
 
 // Removes the staging folders in `parent` left by runs that were killed: their owner no
 // longer exists and nobody holds their lock.
@@ -107,7 +95,7 @@ void removeStaleStaging(const std::string &parent) {
     std::vector<std::string> stale;
     const int dirFd = ::dirfd(dir);
     while (const dirent *entry = ::readdir(dir)) {
-        const pid_t owner = stagingOwner(entry->d_name);
+        const auto owner = pid_t(tolvex::temporaryOwner(entry->d_name, kStagingPrefix));
         if (owner == 0 || owner == ::getpid())
             continue;
         if (::kill(owner, 0) == 0 || errno == EPERM)

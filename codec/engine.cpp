@@ -3,6 +3,8 @@
 #include "crc32.h"
 #include "halvet_tolvex.h"
 #include "layout.h"
+#include "naming.h"
+#include "results.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -19,6 +21,18 @@
 #include <new>
 #include <optional>
 #include <vector>
+
+// The front ends read result codes by name; the names must keep the library's numbers.
+static_assert(int32_t(tolvex::Result::Done) == TOLVEX_OK);
+static_assert(int32_t(tolvex::Result::OutputExists) == TOLVEX_OUTPUT_EXISTS);
+static_assert(int32_t(tolvex::Result::Damaged) == TOLVEX_CRC_MISMATCH);
+static_assert(int32_t(tolvex::Result::SourceMissing) == TOLVEX_SOURCE_MISSING);
+static_assert(int32_t(tolvex::Result::CannotOpen) == TOLVEX_CANNOT_OPEN);
+static_assert(int32_t(tolvex::Result::BadMode) == TOLVEX_BAD_MODE);
+static_assert(int32_t(tolvex::Result::WrongKey) == TOLVEX_KEY_MISMATCH);
+static_assert(int32_t(tolvex::Result::TemplateMissing) == TOLVEX_TEMPLATE_MISSING);
+static_assert(int32_t(tolvex::Result::SameFile) == TOLVEX_SAME_FILE);
+static_assert(int32_t(tolvex::Result::NoMemory) == TOLVEX_NO_MEMORY);
 
 namespace tolvex {
 namespace {
@@ -297,14 +311,14 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
 
     std::array<uint8_t, kControlRecordSize> record{};
     FillerGenerator filler(r.fillerSeed ? r.fillerSeed : uint32_t(std::time(nullptr)));
-    std::copy(extension.begin(), extension.end(), record.begin() + 4);
+    std::copy(extension.begin(), extension.end(), record.begin() + record::kExtension);
     for (size_t i = extension.size(); i < kExtensionFieldSize; ++i)
-        record[4 + i] = fillerByte(filler.next());
-    storeLe32(record.data(), k ^ uint32_t(extensionChecksum(extension)));
-    record[14] = uint8_t(extension.size());
+        record[record::kExtension + i] = fillerByte(filler.next());
+    storeLe32(record.data() + record::kCheckWord, k ^ uint32_t(extensionChecksum(extension)));
+    record[record::kExtensionLength] = uint8_t(extension.size());
 
     const DisguiseKind &disguise = disguiseFor(r.kind);
-    const std::string outputPath = std::string(r.outputBase) + disguise.extension;
+    const std::string outputPath = encodedName(r.outputBase, r.kind);
     if (isSource(outputPath, r.source))
         return TOLVEX_SAME_FILE;
     const bool replace = r.mode == TOLVEX_MODE_ENCODE_OVERWRITE;
@@ -335,19 +349,9 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
         return TOLVEX_CANNOT_OPEN;
     uint8_t crc[4];
     storeLe32(crc, payload.crc);
-    if (!output->writeAt(header.size() + 10, crc, sizeof crc))
+    if (!output->writeAt(header.size() + record::kContentCrc, crc, sizeof crc))
         return TOLVEX_CANNOT_OPEN;
     return committed(*output, TOLVEX_OK);
-}
-
-// A recorded extension must name a file in the chosen folder, never another place.
-bool isSafeExtension(std::string_view extension) {
-    if (extension == "." || extension == "..")
-        return false;
-    for (char c : extension)
-        if (c == '\0' || platform::isSeparator(c))
-            return false;
-    return true;
 }
 
 int32_t decode(const ConvertRequest &r, uint32_t k) {
@@ -371,19 +375,15 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     if (source->readAt(*headerLength, record.data(), record.size()) != int64_t(record.size()))
         return TOLVEX_CANNOT_OPEN;
 
-    const int n = int8_t(record[14]);
-    if (n < 0 || n > int(kExtensionFieldSize))
+    const auto fields = readControlRecord(record);
+    if (!fields || fields->checkWord != (k ^ uint32_t(extensionChecksum(fields->extension))))
         return TOLVEX_KEY_MISMATCH;
-    const std::string extension(reinterpret_cast<const char *>(record.data() + 4), size_t(n));
-    if (loadLe32(record.data()) != (k ^ uint32_t(extensionChecksum(extension))))
+    // A recorded extension must name a file in the chosen folder, never another place.
+    if (!isUsableExtension(fields->extension))
         return TOLVEX_KEY_MISMATCH;
-    if (!isSafeExtension(extension))
-        return TOLVEX_KEY_MISMATCH;
-    const uint32_t storedCrc = loadLe32(record.data() + 10);
+    const uint32_t storedCrc = fields->contentCrc;
 
-    // No recorded extension: the output is the base itself, not "base.".
-    const std::string outputPath =
-        extension.empty() ? std::string(r.outputBase) : std::string(r.outputBase) + "." + extension;
+    const std::string outputPath = decodedName(r.outputBase, fields->extension);
     if (isSource(outputPath, r.source))
         return TOLVEX_SAME_FILE;
     const bool replace = r.mode == TOLVEX_MODE_DECODE_OVERWRITE;

@@ -20,6 +20,15 @@ bool pathExists(const char *path);
 // True when both names lead to the very same file (same device and inode), links followed.
 bool sameFile(const char *a, const char *b);
 
+// Opens a file for (blocking) reading without ever blocking in the open: anything but a
+// regular file, a FIFO, device or socket among them, is refused with errno EINVAL, judged by
+// the descriptor itself. -1 with errno set on failure.
+int openRegular(const char *path);
+
+// Reads up to `length` bytes at `offset`, past interruptions and short reads; -1 on error,
+// else the count (short only at the end of the file).
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);
+
 // A file opened for reading. Closed by its destructor.
 class InputFile {
   public:

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "naming.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -62,41 +64,6 @@ std::string folderOf(const std::string &path) {
 
 std::atomic<bool> g_unnamedFiles{true};
 
-// Opens a file for reading without blocking on a FIFO or a device, and keeps it only when it is
-// a regular file; the type is taken from the descriptor, so nothing can be swapped in between.
-int openRegular(const char *path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// "<prefix><pid>-<suffix>": the owner's process id, or 0 for another name.
-pid_t ownerOf(const char *name) {
-    const size_t prefix = std::strlen(kTemporaryPrefix);
-    if (std::strncmp(name, kTemporaryPrefix, prefix) != 0)
-        return 0;
-    const char *p = name + prefix;
-    long long pid = 0;
-    const char *digits = p;
-    while (*p >= '0' && *p <= '9' && pid < (1LL << 31))
-        pid = pid * 10 + (*p++ - '0');
-    if (p == digits || *p != '-' || std::strlen(p + 1) != 6 || pid <= 0 || pid >= (1LL << 31))
-        return 0;
-    return pid_t(pid);
-}
-
 // Removes the named temporaries in `folder` left by runs that were killed: their owner no
 // longer exists and nobody holds their lock.
 void removeStaleTemporaries(const std::string &folder) {
@@ -105,7 +72,7 @@ void removeStaleTemporaries(const std::string &folder) {
         return;
     const int dirFd = ::dirfd(dir);
     while (const dirent *entry = ::readdir(dir)) {
-        const pid_t owner = ownerOf(entry->d_name);
+        const auto owner = pid_t(temporaryOwner(entry->d_name, kTemporaryPrefix));
         if (owner == 0 || owner == ::getpid())
             continue;
         if (::kill(owner, 0) == 0 || errno == EPERM)
@@ -150,6 +117,30 @@ int linkUnnamed(int fd, const std::string &target) {
 }
 
 } // namespace
+
+int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length) {
+    return retryRead(fd, buffer, length, offset);
+}
+
+// Opens a file for reading without blocking on a FIFO or a device, and keeps it only when it is
+// a regular file; the type is taken from the descriptor, so nothing can be swapped in between.
+int openRegular(const char *path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
 
 bool isSeparator(char c) { return c == '/'; }
 

@@ -25,11 +25,13 @@ uint32_t keyPassingTheCheck(const uint8_t *file, size_t size) {
     if (!header || size < *header + tolvex::kControlRecordSize)
         return 0;
     const uint8_t *record = file + *header;
-    int n = int8_t(record[14]);
-    if (n < 0 || n > 6)
+    int n = int8_t(record[tolvex::record::kExtensionLength]);
+    if (n < 0 || n > int(tolvex::kExtensionFieldSize))
         n = 0;
-    const std::string extension(reinterpret_cast<const char *>(record + 4), size_t(n));
-    return tolvex::loadLe32(record) ^ uint32_t(tolvex::extensionChecksum(extension)) ^
+    const std::string extension(reinterpret_cast<const char *>(record + tolvex::record::kExtension),
+                                size_t(n));
+    return tolvex::loadLe32(record + tolvex::record::kCheckWord) ^
+           uint32_t(tolvex::extensionChecksum(extension)) ^
            tolvex::kKeyWhitening;
 }
 

@@ -149,6 +149,40 @@ TEST(Options, RefusesWhatDoesNotFit) {
     }
 }
 
+TEST(Options, EachOptionOnlyWhereItBelongs) {
+    struct Case {
+        std::vector<std::string> option; // with its value, when it takes one
+        bool encrypt, decrypt, info;
+    };
+    const std::vector<Case> cases = {
+        {{"-d", "png"}, true, false, false},   {{"--disguise=png"}, true, false, false},
+        {{"-c"}, true, false, false},          {{"-x"}, false, true, false},
+        {{"-o", "out"}, true, true, false},    {{"--output-dir", "d"}, true, true, false},
+        {{"-f"}, true, true, false},           {{"--keep-damaged"}, false, true, false},
+        {{"-j", "2"}, true, true, true},       {{"--archiver-wait=5"}, true, true, true},
+        {{"-q"}, true, true, true},            {{"--key-file", "k"}, true, true, false},
+        {{"--key", "1"}, true, true, false},
+    };
+    const std::string help = helpText();
+    for (const Case &c : cases) {
+        const std::pair<const char *, bool> commands[] = {
+            {"encrypt", c.encrypt}, {"decrypt", c.decrypt}, {"info", c.info}};
+        for (const auto &[command, belongs] : commands) {
+            std::vector<std::string> args{command};
+            args.insert(args.end(), c.option.begin(), c.option.end());
+            args.push_back("a");
+            const ParseResult r = parseOptions(args);
+            EXPECT_EQ(bool(r.options), belongs) << testing::PrintToString(args) << r.error;
+            if (!belongs) {
+                EXPECT_NE(r.error.find("appl"), std::string::npos) << r.error;
+            }
+        }
+        // Every option is in --help under the name given here.
+        const std::string name = c.option[0].substr(0, c.option[0].find('='));
+        EXPECT_NE(help.find(" " + name), std::string::npos) << name;
+    }
+}
+
 TEST(Options, HelpListsExamplesAndExitCodes) {
     const ParseResult r = parseOptions(words({"--help"}));
     ASSERT_TRUE(r.options);

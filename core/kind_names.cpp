@@ -1,10 +1,10 @@
-#include "kinds.h"
+#include "kind_names.h"
 
 #include "layout.h"
 
 #include <charconv>
 
-namespace cli {
+namespace tolvex {
 namespace {
 
 struct Alias {
@@ -35,7 +35,7 @@ std::optional<int> parseKind(std::string_view text) {
         int value = -1;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
         if (error != std::errc() || end != text.data() + text.size() || value < 0 ||
-            value >= tolvex::kKindCount)
+            value >= kKindCount)
             return std::nullopt;
         return value;
     }
@@ -44,7 +44,7 @@ std::optional<int> parseKind(std::string_view text) {
         name.erase(0, 1);
     if (name == "none")
         return 0;
-    for (int k = 1; k < tolvex::kKindCount; ++k)
+    for (int k = 1; k < kKindCount; ++k)
         if (name == kindName(k))
             return k;
     for (const Alias &a : kAliases)
@@ -54,14 +54,14 @@ std::optional<int> parseKind(std::string_view text) {
 }
 
 std::string kindName(int kind) {
-    if (kind <= 0 || kind >= tolvex::kKindCount)
+    if (kind <= 0 || kind >= kKindCount)
         return "none";
-    return tolvex::disguiseFor(kind).extension + 1; // without the dot
+    return disguiseFor(kind).extension + 1; // without the dot
 }
 
 std::string kindList() {
     std::string list;
-    for (int k = 0; k < tolvex::kKindCount; ++k) {
+    for (int k = 0; k < kKindCount; ++k) {
         if (k)
             list += k % 8 ? ", " : ",\n    ";
         list += kindName(k) + " (" + std::to_string(k) + ")";
@@ -69,4 +69,4 @@ std::string kindList() {
     return list;
 }
 
-} // namespace cli
+} // namespace tolvex

@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace unlha {
@@ -155,6 +156,54 @@ bool BufferedOutput::truncate(uint64_t position) {
 
 bool BufferedOutput::patch(uint64_t position, const void *data, size_t length) {
     return flush() && writeAt(m_fd, position, data, length);
+}
+
+Fd duplicate(int fd) { return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+
+Fd openFolderAt(int folder, const std::string &name) {
+    return Fd(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
+Fd createFileAt(int folder, const std::string &name, unsigned mode) {
+    return Fd(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       mode_t(mode)));
+}
+
+bool makeFolders(const std::string &path) {
+    std::string sofar;
+    if (!path.empty() && path[0] == '/')
+        sofar = "/";
+    size_t start = 0;
+    while (start <= path.size()) {
+        const size_t slash = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, slash - start);
+        start = slash + 1;
+        if (part.empty())
+            continue;
+        sofar += part;
+        if (::mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST)
+            return false;
+        sofar += '/';
+    }
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::optional<uint64_t> freeSpace(std::string path) {
+    for (;;) {
+        struct statvfs vfs;
+        if (::statvfs(path.c_str(), &vfs) == 0)
+            return uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
+        if (errno != ENOENT && errno != ENOTDIR)
+            return std::nullopt;
+        while (!path.empty() && path.back() == '/')
+            path.pop_back();
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos)
+            path = ".";
+        else
+            path = slash == 0 ? "/" : path.substr(0, slash);
+    }
 }
 
 } // namespace unlha

@@ -54,4 +54,19 @@ std::optional<uint32_t> headerLengthFor(std::span<const uint8_t> leading) {
     return 0u;
 }
 
+std::optional<ControlRecord> readControlRecord(std::span<const uint8_t, kControlRecordSize> bytes) {
+    const int n = int8_t(bytes[record::kExtensionLength]);
+    if (n < 0 || n > int(kExtensionFieldSize))
+        return std::nullopt;
+    ControlRecord r;
+    r.checkWord = loadLe32(bytes.data() + record::kCheckWord);
+    r.extension.assign(reinterpret_cast<const char *>(bytes.data() + record::kExtension), size_t(n));
+    r.contentCrc = loadLe32(bytes.data() + record::kContentCrc);
+    return r;
+}
+
+const char *kindCaption(int kind) {
+    return (kind >= 1 && kind < kKindCount) ? kKinds[kind].extension : nullptr;
+}
+
 } // namespace tolvex

@@ -1,8 +1,11 @@
-// Small POSIX helpers: an owning descriptor and reads and writes that retry short transfers.
+// The archiver's system calls in one place: an owning descriptor, opening without following
+// links, reads and writes that retry short transfers, creating with modes, folders and free
+// space. The named temporaries of the archive folder are in temporary.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace unlha {
@@ -35,6 +38,19 @@ Fd openRegular(int folderFd, const std::string &path, bool follow, OpenResult &r
 // The process umask, read without changing it (the umask call would race with other threads
 // creating files). 022 when it cannot be read.
 unsigned processUmask();
+
+// A second descriptor for the same open file (closed on exec); invalid on failure.
+Fd duplicate(int fd);
+// Opens the folder `name` inside `folder`, never through a link; errno tells why not.
+Fd openFolderAt(int folder, const std::string &name);
+// Creates the file `name` inside `folder` for writing with `mode` (the umask applies); fails
+// when anything, a link included, already has that name.
+Fd createFileAt(int folder, const std::string &name, unsigned mode);
+
+// Creates a folder and its missing parents (the umask applies); true when it is a folder now.
+bool makeFolders(const std::string &path);
+// Free bytes where `path` is, or where it will be created (its nearest existing parent).
+std::optional<uint64_t> freeSpace(std::string path);
 
 // Reads up to `length` bytes at `offset`; -1 on error, else the count (short only at the end).
 int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);

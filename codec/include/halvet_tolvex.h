@@ -4,6 +4,12 @@
  *
  * The library never prints, never exits and lets no exception out. Every file it opens is
  * closed before a function returns.
+ *
+ * Threads: every function may be called from several threads at once. A MakeCode call keeps
+ * all its state in the call (the threads it starts are joined before it returns); two calls
+ * writing the same output path race like any two writers, and the one finishing last wins.
+ * "Tolvex.dat" and relative paths are looked up in the process's current directory, which
+ * is shared by all threads: change it in no thread while a call runs.
  */
 #ifndef HALVET_TOLVEX_H
 #define HALVET_TOLVEX_H

@@ -9,6 +9,11 @@
  * existing folder; otherwise it is a pattern. Extraction is all or nothing.
  *
  * The library never prints, never exits and lets no exception out.
+ *
+ * Threads: every function may be called from several threads at once. Commands of one user
+ * run one at a time, across threads and processes alike: Unlha waits for the per-user busy
+ * lock before it starts. UnlhaGetRunning and UnlhaGetVersion never wait. Relative paths in a
+ * command line are taken from the process's current directory, which all threads share.
  */
 #ifndef UNLHA32_H
 #define UNLHA32_H
