@@ -2,6 +2,7 @@
 
 #include "folder_list.h"
 #include "language.h"
+#include "layout.h"
 #include "platform.h"
 #include "rules.h"
 #include "texts.h"
@@ -40,10 +41,6 @@ struct Place {
 constexpr int kClientWidth = 9810; // up to the panel's right edge
 constexpr int kClientHeight = 3390;
 static_assert(Form1::kExpandedWidth >= kClientWidth, "the expanded window shows the whole panel");
-
-const char *const kDisguiseCaptions[16] = {
-    nullptr, ".bmp", ".cab", ".jpg", ".lzh", ".mid", ".png", ".wav",
-    ".gca",  ".ico", ".tgz", ".tbz", ".mp3", ".cur", ".avi", ".zip"};
 
 QList<QString> localPaths(const QMimeData *data) {
     QList<QString> paths;
@@ -278,7 +275,7 @@ void Form1::buildControls() {
     inpmode[0]->setChecked(true);
     for (int kind = 1; kind < 16; ++kind) {
         const int column = (kind - 1) % 5, row = (kind - 1) / 5;
-        const QString caption = QLatin1String(kDisguiseCaptions[kind]);
+        const QString caption = QLatin1String(tolvex::kindCaption(kind));
         inpmode[size_t(kind)] = new QRadioButton(caption, Frame1);
         place(inpmode[size_t(kind)], "", {120 + column * 1320, 480 + row * 225, 1290, 225});
         inpmode[size_t(kind)]->setObjectName(QStringLiteral("inpmode_%1").arg(kind));
