@@ -32,7 +32,6 @@ class Reporter {
     // Removes the bar for good.
     void finish();
 
-    bool showsBar() const { return m_showBar; }
 
     static constexpr uint64_t kBarThreshold = uint64_t(32) << 20;
 

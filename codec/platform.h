@@ -42,8 +42,6 @@ class InputFile {
     // Reads up to `length` bytes at `offset`, retrying short reads; -1 on a read error,
     // otherwise the count read (less than asked only at the end of the file).
     int64_t readAt(uint64_t offset, void *buffer, size_t length);
-    // The same from the current position, which it advances.
-    int64_t read(void *buffer, size_t length);
     std::optional<uint64_t> size() const;
 
   private:

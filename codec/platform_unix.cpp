@@ -174,10 +174,6 @@ int64_t InputFile::readAt(uint64_t offset, void *buffer, size_t length) {
     return retryRead(m_fd, buffer, length, offset);
 }
 
-int64_t InputFile::read(void *buffer, size_t length) {
-    return retryRead(m_fd, buffer, length, std::nullopt);
-}
-
 std::optional<uint64_t> InputFile::size() const {
     struct stat st;
     if (::fstat(m_fd, &st) != 0)
