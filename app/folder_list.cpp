@@ -12,9 +12,8 @@ constexpr int kPathRole = Qt::UserRole;
 FolderList::FolderList(QWidget *parent) : QListWidget(parent) {
     setUniformItemSizes(true);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
-    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem *item) {
-        setPath(item->data(kPathRole).toString());
-    });
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem *item) { setPath(item->data(kPathRole).toString()); });
 }
 
 bool FolderList::setPath(const QString &folder) {
@@ -34,7 +33,7 @@ bool FolderList::setPath(const QString &folder) {
 void FolderList::refill() {
     clear();
     QStringList chain;
-    for (QDir dir(m_path);; ) {
+    for (QDir dir(m_path);;) {
         chain.prepend(dir.absolutePath());
         if (!dir.cdUp())
             break;
@@ -51,7 +50,8 @@ void FolderList::refill() {
         QDir(m_path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QString &child : children) {
         auto *item = new QListWidgetItem(QString(depth * 2, u' ') + child, this);
-        item->setData(kPathRole, m_path == QLatin1String("/") ? u'/' + child : m_path + u'/' + child);
+        item->setData(kPathRole,
+                      m_path == QLatin1String("/") ? u'/' + child : m_path + u'/' + child);
     }
 }
 

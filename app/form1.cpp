@@ -22,8 +22,8 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QRegularExpressionValidator>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
 #include <QWindow>
@@ -160,7 +160,9 @@ void Form1::setWidthTwips(int twips) {
     setFixedSize(twipsToPixels(twips), twipsToPixels(kClientHeight));
 }
 
-int Form1::widthTwips() const { return m_width; }
+int Form1::widthTwips() const {
+    return m_width;
+}
 
 // The caption the procedures set is the Japanese source; the title bar shows it in the
 // interface language.
@@ -264,12 +266,14 @@ void Form1::buildControls() {
     place(Frame1, "Frame1", {60, 2190, 6810, 1170});
     // The caption sits in the frame's top border, so the border runs above the first row of
     // buttons instead of through it.
-    Frame1->setStyleSheet(QStringLiteral(
-        "QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px; margin-top: %1px; }"
-        "QGroupBox#Frame1::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: %2px; padding: 0 2px; }")
-                              .arg(twipsToPixels(120))
-                              .arg(twipsToPixels(90)));
+    Frame1->setStyleSheet(
+        QStringLiteral(
+            "QGroupBox#Frame1 { border: 1px solid palette(mid); border-radius: 2px; margin-top: "
+            "%1px; }"
+            "QGroupBox#Frame1::title { subcontrol-origin: margin; subcontrol-position: top left;"
+            " left: %2px; padding: 0 2px; }")
+            .arg(twipsToPixels(120))
+            .arg(twipsToPixels(90)));
     inpmode[0] = new QRadioButton(language::display(texts::kNoDisguise), Frame1);
     place(inpmode[0], "inpmode_0", {120, 255, 1950, 225});
     inpmode[0]->setChecked(true);
@@ -283,8 +287,8 @@ void Form1::buildControls() {
     m_disguiseGroup = new QButtonGroup(this);
     for (int kind = 0; kind < 16; ++kind)
         m_disguiseGroup->addButton(inpmode[size_t(kind)], kind);
-    makeLabel(7, texts::kAuto, {5400, 255, 900, 225}, Frame1)->setStyleSheet(
-        QStringLiteral("color: #800000;"));
+    makeLabel(7, texts::kAuto, {5400, 255, 900, 225}, Frame1)
+        ->setStyleSheet(QStringLiteral("color: #800000;"));
     label[7]->hide();
 
     // Output location panel, right of Line6.
@@ -310,7 +314,7 @@ void Form1::buildControls() {
     credit.setPointSize(7);
     makeLabel(0, texts::kCredit, {7080, 3120, 2610, 240})->setFont(credit);
 
-    const Place lines[6] = {{60, 360, 6810, 15},   {60, 1575, 4830, 15}, {7050, 330, 2670, 15},
+    const Place lines[6] = {{60, 360, 6810, 15},    {60, 1575, 4830, 15},  {7050, 330, 2670, 15},
                             {7050, 2655, 2670, 15}, {4890, 1575, 15, 600}, {6960, 0, 15, 3390}};
     for (int i = 0; i < 6; ++i) {
         Line[size_t(i)] = new QFrame(this);
@@ -379,7 +383,9 @@ int Form1::ShowMessage(const QString &prompt, int style, const QString &title) {
     return answer;
 }
 
-int Form1::selectedKind() const { return std::max(0, m_disguiseGroup->checkedId()); }
+int Form1::selectedKind() const {
+    return std::max(0, m_disguiseGroup->checkedId());
+}
 
 void Form1::Unload() {
     if (m_closing)
@@ -394,4 +400,3 @@ void Form1::closeEvent(QCloseEvent *event) {
     event->accept();
     QApplication::quit();
 }
-

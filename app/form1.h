@@ -169,7 +169,6 @@ class Form1 : public QWidget {
     FolderList *Dir1;
     std::array<QFrame *, 6> Line;
 
-
     void buildControls();
     void connectHandlers();
     int selectedKind() const;

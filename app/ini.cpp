@@ -116,7 +116,8 @@ QString IniPath(const QString &programFolder) {
     return programFolder.endsWith(u'/') ? programFolder : programFolder + u'/';
 }
 
-int WriteIni(const QString &file, const QString &section, const QString &key, const QString &value) {
+int WriteIni(const QString &file, const QString &section, const QString &key,
+             const QString &value) {
     // A file marked read-only stays as it is, even for a user whom the system would let write.
     const QFileInfo info(file);
     if (info.exists() && !(info.permissions() & QFile::WriteOwner))

@@ -39,8 +39,8 @@ void Form1::Text1Drop(const QStringList &paths) {
     const QFileInfo info(DroppedPath);
     DroppedName = info.isFile() ? info.fileName() : QString();
 
-    const bool accepted = encrypting ? (!DroppedName.isEmpty() || lzh_ch->isChecked())
-                                     : !DroppedName.isEmpty();
+    const bool accepted =
+        encrypting ? (!DroppedName.isEmpty() || lzh_ch->isChecked()) : !DroppedName.isEmpty();
     if (!accepted) {
         ShowMessage(encrypting ? texts::kDropAFileUncompressed : texts::kDropAFile,
                     rules::kIconExclamation, texts::kError);

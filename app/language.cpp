@@ -101,7 +101,8 @@ QString display(const QString &source) {
         return lines.join(u'\r');
     }
     static const Variable variables[] = {
-        {QRegularExpression(QStringLiteral("^所要時間：(.+)秒$")), QStringLiteral("所要時間：%1秒")},
+        {QRegularExpression(QStringLiteral("^所要時間：(.+)秒$")),
+         QStringLiteral("所要時間：%1秒")},
         {QRegularExpression(QStringLiteral("^(.+)が見つかりません。$")),
          QStringLiteral("%1が見つかりません。")},
     };

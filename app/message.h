@@ -10,7 +10,8 @@ class MessagePresenter {
   public:
     virtual ~MessagePresenter() = default;
     // Shows one message and returns the answer (1 OK, 2 Cancel, 6 Yes, 7 No).
-    virtual int present(QWidget *window, const QString &prompt, int style, const QString &title) = 0;
+    virtual int present(QWidget *window, const QString &prompt, int style,
+                        const QString &title) = 0;
 };
 
 // A modal QMessageBox with the style's buttons and icon, brought to the foreground.

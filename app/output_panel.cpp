@@ -59,4 +59,6 @@ void Form1::Drive1Change() {
     }
 }
 
-void Form1::Dir1Change() { CurrentFolder = Dir1->path(); }
+void Form1::Dir1Change() {
+    CurrentFolder = Dir1->path();
+}

@@ -1,8 +1,8 @@
 #include "platform.h"
 
+#include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
-#include <QEvent>
 #include <QWidget>
 #include <QWindow>
 #include <dlfcn.h>
@@ -74,8 +74,10 @@ void setAbove(xcb_connection_t *connection, xcb_window_t window, bool above) {
             connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 1024),
             nullptr));
         if (current && current->format == 32 && current->type == XCB_ATOM_ATOM) {
-            const auto *values = static_cast<const xcb_atom_t *>(xcb_get_property_value(current.get()));
-            const int count = xcb_get_property_value_length(current.get()) / int(sizeof(xcb_atom_t));
+            const auto *values =
+                static_cast<const xcb_atom_t *>(xcb_get_property_value(current.get()));
+            const int count =
+                xcb_get_property_value_length(current.get()) / int(sizeof(xcb_atom_t));
             for (int i = 0; i < count; ++i)
                 if (values[i] != aboveAtom)
                     atoms.push_back(values[i]);
@@ -108,8 +110,8 @@ void setAbove(xcb_connection_t *connection, xcb_window_t window, bool above) {
 }
 
 xcb_connection_t *x11Connection() {
-    if (auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>()
-                            : nullptr)
+    if (auto *x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
         return x11->connection();
     return nullptr;
 }
@@ -155,8 +157,14 @@ void setOnTop(QWidget *window, bool onTop) {
 
 } // namespace
 
-void putOnTop(QWidget *window) { setOnTop(window, true); }
-void takeOffTop(QWidget *window) { setOnTop(window, false); }
-bool isOnTop(const QWidget *window) { return window->property(kOnTopProperty).toBool(); }
+void putOnTop(QWidget *window) {
+    setOnTop(window, true);
+}
+void takeOffTop(QWidget *window) {
+    setOnTop(window, false);
+}
+bool isOnTop(const QWidget *window) {
+    return window->property(kOnTopProperty).toBool();
+}
 
 } // namespace platform

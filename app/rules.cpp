@@ -34,7 +34,9 @@ std::optional<int32_t> keyCodeFromText(const QString &text) {
     return int32_t(*code);
 }
 
-bool keyCharacterPasses(char16_t c) { return tolvex::isKeyDigit(c) || c == 8; }
+bool keyCharacterPasses(char16_t c) {
+    return tolvex::isKeyDigit(c) || c == 8;
+}
 
 QString keepKeyCharacters(const QString &text) {
     QString kept;
@@ -44,7 +46,9 @@ QString keepKeyCharacters(const QString &text) {
     return kept;
 }
 
-QString modeName(Mode mode) { return mode == Mode::Encrypt ? texts::kEncrypt : texts::kDecrypt; }
+QString modeName(Mode mode) {
+    return mode == Mode::Encrypt ? texts::kEncrypt : texts::kDecrypt;
+}
 
 QString busyCaption(Mode mode) {
     return texts::kIdleCaption + QStringLiteral("  <") + modeName(mode) + QStringLiteral("中>");
@@ -98,7 +102,8 @@ int32_t bufferSizeFor(int64_t availableMemory, int64_t fileLength) {
 }
 
 QString inputLabel(bool withFolderClause) {
-    return QStringLiteral("↓に変換するファイル") + (withFolderClause ? texts::kFolderClause : QString()) +
+    return QStringLiteral("↓に変換するファイル") +
+           (withFolderClause ? texts::kFolderClause : QString()) +
            QStringLiteral("を入れてください");
 }
 
@@ -128,7 +133,9 @@ std::optional<QString> asText(const std::optional<std::string> &commandLine) {
     return QFile::decodeName(QByteArray::fromStdString(*commandLine));
 }
 
-std::string bytes(const QString &path) { return QFile::encodeName(path).toStdString(); }
+std::string bytes(const QString &path) {
+    return QFile::encodeName(path).toStdString();
+}
 
 } // namespace
 

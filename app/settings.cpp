@@ -27,7 +27,9 @@ std::optional<bool> checkValue(const QString &text) {
     return std::nearbyint(*v) == 1;
 }
 
-QString shortest(float v) { return QString::number(double(v), 'g', 9); }
+QString shortest(float v) {
+    return QString::number(double(v), 'g', 9);
+}
 
 } // namespace
 

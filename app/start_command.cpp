@@ -24,7 +24,7 @@ enum EngineMode : int { kEncode = 0, kDecode = 1, kEncodeReplacing = 2, kDecodeR
 int Form1::runJob(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
                   int16_t kind) {
     return m_mode == rules::Mode::Encrypt ? EncryptFile(input, outputBase, keyCode, mode, kind)
-                                           : DecryptFile(input, outputBase, keyCode, mode, kind);
+                                          : DecryptFile(input, outputBase, keyCode, mode, kind);
 }
 
 void Form1::StartCommand() {
@@ -62,14 +62,14 @@ void Form1::StartCommand() {
         if (!message)
             break;
         const int answer = ShowMessage(message->text, message->style, message->title);
-        if (tolvex::resultOf(result) != tolvex::Result::OutputExists ||
-            answer != rules::kAnswerOk)
+        if (tolvex::resultOf(result) != tolvex::Result::OutputExists || answer != rules::kAnswerOk)
             break;
         // Overwrite: the same job again in the replacing mode, timed on its own.
         hide();
         input = Text1->text();
         started = monotonicSeconds();
-        result = runJob(input, outputBase, *keyCode, encrypting ? kEncodeReplacing : kDecodeReplacing, kind);
+        result = runJob(input, outputBase, *keyCode,
+                        encrypting ? kEncodeReplacing : kDecodeReplacing, kind);
         LastAnswer = result;
     }
     finishStart();

@@ -5,11 +5,11 @@
 #include "rules.h"
 #include "texts.h"
 
+#include "folder_list.h"
 #include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QSignalBlocker>
-#include "folder_list.h"
 
 bool Form1::Load(bool anotherCopyRunning) {
     if (anotherCopyRunning) {

@@ -30,7 +30,8 @@ inline const QString kAuto = QStringLiteral("AUTO");
 inline const QString kStart = QStringLiteral("START");
 inline const QString kBrowse = QStringLiteral("参照");
 inline const QString kBackToDefault = QStringLiteral("デフォルトに戻す");
-inline const QString kOutputNameLabel = QStringLiteral("↓作成するファイル名(拡張子は自動で付きます)");
+inline const QString kOutputNameLabel =
+    QStringLiteral("↓作成するファイル名(拡張子は自動で付きます)");
 inline const QString kKeyLabel = QStringLiteral("←にキーを入れてください。");
 inline const QString kKeyHint =
     QStringLiteral("*使える文字は「数字(0-9)」と「A-Fの英字」です。　*文字数は8文字以下です。");
@@ -52,11 +53,13 @@ inline const QString kNoKey = QStringLiteral("キーコードが入力されて�
 inline const QString kNoFileName = QStringLiteral("ファイルの名前が入力されていません");
 inline const QString kNoOutputName = QStringLiteral("保存するファイルの名前が入力されていません");
 inline const QString kOverwrite =
-    QStringLiteral("既に存在しているファイルに書き込もうとしました。") + CR + QStringLiteral("上書きしますか？");
+    QStringLiteral("既に存在しているファイルに書き込もうとしました。") + CR +
+    QStringLiteral("上書きしますか？");
 inline const QString kSourceMissing = QStringLiteral("ファイルが見つかりませんでした。");
 inline const QString kCannotCreate = QStringLiteral("ファイルの作成に失敗しました。");
 inline const QString kBadMode = QStringLiteral("モード指定が不正です。");
-inline const QString kWrongKey = QStringLiteral("Tolvexファイルでは無いか、またはコードが間違っています。");
+inline const QString kWrongKey =
+    QStringLiteral("Tolvexファイルでは無いか、またはコードが間違っています。");
 inline const QString kTemplateMissing = QStringLiteral("設定ファイルがみつかりません。");
 inline const QString kSameFile = QStringLiteral("変換元と出力先とが同じファイルです。");
 inline const QString kFinished = QStringLiteral("処理が終了しました。");
@@ -86,8 +89,9 @@ inline const QString kFileNotFound = QStringLiteral("ファイルが見つかり
 
 // Input selection.
 inline const QString kDropAFile = QStringLiteral("ファイルをドロップして下さい。");
-inline const QString kDropAFileUncompressed =
-    QStringLiteral("非圧縮モードで暗号化する場合は、") + CR + QStringLiteral(" ファイルをドロップして下さい。");
+inline const QString kDropAFileUncompressed = QStringLiteral("非圧縮モードで暗号化する場合は、") +
+                                              CR +
+                                              QStringLiteral(" ファイルをドロップして下さい。");
 
 // Start-up.
 inline const QString kAlreadyRunning = QStringLiteral("既に起動しています。");

@@ -66,9 +66,15 @@ bool Form1::eventFilter(QObject *watched, QEvent *event) {
 
 // Presses on the window's own surface; controls that take the mouse (text boxes, buttons,
 // check boxes, lists) never let their presses reach it.
-void Form1::mousePressEvent(QMouseEvent *event) { dragEvent(event, this); }
-void Form1::mouseMoveEvent(QMouseEvent *event) { dragEvent(event, this); }
-void Form1::mouseReleaseEvent(QMouseEvent *event) { dragEvent(event, this); }
+void Form1::mousePressEvent(QMouseEvent *event) {
+    dragEvent(event, this);
+}
+void Form1::mouseMoveEvent(QMouseEvent *event) {
+    dragEvent(event, this);
+}
+void Form1::mouseReleaseEvent(QMouseEvent *event) {
+    dragEvent(event, this);
+}
 
 void Form1::Check1Click() {
     if (Check1->checkState() == Qt::Checked)

@@ -1,15 +1,15 @@
 #include "archive_reader.h"
 
-#include "platform.h"
 #include "lha_header.h"
+#include "platform.h"
 
+#include "unlha32.h"
 #include <algorithm>
-#include <lhasa.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <lhasa.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include "unlha32.h"
 
 namespace unlha {
 
@@ -62,13 +62,17 @@ ArchiveReader::~ArchiveReader() {
         std::fclose(m_file);
 }
 
-LHAFileHeader *ArchiveReader::next() { return lha_reader_next_file(m_reader); }
+LHAFileHeader *ArchiveReader::next() {
+    return lha_reader_next_file(m_reader);
+}
 
 size_t ArchiveReader::read(void *buffer, size_t length) {
     return lha_reader_read(m_reader, buffer, length);
 }
 
-int ArchiveReader::descriptor() const { return ::fileno(m_file); }
+int ArchiveReader::descriptor() const {
+    return ::fileno(m_file);
+}
 
 uint64_t ArchiveReader::position() const {
     const off_t at = ::ftello(m_file);
@@ -89,7 +93,9 @@ std::string memberPath(const LHAFileHeader *header) {
 
 namespace {
 
-bool isSeparator(uint8_t c) { return c == '/' || c == '\\' || c == 0xFF; }
+bool isSeparator(uint8_t c) {
+    return c == '/' || c == '\\' || c == 0xFF;
+}
 
 // A raw name field is unsafe when it starts at the root or holds a ".." component.
 bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
@@ -228,9 +234,8 @@ int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &messag
         m.path = memberPath(h);
         m.safePath = safeMemberPath(h);
         m.folder = std::string(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
-        m.link = h->symlink_target != nullptr ||
-                 (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS) &&
-                  (h->unix_perms & S_IFMT) == S_IFLNK);
+        m.link = h->symlink_target != nullptr || (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS) &&
+                                                  (h->unix_perms & S_IFMT) == S_IFLNK);
         m.decodable = m.folder || lha_decoder_for_name(h->compress_method) != nullptr;
         m.headerStart = end;
         const uint64_t dataStart = reader->position();

@@ -20,7 +20,8 @@ namespace unlha {
 class ArchiveReader {
   public:
     // Reads the archive open on `fd` (a regular file) from its start; the descriptor is
-    // duplicated (sharing its offset: one reader at a time), the caller keeps its own. Nothing when that fails.
+    // duplicated (sharing its offset: one reader at a time), the caller keeps its own. Nothing when
+    // that fails.
     static std::optional<ArchiveReader> open(int fd);
     ArchiveReader(ArchiveReader &&other) noexcept;
     ArchiveReader &operator=(ArchiveReader &&) = delete;
@@ -45,12 +46,12 @@ class ArchiveReader {
 };
 
 struct ScannedMember {
-    std::string path;          // as liblhasa reads it, '/'-separated, no trailing '/'
+    std::string path;                    // as liblhasa reads it, '/'-separated, no trailing '/'
     std::optional<std::string> safePath; // the same when the raw name is safe to extract
     bool folder = false;
     bool link = false;
-    bool decodable = false;    // a method liblhasa can decode
-    uint64_t headerStart = 0;  // the member's bytes in the file: header and data
+    bool decodable = false;   // a method liblhasa can decode
+    uint64_t headerStart = 0; // the member's bytes in the file: header and data
     uint64_t dataEnd = 0;
     uint16_t crc = 0;
     uint64_t length = 0;

@@ -21,11 +21,11 @@ enum class Action { Pack, Extract };
 
 struct Command {
     Action action = Action::Pack;
-    int recursion = 0;          // -r, -r0, -r1, -r2: folders are entered when above 0
-    bool storePaths = false;    // -d
-    bool overwrite = false;     // -jyo: never ask before replacing (we never ask anyway)
+    int recursion = 0;       // -r, -r0, -r1, -r2: folders are entered when above 0
+    bool storePaths = false; // -d
+    bool overwrite = false;  // -jyo: never ask before replacing (we never ask anyway)
     std::string archive;
-    std::string folder;         // base folder when packing, destination when extracting
+    std::string folder;             // base folder when packing, destination when extracting
     std::vector<std::string> names; // what to pack, or the member patterns to extract
 };
 

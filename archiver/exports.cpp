@@ -56,4 +56,6 @@ extern "C" UNLHA_EXPORT int UNLHA_CALL UnlhaGetRunning(void) {
     return unlha::machineIsBusy() ? -1 : 0;
 }
 
-extern "C" UNLHA_EXPORT int UNLHA_CALL UnlhaGetVersion(void) { return kVersion; }
+extern "C" UNLHA_EXPORT int UNLHA_CALL UnlhaGetVersion(void) {
+    return kVersion;
+}

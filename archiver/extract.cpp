@@ -39,7 +39,8 @@ bool matches(const std::vector<std::string> &patterns, const std::string &path) 
     const size_t slash = path.rfind('/');
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     for (const auto &p : patterns)
-        if (::fnmatch(p.c_str(), path.c_str(), 0) == 0 || ::fnmatch(p.c_str(), name.c_str(), 0) == 0)
+        if (::fnmatch(p.c_str(), path.c_str(), 0) == 0 ||
+            ::fnmatch(p.c_str(), name.c_str(), 0) == 0)
             return true;
     return false;
 }
@@ -70,10 +71,10 @@ Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
                 ::fchmod(next.get(), createdMode | S_IRWXU);
         }
         if (!next.valid()) {
-            failure = errno == ELOOP || errno == ENOTDIR
-                          ? Failure{UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " +
-                                                            parts[i]}
-                          : Failure{UNLHA_ERROR_WRITE, "cannot open the folder " + parts[i]};
+            failure =
+                errno == ELOOP || errno == ENOTDIR
+                    ? Failure{UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts[i]}
+                    : Failure{UNLHA_ERROR_WRITE, "cannot open the folder " + parts[i]};
             return Fd();
         }
         current = std::move(next);
@@ -90,7 +91,8 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
     for (size_t i = 0; i < parts.size() && current.valid(); ++i) {
         struct stat st;
         if (::fstatat(current.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return errno == ENOENT || (failure = {UNLHA_ERROR_WRITE, "cannot look at " + parts[i]}, false);
+            return errno == ENOENT ||
+                   (failure = {UNLHA_ERROR_WRITE, "cannot look at " + parts[i]}, false);
         const bool last = i + 1 == parts.size();
         if (last && !folder) {
             if (S_ISDIR(st.st_mode)) {
@@ -114,8 +116,8 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
 
 // Decodes the current member into a new file in the staging folder and checks its length and
 // CRC. A decoder that produces more than the member declares is stopped there.
-bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder,
-                 const std::string &name, mode_t mask, Failure &failure) {
+bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, const std::string &name,
+                 mode_t mask, Failure &failure) {
     ::unlinkat(folder, name.c_str(), 0); // an earlier member of the same name
     Fd out = createFileAt(folder, name, 0600);
     if (!out.valid()) {
@@ -168,13 +170,11 @@ class Mover {
     Mover &operator=(const Mover &) = delete;
 
     bool ensureFolder(const Parts &parts, Failure &failure) {
-        return openFolders(m_root, parts, parts.size(), failure, &m_created, m_folderMode)
-            .valid();
+        return openFolders(m_root, parts, parts.size(), failure, &m_created, m_folderMode).valid();
     }
 
     bool moveFile(const Parts &parts, Failure &failure) {
-        Fd target =
-            openFolders(m_root, parts, parts.size() - 1, failure, &m_created, m_folderMode);
+        Fd target = openFolders(m_root, parts, parts.size() - 1, failure, &m_created, m_folderMode);
         if (!target.valid())
             return false;
         Fd source = openFolders(m_staging, parts, parts.size() - 1, failure);
@@ -268,8 +268,8 @@ int extractArchive(const Command &command, std::string &message) {
         const Parts parts = splitPath(*m.safePath);
         if (isTemporaryName(parts.front())) {
             // The next run in this folder would take it for a temporary left by a killed one.
-            message = "refused: a member has a name the archiver keeps for its temporaries, " +
-                      m.path;
+            message =
+                "refused: a member has a name the archiver keeps for its temporaries, " + m.path;
             return UNLHA_ERROR_UNSAFE;
         }
         for (const auto &part : parts)
@@ -331,8 +331,8 @@ int extractArchive(const Command &command, std::string &message) {
             continue;
         const ScannedMember &m = members[i];
         const Parts parts = splitPath(*m.safePath);
-        Fd folder = openFolders(staging.fd(), parts, m.folder ? parts.size() : parts.size() - 1,
-                                failure);
+        Fd folder =
+            openFolders(staging.fd(), parts, m.folder ? parts.size() : parts.size() - 1, failure);
         if (folder.valid() && !m.folder)
             extractFile(*reader, m, folder.get(), parts.back(), mask, failure);
     }

@@ -39,7 +39,9 @@ namespace {
 std::atomic<bool> g_failHelper{false};
 }
 
-void lh5FailHelperThreadForTests(bool fail) { g_failHelper = fail; }
+void lh5FailHelperThreadForTests(bool fail) {
+    g_failHelper = fail;
+}
 
 struct Lh5Encoder::State {
     explicit State(ByteSink &s) : sink(s) { input.reserve(kWindow + 2 * kSegment); }
@@ -120,7 +122,9 @@ bool Lh5Encoder::write(const void *data, size_t length) {
     return m->ok;
 }
 
-bool Lh5Encoder::failed() const { return m->failed; }
+bool Lh5Encoder::failed() const {
+    return m->failed;
+}
 
 bool Lh5Encoder::finish() {
     if (!m->ok)
@@ -132,4 +136,3 @@ bool Lh5Encoder::finish() {
 }
 
 } // namespace unlha
-

@@ -36,7 +36,9 @@ constexpr size_t kSegment = kLh5Segment;
 // become one block. Larger blocks spend less on tables; the format allows 65535 tokens.
 constexpr size_t kParseChunk = 65535;
 
-inline unsigned bitLength(uint32_t v) { return v ? 32 - unsigned(__builtin_clz(v)) : 0; }
+inline unsigned bitLength(uint32_t v) {
+    return v ? 32 - unsigned(__builtin_clz(v)) : 0;
+}
 
 // Writes bits most significant first, as the format reads them.
 class BitWriter {
@@ -119,7 +121,9 @@ struct Token {
     uint16_t distance; // distance - 1 for a match
 };
 
-inline unsigned positionClass(uint16_t distanceMinusOne) { return bitLength(distanceMinusOne); }
+inline unsigned positionClass(uint16_t distanceMinusOne) {
+    return bitLength(distanceMinusOne);
+}
 
 // Writes one block: its token count, the three tables, then the codes.
 void writeBlock(BitWriter &bits, const Token *first, size_t count);
@@ -128,8 +132,7 @@ void writeBlock(BitWriter &bits, const Token *first, size_t count);
 void defaultCosts(uint32_t *symbolCost, uint32_t *classCost);
 // Cost of each symbol under the code lengths of a block; a symbol the block did not use is
 // given a length just past the longest, so the parse may still try it.
-void costsFromTokens(const Token *tokens, size_t count, uint32_t *symbolCost,
-                     uint32_t *classCost);
+void costsFromTokens(const Token *tokens, size_t count, uint32_t *symbolCost, uint32_t *classCost);
 
 // Codes one segment: finds matches with a binary tree per hash bucket, picks the cheapest parse
 // under the current code lengths, and writes each parsed chunk as one block.

@@ -48,7 +48,9 @@ void putPtLength(BitWriter &bits, unsigned length) {
         bits.put(length - 3, (1u << (length - 3)) - 2);
 }
 
-unsigned ptLengthBits(unsigned length) { return length <= 6 ? 3 : length - 3; }
+unsigned ptLengthBits(unsigned length) {
+    return length <= 6 ? 3 : length - 3;
+}
 
 struct BlockCodes {
     uint8_t cLen[kNC];
@@ -152,7 +154,6 @@ void putPtTable(BitWriter &bits, const uint8_t *lengths, int n, int countBits, i
     }
 }
 
-
 } // namespace
 
 void writeBlock(BitWriter &bits, const Token *first, size_t count) {
@@ -203,8 +204,7 @@ void defaultCosts(uint32_t *symbolCost, uint32_t *classCost) {
         classCost[p] = 4;
 }
 
-void costsFromTokens(const Token *tokens, size_t count, uint32_t *symbolCost,
-                     uint32_t *classCost) {
+void costsFromTokens(const Token *tokens, size_t count, uint32_t *symbolCost, uint32_t *classCost) {
     uint32_t cFreq[kNC] = {};
     uint32_t pFreq[kNP] = {};
     for (size_t i = 0; i < count; ++i) {

@@ -26,13 +26,13 @@ inline void appendLe(std::vector<uint8_t> &b, size_t width, uint32_t v) {
 namespace lha {
 
 // Fields every header level shares, from the first byte of the header.
-inline constexpr size_t kMethod = 2;          // "-lh5-", five bytes
+inline constexpr size_t kMethod = 2; // "-lh5-", five bytes
 inline constexpr size_t kMethodLength = 5;
-inline constexpr size_t kCompressedSize = 7;  // 4 bytes
-inline constexpr size_t kOriginalSize = 11;   // 4 bytes
-inline constexpr size_t kTime = 15;           // 4 bytes (a Unix time from level 2 on)
-inline constexpr size_t kAttribute = 19;      // 1 byte: 0x20 for a plain member
-inline constexpr size_t kLevel = 20;          // 1 byte
+inline constexpr size_t kCompressedSize = 7; // 4 bytes
+inline constexpr size_t kOriginalSize = 11;  // 4 bytes
+inline constexpr size_t kTime = 15;          // 4 bytes (a Unix time from level 2 on)
+inline constexpr size_t kAttribute = 19;     // 1 byte: 0x20 for a plain member
+inline constexpr size_t kLevel = 20;         // 1 byte
 
 // Levels 0 and 1: the name's length, then the name.
 inline constexpr size_t kNameLength = 21;
@@ -41,8 +41,8 @@ inline constexpr size_t kName = 22;
 inline constexpr size_t kLevel1AfterName = 3;
 
 // Level 2: the header's total size (2 bytes) at 0, then after the shared fields:
-inline constexpr size_t kLevel2DataCrc = 21;       // 2 bytes
-inline constexpr size_t kLevel2OsId = 23;          // 1 byte
+inline constexpr size_t kLevel2DataCrc = 21;        // 2 bytes
+inline constexpr size_t kLevel2OsId = 23;           // 1 byte
 inline constexpr size_t kLevel2FirstExtension = 24; // 2 bytes: the first extended header's size
 inline constexpr size_t kLevel2FixedPart = 26;
 // Level 3 keeps four-byte sizes: word size (2), the fixed fields to the OS id, the header's

@@ -1,8 +1,8 @@
 #include "lha_writer.h"
 
 #include "crc16.h"
-#include "lha_header.h"
 #include "lh5_encoder.h"
+#include "lha_header.h"
 
 #include <sys/stat.h>
 
@@ -17,8 +17,12 @@ constexpr uint64_t kMinPackedSize = 8;
 using namespace lha;
 constexpr size_t kFixedPart = kLevel2FixedPart; // up to the first extended header's size
 
-void put16(std::vector<uint8_t> &b, size_t at, uint32_t v) { storeLe(b.data() + at, 2, v); }
-void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) { storeLe(b.data() + at, 4, v); }
+void put16(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    storeLe(b.data() + at, 2, v);
+}
+void put32(std::vector<uint8_t> &b, size_t at, uint32_t v) {
+    storeLe(b.data() + at, 4, v);
+}
 
 struct Extension {
     uint8_t type;
@@ -144,8 +148,7 @@ WriteStatus ArchiveWriter::addFolder(const MemberInfo &info) {
     const auto header = buildLevel2Header(f);
     if (!header)
         return WriteStatus::BadName;
-    return m_out.write(header->data(), header->size()) ? WriteStatus::Ok
-                                                        : WriteStatus::WriteError;
+    return m_out.write(header->data(), header->size()) ? WriteStatus::Ok : WriteStatus::WriteError;
 }
 
 WriteStatus ArchiveWriter::storeData(int sourceFd, uint64_t &size, uint16_t &crc) {
@@ -253,9 +256,9 @@ WriteStatus ArchiveWriter::addRead(const MemberInfo &info, const uint8_t *data, 
     const auto header = buildLevel2Header(f);
     if (!header)
         return WriteStatus::BadName;
-    const bool written = m_out.write(header->data(), header->size()) &&
-                         (usePacked ? m_out.write(packed.data(), packed.size())
-                                    : m_out.write(data, size));
+    const bool written =
+        m_out.write(header->data(), header->size()) &&
+        (usePacked ? m_out.write(packed.data(), packed.size()) : m_out.write(data, size));
     return written ? WriteStatus::Ok : WriteStatus::WriteError;
 }
 

@@ -1,26 +1,26 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
-#include "platform.h"
 #include "lh5_encoder.h"
 #include "lha_writer.h"
+#include "platform.h"
 #include "temporary.h"
 #include "unlha32.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace unlha {
@@ -177,7 +177,7 @@ class AheadCoder {
         std::vector<uint8_t> data;
         uint16_t crc = 0;
         std::vector<Lh5Bits> parts;
-        size_t pending = 0; // segments not coded yet
+        size_t pending = 0;  // segments not coded yet
         bool failed = false; // a worker could not code it (out of memory)
     };
 
@@ -301,8 +301,8 @@ class AheadCoder {
             try {
                 const auto &data = task.file->data;
                 const size_t start = task.segment * kLh5Segment;
-                bits = lh5CodeSegment(data.data(), start,
-                                      std::min(kLh5Segment, data.size() - start));
+                bits =
+                    lh5CodeSegment(data.data(), start, std::min(kLh5Segment, data.size() - start));
             } catch (...) {
                 ok = false;
             }
@@ -330,7 +330,9 @@ class AheadCoder {
 
 } // namespace
 
-void setAfterPlanningHook(void (*hook)()) { g_afterPlanning = hook; }
+void setAfterPlanningHook(void (*hook)()) {
+    g_afterPlanning = hook;
+}
 
 namespace {
 
@@ -440,9 +442,9 @@ int writeMembers(ArchiveWriter &writer, int old, const std::vector<ScannedMember
             s = writer.addFile(m.info, source.get());
         }
         if (s != WriteStatus::Ok) {
-            message = (s == WriteStatus::WriteError ? "cannot write the archive: "
-                                                    : "cannot pack ") +
-                      m.diskPath;
+            message =
+                (s == WriteStatus::WriteError ? "cannot write the archive: " : "cannot pack ") +
+                m.diskPath;
             return statusCode(s);
         }
     }
@@ -489,8 +491,7 @@ int packArchive(const Command &command, std::string &message) {
     ArchiveWriter writer(temp.fd());
     if (const int code = writeMembers(writer, old.get(), kept, planner, message); code != UNLHA_OK)
         return code;
-    const mode_t mode =
-        target.exists ? (target.st.st_mode & 0777) : mode_t(0666 & ~processUmask());
+    const mode_t mode = target.exists ? (target.st.st_mode & 0777) : mode_t(0666 & ~processUmask());
     if (writer.finish() != WriteStatus::Ok || ::fchmod(temp.fd(), mode) != 0 ||
         ::fsync(temp.fd()) != 0) {
         message = "cannot write the archive " + command.archive;
@@ -501,8 +502,8 @@ int packArchive(const Command &command, std::string &message) {
                                   : "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    message = "packed " + std::to_string(planner.members.size()) + " member(s) into " +
-              command.archive;
+    message =
+        "packed " + std::to_string(planner.members.size()) + " member(s) into " + command.archive;
     return UNLHA_OK;
 }
 

@@ -19,7 +19,9 @@ Fd &Fd::operator=(Fd &&other) noexcept {
     return *this;
 }
 
-Fd::~Fd() { close(); }
+Fd::~Fd() {
+    close();
+}
 
 int Fd::release() {
     const int fd = m_fd;
@@ -39,7 +41,7 @@ Fd openRegular(int folderFd, const std::string &path, bool follow, OpenResult &r
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
     Fd fd(::openat(folderFd, path.c_str(), flags));
     if (!fd.valid()) {
-        result = errno == ENOENT ? OpenResult::Missing
+        result = errno == ENOENT  ? OpenResult::Missing
                  : errno == ELOOP ? OpenResult::NotRegular
                                   : OpenResult::Failed;
         return Fd();
@@ -158,7 +160,9 @@ bool BufferedOutput::patch(uint64_t position, const void *data, size_t length) {
     return flush() && writeAt(m_fd, position, data, length);
 }
 
-Fd duplicate(int fd) { return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0)); }
+Fd duplicate(int fd) {
+    return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
 
 Fd openFolderAt(int folder, const std::string &name) {
     return Fd(::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

@@ -4,9 +4,9 @@
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <random>
-#include <mutex>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -29,7 +29,9 @@ bool unnamedFilesLinkable() {
     return usable;
 }
 
-std::string descriptorPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+std::string descriptorPath(int fd) {
+    return "/proc/self/fd/" + std::to_string(fd);
+}
 
 bool renameNoReplace(int folder, const std::string &from, const std::string &to) {
     if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -56,7 +58,8 @@ std::string temporaryName() {
 }
 
 bool isTemporaryName(const std::string &name) {
-    if (name.size() != kPrefixLength + kRandomLength || name.compare(0, kPrefixLength, kPrefix) != 0)
+    if (name.size() != kPrefixLength + kRandomLength ||
+        name.compare(0, kPrefixLength, kPrefix) != 0)
         return false;
     for (size_t i = kPrefixLength; i < name.size(); ++i)
         if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'z')))
@@ -160,7 +163,9 @@ bool removeTree(int parentFd, const std::string &name) {
     }
 }
 
-void forceNamedTemporaries(bool force) { g_forceNamed = force; }
+void forceNamedTemporaries(bool force) {
+    g_forceNamed = force;
+}
 
 TemporaryFile::TemporaryFile(int folderFd) : m_folder(folderFd) {
     if (!g_forceNamed && unnamedFilesLinkable()) {
@@ -171,8 +176,8 @@ TemporaryFile::TemporaryFile(int folderFd) : m_folder(folderFd) {
     removeStaleTemporaries(folderFd);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName();
-        Fd fd(::openat(folderFd, name.c_str(),
-                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        Fd fd(::openat(folderFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0600));
         if (!fd.valid()) {
             if (errno == EEXIST)
                 continue;
@@ -210,8 +215,8 @@ bool TemporaryFile::replace(const std::string &name) {
         std::string linked;
         for (int attempt = 0; attempt < 100 && linked.empty(); ++attempt) {
             const std::string candidate = temporaryName();
-            if (::linkat(AT_FDCWD, descriptorPath(m_fd.get()).c_str(), m_folder,
-                         candidate.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            if (::linkat(AT_FDCWD, descriptorPath(m_fd.get()).c_str(), m_folder, candidate.c_str(),
+                         AT_SYMLINK_FOLLOW) == 0)
                 linked = candidate;
             else if (errno != EEXIST)
                 return false;
@@ -240,7 +245,8 @@ StagingFolder::StagingFolder(int parentFd) : m_parent(parentFd) {
                 continue;
             return;
         }
-        m_fd = Fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        m_fd =
+            Fd(::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!m_fd.valid()) {
             ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR);
             return;
@@ -251,7 +257,9 @@ StagingFolder::StagingFolder(int parentFd) : m_parent(parentFd) {
     }
 }
 
-StagingFolder::~StagingFolder() { remove(); }
+StagingFolder::~StagingFolder() {
+    remove();
+}
 
 bool StagingFolder::remove() {
     if (!m_fd.valid())

@@ -80,10 +80,10 @@ ArchiverResult ArchiverClient::run(const std::string &commandLine) {
         return {true, false, {}};
     std::string message = output[0] ? output : "failed";
     return {false, false, message + " (archiver code 0x" + [&] {
-                              char hex[16];
-                              std::snprintf(hex, sizeof hex, "%04X", unsigned(result & 0xFFFF));
-                              return std::string(hex);
-                          }() + ")"};
+                char hex[16];
+                std::snprintf(hex, sizeof hex, "%04X", unsigned(result & 0xFFFF));
+                return std::string(hex);
+            }() + ")"};
 }
 
 } // namespace cli

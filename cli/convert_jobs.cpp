@@ -35,7 +35,9 @@ namespace fs = std::filesystem;
 // The engine's staging buffer size only has to be positive: it reads in pieces of its own.
 constexpr int32_t kBufferSize = 1 << 20;
 
-Outcome fail(int code, std::string message) { return {code, std::move(message)}; }
+Outcome fail(int code, std::string message) {
+    return {code, std::move(message)};
+}
 
 bool isRegularFile(const std::string &path) {
     struct stat st;
@@ -44,8 +46,8 @@ bool isRegularFile(const std::string &path) {
 
 bool sameFile(const std::string &a, const std::string &b) {
     struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 std::string lowered(std::string s) {
@@ -62,12 +64,15 @@ std::string temporaryRoot() {
 
 Outcome cannotWriteIn(const std::string &folder, int error) {
     if (error == ENOENT)
-        return fail(kExitCannotWrite, "the output folder " + displayName(folder) + " does not exist");
+        return fail(kExitCannotWrite,
+                    "the output folder " + displayName(folder) + " does not exist");
     return fail(kExitCannotWrite,
                 "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
 }
 
-int openRegularFile(const std::string &path) { return tolvex::platform::openRegular(path.c_str()); }
+int openRegularFile(const std::string &path) {
+    return tolvex::platform::openRegular(path.c_str());
+}
 
 std::string whyUnreadable(int error) {
     return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);
@@ -113,8 +118,9 @@ Outcome published(Publish result, const std::string &input, const std::string &o
     case Publish::Done:
         return {kExitOk, displayName(input) + " -> " + displayName(output)};
     case Publish::Exists:
-        return fail(kExitOutputExists, displayName(output) +
-                                           " exists (it appeared meanwhile); not replaced, use --force");
+        return fail(kExitOutputExists,
+                    displayName(output) +
+                        " exists (it appeared meanwhile); not replaced, use --force");
     case Publish::IsFolder:
         return fail(kExitOutputExists, displayName(output) + " is a folder; not replaced");
     case Publish::Failed:
@@ -168,8 +174,8 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
         o.compress ? StagingFolder::create(temporaryRoot()) : std::nullopt;
     if (o.compress) {
         if (!archiveFolder)
-            return fail(kExitCannotWrite, "cannot make a temporary folder in " +
-                                              temporaryRoot() + ": " + std::strerror(errno));
+            return fail(kExitCannotWrite, "cannot make a temporary folder in " + temporaryRoot() +
+                                              ": " + std::strerror(errno));
         // The recorded extension becomes "lzh": decryption then knows an archive came out.
         const std::string archive = archiveFolder->path() + "/archive.lzh";
         const std::string absolute =
@@ -196,8 +202,7 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
         return engineFailure(result, source, staging->path(), settings, size);
     }
     const std::string staged = tolvex::encodedName(stagedBase, o.kind);
-    return published(publishFile(staged, plan.outputPath, o.force), plan.input,
-                     plan.outputPath);
+    return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
 }
 
 Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *archiver,
@@ -207,8 +212,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     if (!staging)
         return cannotWriteIn(plan.outputFolder, errno);
     const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
-    const auto request = requestFor(settings, plan.input.c_str(), stagedBase.c_str(),
-                                    TOLVEX_MODE_DECODE, &link);
+    const auto request =
+        requestFor(settings, plan.input.c_str(), stagedBase.c_str(), TOLVEX_MODE_DECODE, &link);
     const int32_t result = tolvex::convert(request);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
@@ -226,7 +231,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
         if (kept.exitCode != kExitOk)
             return kept;
         return fail(kExitDamaged, "damaged: the content check failed; what could be recovered "
-                                  "is kept as " + target);
+                                  "is kept as " +
+                                      target);
     }
 
     if (!plan.extractArchive)
@@ -246,8 +252,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     const TreeResult moved = publishTree(unpacked->path(), plan.outputFolder, o.force);
     switch (moved.outcome) {
     case Publish::Done:
-        return {kExitOk, displayName(plan.input) + " -> extracted into " +
-                             displayName(plan.outputFolder)};
+        return {kExitOk,
+                displayName(plan.input) + " -> extracted into " + displayName(plan.outputFolder)};
     case Publish::Exists:
         return fail(kExitOutputExists, displayName(moved.conflict) +
                                            " exists; nothing extracted (use --force to replace)");
@@ -255,9 +261,8 @@ Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     case Publish::Failed:
         break;
     }
-    return fail(kExitCannotWrite, "cannot move " + displayName(moved.conflict) +
-                                      " into place: " + std::strerror(errno) +
-                                      " (what moved before it stays)");
+    return fail(kExitCannotWrite, "cannot move " + displayName(moved.conflict) + " into place: " +
+                                      std::strerror(errno) + " (what moved before it stays)");
 }
 
 // The input as it stands: there, readable, and of a kind the command takes. Sets what the
@@ -407,9 +412,9 @@ std::vector<Plan> planAll(const Options &options) {
             const std::string key = fs::absolute(p.outputPath).lexically_normal().string();
             const auto [it, fresh] = outputs.emplace(key, input);
             if (!fresh)
-                p.failed = fail(kExitSameFile, "its output " + p.outputPath +
-                                                   " is also the output of " + it->second +
-                                                   "; use --output-dir or rename one");
+                p.failed =
+                    fail(kExitSameFile, "its output " + p.outputPath + " is also the output of " +
+                                            it->second + "; use --output-dir or rename one");
         }
         plans.push_back(std::move(p));
     }
@@ -485,8 +490,7 @@ int runAll(std::vector<Plan> &plans, const Settings &settings, Reporter &reporte
     if (plans.size() > 1 || failed)
         reporter.note(std::to_string(plans.size() - failed) + " of " +
                       std::to_string(plans.size()) + " converted, " + std::to_string(failed) +
-                      " failed" +
-                      (status ? " (exit status " + std::to_string(status) + ")" : ""));
+                      " failed" + (status ? " (exit status " + std::to_string(status) + ")" : ""));
     return status;
 }
 

@@ -22,11 +22,11 @@ struct Outcome {
 // What one input will become, found before any key is asked for.
 struct Plan {
     std::string input;
-    std::string outputFolder;  // where the output goes (the staging folder is made there)
-    std::string outputBase;    // the output path without extension
-    std::string outputPath;    // the final name (for --extract of an archive: the folder)
-    std::string extension;     // decrypt: the recorded extension
-    bool folderInput = false;  // encrypt --compress of a folder
+    std::string outputFolder;    // where the output goes (the staging folder is made there)
+    std::string outputBase;      // the output path without extension
+    std::string outputPath;      // the final name (for --extract of an archive: the folder)
+    std::string extension;       // decrypt: the recorded extension
+    bool folderInput = false;    // encrypt --compress of a folder
     bool extractArchive = false; // decrypt --extract of an LHA archive
     uint64_t size = 0;
     std::optional<Outcome> failed; // set when the input cannot even be started

@@ -5,19 +5,19 @@ namespace cli {
 
 enum ExitCode : int {
     kExitOk = 0,
-    kExitMixed = 1,          // several inputs failed, for different reasons
-    kExitUsage = 2,          // bad option, disguise name or key text; no key given
-    kExitWrongKey = 3,       // wrong key, or not an encoded file
-    kExitDamaged = 4,        // decoded, but the content check failed
-    kExitInputMissing = 5,   // an input does not exist
-    kExitInputUnreadable = 6,// an input cannot be read, or is a folder without --compress
-    kExitOutputExists = 7,   // an output exists and --force was not given
-    kExitCannotWrite = 8,    // the output cannot be written: read-only folder, full disk
-    kExitSameFile = 9,       // the output would be the input, or two inputs share an output
+    kExitMixed = 1,            // several inputs failed, for different reasons
+    kExitUsage = 2,            // bad option, disguise name or key text; no key given
+    kExitWrongKey = 3,         // wrong key, or not an encoded file
+    kExitDamaged = 4,          // decoded, but the content check failed
+    kExitInputMissing = 5,     // an input does not exist
+    kExitInputUnreadable = 6,  // an input cannot be read, or is a folder without --compress
+    kExitOutputExists = 7,     // an output exists and --force was not given
+    kExitCannotWrite = 8,      // the output cannot be written: read-only folder, full disk
+    kExitSameFile = 9,         // the output would be the input, or two inputs share an output
     kExitTemplateMissing = 10, // Tolvex.dat not found beside the program nor here
-    kExitArchiver = 11,      // the archiver library is missing, stays busy, or failed
-    kExitInternal = 12,      // out of memory or another unexpected failure
-    kExitInterrupted = 130,  // 128 + SIGINT; SIGTERM and SIGHUP give 128 + their number
+    kExitArchiver = 11,        // the archiver library is missing, stays busy, or failed
+    kExitInternal = 12,        // out of memory or another unexpected failure
+    kExitInterrupted = 130,    // 128 + SIGINT; SIGTERM and SIGHUP give 128 + their number
 };
 
 // The table printed by --help.

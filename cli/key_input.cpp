@@ -31,7 +31,8 @@ extern "C" void restoreTerminalAndExit(int signal) {
 std::optional<std::string> promptWithoutEcho(const char *prompt) {
     struct termios saved;
     const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
-    struct sigaction quit {}, oldInt {}, oldTerm {}, oldHup {};
+    struct sigaction quit {
+    }, oldInt{}, oldTerm{}, oldHup{};
     if (terminal) {
         g_savedTerminal = saved;
         quit.sa_handler = restoreTerminalAndExit;
@@ -81,8 +82,7 @@ KeyResult fromText(std::string_view text, const std::string &where) {
     KeyResult r;
     r.key = keyCodeFromText(trimmed(text));
     if (!r.key)
-        r.error = "the key " + where +
-                  " is not one to eight hexadecimal digits (0-9, A-F)";
+        r.error = "the key " + where + " is not one to eight hexadecimal digits (0-9, A-F)";
     return r;
 }
 
@@ -187,7 +187,7 @@ KeyResult obtainKey(const KeySources &sources) {
         if (!text)
             return {std::nullopt, error, {}};
         return fromText(*text, "in " + (*sources.keyFile == "-" ? std::string("standard input")
-                                                                  : *sources.keyFile));
+                                                                : *sources.keyFile));
     }
     if (sources.keyText) {
         KeyResult r = fromText(*sources.keyText, "given with --key");

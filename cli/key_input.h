@@ -18,11 +18,11 @@ using tolvex::keyCodeFromText;
 std::string_view trimmed(std::string_view text);
 
 struct KeySources {
-    std::optional<std::string> keyFile;   // --key-file FILE ("-": standard input)
-    std::optional<std::string> keyText;   // --key HEX (visible to other users: warned about)
+    std::optional<std::string> keyFile;     // --key-file FILE ("-": standard input)
+    std::optional<std::string> keyText;     // --key HEX (visible to other users: warned about)
     std::optional<std::string> environment; // TOLVEX_KEY
-    bool interactive = false;             // standard input is a terminal
-    bool confirm = false;                 // ask twice (encryption: a typo would be costly)
+    bool interactive = false;               // standard input is a terminal
+    bool confirm = false;                   // ask twice (encryption: a typo would be costly)
 };
 
 struct KeyResult {

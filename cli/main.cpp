@@ -107,9 +107,9 @@ int runConversions(const Options &options) {
     Reporter reporter(options.quiet, ::isatty(STDERR_FILENO), total, plans.size());
     std::unique_ptr<ArchiverClient> archiver;
     const bool needsArchiver =
-        std::any_of(plans.begin(), plans.end(), [](const Plan &p) {
-            return !p.failed && (p.folderInput || p.extractArchive);
-        }) ||
+        std::any_of(
+            plans.begin(), plans.end(),
+            [](const Plan &p) { return !p.failed && (p.folderInput || p.extractArchive); }) ||
         (options.compress && anyToDo);
     if (needsArchiver) {
         archiver = std::make_unique<ArchiverClient>(folder, options.archiverWait);

@@ -11,13 +11,15 @@ namespace {
 std::optional<unsigned> parseCount(const std::string &text, unsigned low, unsigned high) {
     unsigned value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-        value < low || value > high)
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < low ||
+        value > high)
         return std::nullopt;
     return value;
 }
 
-ParseResult failure(std::string message) { return {std::nullopt, std::move(message)}; }
+ParseResult failure(std::string message) {
+    return {std::nullopt, std::move(message)};
+}
 
 // Which commands an option belongs to.
 enum Applies : unsigned { kToEncrypt = 1, kToDecrypt = 2, kToInfo = 4, kToAll = 7 };
@@ -42,14 +44,14 @@ using Store = std::optional<std::string> (*)(Options &, const std::string &optio
 // One option, declared once: its names, the commands it belongs to, what it sets, and its
 // lines in --help.
 struct OptionSpec {
-    const char *shortName;      // "-d", or nullptr
-    const char *longName;       // "--disguise"
-    const char *valueName;      // "KIND"; nullptr for a flag
+    const char *shortName; // "-d", or nullptr
+    const char *longName;  // "--disguise"
+    const char *valueName; // "KIND"; nullptr for a flag
     unsigned applies;
-    const char *notApplicable;  // the refusal after the option's name; nullptr: the usual one
-    bool Options::*flag;        // what a flag sets
-    Store store;                // what a value sets
-    const char *help;           // lines of --help after the names column
+    const char *notApplicable; // the refusal after the option's name; nullptr: the usual one
+    bool Options::*flag;       // what a flag sets
+    Store store;               // what a value sets
+    const char *help;          // lines of --help after the names column
 };
 
 std::optional<std::string> storeKind(Options &o, const std::string &, const std::string &v) {
@@ -61,8 +63,7 @@ std::optional<std::string> storeKind(Options &o, const std::string &, const std:
 }
 
 template <std::optional<std::string> Options::*Field>
-std::optional<std::string> storeText(Options &o, const std::string &option,
-                                     const std::string &v) {
+std::optional<std::string> storeText(Options &o, const std::string &option, const std::string &v) {
     if (v.empty())
         return option + " needs a non-empty value";
     o.*Field = v;
@@ -102,8 +103,7 @@ const OptionSpec kOptions[] = {
     {"-o", "--output", "BASE", kConverting, nullptr, nullptr, storeText<&Options::output>,
      "output path without extension (one input only); the\n"
      "extension of the disguise, or the recorded one, is added"},
-    {nullptr, "--output-dir", "DIR", kConverting, nullptr, nullptr,
-     storeText<&Options::outputDir>,
+    {nullptr, "--output-dir", "DIR", kConverting, nullptr, nullptr, storeText<&Options::outputDir>,
      "put outputs in DIR; by default each goes beside its input,\n"
      "named as the input without its extension"},
     {"-f", "--force", nullptr, kConverting, nullptr, &Options::force, nullptr,
@@ -172,7 +172,8 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
         v.command = Command::Version;
         return {v, {}};
     } else
-        return failure("unknown command '" + command + "'; the commands are encrypt, decrypt "
+        return failure("unknown command '" + command +
+                       "'; the commands are encrypt, decrypt "
                        "and info (try 'tolvex-cli --help')");
 
     bool optionsEnded = false;
@@ -228,7 +229,8 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
 std::string helpText() {
     return std::string(
                "Usage:\n"
-               "  tolvex-cli encrypt [--disguise KIND] [--compress] [--output BASE | --output-dir DIR]\n"
+               "  tolvex-cli encrypt [--disguise KIND] [--compress] [--output BASE | --output-dir "
+               "DIR]\n"
                "                     [--force] [--jobs N] [--quiet] PATH...\n"
                "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
                "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"

@@ -37,8 +37,7 @@ std::string humanSize(uint64_t bytes) {
     return text;
 }
 
-std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t files,
-                      size_t width) {
+std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t files, size_t width) {
     done = std::min(done, total);
     const unsigned percent = total ? unsigned(done * 100 / total) : 100;
     std::string tail = "  " + std::to_string(percent) + "%";
@@ -46,8 +45,8 @@ std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t fi
         tail += "  " + std::to_string(filesDone) + "/" + std::to_string(files) + " files";
     tail += "  " + humanSize(done) + " of " + humanSize(total);
     // The bar takes what the figures leave, but never fewer than ten cells.
-    const size_t cells = width > tail.size() + 12 ? std::min<size_t>(width - tail.size() - 2, 50)
-                                                  : 10;
+    const size_t cells =
+        width > tail.size() + 12 ? std::min<size_t>(width - tail.size() - 2, 50) : 10;
     const size_t filled = total ? size_t(double(cells) * double(done) / double(total)) : cells;
     // Built by appending: g++ 12 reports a false overlap for "literal" + std::string here.
     std::string line;

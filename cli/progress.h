@@ -11,8 +11,7 @@
 namespace cli {
 
 // One line of the bar, at most `width` characters: "[#####-----]  45%  3/10 files  1.2/2.5 GiB".
-std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t files,
-                      size_t width);
+std::string renderBar(uint64_t done, uint64_t total, size_t filesDone, size_t files, size_t width);
 
 // A byte count for people: "512 B", "1.5 KiB", "2.0 GiB".
 std::string humanSize(uint64_t bytes);
@@ -31,7 +30,6 @@ class Reporter {
     void fileDone();
     // Removes the bar for good.
     void finish();
-
 
     static constexpr uint64_t kBarThreshold = uint64_t(32) << 20;
 

@@ -85,7 +85,6 @@ int openFolderAt(int at, const char *name) {
     return fd;
 }
 
-
 // Removes the staging folders in `parent` left by runs that were killed: their owner no
 // longer exists and nobody holds their lock.
 void removeStaleStaging(const std::string &parent) {
@@ -100,8 +99,8 @@ void removeStaleStaging(const std::string &parent) {
             continue;
         if (::kill(owner, 0) == 0 || errno == EPERM)
             continue;
-        const int fd = ::openat(dirFd, entry->d_name,
-                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int fd =
+            ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             continue;
         struct stat st;
@@ -145,7 +144,9 @@ int renameNoReplace(const std::string &from, const std::string &to) {
     return 0;
 }
 
-bool exists(const std::string &path, struct stat &st) { return ::lstat(path.c_str(), &st) == 0; }
+bool exists(const std::string &path, struct stat &st) {
+    return ::lstat(path.c_str(), &st) == 0;
+}
 
 // Moves one entry into place, merging folders; `replace` allows replacing files.
 bool moveEntry(const std::string &from, const std::string &to, std::string &failed) {
@@ -236,7 +237,10 @@ std::string displayName(const std::string &name) {
         const uint8_t c = b(i);
         if (c < 0x80)
             return (c < 0x20 || c == 0x7F) ? 0 : 1;
-        size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                   : c >= 0xE0 && c <= 0xEF ? 3
+                   : c >= 0xF0 && c <= 0xF4 ? 4
+                                            : 0;
         if (n == 0 || i + n > name.size())
             return 0;
         for (size_t k = 1; k < n; ++k)
@@ -269,13 +273,27 @@ std::string displayName(const std::string &name) {
         }
         const uint8_t c = uint8_t(name[i++]);
         switch (c) {
-        case '\a': out += "\\a"; break;
-        case '\b': out += "\\b"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\v': out += "\\v"; break;
-        case '\f': out += "\\f"; break;
-        case '\r': out += "\\r"; break;
+        case '\a':
+            out += "\\a";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\v':
+            out += "\\v";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
         default: {
             char octal[6];
             std::snprintf(octal, sizeof octal, "\\%03o", unsigned(c));
@@ -289,8 +307,7 @@ std::string displayName(const std::string &name) {
 std::optional<StagingFolder> StagingFolder::create(const std::string &parent) {
     const std::string folder = parent.empty() ? std::string(".") : parent;
     removeStaleStaging(folder);
-    std::string templ =
-        folder + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
+    std::string templ = folder + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
     std::lock_guard lock(g_registryMutex);
     if (!::mkdtemp(templ.data()))
         return std::nullopt;
@@ -387,7 +404,9 @@ void installInterruptCleanup() {
     }).detach();
 }
 
-const std::atomic<bool> &interruptRequested() { return g_interrupted; }
+const std::atomic<bool> &interruptRequested() {
+    return g_interrupted;
+}
 
 ActiveWork::ActiveWork() {
     std::lock_guard lock(g_workMutex);

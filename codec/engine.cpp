@@ -4,22 +4,22 @@
 #include "halvet_tolvex.h"
 #include "layout.h"
 #include "naming.h"
-#include "results.h"
 #include "platform.h"
+#include "results.h"
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 // The front ends read result codes by name; the names must keep the library's numbers.
@@ -56,7 +56,9 @@ class FillerGenerator {
     uint32_t m_state;
 };
 
-uint8_t fillerByte(uint32_t r) { return uint8_t(double(r) / 32767.0 * 255.0); }
+uint8_t fillerByte(uint32_t r) {
+    return uint8_t(double(r) / 32767.0 * 255.0);
+}
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -141,7 +143,8 @@ class PayloadPass {
   public:
     PayloadPass(platform::InputFile &in, uint64_t offset, const BlockKeys &keys, bool encoding,
                 const ConvertRequest &r)
-        : m_in(in), m_start(offset), m_offset(offset), m_keys(keys), m_encoding(encoding), m_request(r) {
+        : m_in(in), m_start(offset), m_offset(offset), m_keys(keys), m_encoding(encoding),
+          m_request(r) {
         if (r.progress) {
             const auto size = in.size();
             m_total = size && *size > offset ? *size - offset : 0;
@@ -341,10 +344,11 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     if (!staging)
         return TOLVEX_NO_MEMORY; // the output is removed: nothing incomplete stays
 
-    if (!output->write(header.data(), header.size()) || !output->write(record.data(), record.size()))
+    if (!output->write(header.data(), header.size()) ||
+        !output->write(record.data(), record.size()))
         return TOLVEX_CANNOT_OPEN;
-    const PayloadResult payload = streamPayload(*source, 0, *output, staging.get(),
-                                                blockKeysFor(k, true), true, r);
+    const PayloadResult payload =
+        streamPayload(*source, 0, *output, staging.get(), blockKeysFor(k, true), true, r);
     if (!payload.ok)
         return TOLVEX_CANNOT_OPEN;
     uint8_t crc[4];
@@ -397,8 +401,8 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     if (!staging)
         return TOLVEX_NO_MEMORY;
     const PayloadResult payload =
-        streamPayload(*source, uint64_t(*headerLength) + kControlRecordSize, *output,
-                      staging.get(), blockKeysFor(k, false), false, r);
+        streamPayload(*source, uint64_t(*headerLength) + kControlRecordSize, *output, staging.get(),
+                      blockKeysFor(k, false), false, r);
     if (!payload.ok)
         return TOLVEX_CANNOT_OPEN;
     // A mismatch keeps the output: the user may still want what could be recovered.

@@ -6,8 +6,8 @@
 #include "queries.h"
 
 extern "C" TOLVEX_EXPORT int32_t TOLVEX_CALL MakeCode(const char *source, const char *outputBase,
-                                                      uint32_t keyCode, int32_t mode,
-                                                      int32_t kind, int32_t bufferSize) {
+                                                      uint32_t keyCode, int32_t mode, int32_t kind,
+                                                      int32_t bufferSize) {
     tolvex::ConvertRequest request;
     request.source = source;
     request.outputBase = outputBase;

@@ -97,8 +97,7 @@ std::string temporaryName(const std::string &folder) {
     ::clock_gettime(CLOCK_REALTIME, &now);
     uint64_t v = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
                  (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    static const char alphabet[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
     char suffix[7];
     for (int i = 0; i < 6; ++i, v /= 62)
         suffix[i] = alphabet[v % 62];
@@ -142,7 +141,9 @@ int openRegular(const char *path) {
     return fd;
 }
 
-bool isSeparator(char c) { return c == '/'; }
+bool isSeparator(char c) {
+    return c == '/';
+}
 
 bool pathExists(const char *path) {
     struct stat st;
@@ -163,7 +164,9 @@ std::optional<InputFile> InputFile::open(const char *path) {
     return InputFile(fd);
 }
 
-InputFile::InputFile(InputFile &&other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+InputFile::InputFile(InputFile &&other) noexcept : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
 
 InputFile::~InputFile() {
     if (m_fd >= 0)
@@ -181,7 +184,9 @@ std::optional<uint64_t> InputFile::size() const {
     return uint64_t(st.st_size);
 }
 
-void setUnnamedFilesAvailable(bool available) { g_unnamedFiles = available; }
+void setUnnamedFilesAvailable(bool available) {
+    g_unnamedFiles = available;
+}
 
 std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace) {
     const std::string folder = folderOf(path);

@@ -7,7 +7,9 @@
 namespace tolvex {
 namespace {
 
-uint32_t clamp32(uint64_t v) { return uint32_t(std::min<uint64_t>(v, UINT32_MAX)); }
+uint32_t clamp32(uint64_t v) {
+    return uint32_t(std::min<uint64_t>(v, UINT32_MAX));
+}
 
 } // namespace
 
@@ -16,7 +18,8 @@ uint32_t archiverVersion(const char *libraryName) {
     if (!library)
         return 0;
     using VersionFunction = uint32_t (*)();
-    auto version = reinterpret_cast<VersionFunction>(platform::findSymbol(library, "UnlhaGetVersion"));
+    auto version =
+        reinterpret_cast<VersionFunction>(platform::findSymbol(library, "UnlhaGetVersion"));
     const uint32_t result = version ? (version() & 0xFFFF) : 0;
     platform::unloadLibrary(library);
     return result;
@@ -39,9 +42,8 @@ uint32_t memoryFigure(uint32_t index) {
     case 3:
         return clamp32(status->commitLimit);
     default:
-        return clamp32(status->commitLimit > status->committed
-                           ? status->commitLimit - status->committed
-                           : 0);
+        return clamp32(
+            status->commitLimit > status->committed ? status->commitLimit - status->committed : 0);
     }
 }
 

@@ -3,7 +3,9 @@
 namespace archiver_commands {
 namespace {
 
-std::string quoted(std::string_view s) { return '"' + std::string(s) + '"'; }
+std::string quoted(std::string_view s) {
+    return '"' + std::string(s) + '"';
+}
 
 std::string withSlash(const std::string &folder) {
     return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
@@ -18,7 +20,9 @@ std::string withoutTrailingSlashes(std::string path) {
 
 } // namespace
 
-bool canCarry(std::string_view path) { return path.find(kUnquotable) == std::string_view::npos; }
+bool canCarry(std::string_view path) {
+    return path.find(kUnquotable) == std::string_view::npos;
+}
 
 std::optional<std::string> packCommandLine(const std::string &archive, const std::string &input) {
     if (!canCarry(archive) || !canCarry(input))

@@ -14,8 +14,8 @@ struct Alias {
 
 // Other spellings people use for the same file types.
 constexpr Alias kAliases[] = {
-    {"tvx", 0}, {"jpeg", 3}, {"lha", 4}, {"midi", 5}, {"wave", 7},
-    {"tar.gz", 10}, {"tar.bz2", 11}, {"tbz2", 11},
+    {"tvx", 0},  {"jpeg", 3},    {"lha", 4},      {"midi", 5},
+    {"wave", 7}, {"tar.gz", 10}, {"tar.bz2", 11}, {"tbz2", 11},
 };
 
 std::string lowered(std::string_view text) {

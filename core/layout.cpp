@@ -60,7 +60,8 @@ std::optional<ControlRecord> readControlRecord(std::span<const uint8_t, kControl
         return std::nullopt;
     ControlRecord r;
     r.checkWord = loadLe32(bytes.data() + record::kCheckWord);
-    r.extension.assign(reinterpret_cast<const char *>(bytes.data() + record::kExtension), size_t(n));
+    r.extension.assign(reinterpret_cast<const char *>(bytes.data() + record::kExtension),
+                       size_t(n));
     r.contentCrc = loadLe32(bytes.data() + record::kContentCrc);
     return r;
 }

@@ -14,11 +14,12 @@
 
 namespace tolvex {
 
-inline constexpr uint8_t kHeaderMask = 0xD3;       // every template byte is stored XORed with it
-inline constexpr size_t kControlRecordSize = 15;   // check word 4, extension 6, CRC 4, length 1
+inline constexpr uint8_t kHeaderMask = 0xD3;     // every template byte is stored XORed with it
+inline constexpr size_t kControlRecordSize = 15; // check word 4, extension 6, CRC 4, length 1
 inline constexpr size_t kExtensionFieldSize = 6;
 inline constexpr uint32_t kKeyWhitening = 0x5C3E19B;
-inline constexpr uint32_t kAviRiffSize = 9960;     // bytes 4-7 of the AVI segment; anything else is WAVE
+inline constexpr uint32_t kAviRiffSize =
+    9960; // bytes 4-7 of the AVI segment; anything else is WAVE
 inline constexpr int kKindCount = 16;
 inline constexpr size_t kTemplateFileSize = 40353; // the last segment ends at byte 40352
 
@@ -39,9 +40,9 @@ std::optional<uint32_t> headerLengthFor(std::span<const uint8_t> leading);
 
 // The control record behind the header, field by field.
 namespace record {
-inline constexpr size_t kCheckWord = 0;       // 4 bytes, little-endian
-inline constexpr size_t kExtension = 4;       // kExtensionFieldSize bytes, filler after the name
-inline constexpr size_t kContentCrc = 10;     // 4 bytes, little-endian
+inline constexpr size_t kCheckWord = 0;        // 4 bytes, little-endian
+inline constexpr size_t kExtension = 4;        // kExtensionFieldSize bytes, filler after the name
+inline constexpr size_t kContentCrc = 10;      // 4 bytes, little-endian
 inline constexpr size_t kExtensionLength = 14; // 1 byte, read as signed
 static_assert(kExtension + kExtensionFieldSize == kContentCrc);
 static_assert(kExtensionLength + 1 == kControlRecordSize);

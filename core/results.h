@@ -7,17 +7,17 @@
 namespace tolvex {
 
 enum class Result : int32_t {
-    Done = 0,            // when decoding, the content check matched
-    OutputExists = 1,    // the mode does not overwrite; nothing written
-    Damaged = 2,         // decoded, but the content check failed; the output stays
+    Done = 0,         // when decoding, the content check matched
+    OutputExists = 1, // the mode does not overwrite; nothing written
+    Damaged = 2,      // decoded, but the content check failed; the output stays
     SourceMissing = -1,
-    CannotOpen = -2,     // source unreadable, extension too long, output not creatable, I/O
+    CannotOpen = -2, // source unreadable, extension too long, output not creatable, I/O
     BadMode = -3,
-    WrongKey = -4,       // or not a well-formed encoded file
+    WrongKey = -4, // or not a well-formed encoded file
     TemplateMissing = -5,
-    SameFile = -6,       // the output would be the source
+    SameFile = -6, // the output would be the source
     NoMemory = -7,
-    Other = INT32_MIN,   // any number the library does not give
+    Other = INT32_MIN, // any number the library does not give
 };
 
 constexpr Result resultOf(int32_t code) {
@@ -25,6 +25,8 @@ constexpr Result resultOf(int32_t code) {
 }
 
 // Whether the run left an output under its final name.
-constexpr bool leftOutput(Result r) { return r == Result::Done || r == Result::Damaged; }
+constexpr bool leftOutput(Result r) {
+    return r == Result::Done || r == Result::Damaged;
+}
 
 } // namespace tolvex

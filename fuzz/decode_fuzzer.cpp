@@ -31,8 +31,7 @@ uint32_t keyPassingTheCheck(const uint8_t *file, size_t size) {
     const std::string extension(reinterpret_cast<const char *>(record + tolvex::record::kExtension),
                                 size_t(n));
     return tolvex::loadLe32(record + tolvex::record::kCheckWord) ^
-           uint32_t(tolvex::extensionChecksum(extension)) ^
-           tolvex::kKeyWhitening;
+           uint32_t(tolvex::extensionChecksum(extension)) ^ tolvex::kKeyWhitening;
 }
 
 void failIfStrayFiles(const std::string &folder) {

@@ -43,8 +43,8 @@ bool documented(int result) {
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     // Memory-backed when possible: deep folders are slow to create on a disk.
-    std::string pattern = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/unlha-fuzz-XXXXXX"
-                                                          : "/tmp/unlha-fuzz-XXXXXX";
+    std::string pattern =
+        ::access("/dev/shm", W_OK) == 0 ? "/dev/shm/unlha-fuzz-XXXXXX" : "/tmp/unlha-fuzz-XXXXXX";
     if (!::mkdtemp(pattern.data()))
         std::abort();
     g_folder = pattern;
@@ -66,8 +66,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     ::mkdir(out.c_str(), 0700);
 
     char message[256];
-    const int result = Unlha(nullptr, ("e -d -r2 -jyo0 \"" + archive + "\" \"" + out + "/\" \"*\"").c_str(),
-                             message, sizeof message);
+    const int result =
+        Unlha(nullptr, ("e -d -r2 -jyo0 \"" + archive + "\" \"" + out + "/\" \"*\"").c_str(),
+              message, sizeof message);
     if (!documented(result))
         fail("undocumented result", std::to_string(result) + " " + message);
 

@@ -7,4 +7,5 @@ BUILD_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz
 # The disguise tests show disguised files to the tools that open their types.
 TEST_PACKAGES=(libgtest-dev file imagemagick ffmpeg cabextract lhasa bzip2 gzip tar unzip
     libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev openbox at-spi2-core dbus
-    libatspi2.0-dev lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils)
+    libatspi2.0-dev lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils
+    clang-format)

@@ -5,8 +5,7 @@
 namespace templates {
 namespace {
 
-template <typename T, T Polynomial>
-constexpr std::array<T, 256> reflectedTable() {
+template <typename T, T Polynomial> constexpr std::array<T, 256> reflectedTable() {
     std::array<T, 256> table{};
     for (uint32_t i = 0; i < 256; ++i) {
         T c = T(i);

@@ -10,14 +10,14 @@ namespace templates {
 
 Bytes sampleText(size_t length, uint32_t seed) {
     static constexpr std::string_view kWords[] = {
-        "archive", "river",  "stone",   "window", "paper",  "garden", "signal", "harbour",
-        "lantern", "copper", "meadow",  "winter", "orbit",  "ladder", "violet", "thunder",
-        "pepper",  "canvas", "marble",  "forest", "quiet",  "rapid",  "silver", "north",
-        "table",   "bridge", "candle",  "echo",   "falcon", "glacier", "island", "jungle",
-        "kettle",  "lemon",  "mirror",  "needle", "ocean",  "pilot",  "quartz", "rocket",
-        "saddle",  "tunnel", "umbrella", "valley", "walnut", "yellow", "zephyr", "anchor",
-        "blossom", "cactus", "dolphin", "ember",  "feather", "granite", "horizon", "ivory",
-        "jasmine", "kernel", "lagoon",  "mosaic", "nectar", "oyster", "prairie", "ripple"};
+        "archive", "river",  "stone",    "window", "paper",   "garden",  "signal",  "harbour",
+        "lantern", "copper", "meadow",   "winter", "orbit",   "ladder",  "violet",  "thunder",
+        "pepper",  "canvas", "marble",   "forest", "quiet",   "rapid",   "silver",  "north",
+        "table",   "bridge", "candle",   "echo",   "falcon",  "glacier", "island",  "jungle",
+        "kettle",  "lemon",  "mirror",   "needle", "ocean",   "pilot",   "quartz",  "rocket",
+        "saddle",  "tunnel", "umbrella", "valley", "walnut",  "yellow",  "zephyr",  "anchor",
+        "blossom", "cactus", "dolphin",  "ember",  "feather", "granite", "horizon", "ivory",
+        "jasmine", "kernel", "lagoon",   "mosaic", "nectar",  "oyster",  "prairie", "ripple"};
     Prng prng(seed);
     Bytes text;
     size_t lineLength = 0;
@@ -64,14 +64,17 @@ Bytes tarArchive(std::string_view name, const Bytes &content) {
         throw std::logic_error("tar member name too long");
     Bytes header(kBlock, 0);
     putText(header, 0, name);
-    putOctal(header, 100, 8, 0644);       // mode
-    putOctal(header, 108, 8, 1000);       // uid
-    putOctal(header, 116, 8, 1000);       // gid
+    putOctal(header, 100, 8, 0644); // mode
+    putOctal(header, 108, 8, 1000); // uid
+    putOctal(header, 116, 8, 1000); // gid
     putOctal(header, 124, 12, content.size());
     putOctal(header, 136, 12, kUnixTime); // mtime
     header[156] = '0';                    // regular file
-    putText(header, 257, std::string_view("ustar\0" "00", 8));
-    putText(header, 265, "tolvex");       // owner and group names
+    putText(header, 257,
+            std::string_view("ustar\0"
+                             "00",
+                             8));
+    putText(header, 265, "tolvex"); // owner and group names
     putText(header, 297, "tolvex");
     // The checksum is the byte sum of the header with its own field read as blanks.
     putText(header, 148, "        ");
@@ -113,10 +116,10 @@ Bytes deflateRaw(const Bytes &data) {
 Bytes bzip2Compress(const Bytes &data) {
     Bytes out(data.size() + data.size() / 100 + 600);
     unsigned int outLength = unsigned(out.size());
-    const int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &outLength,
-                                            const_cast<char *>(reinterpret_cast<const char *>(
-                                                data.data())),
-                                            unsigned(data.size()), 9, 0, 0);
+    const int rc =
+        BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(out.data()), &outLength,
+                                 const_cast<char *>(reinterpret_cast<const char *>(data.data())),
+                                 unsigned(data.size()), 9, 0, 0);
     if (rc != BZ_OK)
         throw std::runtime_error("bzip2 compression failed");
     out.resize(outLength);

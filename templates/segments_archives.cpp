@@ -39,9 +39,9 @@ Bytes cabinetSegment() {
 
     ByteWriter w;
     w.text("MSCF").le32(0).le32(kLength).le32(0).le32(kFilesAt).le32(0);
-    w.u8(3).u8(1);                 // format version 1.3
-    w.le16(1).le16(1).le16(0);     // one folder, one file, no flags
-    w.le16(0x7F4E).le16(0);        // set id, number in set
+    w.u8(3).u8(1);                   // format version 1.3
+    w.le16(1).le16(1).le16(0);       // one folder, one file, no flags
+    w.le16(0x7F4E).le16(0);          // set id, number in set
     w.le32(kDataAt).le16(1).le16(0); // folder: first block, one block, no compression
     w.le32(kFileSize).le32(0).le16(0).le16(kDosDate).le16(kDosTime).le16(0x20); // archive bit
     w.text(kName).u8(0);
@@ -63,14 +63,14 @@ Bytes lhaSegment() {
     // Extended headers, each announced by the size field before it: type, data, next size.
     w.le16(5);
     const size_t headerCrcAt = w.size() + 1;
-    w.u8(0x00).le16(0);                                  // header CRC, filled in below
+    w.u8(0x00).le16(0); // header CRC, filled in below
     w.le16(3 + uint32_t(kName.size()));
-    w.u8(0x01).text(kName);                              // file name
-    w.le16(5).u8(0x50).le16(0644);                       // permissions
-    w.le16(7).u8(0x51).le16(1000).le16(1000);            // group id, user id
+    w.u8(0x01).text(kName);                                    // file name
+    w.le16(5).u8(0x50).le16(0644);                             // permissions
+    w.le16(7).u8(0x51).le16(1000).le16(1000);                  // group id, user id
     w.le16(3 + uint32_t(kOwner.size())).u8(0x52).text(kOwner); // group name
     w.le16(3 + uint32_t(kOwner.size())).u8(0x53).text(kOwner); // user name
-    w.le16(0);                                           // no further extended header
+    w.le16(0);                                                 // no further extended header
     if (w.size() != kHeaderSize)
         throw std::logic_error("LHA member header is not 79 bytes");
     w.patchLe16(headerCrcAt, crc16(w.bytes()));

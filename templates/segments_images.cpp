@@ -131,25 +131,25 @@ Bytes jpegSegment() {
     const Bytes scanData = scan.finish();
 
     ByteWriter w;
-    w.u8(0xFF).u8(0xD8);                                      // SOI
-    jpegSegmentHeader(w, 0xE0, 14);                           // APP0: JFIF 1.01, 72 dpi
+    w.u8(0xFF).u8(0xD8);            // SOI
+    jpegSegmentHeader(w, 0xE0, 14); // APP0: JFIF 1.01, 72 dpi
     w.text(std::string_view("JFIF\0", 5)).u8(1).u8(1).u8(1).be16(72).be16(72).u8(0).u8(0);
 
-    const size_t commentAt = w.size();                        // COM, sized last
+    const size_t commentAt = w.size(); // COM, sized last
     jpegSegmentHeader(w, 0xFE, 0);
 
-    jpegSegmentHeader(w, 0xDB, 65);                           // DQT: table 0, 8-bit
+    jpegSegmentHeader(w, 0xDB, 65); // DQT: table 0, 8-bit
     w.u8(0x00).u8(kDcQuantiser).fill(63, 16);
 
-    jpegSegmentHeader(w, 0xC0, 15);                           // SOF0: baseline, 3 components
+    jpegSegmentHeader(w, 0xC0, 15); // SOF0: baseline, 3 components
     w.u8(8).be16(kSize).be16(kSize).u8(3);
     for (int id = 1; id <= 3; ++id)
         w.u8(uint32_t(id)).u8(0x11).u8(0);
 
     std::array<uint8_t, 16> dcCounts{}, acCounts{};
     dcCounts[kDcCodeLength - 1] = 12;
-    acCounts[0] = 1; // 0x00, end of block: "0"
-    acCounts[1] = 1; // 0xF0, sixteen zeros: "10"
+    acCounts[0] = 1;                                          // 0x00, end of block: "0"
+    acCounts[1] = 1;                                          // 0xF0, sixteen zeros: "10"
     jpegSegmentHeader(w, 0xC4, (1 + 16 + 12) + (1 + 16 + 2)); // DHT: DC 0 and AC 0
     w.u8(0x00);
     for (uint8_t n : dcCounts)
@@ -161,13 +161,13 @@ Bytes jpegSegment() {
         w.u8(n);
     w.u8(0x00).u8(0xF0);
 
-    jpegSegmentHeader(w, 0xDA, 10);                           // SOS: all three, full band
+    jpegSegmentHeader(w, 0xDA, 10); // SOS: all three, full band
     w.u8(3);
     for (int id = 1; id <= 3; ++id)
         w.u8(uint32_t(id)).u8(0x00);
     w.u8(0).u8(63).u8(0);
     w.append(scanData);
-    w.u8(0xFF).u8(0xD9);                                      // EOI
+    w.u8(0xFF).u8(0xD9); // EOI
 
     // The comment takes up the rest of the length.
     if (w.size() > kLength)
@@ -273,8 +273,10 @@ Bytes iconSegment() {
         if (i < 216)
             w.u8(uint32_t(i % 6 * 51)).u8(uint32_t(i / 6 % 6 * 51)).u8(uint32_t(i / 36 * 51)).u8(0);
         else
-            w.u8(uint32_t((i - 216) * 255 / 39)).u8(uint32_t((i - 216) * 255 / 39))
-                .u8(uint32_t((i - 216) * 255 / 39)).u8(0);
+            w.u8(uint32_t((i - 216) * 255 / 39))
+                .u8(uint32_t((i - 216) * 255 / 39))
+                .u8(uint32_t((i - 216) * 255 / 39))
+                .u8(0);
     }
     // A disc on a transparent ground: the mask's 1-bits mark what shows through.
     auto inside = [](int x, int y) {
@@ -308,18 +310,18 @@ Bytes cursorSegment() {
     w.u8(kSize).u8(kSize).u8(16).u8(0).le16(0).le16(0).le32(kImageBytes).le32(6 + 16);
     bitmapInfoHeader(w, kSize, 2 * kSize, 4, kSize * kSize / 2 + kSize * 4);
     static constexpr uint8_t kPalette[16][3] = {
-        {0, 0, 0},     {128, 0, 0},   {0, 128, 0},   {128, 128, 0}, {0, 0, 128}, {128, 0, 128},
-        {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0}, {0, 255, 0}, {255, 255, 0},
-        {0, 0, 255},   {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+        {0, 0, 0},     {128, 0, 0},     {0, 128, 0},     {128, 128, 0},  {0, 0, 128}, {128, 0, 128},
+        {0, 128, 128}, {192, 192, 192}, {128, 128, 128}, {255, 0, 0},    {0, 255, 0}, {255, 255, 0},
+        {0, 0, 255},   {255, 0, 255},   {0, 255, 255},   {255, 255, 255}};
     for (const auto &rgb : kPalette)
         w.u8(rgb[2]).u8(rgb[1]).u8(rgb[0]).u8(0);
     // The familiar arrow, tip at the top left: B black rim, W white body, anything else shows
     // the screen through.
     static constexpr std::string_view kArrow[] = {
-        "B",          "BB",          "BWB",         "BWWB",        "BWWWB",
-        "BWWWWB",     "BWWWWWB",     "BWWWWWWB",    "BWWWWWWWB",   "BWWWWWWWWB",
-        "BWWWWWWWWWB", "BWWWWWWBBBBB", "BWWWBWWB",   "BWWB BWWB",   "BWB  BWWB",
-        "BB    BWWB", "B     BWWB",  "       BWWB", "       BWWB", "        BB"};
+        "B",           "BB",           "BWB",         "BWWB",        "BWWWB",
+        "BWWWWB",      "BWWWWWB",      "BWWWWWWB",    "BWWWWWWWB",   "BWWWWWWWWB",
+        "BWWWWWWWWWB", "BWWWWWWBBBBB", "BWWWBWWB",    "BWWB BWWB",   "BWB  BWWB",
+        "BB    BWWB",  "B     BWWB",   "       BWWB", "       BWWB", "        BB"};
     auto pixel = [](int x, int y) -> int { // -1: transparent
         if (y >= int(std::size(kArrow)) || x >= int(kArrow[y].size()))
             return -1;

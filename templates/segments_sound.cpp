@@ -24,14 +24,14 @@ Bytes midiSegment() {
     constexpr size_t kLength = 87, kTrackLength = kLength - 14 - 8;
     ByteWriter track;
     const size_t nameAt = track.size();
-    track.u8(0).u8(0xFF).u8(0x03).u8(0);                  // track name, sized last
+    track.u8(0).u8(0xFF).u8(0x03).u8(0);                            // track name, sized last
     track.u8(0).u8(0xFF).u8(0x51).u8(3).u8(0x07).u8(0xA1).u8(0x20); // 500000 us a quarter
-    track.u8(0).u8(0xC0).u8(0);                           // programme 0, piano
+    track.u8(0).u8(0xC0).u8(0);                                     // programme 0, piano
     for (uint32_t note : {60u, 64u, 67u}) {
-        track.u8(0).u8(0x90).u8(note).u8(80);             // on
-        track.u8(96).u8(0x80).u8(note).u8(0);             // off a quarter note later
+        track.u8(0).u8(0x90).u8(note).u8(80); // on
+        track.u8(96).u8(0x80).u8(note).u8(0); // off a quarter note later
     }
-    track.u8(0).u8(0xFF).u8(0x2F).u8(0);                  // end of track
+    track.u8(0).u8(0xFF).u8(0x2F).u8(0); // end of track
     std::string name = "Tolvex chime";
     if (track.size() + name.size() > kTrackLength)
         throw std::logic_error("MIDI track does not fit its segment");

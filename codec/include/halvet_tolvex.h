@@ -34,17 +34,18 @@ enum {
 
 /* Result codes of MakeCode. */
 enum {
-    TOLVEX_OK = 0,               /* done; when decoding, the content CRC matched */
-    TOLVEX_OUTPUT_EXISTS = 1,    /* output exists and the mode does not overwrite; nothing written */
-    TOLVEX_CRC_MISMATCH = 2,     /* decoded, but the content CRC differs; the output stays */
-    TOLVEX_SOURCE_MISSING = -1,  /* the source path does not exist */
-    TOLVEX_CANNOT_OPEN = -2,     /* source unreadable, extension over 6 bytes, output not creatable,
-                                    or a read or write failed (no incomplete output is left) */
-    TOLVEX_BAD_MODE = -3,        /* mode outside 0 to 3 */
-    TOLVEX_KEY_MISMATCH = -4,    /* wrong key, or not a well-formed encoded file */
-    TOLVEX_TEMPLATE_MISSING = -5,/* "Tolvex.dat" cannot be opened (or is too short to encode with) */
-    TOLVEX_SAME_FILE = -6,       /* the output would be the source */
-    TOLVEX_NO_MEMORY = -7        /* the staging buffer cannot be had (any negative buffer size) */
+    TOLVEX_OK = 0,              /* done; when decoding, the content CRC matched */
+    TOLVEX_OUTPUT_EXISTS = 1,   /* output exists and the mode does not overwrite; nothing written */
+    TOLVEX_CRC_MISMATCH = 2,    /* decoded, but the content CRC differs; the output stays */
+    TOLVEX_SOURCE_MISSING = -1, /* the source path does not exist */
+    TOLVEX_CANNOT_OPEN = -2,    /* source unreadable, extension over 6 bytes, output not creatable,
+                                   or a read or write failed (no incomplete output is left) */
+    TOLVEX_BAD_MODE = -3,       /* mode outside 0 to 3 */
+    TOLVEX_KEY_MISMATCH = -4,   /* wrong key, or not a well-formed encoded file */
+    TOLVEX_TEMPLATE_MISSING =
+        -5,                /* "Tolvex.dat" cannot be opened (or is too short to encode with) */
+    TOLVEX_SAME_FILE = -6, /* the output would be the source */
+    TOLVEX_NO_MEMORY = -7  /* the staging buffer cannot be had (any negative buffer size) */
 };
 
 #ifdef __cplusplus

@@ -38,7 +38,9 @@ template <typename T> struct Ref {
     Ref &operator=(const Ref &) = delete;
 };
 
-std::string nameOf(AtspiAccessible *a) { return Text(atspi_accessible_get_name(a, nullptr)).str(); }
+std::string nameOf(AtspiAccessible *a) {
+    return Text(atspi_accessible_get_name(a, nullptr)).str();
+}
 std::string roleOf(AtspiAccessible *a) {
     return Text(atspi_accessible_get_role_name(a, nullptr)).str();
 }
@@ -63,12 +65,14 @@ AtspiAccessible *findWindow(const std::string &title) {
         Ref<AtspiAccessible> desktop(atspi_get_desktop(0));
         const int apps = atspi_accessible_get_child_count(desktop.object, nullptr);
         for (int i = 0; i < apps; ++i) {
-            Ref<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.object, i, nullptr));
+            Ref<AtspiAccessible> app(
+                atspi_accessible_get_child_at_index(desktop.object, i, nullptr));
             if (!app.object)
                 continue;
             const int windows = atspi_accessible_get_child_count(app.object, nullptr);
             for (int j = 0; j < windows; ++j) {
-                AtspiAccessible *window = atspi_accessible_get_child_at_index(app.object, j, nullptr);
+                AtspiAccessible *window =
+                    atspi_accessible_get_child_at_index(app.object, j, nullptr);
                 if (window && nameOf(window) == title)
                     return window;
                 if (window)
@@ -83,9 +87,10 @@ AtspiAccessible *findWindow(const std::string &title) {
 std::string statesOf(AtspiAccessible *a) {
     Ref<AtspiStateSet> set(atspi_accessible_get_state_set(a));
     std::string out;
-    const std::pair<AtspiStateType, const char *> wanted[] = {
-        {ATSPI_STATE_SHOWING, "showing"}, {ATSPI_STATE_ENABLED, "enabled"},
-        {ATSPI_STATE_CHECKED, "checked"}, {ATSPI_STATE_FOCUSED, "focused"}};
+    const std::pair<AtspiStateType, const char *> wanted[] = {{ATSPI_STATE_SHOWING, "showing"},
+                                                              {ATSPI_STATE_ENABLED, "enabled"},
+                                                              {ATSPI_STATE_CHECKED, "checked"},
+                                                              {ATSPI_STATE_FOCUSED, "focused"}};
     for (const auto &[state, name] : wanted)
         if (set.object && atspi_state_set_contains(set.object, state))
             out += std::string(out.empty() ? "" : ",") + name;
@@ -113,7 +118,8 @@ int act(AtspiAccessible *window, const std::string &role, const std::string &nam
             return true;
         const int count = atspi_action_get_n_actions(actions.object, nullptr);
         for (int i = 0; i < count; ++i) {
-            const std::string actionName = Text(atspi_action_get_action_name(actions.object, i, nullptr)).str();
+            const std::string actionName =
+                Text(atspi_action_get_action_name(actions.object, i, nullptr)).str();
             if (g_ascii_strcasecmp(actionName.c_str(), action.c_str()) == 0) {
                 result = atspi_action_do_action(actions.object, i, nullptr) ? 0 : 5;
                 return true;
@@ -134,8 +140,8 @@ int setText(AtspiAccessible *window, int index, const std::string &text) {
         if (roleOf(a) != "text" || seen++ != index)
             return false;
         Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a));
-        result = editable.object &&
-                         atspi_editable_text_set_text_contents(editable.object, text.c_str(), nullptr)
+        result = editable.object && atspi_editable_text_set_text_contents(editable.object,
+                                                                          text.c_str(), nullptr)
                      ? 0
                      : 4;
         return true;

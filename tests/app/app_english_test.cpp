@@ -26,23 +26,56 @@ namespace {
 
 // Every caption and message text of the program, as the procedures pass them on.
 QStringList everyText() {
-    QStringList all{texts::kDropPrompt, texts::kLocationPrompt, texts::kEncrypt, texts::kDecrypt,
-                    texts::kCompression, texts::kArchiverMissingLabel, texts::kKeepInFront,
-                    texts::kSaveSettings, texts::kDisguiseFrame, texts::kNoDisguise,
-                    texts::kBrowse, texts::kBackToDefault, texts::kOutputNameLabel,
-                    texts::kKeyLabel, texts::kKeyHint, texts::kSaveLocation,
-                    texts::kFileNameLabel, texts::kError, texts::kReport, texts::kConfirm,
-                    texts::kRunError, texts::kFileError, texts::kCannotProcessLzh, texts::kNoKey,
-                    texts::kNoFileName, texts::kNoOutputName, texts::kOverwrite,
-                    texts::kSourceMissing, texts::kCannotCreate, texts::kBadMode,
-                    texts::kWrongKey, texts::kTemplateMissing, texts::kSameFile,
-                    texts::kPackFailed, texts::kNoArchive, texts::kLzhWithoutArchiver,
-                    texts::kOfferExtract, texts::kExtractFailed, texts::kOfferDelete,
-                    texts::kArchiverBusy, texts::kFileNotFound, texts::kDropAFile,
-                    texts::kDropAFileUncompressed, texts::kAlreadyRunning,
-                    texts::missingFile(texts::kTemplateFile), rules::inputLabel(true),
-                    rules::inputLabel(false), rules::outputLabel(rules::Mode::Encrypt),
-                    rules::outputLabel(rules::Mode::Decrypt), rules::busyCaption(rules::Mode::Encrypt),
+    QStringList all{texts::kDropPrompt,
+                    texts::kLocationPrompt,
+                    texts::kEncrypt,
+                    texts::kDecrypt,
+                    texts::kCompression,
+                    texts::kArchiverMissingLabel,
+                    texts::kKeepInFront,
+                    texts::kSaveSettings,
+                    texts::kDisguiseFrame,
+                    texts::kNoDisguise,
+                    texts::kBrowse,
+                    texts::kBackToDefault,
+                    texts::kOutputNameLabel,
+                    texts::kKeyLabel,
+                    texts::kKeyHint,
+                    texts::kSaveLocation,
+                    texts::kFileNameLabel,
+                    texts::kError,
+                    texts::kReport,
+                    texts::kConfirm,
+                    texts::kRunError,
+                    texts::kFileError,
+                    texts::kCannotProcessLzh,
+                    texts::kNoKey,
+                    texts::kNoFileName,
+                    texts::kNoOutputName,
+                    texts::kOverwrite,
+                    texts::kSourceMissing,
+                    texts::kCannotCreate,
+                    texts::kBadMode,
+                    texts::kWrongKey,
+                    texts::kTemplateMissing,
+                    texts::kSameFile,
+                    texts::kPackFailed,
+                    texts::kNoArchive,
+                    texts::kLzhWithoutArchiver,
+                    texts::kOfferExtract,
+                    texts::kExtractFailed,
+                    texts::kOfferDelete,
+                    texts::kArchiverBusy,
+                    texts::kFileNotFound,
+                    texts::kDropAFile,
+                    texts::kDropAFileUncompressed,
+                    texts::kAlreadyRunning,
+                    texts::missingFile(texts::kTemplateFile),
+                    rules::inputLabel(true),
+                    rules::inputLabel(false),
+                    rules::outputLabel(rules::Mode::Encrypt),
+                    rules::outputLabel(rules::Mode::Decrypt),
+                    rules::busyCaption(rules::Mode::Encrypt),
                     rules::busyCaption(rules::Mode::Decrypt)};
     for (int result : {1, -1, -2, -3, -4, -5, -6, 2, 0})
         for (const rules::Mode mode : {rules::Mode::Encrypt, rules::Mode::Decrypt})
@@ -137,8 +170,10 @@ class EnglishTest : public QObject {
             QVERIFY2(!hasJapanese(shown), qPrintable(text + " -> " + shown));
             QCOMPARE(shown.count(u'\r'), text.count(u'\r')); // the same lines
         }
-        QCOMPARE(language::display(texts::missingFile("libHalvet_Tolvex.so")),
-                 QString("libHalvet_Tolvex.so was not found.\rCheck the file, or install Tolvex again."));
+        QCOMPARE(
+            language::display(texts::missingFile("libHalvet_Tolvex.so")),
+            QString(
+                "libHalvet_Tolvex.so was not found.\rCheck the file, or install Tolvex again."));
         QCOMPARE(language::display(rules::resultMessage(0, rules::Mode::Decrypt, 1.5)->text),
                  QString("Done.\rTime taken: 1.50 s\r File check: GOOD"));
     }
@@ -154,14 +189,17 @@ class EnglishTest : public QObject {
         QCOMPARE(controls(*form).Option1[0]->text(), QString("Encrypt"));
         QCOMPARE(controls(*form).Command1->text(), QString("START"));
         QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
-        QCOMPARE(controls(*form).label[1]->text(), QString("↓ Put the file or folder to convert below"));
-        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(controls(*form).label[1]->text(),
+                 QString("↓ Put the file or folder to convert below"));
+        QCOMPARE(accessibleName(controls(*form).Text1),
+                 QString("↓ Put the file or folder to convert below"));
         QCOMPARE(controls(*form).Frame1->title(), QString("Disguise"));
 
         controls(*form).Option1[1]->click();
         QCOMPARE(form->mode(), rules::Mode::Decrypt); // the state keeps its Japanese name
         QCOMPARE(controls(*form).label[2]->text(), QString("↓ The decrypted file is saved as"));
-        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓ The decrypted file is saved as"));
+        QCOMPARE(accessibleName(controls(*form).Text4),
+                 QString("↓ The decrypted file is saved as"));
         QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
 
         // The title bar shows the caption in English; the procedures keep the source.

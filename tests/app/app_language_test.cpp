@@ -66,9 +66,7 @@ class LanguageTest : public QObject {
         QCOMPARE(language::chooseLanguage(environment(env), available), expected);
     }
 
-    void theWindowSpeaksJapanese() {
-        QVERIFY(language::interfaceLanguages().contains("ja"));
-    }
+    void theWindowSpeaksJapanese() { QVERIFY(language::interfaceLanguages().contains("ja")); }
 
     void messageBoxButtons_data() {
         QTest::addColumn<int>("style");

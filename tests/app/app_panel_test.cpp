@@ -10,9 +10,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMimeData>
-#include <QRadioButton>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QTest>
@@ -115,7 +115,8 @@ class PanelTest : public QObject {
         QVERIFY(controls(*form).Dir1->setPath("/"));
         QCOMPARE(form->CurrentFolder, QString("/"));
         controls(*form).OK_BOT->click();
-        QCOMPARE(controls(*form).Text4->text(), QString("//Tolvex")); // the system reads it as /Tolvex
+        QCOMPARE(controls(*form).Text4->text(),
+                 QString("//Tolvex")); // the system reads it as /Tolvex
     }
 
     void choosingAFolderInTheList() {
@@ -180,12 +181,14 @@ class PanelTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         const int row = controls(*form).Dir1->sizeHintForRow(0);
         QVERIFY(row > 0);
-        QVERIFY(controls(*form).Dir1->count() * row > controls(*form).Dir1->viewport()->height()); // it scrolls
+        QVERIFY(controls(*form).Dir1->count() * row >
+                controls(*form).Dir1->viewport()->height()); // it scrolls
         QCOMPARE(controls(*form).Dir1->viewport()->height() % row, 0);
         QVERIFY(controls(*form).Dir1->viewport()->height() / row >= 4);
         // Scrolled to the end, the last folder is shown whole too.
         controls(*form).Dir1->scrollToBottom();
-        const QRect last = controls(*form).Dir1->visualItemRect(controls(*form).Dir1->item(controls(*form).Dir1->count() - 1));
+        const QRect last = controls(*form).Dir1->visualItemRect(
+            controls(*form).Dir1->item(controls(*form).Dir1->count() - 1));
         QCOMPARE(last.bottom(), controls(*form).Dir1->viewport()->rect().bottom());
     }
 
@@ -197,13 +200,15 @@ class PanelTest : public QObject {
         option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         option.lineWidth = 1;
         const QStyle *style = controls(*form).Frame1->style();
-        const QRect frame =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, controls(*form).Frame1);
-        const QRect caption =
-            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, controls(*form).Frame1);
+        const QRect frame = style->subControlRect(QStyle::CC_GroupBox, &option,
+                                                  QStyle::SC_GroupBoxFrame, controls(*form).Frame1);
+        const QRect caption = style->subControlRect(
+            QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, controls(*form).Frame1);
         const QRect first = controls(*form).inpmode[0]->geometry();
-        QVERIFY2(frame.top() < first.top(),
-                 qPrintable(QString("border at %1, first button at %2").arg(frame.top()).arg(first.top())));
+        QVERIFY2(
+            frame.top() < first.top(),
+            qPrintable(
+                QString("border at %1, first button at %2").arg(frame.top()).arg(first.top())));
         QVERIFY(caption.bottom() < first.top());
         QVERIFY(!caption.intersects(first));
         // Every disguise button lies inside the frame.
@@ -229,8 +234,9 @@ class PanelTest : public QObject {
     }
 
     void rightButtonFrameAndSurfaceDragToo() {
-        for (QWidget *source : {static_cast<QWidget *>(controls(*form).Frame1), static_cast<QWidget *>(form.get()),
-                                static_cast<QWidget *>(controls(*form).label[0])}) {
+        for (QWidget *source :
+             {static_cast<QWidget *>(controls(*form).Frame1), static_cast<QWidget *>(form.get()),
+              static_cast<QWidget *>(controls(*form).label[0])}) {
             const QPoint start = form->pos();
             const QPoint press = source->mapToGlobal(QPoint(3, 3));
             mouse(source, QEvent::MouseButtonPress, press, Qt::RightButton);
@@ -242,12 +248,15 @@ class PanelTest : public QObject {
 
     void controlsNeverStartADrag() {
         const QPoint start = form->pos();
-        for (QWidget *control : {static_cast<QWidget *>(controls(*form).Text1), static_cast<QWidget *>(controls(*form).Command2),
-                                 static_cast<QWidget *>(controls(*form).Check2), static_cast<QWidget *>(controls(*form).inpmode[3]),
+        for (QWidget *control : {static_cast<QWidget *>(controls(*form).Text1),
+                                 static_cast<QWidget *>(controls(*form).Command2),
+                                 static_cast<QWidget *>(controls(*form).Check2),
+                                 static_cast<QWidget *>(controls(*form).inpmode[3]),
                                  static_cast<QWidget *>(controls(*form).Dir1)}) {
             QTest::mousePress(control, Qt::LeftButton, {}, QPoint(4, 4));
             QVERIFY(!form->Dragging);
-            mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)), Qt::LeftButton);
+            mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)),
+                  Qt::LeftButton);
             QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(4, 4));
         }
         QCOMPARE(form->pos(), start);

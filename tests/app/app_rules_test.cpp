@@ -73,19 +73,23 @@ class RulesTest : public QObject {
         const QString finish = "処理が終了しました。\r所要時間：1.50秒";
         QTest::newRow("1") << 1 << rules::Mode::Encrypt << "エラー" << 33
                            << "既に存在しているファイルに書き込もうとしました。\r上書きしますか？";
-        QTest::newRow("-1") << -1 << rules::Mode::Encrypt << "エラー" << 48 << "ファイルが見つかりませんでした。";
-        QTest::newRow("-2") << -2 << rules::Mode::Decrypt << "エラー" << 48 << "ファイルの作成に失敗しました。";
-        QTest::newRow("-3") << -3 << rules::Mode::Encrypt << "エラー" << 48 << "モード指定が不正です。";
+        QTest::newRow("-1") << -1 << rules::Mode::Encrypt << "エラー" << 48
+                            << "ファイルが見つかりませんでした。";
+        QTest::newRow("-2") << -2 << rules::Mode::Decrypt << "エラー" << 48
+                            << "ファイルの作成に失敗しました。";
+        QTest::newRow("-3") << -3 << rules::Mode::Encrypt << "エラー" << 48
+                            << "モード指定が不正です。";
         QTest::newRow("-4") << -4 << rules::Mode::Decrypt << "エラー" << 48
                             << "Tolvexファイルでは無いか、またはコードが間違っています。";
-        QTest::newRow("-5") << -5 << rules::Mode::Encrypt << "エラー" << 48 << "設定ファイルがみつかりません。";
+        QTest::newRow("-5") << -5 << rules::Mode::Encrypt << "エラー" << 48
+                            << "設定ファイルがみつかりません。";
         QTest::newRow("-6") << -6 << rules::Mode::Encrypt << "エラー" << 48
                             << "変換元と出力先とが同じファイルです。";
         QTest::newRow("2") << 2 << rules::Mode::Decrypt << "報告" << 48
                            << finish + "\r ファイルチェック:BAD";
         QTest::newRow("0 encrypt") << 0 << rules::Mode::Encrypt << "報告" << 64 << finish;
-        QTest::newRow("0 decrypt") << 0 << rules::Mode::Decrypt << "報告" << 64
-                                   << finish + "\r ファイルチェック:GOOD";
+        QTest::newRow("0 decrypt")
+            << 0 << rules::Mode::Decrypt << "報告" << 64 << finish + "\r ファイルチェック:GOOD";
     }
     void resultMessages() {
         QFETCH(int, result);
@@ -108,9 +112,11 @@ class RulesTest : public QObject {
         QCOMPARE(texts::kIdleCaption, QString("Tolvex v3.10"));
         QCOMPARE(rules::busyCaption(rules::Mode::Encrypt), QString("Tolvex v3.10  <暗号化中>"));
         QCOMPARE(rules::busyCaption(rules::Mode::Decrypt), QString("Tolvex v3.10  <復号化中>"));
-        QCOMPARE(rules::inputLabel(true), QString("↓に変換するファイル or フォルダを入れてください"));
+        QCOMPARE(rules::inputLabel(true),
+                 QString("↓に変換するファイル or フォルダを入れてください"));
         QCOMPARE(rules::inputLabel(false), QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(rules::outputLabel(rules::Mode::Decrypt), QString("↓として復号化したファイルを保存します"));
+        QCOMPARE(rules::outputLabel(rules::Mode::Decrypt),
+                 QString("↓として復号化したファイルを保存します"));
     }
 
     void bufferSize_data() {
@@ -122,8 +128,8 @@ class RulesTest : public QObject {
         QTest::newRow("25 gives 2") << qint64(25) << qint64(1000) << 2;
         QTest::newRow("35 gives 4") << qint64(35) << qint64(1000) << 4;
         QTest::newRow("empty file") << qint64(1000) << qint64(0) << 0;
-        QTest::newRow("memory beyond 31 bits is held") << qint64(4000000000) << qint64(3000000000)
-                                                       << 214748365;
+        QTest::newRow("memory beyond 31 bits is held")
+            << qint64(4000000000) << qint64(3000000000) << 214748365;
         QTest::newRow("file beyond 31 bits") << qint64(100) << qint64(5000000000) << 10;
     }
     void bufferSize() {
@@ -137,11 +143,21 @@ class RulesTest : public QObject {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("folder");
         QTest::addColumn<QString>("name");
-        QTest::newRow("file") << "/data/report.doc" << "/data/" << "report.doc";
-        QTest::newRow("repeated element") << "/data/data" << "/data/" << "data";
-        QTest::newRow("root") << "/x" << "/" << "x";
-        QTest::newRow("blanks and Japanese") << "/my docs/写真 1" << "/my docs/" << "写真 1";
-        QTest::newRow("no separator") << "name" << "" << "name";
+        QTest::newRow("file") << "/data/report.doc"
+                              << "/data/"
+                              << "report.doc";
+        QTest::newRow("repeated element") << "/data/data"
+                                          << "/data/"
+                                          << "data";
+        QTest::newRow("root") << "/x"
+                              << "/"
+                              << "x";
+        QTest::newRow("blanks and Japanese") << "/my docs/写真 1"
+                                             << "/my docs/"
+                                             << "写真 1";
+        QTest::newRow("no separator") << "name"
+                                      << ""
+                                      << "name";
     }
     void splitPath() {
         QFETCH(QString, path);
@@ -155,8 +171,9 @@ class RulesTest : public QObject {
     void commandLines() {
         QCOMPARE(rules::temporaryArchive("/out"), QString("/out/temp/temp.lzh"));
         QCOMPARE(rules::temporaryFolder(""), QString("/temp"));
-        QCOMPARE(rules::packCommandLine(rules::temporaryArchive("/out"), "/data/report.doc").value(),
-                 QString(R"(a -d -r2 "/out/temp/temp.lzh" "/data/" "report.doc")"));
+        QCOMPARE(
+            rules::packCommandLine(rules::temporaryArchive("/out"), "/data/report.doc").value(),
+            QString(R"(a -d -r2 "/out/temp/temp.lzh" "/data/" "report.doc")"));
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/my data/" "photos 2")"));
         QCOMPARE(rules::extractCommandLine("/out/letter.lzh").value(),

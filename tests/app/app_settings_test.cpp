@@ -79,8 +79,9 @@ class SettingsTest : public QObject {
         QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString("0"));
         QVERIFY(ini::WriteIni(file, "Save", "Save", "1"));
         QVERIFY(ini::WriteIni(file, "Save", "TOPMOST", "0"));
-        QCOMPARE(readAll(file), QByteArray("; my settings\n[other]\nSave=9\n\n[SAVE]\nSave=1\n"
-                                           "; keep this\nextra=yes\nTOPMOST=0\r\n\n[Pos]\nTop=1\n"));
+        QCOMPARE(readAll(file),
+                 QByteArray("; my settings\n[other]\nSave=9\n\n[SAVE]\nSave=1\n"
+                            "; keep this\nextra=yes\nTOPMOST=0\r\n\n[Pos]\nTop=1\n"));
         QCOMPARE(ini::ReadIni(file, "other", "save"), QString("9"));
     }
 
@@ -137,8 +138,8 @@ class SettingsTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         const QPoint placed(form->twipsToPixels(2250), form->twipsToPixels(1800));
         form->move(placed);
-        QTRY_COMPARE(value("Pos", "Left"),
-                     QString::number(std::lround(form->pixelsToTwips(form->frameGeometry().left()))));
+        QTRY_COMPARE(value("Pos", "Left"), QString::number(std::lround(
+                                               form->pixelsToTwips(form->frameGeometry().left()))));
         QCOMPARE(value("Pos", "Top"),
                  QString::number(std::lround(form->pixelsToTwips(form->frameGeometry().top()))));
 
@@ -164,7 +165,8 @@ class SettingsTest : public QObject {
 
     void outOfRangeCountsAsOne() {
         start("[Save]\nSave=5\nLzh=-1\nTOPMOST=7\n[Pos]\nTop=0\nLeft=0\n");
-        QVERIFY(controls(*form).Check2->isChecked() && controls(*form).lzh_ch->isChecked() && controls(*form).Check1->isChecked());
+        QVERIFY(controls(*form).Check2->isChecked() && controls(*form).lzh_ch->isChecked() &&
+                controls(*form).Check1->isChecked());
         start("[Save]\nSave=-1\nLzh=0\nTOPMOST=0\n");
         QVERIFY(controls(*form).Check2->isChecked() && !controls(*form).lzh_ch->isChecked());
     }

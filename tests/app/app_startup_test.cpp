@@ -15,7 +15,8 @@ class StartupTest : public QObject {
                    bool anotherCopy = false) {
         ProgramFolder folder(parts);
         const auto listing = [&] {
-            return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+            return QDir(folder.path())
+                .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
         };
         const QStringList before = listing();
         auto form = folder.makeWindow(presenter);
@@ -34,8 +35,10 @@ class StartupTest : public QObject {
         auto presenter = std::make_shared<ScriptedPresenter>();
         QVERIFY(!startWith(ProgramFolder::Template | ProgramFolder::Archiver, presenter));
         QCOMPARE(presenter->shown.size(), 1);
-        QCOMPARE(presenter->shown[0].text,
-                 QString("libHalvet_Tolvex.soが見つかりません。\rファイルを確認するか、再インストールしてください。"));
+        QCOMPARE(
+            presenter->shown[0].text,
+            QString("libHalvet_Tolvex."
+                    "soが見つかりません。\rファイルを確認するか、再インストールしてください。"));
         QCOMPARE(presenter->shown[0].title, QString("libHalvet_Tolvex.so"));
         QCOMPARE(presenter->shown[0].style, 16);
         QVERIFY(lastFolderClean);
@@ -69,9 +72,14 @@ class StartupTest : public QObject {
 
     void codecLibraryThatCannotBeLoadedIsReportedAtOnce() {
         // A damaged copy, and one made for another machine: both there, neither loadable.
-        for (const QByteArray &content :
-             {QByteArray("\x7f" "ELF\2\1\1", 7) + QByteArray(200, '\0'),
-              QByteArray("\x7f" "ELF\1\1\1", 7) + QByteArray(64, 'x')}) {
+        for (const QByteArray &content : {QByteArray("\x7f"
+                                                     "ELF\2\1\1",
+                                                     7) +
+                                              QByteArray(200, '\0'),
+                                          QByteArray("\x7f"
+                                                     "ELF\1\1\1",
+                                                     7) +
+                                              QByteArray(64, 'x')}) {
             ProgramFolder folder(ProgramFolder::Template | ProgramFolder::Archiver);
             QFile library(folder.path("libHalvet_Tolvex.so"));
             QVERIFY(library.open(QIODevice::WriteOnly));

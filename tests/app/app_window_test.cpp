@@ -13,13 +13,13 @@
 #include <QClipboard>
 #include <QDropEvent>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
-#include <QProcess>
-#include <QInputMethodEvent>
 #include <QTest>
 #include <QWindow>
 
@@ -125,10 +125,11 @@ class WindowTest : public QObject {
         QCOMPARE(form->maximumSize(), form->size());
         QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
         // Every control answers to its design name.
-        for (const char *name : {"Text1", "Text2", "Text3", "Text4", "Command1", "Command2",
-                                 "Command3", "OK_BOT", "Can_BOT", "Option1_0", "Option1_1",
-                                 "lzh_ch", "lzh_lb", "Check1", "Check2", "Frame1", "inpmode_0",
-                                 "inpmode_15", "label_7", "label_0", "Drive1", "Dir1", "Line6"})
+        for (const char *name :
+             {"Text1",    "Text2",   "Text3",   "Text4",     "Command1",  "Command2",
+              "Command3", "OK_BOT",  "Can_BOT", "Option1_0", "Option1_1", "lzh_ch",
+              "lzh_lb",   "Check1",  "Check2",  "Frame1",    "inpmode_0", "inpmode_15",
+              "label_7",  "label_0", "Drive1",  "Dir1",      "Line6"})
             QVERIFY2(form->findChild<QWidget *>(name), name);
         QCOMPARE(accessibleName(controls(*form).Text3), QString("←にキーを入れてください。"));
     }
@@ -157,7 +158,8 @@ class WindowTest : public QObject {
         QTest::keyClick(controls(*form).Text3, Qt::Key_Backspace);
         QCOMPARE(controls(*form).Text3->text(), QString("1a"));
         QTest::keyClicks(controls(*form).Text3, "bcdef0123");
-        QCOMPARE(controls(*form).Text3->text(), QString("1abcdef0")); // a ninth character is refused
+        QCOMPARE(controls(*form).Text3->text(),
+                 QString("1abcdef0")); // a ninth character is refused
 
         controls(*form).Text3->clear();
         QGuiApplication::clipboard()->setText("x1 y2-z3");
@@ -217,7 +219,8 @@ class WindowTest : public QObject {
 
         dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFileUncompressed);
-        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt")); // the previous input stays
+        QCOMPARE(controls(*form).Text1->text(),
+                 folder->path("in/a.txt")); // the previous input stays
         QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
 
         dropOn(controls(*form).Text1, {folder->path("in/.hidden")});
@@ -252,15 +255,18 @@ class WindowTest : public QObject {
         QVERIFY(!controls(*form).Frame1->isEnabled() && !controls(*form).lzh_ch->isEnabled());
         QVERIFY(!controls(*form).inpmode[3]->isEnabled());
         QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
-        QCOMPARE(controls(*form).label[2]->text(), QString("↓として復号化したファイルを保存します"));
+        QCOMPARE(controls(*form).label[2]->text(),
+                 QString("↓として復号化したファイルを保存します"));
 
         controls(*form).Option1[0]->click();
         QCOMPARE(form->mode(), rules::Mode::Encrypt);
         QVERIFY(controls(*form).label[7]->isHidden());
-        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).lzh_ch->isEnabled() && controls(*form).inpmode[3]->isEnabled());
+        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).lzh_ch->isEnabled() &&
+                controls(*form).inpmode[3]->isEnabled());
         QVERIFY(controls(*form).inpmode[6]->isChecked() && controls(*form).lzh_ch->isChecked());
         QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(true));
-        QCOMPARE(controls(*form).label[2]->text(), QString("↓として暗号化したファイルを保存します"));
+        QCOMPARE(controls(*form).label[2]->text(),
+                 QString("↓として暗号化したファイルを保存します"));
 
         controls(*form).Text1->setText("/x");
         controls(*form).lzh_ch->click();
@@ -288,7 +294,8 @@ class WindowTest : public QObject {
         // A disguise click leaves the mode alone, and the other way round.
         controls(*form).Option1[0]->click();
         QTest::mouseClick(controls(*form).inpmode[15], Qt::LeftButton);
-        QVERIFY(controls(*form).inpmode[15]->isChecked() && !controls(*form).inpmode[6]->isChecked());
+        QVERIFY(controls(*form).inpmode[15]->isChecked() &&
+                !controls(*form).inpmode[6]->isChecked());
         QVERIFY(controls(*form).Option1[0]->isChecked());
     }
 
@@ -335,12 +342,14 @@ class WindowTest : public QObject {
         QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
 
         // The toggle action a screen reader offers on an option button.
-        QAccessibleInterface *encrypt = QAccessible::queryAccessibleInterface(controls(*form).Option1[0]);
+        QAccessibleInterface *encrypt =
+            QAccessible::queryAccessibleInterface(controls(*form).Option1[0]);
         QVERIFY(encrypt && encrypt->actionInterface());
         QVERIFY(encrypt->actionInterface()->actionNames().contains(
             QAccessibleActionInterface::toggleAction()));
         encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(controls(*form).Option1[0]->isChecked() && !controls(*form).Option1[1]->isChecked());
+        QVERIFY(controls(*form).Option1[0]->isChecked() &&
+                !controls(*form).Option1[1]->isChecked());
         QCOMPARE(form->mode(), rules::Mode::Encrypt);
         QVERIFY(controls(*form).label[7]->isHidden());
         QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).inpmode[3]->isEnabled());
@@ -367,20 +376,26 @@ class WindowTest : public QObject {
     // --- what screen readers announce -------------------------------------------------------
 
     void accessibleNamesFollowTheCaptions() {
-        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイル or フォルダを入れてください"));
-        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓作成するファイル名(拡張子は自動で付きます)"));
+        QCOMPARE(accessibleName(controls(*form).Text1),
+                 QString("↓に変換するファイル or フォルダを入れてください"));
+        QCOMPARE(accessibleName(controls(*form).Text4),
+                 QString("↓作成するファイル名(拡張子は自動で付きます)"));
         QCOMPARE(accessibleName(controls(*form).Text2), QString("↓ファイル名"));
         QCOMPARE(accessibleName(controls(*form).Option1[1]), QString("復号化"));
         QCOMPARE(accessibleName(controls(*form).Frame1), QString("偽装モード設定"));
 
         controls(*form).Option1[1]->click();
-        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓として復号化したファイルを保存します"));
+        QCOMPARE(accessibleName(controls(*form).Text1),
+                 QString("↓に変換するファイルを入れてください"));
+        QCOMPARE(accessibleName(controls(*form).Text4),
+                 QString("↓として復号化したファイルを保存します"));
 
         controls(*form).Option1[0]->click();
-        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓として暗号化したファイルを保存します"));
+        QCOMPARE(accessibleName(controls(*form).Text4),
+                 QString("↓として暗号化したファイルを保存します"));
         controls(*form).lzh_ch->click();
-        QCOMPARE(accessibleName(controls(*form).Text1), QString("↓に変換するファイルを入れてください"));
+        QCOMPARE(accessibleName(controls(*form).Text1),
+                 QString("↓に変換するファイルを入れてください"));
     }
 
     // --- drops, the native window, the size -------------------------------------------------
@@ -550,8 +565,9 @@ class WindowTest : public QObject {
         writeFile(in + "/y", "right");
         writeFile(in + "/x\" \"y", "both");
         const auto entries = [&] {
-            QStringList names = QDir(folder->path()).entryList(
-                QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
+            QStringList names =
+                QDir(folder->path())
+                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
             names.removeAll("temp");
             return names;
         };

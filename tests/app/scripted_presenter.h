@@ -29,9 +29,9 @@ class ScriptedPresenter : public MessagePresenter {
         // A question nobody scripted is a test that did not expect it.
         if ((style & 0x0F) != rules::kOk)
             unscriptedQuestions++;
-        return (style & 0x0F) == rules::kYesNo ? rules::kAnswerNo
+        return (style & 0x0F) == rules::kYesNo      ? rules::kAnswerNo
                : (style & 0x0F) == rules::kOkCancel ? rules::kAnswerCancel
-                                                     : rules::kAnswerOk;
+                                                    : rules::kAnswerOk;
     }
     QStringList texts() const {
         QStringList t;

@@ -54,7 +54,8 @@ Window findByTitle(Display *display, Window parent, const std::string &title) {
     Window found = 0;
     for (unsigned i = 0; i < count && !found; ++i) {
         XWindowAttributes attributes;
-        if (titleOf(display, children[i]) == title && XGetWindowAttributes(display, children[i], &attributes) &&
+        if (titleOf(display, children[i]) == title &&
+            XGetWindowAttributes(display, children[i], &attributes) &&
             attributes.map_state == IsViewable)
             found = children[i];
         else
@@ -67,7 +68,9 @@ Window findByTitle(Display *display, Window parent, const std::string &title) {
 
 // Windows come and go while the tree is read (a message box closing): a request about one that
 // is gone fails, and that is no reason to stop.
-int ignoreErrors(Display *, XErrorEvent *) { return 0; }
+int ignoreErrors(Display *, XErrorEvent *) {
+    return 0;
+}
 
 // The window that the window manager put around this one (the window itself without one).
 Window frameOf(Display *display, Window window) {
@@ -92,8 +95,8 @@ bool listHolds(Display *display, Window window, const char *property, const char
     unsigned char *data = nullptr;
     bool found = false;
     const Atom wanted = XInternAtom(display, name, False);
-    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024,
-                           False, XA_ATOM, &type, &format, &count, &after, &data) == Success &&
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1024, False,
+                           XA_ATOM, &type, &format, &count, &after, &data) == Success &&
         data) {
         const auto *atoms = reinterpret_cast<const Atom *>(data);
         for (unsigned long i = 0; i < count; ++i)
@@ -118,13 +121,14 @@ void printInfo(Display *display, Window window) {
                 frameAttributes.height + 2 * frameAttributes.border_width);
     const bool min = hints.flags & PMinSize, max = hints.flags & PMaxSize;
     std::printf("min_width=%d\nmin_height=%d\nmax_width=%d\nmax_height=%d\n",
-                min ? hints.min_width : -1, min ? hints.min_height : -1,
-                max ? hints.max_width : -1, max ? hints.max_height : -1);
+                min ? hints.min_width : -1, min ? hints.min_height : -1, max ? hints.max_width : -1,
+                max ? hints.max_height : -1);
     std::printf("above=%d\n", listHolds(display, window, "_NET_WM_STATE", "_NET_WM_STATE_ABOVE"));
     // What the window manager offers the user.
-    std::printf("resizable=%d\nmaximizable=%d\n",
-                listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_RESIZE"),
-                listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MAXIMIZE_HORZ"));
+    std::printf(
+        "resizable=%d\nmaximizable=%d\n",
+        listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_RESIZE"),
+        listHolds(display, window, "_NET_WM_ALLOWED_ACTIONS", "_NET_WM_ACTION_MAXIMIZE_HORZ"));
 }
 
 } // namespace
@@ -144,9 +148,10 @@ int main(int argc, char **argv) {
             int format;
             unsigned long count, after;
             unsigned char *data = nullptr;
-            running = XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
-                                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
-                      data && count == 1;
+            running =
+                XGetWindowProperty(display, DefaultRootWindow(display), check, 0, 1, False,
+                                   XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+                data && count == 1;
             if (data)
                 XFree(data);
             if (!running)

@@ -1,6 +1,6 @@
 // A second process for the busy-state tests.
-//   busy_helper LOCKFILE hold            takes the busy lock, prints "held", waits for stdin to close
-//   busy_helper LOCKFILE run COMMANDLINE runs one command under the lock, as Unlha does
+//   busy_helper LOCKFILE hold            takes the busy lock, prints "held", waits for stdin to
+//   close busy_helper LOCKFILE run COMMANDLINE runs one command under the lock, as Unlha does
 #include "busy_lock.h"
 #include "command_line.h"
 #include "commands.h"

@@ -23,8 +23,8 @@ TEST(CommandLine, QuotedWordsKeepBlanksAndLoseTheirQuotes) {
 
 TEST(CommandLine, PackCommandAsTheProgramWritesIt) {
     std::string error;
-    const auto c = parseCommand(
-        "a -d -r2 \"/out/temp/temp.lzh\" \"/home/u/my data/\" \"photos 2024\"", error);
+    const auto c =
+        parseCommand("a -d -r2 \"/out/temp/temp.lzh\" \"/home/u/my data/\" \"photos 2024\"", error);
     ASSERT_TRUE(c) << error;
     EXPECT_EQ(c->action, Action::Pack);
     EXPECT_TRUE(c->storePaths);
@@ -78,7 +78,7 @@ TEST_P(CommandLineRefused, WithAReason) {
 INSTANTIATE_TEST_SUITE_P(Lines, CommandLineRefused,
                          ::testing::Values("", "   ", "d x.lzh", "l x.lzh", "a", "a x.lzh",
                                            "a x.lzh base/", "a -z x.lzh f", "e -jyn x.lzh",
-                                           "e -r3 x.lzh", "a -d -r2 \"x.lzh\" \"b/\" \"f",
-                                           "e \"\"", "-d -r2"));
+                                           "e -r3 x.lzh", "a -d -r2 \"x.lzh\" \"b/\" \"f", "e \"\"",
+                                           "-d -r2"));
 
 } // namespace

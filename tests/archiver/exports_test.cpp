@@ -4,10 +4,10 @@
 #include "support.h"
 #include "unlha32.h"
 
+#include "loaded_library.h"
 #include <csignal>
 #include <cstring>
 #include <dlfcn.h>
-#include "loaded_library.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -50,15 +50,15 @@ TEST(UnlhaExports, PackAndExtractThroughTheLibrary) {
     TempDir dir;
     makeFolder(dir / "in/my folder");
     writeFile(dir / "in/my folder/a b.txt", textBytes(5000, 1));
-    const std::string pack = "a -d -r2 " + quote(dir / "temp.lzh") + " " + quote(dir / "in/") +
-                             " " + quote("my folder");
+    const std::string pack =
+        "a -d -r2 " + quote(dir / "temp.lzh") + " " + quote(dir / "in/") + " " + quote("my folder");
     // As the program calls it: an empty output buffer of size 0, which must stay untouched.
     char untouched[1] = {'\x7F'};
     EXPECT_EQ(unlha(nullptr, pack.c_str(), untouched, 0) & 0xFFFF, 0);
     EXPECT_EQ(untouched[0], '\x7F');
     makeFolder(dir / "out");
-    const std::string extract = "e -d -r2 -jyo0 " + quote(dir / "temp.lzh") + " " +
-                                quote(dir / "out/") + " " + quote("*");
+    const std::string extract =
+        "e -d -r2 -jyo0 " + quote(dir / "temp.lzh") + " " + quote(dir / "out/") + " " + quote("*");
     char message[256];
     EXPECT_EQ(unlha(nullptr, extract.c_str(), message, sizeof message), 0);
     EXPECT_GT(std::strlen(message), 0u);
@@ -77,8 +77,8 @@ TEST(UnlhaExports, FailuresAreNonZeroAndMessagesFitTheBuffer) {
     EXPECT_EQ(unlha(nullptr, "a -zz x.lzh f", nullptr, 0), UNLHA_ERROR_COMMAND);
     EXPECT_EQ(unlha(nullptr, nullptr, nullptr, 0), UNLHA_ERROR_COMMAND);
     TempDir dir;
-    const std::string missing = "a -d -r2 " + quote(dir / "t.lzh") + " " + quote(dir / "") +
-                                " " + quote("missing");
+    const std::string missing =
+        "a -d -r2 " + quote(dir / "t.lzh") + " " + quote(dir / "") + " " + quote("missing");
     EXPECT_EQ(unlha(nullptr, missing.c_str(), nullptr, 0), UNLHA_ERROR_NOT_FOUND);
 }
 

@@ -55,14 +55,15 @@ int inChild(const std::function<int()> &body, unsigned guardSeconds = 120) {
 }
 
 // The low byte of a result code, to pass through an exit status.
-int low(int code) { return code & 0xFF; }
+int low(int code) {
+    return code & 0xFF;
+}
 
 std::string extractLine(const std::string &archive, const std::string &destination) {
     return "e -d -r2 -jyo0 " + quote(archive) + " " + quote(destination + "/") + " \"*\"";
 }
 
-std::string packLine(const std::string &archive, const std::string &base,
-                     const std::string &name) {
+std::string packLine(const std::string &archive, const std::string &base, const std::string &name) {
     return "a -d -r2 " + quote(archive) + " " + quote(base + "/") + " " + quote(name);
 }
 
@@ -229,7 +230,9 @@ TEST_F(Hardening, BusyLockFileOfAnotherUserIsNotUsed) {
 int packKilledByTheSizeLimit(const TempDir &dir, bool named) {
     return inChild([&] {
         unlha::forceNamedTemporaries(named);
-        struct rlimit limit {256 * 1024, 256 * 1024};
+        struct rlimit limit {
+            256 * 1024, 256 * 1024
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::signal(SIGXFSZ, SIG_DFL);
         return low(runCommand(packLine(dir / "out.lzh", dir.path(), "big.bin")));
@@ -273,7 +276,9 @@ TEST_F(Hardening, KilledExtractionLeavesNothingUnderAFinalNameAndIsCleanedLater)
     writeFile(dir / "in/big.bin", randomBytes(2 << 20, 8));
     ASSERT_EQ(runCommand(packLine(dir / "big.lzh", dir / "in", "big.bin")), 0);
     const int status = inChild([&] {
-        struct rlimit limit {512 * 1024, 512 * 1024};
+        struct rlimit limit {
+            512 * 1024, 512 * 1024
+        };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::signal(SIGXFSZ, SIG_DFL);
         return low(runCommand(extractLine(dir / "big.lzh", dir / "out")));
@@ -306,8 +311,8 @@ TEST_F(Hardening, BadCrcInTheLastMemberLeavesTheDestinationAsItWas) {
 TEST_F(Hardening, TooLongNameFailsBeforeAnythingIsWritten) {
     makeFolder(dir / "out");
     writeFile(dir / "out/a.txt", "the user's own");
-    writeFile(dir / "a.lzh", rawArchive({stored("a.txt", "replaced"),
-                                         stored(std::string(300, 'n'), "long")}));
+    writeFile(dir / "a.lzh",
+              rawArchive({stored("a.txt", "replaced"), stored(std::string(300, 'n'), "long")}));
     const auto before = snapshot(dir / "out");
     EXPECT_EQ(runCommand(extractLine(dir / "a.lzh", dir / "out")), UNLHA_ERROR_NAME);
     EXPECT_EQ(snapshot(dir / "out"), before);
@@ -333,8 +338,8 @@ TEST_F(Hardening, FailureWhileMovingIntoPlacePutsEverythingBack) {
     // Passes every check, then cannot be written into: the last move fails.
     ASSERT_EQ(::chmod((dir / "out/ro").c_str(), 0555), 0);
     if (::geteuid() == 0) {
-        for (const auto &p : {dir.path(), dir / "a.lzh", dir / "out", dir / "out/ro",
-                              dir / "out/a.txt"})
+        for (const auto &p :
+             {dir.path(), dir / "a.lzh", dir / "out", dir / "out/ro", dir / "out/a.txt"})
             ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0);
     }
     const auto before = snapshot(dir / "out");
@@ -366,7 +371,9 @@ TEST_F(Hardening, DeepFailedExtractionLeavesNoStagingUnderFewDescriptors) {
     writeFile(dir / "deep.lzh", deepArchive(true));
     makeFolder(dir / "out");
     const int status = inChild([&] {
-        struct rlimit limit {1024, 1024};
+        struct rlimit limit {
+            1024, 1024
+        };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         return low(runCommand(extractLine(dir / "deep.lzh", dir / "out")));
     });
@@ -378,7 +385,9 @@ TEST_F(Hardening, DeepExtractionSucceedsUnderFewDescriptors) {
     writeFile(dir / "deep.lzh", deepArchive(false));
     makeFolder(dir / "out");
     const int status = inChild([&] {
-        struct rlimit limit {1024, 1024};
+        struct rlimit limit {
+            1024, 1024
+        };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         return low(runCommand(extractLine(dir / "deep.lzh", dir / "out")));
     });
@@ -401,7 +410,9 @@ TEST_F(Hardening, RemoveTreeUsesFewDescriptorsHoweverDeep) {
             writeFile(path + "/f", "x");
     }
     const int status = inChild([&] {
-        struct rlimit limit {16, 16};
+        struct rlimit limit {
+            16, 16
+        };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         const int parent = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
         return unlha::removeTree(parent, "tree") ? 0 : 1;
@@ -413,9 +424,9 @@ TEST_F(Hardening, RemoveTreeUsesFewDescriptorsHoweverDeep) {
 // ---- Permissions -------------------------------------------------------------------------
 
 TEST_F(Hardening, StoredModesAreMaskedByTheUmaskAndSpecialBitsDropped) {
-    writeFile(dir / "a.lzh",
-              rawArchive({folderMember("open\xFF", 041777), stored("wide.txt", "w", 2, std::nullopt, 0100777),
-                          stored("setuid", "s", 2, std::nullopt, 0106755)}));
+    writeFile(dir / "a.lzh", rawArchive({folderMember("open\xFF", 041777),
+                                         stored("wide.txt", "w", 2, std::nullopt, 0100777),
+                                         stored("setuid", "s", 2, std::nullopt, 0106755)}));
     const int status = inChild([&] {
         ::umask(077);
         return low(runCommand(extractLine(dir / "a.lzh", dir / "out")));
@@ -515,9 +526,17 @@ TEST_F(Hardening, PlainNamesExtractAtEveryHeaderLevel) {
 }
 
 TEST_F(Hardening, HostileNamesAreRefusedAtEveryHeaderLevel) {
-    const std::vector<std::string> names = {
-        "../x", "/tmp/x", "a/../../x", "..\\x", "\\tmp\\x", ".", "..", "", "x/..",
-        std::string("a\0/../../x", 10), std::string("ok\0", 3)};
+    const std::vector<std::string> names = {"../x",
+                                            "/tmp/x",
+                                            "a/../../x",
+                                            "..\\x",
+                                            "\\tmp\\x",
+                                            ".",
+                                            "..",
+                                            "",
+                                            "x/..",
+                                            std::string("a\0/../../x", 10),
+                                            std::string("ok\0", 3)};
     const std::vector<std::string> folders = {"..\xFF", "\xFFtmp\xFF", "a\xFF..\xFF..\xFF",
                                               std::string("a\0\xFF", 3)};
     struct Case {
@@ -584,8 +603,8 @@ TEST_F(Hardening, PatternMatchingNoMemberIsAnError) {
 
 TEST_F(Hardening, PackingRefusesEveryNonArchiveWhateverItsSize) {
     writeFile(dir / "in.txt", "data");
-    for (const std::string &content : {std::string(), std::string("x"), std::string("xy"),
-                                      std::string(5000, 'z')}) {
+    for (const std::string &content :
+         {std::string(), std::string("x"), std::string("xy"), std::string(5000, 'z')}) {
         SCOPED_TRACE(content.size());
         writeFile(dir / "notes.lzh", content);
         EXPECT_NE(runCommand(packLine(dir / "notes.lzh", dir.path(), "in.txt")), 0);

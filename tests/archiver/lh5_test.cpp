@@ -48,8 +48,8 @@ size_t feed(void *buffer, size_t length, void *data) {
 // Decodes `length` bytes with liblhasa, and tells how much of the stream it used.
 Bytes decode(const Bytes &stream, size_t length, size_t *used = nullptr) {
     Source source{&stream};
-    LHADecoder *decoder = lha_decoder_new(lha_decoder_for_name(const_cast<char *>("-lh5-")),
-                                          feed, &source, length);
+    LHADecoder *decoder =
+        lha_decoder_new(lha_decoder_for_name(const_cast<char *>("-lh5-")), feed, &source, length);
     Bytes out(length + 64);
     size_t got = 0;
     while (got < out.size()) {
@@ -76,11 +76,13 @@ void expectRoundTrip(const Bytes &data, size_t piece = 1 << 16) {
     EXPECT_LE(used, stream.size());
 }
 
-TEST(Lh5, EmptyInputGivesAnEmptyStream) { EXPECT_TRUE(encode({}, 1).empty()); }
+TEST(Lh5, EmptyInputGivesAnEmptyStream) {
+    EXPECT_TRUE(encode({}, 1).empty());
+}
 
 TEST(Lh5, RandomDataOfManyLengths) {
-    for (size_t n : {1, 2, 3, 4, 7, 8, 9, 255, 256, 257, 4096, 8191, 8192, 8193, 65535, 65536,
-                     100000})
+    for (size_t n :
+         {1, 2, 3, 4, 7, 8, 9, 255, 256, 257, 4096, 8191, 8192, 8193, 65535, 65536, 100000})
         expectRoundTrip(randomBytes(n, uint32_t(n)));
 }
 
@@ -230,7 +232,7 @@ TEST(Huffman, LengthsAreCompleteAndLimited) {
             if (random() % 3 == 0)
                 continue;
             // Fibonacci-like weights force very deep trees unless limited.
-            freq[size_t(i)] = kind == 0 ? uint32_t(random() % 1000)
+            freq[size_t(i)] = kind == 0   ? uint32_t(random() % 1000)
                               : kind == 1 ? (i < 30 ? uint32_t(1u << std::min(i, 30)) : 1)
                                           : 1;
         }

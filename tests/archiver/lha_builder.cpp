@@ -23,12 +23,14 @@ void putAt32(Bytes &b, size_t at, uint32_t v) {
     putAt16(b, at, v & 0xFFFF);
     putAt16(b, at + 2, v >> 16);
 }
-void append(Bytes &b, const std::string &s) { b.insert(b.end(), s.begin(), s.end()); }
+void append(Bytes &b, const std::string &s) {
+    b.insert(b.end(), s.begin(), s.end());
+}
 
 constexpr uint32_t kUnixTime = 1700000000;
 // 2023-11-14 22:13:20 in MS-DOS form, for the levels that store it.
-constexpr uint32_t kDosTime = (uint32_t(2023 - 1980) << 25) | (11u << 21) | (14u << 16) |
-                              (22u << 11) | (13u << 5) | 10u;
+constexpr uint32_t kDosTime =
+    (uint32_t(2023 - 1980) << 25) | (11u << 21) | (14u << 16) | (22u << 11) | (13u << 5) | 10u;
 
 using Extended = std::vector<std::pair<uint8_t, std::string>>;
 

@@ -17,9 +17,9 @@ struct RawMember {
     std::string name;
     // Levels 1 to 3: the folder extended header (parts ended by 0xFF), when given.
     std::optional<std::string> folder;
-    std::string data; // the member's stored (compressed) bytes
-    std::optional<uint32_t> originalSize; // the data's size when not given
-    std::optional<uint16_t> crc;           // the data's CRC when not given
+    std::string data;                       // the member's stored (compressed) bytes
+    std::optional<uint32_t> originalSize;   // the data's size when not given
+    std::optional<uint16_t> crc;            // the data's CRC when not given
     std::optional<uint16_t> mode = 0100644; // Unix mode header (levels 1 to 3)
 };
 

@@ -91,9 +91,9 @@ TEST(ParallelPack, RepeatedPackingGivesTheSameBytes) {
     TempDir dir;
     makeTree(dir / "in/tree");
     for (int round = 0; round < 3; ++round)
-        ASSERT_EQ(runCommand(packLine(dir / ("r" + std::to_string(round) + ".lzh"), dir / "in",
-                                      "tree")),
-                  0);
+        ASSERT_EQ(
+            runCommand(packLine(dir / ("r" + std::to_string(round) + ".lzh"), dir / "in", "tree")),
+            0);
     const auto first = readFile(dir / "r0.lzh");
     ASSERT_TRUE(first);
     EXPECT_TRUE(readFile(dir / "r1.lzh") == first);

@@ -107,10 +107,10 @@ TEST(JlhaArchives, ExtractCorrectly) {
     ASSERT_EQ(j.status, 0);
     makeFolder(dir / "out");
     std::string message;
-    ASSERT_EQ(runCommand("e -d -r2 -jyo0 " + quote(dir / "j.lzh") + " " + quote(dir / "out/") +
-                             " \"*\"",
-                         &message),
-              0)
+    ASSERT_EQ(
+        runCommand("e -d -r2 -jyo0 " + quote(dir / "j.lzh") + " " + quote(dir / "out/") + " \"*\"",
+                   &message),
+        0)
         << message;
     // jlha may leave out empty folders; every file must be there, identical.
     for (const auto &e : snapshot(dir / "in")) {

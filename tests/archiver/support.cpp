@@ -19,9 +19,10 @@ namespace fs = std::filesystem;
 namespace archiver_test {
 
 Bytes textBytes(size_t length, uint32_t seed) {
-    static const char *kWords[] = {"the ", "archive ", "member ", "header ", "window ", "match ",
-                                   "length ", "code ", "table ", "block\n", "static ", "of ",
-                                   "Huffman ", "and ", "a ", "{ return x; }\n", "int ", "0x2F, "};
+    static const char *kWords[] = {
+        "the ",     "archive ", "member ", "header ",         "window ", "match ",
+        "length ",  "code ",    "table ",  "block\n",         "static ", "of ",
+        "Huffman ", "and ",     "a ",      "{ return x; }\n", "int ",    "0x2F, "};
     std::mt19937 random(seed);
     Bytes out;
     out.reserve(length + 16);
@@ -69,7 +70,9 @@ int runCommand(const std::string &line, std::string *message) {
     return result;
 }
 
-std::string quote(const std::string &s) { return "\"" + s + "\""; }
+std::string quote(const std::string &s) {
+    return "\"" + s + "\"";
+}
 
 Shell shell(const std::string &command) {
     // The outside tools must read our UTF-8 names as UTF-8 whatever locale the suite runs in

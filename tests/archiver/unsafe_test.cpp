@@ -22,8 +22,7 @@ void put32(Bytes &b, uint32_t v) {
 // One stored level-2 member with raw name fields, as a hostile archiver could write it.
 Bytes craftMember(const std::string &name, const std::string *folder, const std::string &content,
                   uint16_t mode = 0100644) {
-    std::vector<std::pair<uint8_t, std::string>> ext = {{0x00, std::string(2, '\0')},
-                                                        {0x01, name}};
+    std::vector<std::pair<uint8_t, std::string>> ext = {{0x00, std::string(2, '\0')}, {0x01, name}};
     if (folder)
         ext.push_back({0x02, *folder});
     ext.push_back({0x50, std::string{char(mode & 0xFF), char(mode >> 8)}});
@@ -88,22 +87,19 @@ TEST_F(Unsafe, CraftedGoodArchiveExtracts) {
 
 TEST_F(Unsafe, ParentFolderNameIsRefused) {
     const std::string folder = "..\xFF";
-    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})),
-              UNLHA_ERROR_UNSAFE);
+    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})), UNLHA_ERROR_UNSAFE);
     expectNothingWritten();
 }
 
 TEST_F(Unsafe, AbsoluteNameIsRefused) {
     const std::string folder = "\xFFtmp\xFF";
-    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})),
-              UNLHA_ERROR_UNSAFE);
+    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})), UNLHA_ERROR_UNSAFE);
     expectNothingWritten();
 }
 
 TEST_F(Unsafe, ClimbingThroughASubfolderIsRefused) {
     const std::string folder = "a\xFF..\xFF..\xFF";
-    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})),
-              UNLHA_ERROR_UNSAFE);
+    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})), UNLHA_ERROR_UNSAFE);
     expectNothingWritten();
 }
 

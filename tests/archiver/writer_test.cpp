@@ -82,7 +82,7 @@ TEST(Level2Header, FolderEntryHasEmptyNameAndFullFolder) {
     EXPECT_EQ(le(*h, 32, 2), 3u + 4u);
     EXPECT_EQ((*h)[34], 0x02);
     EXPECT_EQ(std::string(h->begin() + 35, h->begin() + 39), "a\xFF"
-                                                              "b\xFF");
+                                                             "b\xFF");
 }
 
 TEST(Level2Header, SizeIsNeverAMultipleOf256) {

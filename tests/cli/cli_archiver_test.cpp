@@ -4,12 +4,12 @@
 #include "cli_support.h"
 #include "exit_codes.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,7 +116,8 @@ TEST(Archiver, BusyArchiverIsWaitedForThenRefused) {
     const char *lockDir = std::getenv("UNLHA32_LOCK_DIR");
     ASSERT_NE(lockDir, nullptr) << "the suite runs with a lock folder of its own";
     ::mkdir(lockDir, 0700);
-    const int lock = ::open((std::string(lockDir) + "/unlha32.lock").c_str(), O_RDONLY | O_CREAT, 0600);
+    const int lock =
+        ::open((std::string(lockDir) + "/unlha32.lock").c_str(), O_RDONLY | O_CREAT, 0600);
     ASSERT_GE(lock, 0);
     ASSERT_EQ(::flock(lock, LOCK_EX), 0);
     const RunResult r = run(dir, {"encrypt", "-c", "--archiver-wait", "0", "album"});
@@ -171,8 +172,8 @@ TEST(Archiver, InterruptedExtractionLeavesNoStagingFolder) {
         if (::chdir(dir.path().c_str()) != 0)
             ::_exit(126);
         ::setenv("TOLVEX_KEY", "77", 1);
-        ::execl(TOLVEX_CLI, TOLVEX_CLI, "decrypt", "--extract", "--output-dir", "out",
-                "many.tvx", static_cast<char *>(nullptr));
+        ::execl(TOLVEX_CLI, TOLVEX_CLI, "decrypt", "--extract", "--output-dir", "out", "many.tvx",
+                static_cast<char *>(nullptr));
         ::_exit(127);
     }
     // Interrupt once members are being written: a staging folder holds more than the archive.

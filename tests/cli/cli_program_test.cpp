@@ -101,8 +101,7 @@ TEST(Program, WhatTheCliWritesMakeCodeDecodes) {
         const RunResult r = run(dir, {"encrypt", "-d", std::to_string(k), "report.pdf"});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string encoded = dir / (std::string("report.") + (k ? kKindNames[k] : "tvx"));
-        ASSERT_EQ(makeCode(encoded, dir / "fromlib", kKeyCode, TOLVEX_MODE_DECODE, 0),
-                  TOLVEX_OK);
+        ASSERT_EQ(makeCode(encoded, dir / "fromlib", kKeyCode, TOLVEX_MODE_DECODE, 0), TOLVEX_OK);
         EXPECT_EQ(readFile(dir / "fromlib.pdf"), content);
         std::filesystem::remove(dir / "fromlib.pdf");
         std::filesystem::remove(encoded);
@@ -131,8 +130,7 @@ TEST(Program, KeysFromTheWideningRangeMatchTheLibrary) {
     writeFile(dir / "a.txt", std::string("widened key"));
     // "8000" is the key FFFF8000, exactly as the window reads it.
     ASSERT_EQ(run(dir, {"encrypt", "a.txt"}, {"TOLVEX_KEY=8000"}).status, 0);
-    ASSERT_EQ(makeCode(dir / "a.tvx", dir / "lib", 0xFFFF8000u, TOLVEX_MODE_DECODE, 0),
-              TOLVEX_OK);
+    ASSERT_EQ(makeCode(dir / "a.tvx", dir / "lib", 0xFFFF8000u, TOLVEX_MODE_DECODE, 0), TOLVEX_OK);
     EXPECT_EQ(readFile(dir / "lib.txt"), readFile(dir / "a.txt"));
 }
 
@@ -268,7 +266,8 @@ TEST(Program, ReadOnlyOutputFolder) {
         o.user = 65534;
         std::filesystem::create_directory(dir / "program");
         std::filesystem::copy_file(TOLVEX_CLI, dir / "program/tolvex-cli");
-        std::filesystem::copy_file(std::string(TOLVEX_BIN_DIR) + "/Tolvex.dat", dir / "program/Tolvex.dat");
+        std::filesystem::copy_file(std::string(TOLVEX_BIN_DIR) + "/Tolvex.dat",
+                                   dir / "program/Tolvex.dat");
         ::chmod((dir / "program").c_str(), 0755);
         o.program = dir / "program/tolvex-cli";
     }
@@ -348,9 +347,8 @@ TEST(Program, InfoOnEveryDisguiseAndOnAPlainFile) {
     ASSERT_EQ(r.status, 0) << r.err;
     for (int k = 1; k < 16; ++k) {
         const std::string block = r.out.substr(r.out.find("k" + std::to_string(k) + "."));
-        EXPECT_TRUE(contains(block.substr(0, 300), std::string("disguise:       ") +
-                                                       kKindNames[k] + " (kind " +
-                                                       std::to_string(k) + ")"))
+        EXPECT_TRUE(contains(block.substr(0, 300), std::string("disguise:       ") + kKindNames[k] +
+                                                       " (kind " + std::to_string(k) + ")"))
             << block;
         EXPECT_TRUE(contains(block.substr(0, 400), "payload length: 999 bytes"));
         EXPECT_TRUE(contains(block.substr(0, 400), "encoded:        yes"));
@@ -411,7 +409,9 @@ TEST(Program, PromptOnATerminalDoesNotEcho) {
         char buffer[256];
         while (!contains(seen, what)) {
             // A guard against a hang, not a timing check: the program answers at once.
-            struct pollfd ready {master, POLLIN, 0};
+            struct pollfd ready {
+                master, POLLIN, 0
+            };
             if (::poll(&ready, 1, 30000) <= 0)
                 return false;
             const ssize_t n = ::read(master, buffer, sizeof buffer);

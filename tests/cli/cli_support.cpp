@@ -8,8 +8,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <grp.h>
 #include <fstream>
+#include <grp.h>
 #include <random>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -52,8 +52,7 @@ std::string nameOf(const std::string &assignment) {
 
 RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &options) {
     TempDir capture;
-    const std::string outPath = capture / "out", errPath = capture / "err",
-                      inPath = capture / "in";
+    const std::string outPath = capture / "out", errPath = capture / "err", inPath = capture / "in";
     if (options.standardInput)
         writeFile(inPath, *options.standardInput);
 
@@ -95,7 +94,9 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
         if (options.fileSizeLimit) {
             // A write past the limit then fails with EFBIG instead of killing the program.
             ::signal(SIGXFSZ, options.limitKills ? SIG_DFL : SIG_IGN);
-            const struct rlimit limit {rlim_t(*options.fileSizeLimit), rlim_t(*options.fileSizeLimit)};
+            const struct rlimit limit {
+                rlim_t(*options.fileSizeLimit), rlim_t(*options.fileSizeLimit)
+            };
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
         if (options.user && (::setgroups(0, nullptr) != 0 || ::setgid(*options.user) != 0 ||
@@ -116,8 +117,8 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
 
 int32_t makeCode(const std::string &source, const std::string &outputBase, uint32_t key,
                  int32_t mode, int32_t kind) {
-    using MakeCodeFunction = int32_t (*)(const char *, const char *, uint32_t, int32_t, int32_t,
-                                         int32_t);
+    using MakeCodeFunction =
+        int32_t (*)(const char *, const char *, uint32_t, int32_t, int32_t, int32_t);
     static void *library = ::dlopen(TOLVEX_BIN_DIR "/libHalvet_Tolvex.so", RTLD_NOW);
     if (!library)
         throw std::runtime_error("cannot load the codec library");
@@ -126,8 +127,7 @@ int32_t makeCode(const std::string &source, const std::string &outputBase, uint3
         throw std::runtime_error("no MakeCode");
     const fs::path before = fs::current_path();
     fs::current_path(TOLVEX_BIN_DIR);
-    const int32_t result =
-        function(source.c_str(), outputBase.c_str(), key, mode, kind, 1 << 20);
+    const int32_t result = function(source.c_str(), outputBase.c_str(), key, mode, kind, 1 << 20);
     fs::current_path(before);
     return result;
 }

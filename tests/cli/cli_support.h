@@ -28,13 +28,13 @@ class TempDir : public test_files::TempDir {
 std::vector<std::string> listTree(const std::string &folder);
 
 struct RunOptions {
-    std::string workingDirectory;           // empty: the test's own
-    std::vector<std::string> environment;   // "NAME=value" added to a clean copy
+    std::string workingDirectory;             // empty: the test's own
+    std::vector<std::string> environment;     // "NAME=value" added to a clean copy
     std::optional<std::string> standardInput; // empty: /dev/null
-    std::optional<uid_t> user;              // run under this user and its group
-    std::optional<uint64_t> fileSizeLimit;  // RLIMIT_FSIZE in bytes
-    bool limitKills = false;                // SIGXFSZ ends the program at the limit
-    std::string program;                    // empty: the built tolvex-cli
+    std::optional<uid_t> user;                // run under this user and its group
+    std::optional<uint64_t> fileSizeLimit;    // RLIMIT_FSIZE in bytes
+    bool limitKills = false;                  // SIGXFSZ ends the program at the limit
+    std::string program;                      // empty: the built tolvex-cli
 };
 
 struct RunResult {

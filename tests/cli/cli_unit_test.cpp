@@ -110,9 +110,9 @@ TEST(Kinds, NamesAndNumbersBothWays) {
 }
 
 TEST(Options, EncryptWithEverything) {
-    const ParseResult r = parseOptions(words({"encrypt", "a", "--disguise=png", "-c", "--force",
-                                              "--output-dir", "out", "--jobs", "3", "-q", "b",
-                                              "--", "--odd-name"}));
+    const ParseResult r =
+        parseOptions(words({"encrypt", "a", "--disguise=png", "-c", "--force", "--output-dir",
+                            "out", "--jobs", "3", "-q", "b", "--", "--odd-name"}));
     ASSERT_TRUE(r.options) << r.error;
     const Options &o = *r.options;
     EXPECT_EQ(o.command, Command::Encrypt);
@@ -155,12 +155,12 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
         bool encrypt, decrypt, info;
     };
     const std::vector<Case> cases = {
-        {{"-d", "png"}, true, false, false},   {{"--disguise=png"}, true, false, false},
-        {{"-c"}, true, false, false},          {{"-x"}, false, true, false},
-        {{"-o", "out"}, true, true, false},    {{"--output-dir", "d"}, true, true, false},
-        {{"-f"}, true, true, false},           {{"--keep-damaged"}, false, true, false},
-        {{"-j", "2"}, true, true, true},       {{"--archiver-wait=5"}, true, true, true},
-        {{"-q"}, true, true, true},            {{"--key-file", "k"}, true, true, false},
+        {{"-d", "png"}, true, false, false}, {{"--disguise=png"}, true, false, false},
+        {{"-c"}, true, false, false},        {{"-x"}, false, true, false},
+        {{"-o", "out"}, true, true, false},  {{"--output-dir", "d"}, true, true, false},
+        {{"-f"}, true, true, false},         {{"--keep-damaged"}, false, true, false},
+        {{"-j", "2"}, true, true, true},     {{"--archiver-wait=5"}, true, true, true},
+        {{"-q"}, true, true, true},          {{"--key-file", "k"}, true, true, false},
         {{"--key", "1"}, true, true, false},
     };
     const std::string help = helpText();

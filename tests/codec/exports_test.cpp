@@ -3,10 +3,10 @@
 #include "halvet_tolvex.h"
 #include "test_support.h"
 
+#include "loaded_library.h"
 #include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
-#include "loaded_library.h"
 
 #include <gtest/gtest.h>
 #include <set>

@@ -4,10 +4,10 @@
 #include "test_support.h"
 
 #include <csignal>
-#include <filesystem>
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>

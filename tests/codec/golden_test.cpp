@@ -17,7 +17,8 @@ constexpr uint32_t kGoldenSeed = 12345;
 
 std::string goldenText(int kind) {
     char text[80];
-    std::snprintf(text, sizeof text, "Golden file of disguise kind %d: the format is fixed.\n", kind);
+    std::snprintf(text, sizeof text, "Golden file of disguise kind %d: the format is fixed.\n",
+                  kind);
     return text;
 }
 

@@ -5,9 +5,9 @@
 #include "platform.h"
 #include "test_support.h"
 
-#include <csignal>
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -36,7 +36,8 @@ int inChild(const std::function<int()> &body) {
 }
 
 int32_t resultOf(int status) {
-    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_TRUE(WIFEXITED(status))
+        << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     return WIFEXITED(status) ? int8_t(WEXITSTATUS(status)) : 1000;
 }
 
@@ -171,9 +172,8 @@ TEST_P(KilledWhileWriting, FileSizeLimitLeavesNoFileUnderTheFinalName) {
 
 INSTANTIATE_TEST_SUITE_P(Modes, KilledWhileWriting,
                          testing::Values(KillCase{0, true}, KillCase{1, true}, KillCase{2, true},
-                                         KillCase{3, true}, KillCase{0, false},
-                                         KillCase{1, false}, KillCase{2, false},
-                                         KillCase{3, false}),
+                                         KillCase{3, true}, KillCase{0, false}, KillCase{1, false},
+                                         KillCase{2, false}, KillCase{3, false}),
                          [](const testing::TestParamInfo<KillCase> &row) {
                              return "Mode" + std::to_string(row.param.mode) +
                                     (row.param.unnamed ? "Unnamed" : "Named");

@@ -52,9 +52,9 @@ TEST_F(Results, BadModeComesBeforeTheTemplate) {
 TEST_F(Results, MissingTemplateFailsEveryModeEvenDecoding) {
     ASSERT_EQ(runEngine(source, dir / "enc", 1, 0, 0), TOLVEX_OK);
     for (int mode : {0, 1, 2, 3})
-        EXPECT_EQ(runEngine(mode % 2 ? dir / "enc.tvx" : source, dir / "o", 1, mode, 0, 0,
-                            kNoTemplate),
-                  TOLVEX_TEMPLATE_MISSING);
+        EXPECT_EQ(
+            runEngine(mode % 2 ? dir / "enc.tvx" : source, dir / "o", 1, mode, 0, 0, kNoTemplate),
+            TOLVEX_TEMPLATE_MISSING);
     EXPECT_EQ(files(), (std::vector<std::string>{"enc.tvx", "in.txt"}));
 }
 
@@ -167,8 +167,10 @@ Bytes craftedFile(const std::string &field, int8_t length, size_t checkedLength,
                   const Bytes &payload = {}) {
     Bytes file(15);
     const std::string checked = field.substr(0, std::min(field.size(), checkedLength));
-    tolvex::storeLe32(file.data(), tolvex::kKeyWhitening ^ uint32_t(tolvex::extensionChecksum(checked)));
-    std::copy(field.begin(), field.begin() + long(std::min<size_t>(field.size(), 6)), file.begin() + 4);
+    tolvex::storeLe32(file.data(),
+                      tolvex::kKeyWhitening ^ uint32_t(tolvex::extensionChecksum(checked)));
+    std::copy(field.begin(), field.begin() + long(std::min<size_t>(field.size(), 6)),
+              file.begin() + 4);
     file[14] = uint8_t(length);
     file.insert(file.end(), payload.begin(), payload.end());
     return file;
@@ -182,7 +184,7 @@ TEST_F(Results, CraftedExtensionsNeverLeaveTheChosenFolder) {
         int8_t length;
     } cases[] = {{std::string("/etc", 4), 4}, {std::string("a/b", 3), 3},
                  {std::string("a\0b", 3), 3}, {std::string("..", 2), 2},
-                 {std::string(".", 1), 1},   {std::string("/", 1), 1}};
+                 {std::string(".", 1), 1},    {std::string("/", 1), 1}};
     for (const auto &c : cases) {
         writeFile(dir / "bad.tvx", craftedFile(c.field, c.length, size_t(c.length), {1, 2, 3}));
         EXPECT_EQ(runEngine(dir / "bad.tvx", base, 0, 3), TOLVEX_KEY_MISMATCH) << c.field;
@@ -222,7 +224,8 @@ TEST_F(Results, TruncatedAndHeaderOnlyFilesAreRefused) {
         const size_t h = tolvex::disguiseFor(kind).length;
         for (size_t keep : {size_t(4), h, h + 14}) {
             writeFile(name, Bytes(encoded.begin(), encoded.begin() + long(keep)));
-            EXPECT_EQ(runEngine(name, dir / "dec", 0, 1), TOLVEX_KEY_MISMATCH) << kind << " " << keep;
+            EXPECT_EQ(runEngine(name, dir / "dec", 0, 1), TOLVEX_KEY_MISMATCH)
+                << kind << " " << keep;
         }
         std::filesystem::remove(name);
     }

@@ -53,12 +53,12 @@ TEST_P(KindAndLength, RoundTrips) {
     expectRoundTrip({kind, length, 0xCAFEF00D, 1 << 16});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllKinds, KindAndLength,
-    ::testing::Combine(::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
-                                         255, -1),
-                       ::testing::Values(size_t(0), size_t(1), size_t(15), size_t(16),
-                                         size_t(17), size_t(33), size_t(70001))));
+INSTANTIATE_TEST_SUITE_P(AllKinds, KindAndLength,
+                         ::testing::Combine(::testing::Values(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+                                                              12, 13, 14, 15, 16, 255, -1),
+                                            ::testing::Values(size_t(0), size_t(1), size_t(15),
+                                                              size_t(16), size_t(17), size_t(33),
+                                                              size_t(70001))));
 
 // Keys at the edges of the whitening and the quotients, on lengths with and without a tail,
 // and on pieces that cross the engine's internal read size.
@@ -104,7 +104,8 @@ TEST(Extensions, FileWithoutExtensionDecodesToTheBareBase) {
     std::filesystem::create_directory(dir / "folder.d");
     writeFile(dir / "folder.d/plain", std::string("no extension here"));
     ASSERT_EQ(runEngine(dir / "folder.d/plain", dir / "enc", 5, 0, 2), 0);
-    EXPECT_EQ((*readFile(dir / "enc.cab"))[3819 + 14], 0) << "a dot in a folder name is no extension";
+    EXPECT_EQ((*readFile(dir / "enc.cab"))[3819 + 14], 0)
+        << "a dot in a folder name is no extension";
     ASSERT_EQ(runEngine(dir / "enc.cab", dir / "dec", 5, 1), 0);
     EXPECT_EQ(readFile(dir / "dec"), readFile(dir / "folder.d/plain"));
     EXPECT_FALSE(exists(dir / "dec."));

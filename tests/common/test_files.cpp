@@ -21,7 +21,8 @@ TempDir::TempDir(const char *prefix) {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(m_path, fs::directory_options::skip_permission_denied, ec);
+    for (auto it = fs::recursive_directory_iterator(
+             m_path, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
         if (it->is_directory(ec) && !it->is_symlink(ec))
             fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
@@ -47,7 +48,9 @@ std::optional<Bytes> readFile(const std::string &path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void makeFolder(const std::string &path) { fs::create_directories(path); }
+void makeFolder(const std::string &path) {
+    fs::create_directories(path);
+}
 
 bool exists(const std::string &path) {
     struct stat st;

@@ -12,7 +12,9 @@ using testing_support::Bytes;
 
 namespace {
 
-Bytes bytesOf(std::string_view s) { return Bytes(s.begin(), s.end()); }
+Bytes bytesOf(std::string_view s) {
+    return Bytes(s.begin(), s.end());
+}
 
 TEST(DisguiseChecksums, Crc32HasTheCheckValueAndAgreesWithZlib) {
     EXPECT_EQ(templates::crc32(bytesOf("123456789")), 0xCBF43926u);

@@ -35,10 +35,18 @@ CommandResult run(const std::string &commandLine) {
     return r;
 }
 
-uint32_t le16(const Bytes &b, size_t at) { return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8; }
-uint32_t le32(const Bytes &b, size_t at) { return le16(b, at) | le16(b, at + 2) << 16; }
-uint32_t be16(const Bytes &b, size_t at) { return uint32_t(b.at(at)) << 8 | uint32_t(b.at(at + 1)); }
-uint32_t be32(const Bytes &b, size_t at) { return be16(b, at) << 16 | be16(b, at + 2); }
+uint32_t le16(const Bytes &b, size_t at) {
+    return uint32_t(b.at(at)) | uint32_t(b.at(at + 1)) << 8;
+}
+uint32_t le32(const Bytes &b, size_t at) {
+    return le16(b, at) | le16(b, at + 2) << 16;
+}
+uint32_t be16(const Bytes &b, size_t at) {
+    return uint32_t(b.at(at)) << 8 | uint32_t(b.at(at + 1));
+}
+uint32_t be32(const Bytes &b, size_t at) {
+    return be16(b, at) << 16 | be16(b, at + 2);
+}
 
 std::string textAt(const Bytes &b, size_t at, size_t length) {
     if (at + length > b.size())

@@ -18,13 +18,22 @@ using testing_support::TempDir;
 namespace {
 
 using Builder = std::function<Bytes()>;
-const Builder kBuilders[16] = {
-    nullptr,
-    templates::bitmapSegment,  templates::cabinetSegment, templates::jpegSegment,
-    templates::lhaSegment,     templates::midiSegment,    templates::pngSegment,
-    templates::waveSegment,    templates::gcaSegment,     templates::iconSegment,
-    templates::gzipTarSegment, templates::bzip2TarSegment, templates::mp3Segment,
-    templates::cursorSegment,  templates::aviSegment,     templates::zipSegment};
+const Builder kBuilders[16] = {nullptr,
+                               templates::bitmapSegment,
+                               templates::cabinetSegment,
+                               templates::jpegSegment,
+                               templates::lhaSegment,
+                               templates::midiSegment,
+                               templates::pngSegment,
+                               templates::waveSegment,
+                               templates::gcaSegment,
+                               templates::iconSegment,
+                               templates::gzipTarSegment,
+                               templates::bzip2TarSegment,
+                               templates::mp3Segment,
+                               templates::cursorSegment,
+                               templates::aviSegment,
+                               templates::zipSegment};
 
 uint32_t zlibCrc(const Bytes &b, size_t at, size_t length) {
     return uint32_t(::crc32(0, b.data() + at, uInt(length)));
@@ -51,7 +60,9 @@ void expectTarHeader(const Bytes &tar, const std::string &name, size_t minimumSi
     ASSERT_GE(tar.size(), 1024u);
     EXPECT_EQ(tar.size() % 10240, 0u);
     EXPECT_EQ(textAt(tar, 0, name.size() + 1), name + '\0');
-    EXPECT_EQ(textAt(tar, 257, 8), std::string("ustar\0" "00", 8));
+    EXPECT_EQ(textAt(tar, 257, 8), std::string("ustar\0"
+                                               "00",
+                                               8));
     uint32_t sum = 0;
     for (size_t i = 0; i < 512; ++i)
         sum += (i >= 148 && i < 156) ? uint32_t(' ') : tar[i];
@@ -164,7 +175,8 @@ TEST(DisguiseSegments, IconAndCursorDirectoriesPointAtTheirWholeImage) {
         const uint32_t width = le32(b, offset + 4), bits = le16(b, offset + 14);
         EXPECT_EQ(le32(b, offset + 8), 2 * width) << "colours and mask";
         const uint32_t colours = 1u << bits;
-        const uint32_t pixelRows = (width * bits / 8 + 3) / 4 * 4, maskRows = (width / 8 + 3) / 4 * 4;
+        const uint32_t pixelRows = (width * bits / 8 + 3) / 4 * 4,
+                       maskRows = (width / 8 + 3) / 4 * 4;
         EXPECT_EQ(40 + 4 * colours + width * (pixelRows + maskRows), bytes);
     }
     EXPECT_EQ(templates::iconSegment()[6], 32) << "32 x 32";
@@ -359,19 +371,21 @@ TEST(DisguiseSegments, Bzip2StreamHoldsATarAndNothingElse) {
     const Bytes b = templates::bzip2TarSegment();
     Bytes tar(1 << 20);
     unsigned int length = unsigned(tar.size());
-    ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(tar.data()), &length,
-                                         const_cast<char *>(reinterpret_cast<const char *>(b.data())),
-                                         unsigned(b.size()), 0, 0),
-              BZ_OK);
+    ASSERT_EQ(
+        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(tar.data()), &length,
+                                   const_cast<char *>(reinterpret_cast<const char *>(b.data())),
+                                   unsigned(b.size()), 0, 0),
+        BZ_OK);
     tar.resize(length);
     expectTarHeader(tar, "notes.txt", 1000);
     // One byte less is a truncated stream: the segment is the stream and no more.
     Bytes again(1 << 20);
     length = unsigned(again.size());
-    ASSERT_EQ(BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(again.data()), &length,
-                                         const_cast<char *>(reinterpret_cast<const char *>(b.data())),
-                                         unsigned(b.size() - 1), 0, 0),
-              BZ_UNEXPECTED_EOF);
+    ASSERT_EQ(
+        BZ2_bzBuffToBuffDecompress(reinterpret_cast<char *>(again.data()), &length,
+                                   const_cast<char *>(reinterpret_cast<const char *>(b.data())),
+                                   unsigned(b.size() - 1), 0, 0),
+        BZ_UNEXPECTED_EOF);
 }
 
 TEST(DisguiseSegments, ZipLocalHeaderDataDirectoryAndEndRecordFillTheSegment) {

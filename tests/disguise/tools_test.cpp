@@ -33,8 +33,8 @@ class Disguised {
         : m_content(testing_support::randomBytes(3000, uint32_t(kind))),
           m_path(m_dir / (std::string("disguised") + tolvex::disguiseFor(kind).extension)) {
         writeFile(m_dir / "letter.txt", m_content);
-        m_status = runEngine(m_dir / "letter.txt", m_dir / "disguised", kKey, TOLVEX_MODE_ENCODE,
-                             kind);
+        m_status =
+            runEngine(m_dir / "letter.txt", m_dir / "disguised", kKey, TOLVEX_MODE_ENCODE, kind);
     }
     bool encoded() const { return m_status == TOLVEX_OK; }
     const std::string &path() const { return m_path; }
@@ -85,7 +85,9 @@ std::array<int, 4> pixelAt(const std::string &path, int x, int y) {
     return rgba;
 }
 
-std::array<int, 4> opaque(templates::Rgb c) { return {c.r, c.g, c.b, 255}; }
+std::array<int, 4> opaque(templates::Rgb c) {
+    return {c.r, c.g, c.b, 255};
+}
 
 // ImageMagick reads the picture, names its format and size, and has nothing to complain about.
 void expectPicture(const std::string &path, const std::string &formatAndSize) {
@@ -97,9 +99,8 @@ void expectPicture(const std::string &path, const std::string &formatAndSize) {
 
 // ffprobe's view of the first stream, one "key=value" a line.
 std::string probe(const std::string &path, const std::string &entries) {
-    const CommandResult r =
-        run("ffprobe -v error -show_entries stream=" + entries + " -of default=nw=1 " +
-            quoted(path));
+    const CommandResult r = run("ffprobe -v error -show_entries stream=" + entries +
+                                " -of default=nw=1 " + quoted(path));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     return r.out;
