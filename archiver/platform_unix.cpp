@@ -198,15 +198,16 @@ std::optional<uint64_t> freeSpace(std::string path) {
         struct statvfs vfs;
         if (::statvfs(path.c_str(), &vfs) == 0)
             return uint64_t(vfs.f_bavail) * uint64_t(vfs.f_frsize);
-        if (errno != ENOENT && errno != ENOTDIR)
+        // A folder still to be made: ask the nearest one that exists. "." and "/" end it.
+        if ((errno != ENOENT && errno != ENOTDIR) || path == "." || path == "/")
             return std::nullopt;
         while (!path.empty() && path.back() == '/')
             path.pop_back();
         const size_t slash = path.rfind('/');
         if (slash == std::string::npos)
-            path = ".";
+            path.assign(1, '.');
         else
-            path = slash == 0 ? "/" : path.substr(0, slash);
+            path.resize(slash == 0 ? 1 : slash);
     }
 }
 
