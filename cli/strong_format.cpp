@@ -1,0 +1,386 @@
+#include "strong_format.h"
+
+#include "layout.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace strong {
+namespace {
+
+constexpr size_t kKeySize = crypto_secretstream_xchacha20poly1305_KEYBYTES;
+static_assert(kSaltSize == crypto_pwhash_SALTBYTES);
+static_assert(kStreamHeaderSize == crypto_secretstream_xchacha20poly1305_HEADERBYTES);
+static_assert(kTagSize == crypto_secretstream_xchacha20poly1305_ABYTES);
+static_assert(kKdfArgon2id == crypto_pwhash_ALG_ARGON2ID13);
+static_assert(kKeySize == 32);
+
+// Offsets inside the preamble. Byte 14 stands where the engine reads an extension length:
+// 0xFF is -1 there, so the engine answers "not an encoded file" whatever key it is given.
+constexpr size_t kOffVersion = 8;
+constexpr size_t kOffKind = 9;
+constexpr size_t kOffKdf = 10;
+constexpr size_t kOffChunkShift = 11;
+constexpr size_t kOffReserved = 12; // two zero bytes
+constexpr size_t kOffClassicGuard = 14;
+constexpr size_t kOffOps = 15;
+constexpr size_t kOffMem = 19;
+constexpr size_t kOffSalt = 27;
+constexpr size_t kOffStreamHeader = 43;
+static_assert(kOffStreamHeader + kStreamHeaderSize == kPreambleSize);
+constexpr uint8_t kClassicGuard = 0xFF;
+
+bool sodiumReady() {
+    static const bool ready = sodium_init() >= 0;
+    return ready;
+}
+
+uint64_t loadLe64(const uint8_t *p) {
+    return uint64_t(tolvex::loadLe32(p)) | uint64_t(tolvex::loadLe32(p + 4)) << 32;
+}
+void storeLe64(uint8_t *p, uint64_t v) {
+    tolvex::storeLe32(p, uint32_t(v));
+    tolvex::storeLe32(p + 4, uint32_t(v >> 32));
+}
+
+// Fills `buffer` from the stream as far as it goes: the count, or -1 on a read failure.
+int64_t readFully(const ReadFn &read, uint8_t *buffer, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const int64_t n = read(buffer + done, size - done);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += size_t(n);
+    }
+    return int64_t(done);
+}
+
+// The key material, wiped when it goes.
+struct SecretKey {
+    uint8_t bytes[kKeySize];
+    SecretKey() = default;
+    SecretKey(const SecretKey &) = delete;
+    SecretKey &operator=(const SecretKey &) = delete;
+    ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
+};
+
+struct Wiped {
+    std::vector<uint8_t> data;
+    explicit Wiped(size_t n) : data(n) {}
+    Wiped(const Wiped &) = delete;
+    Wiped &operator=(const Wiped &) = delete;
+    ~Wiped() { sodium_memzero(data.data(), data.size()); }
+};
+
+bool withinBounds(const KdfParams &kdf) {
+    return kdf.opsLimit >= kMinOpsLimit && kdf.opsLimit <= kMaxOpsLimit &&
+           kdf.memLimit >= kMinMemLimit && kdf.memLimit <= kMaxMemLimit;
+}
+
+// Derives the stream key. The parameters must be within bounds already.
+Status deriveKey(const std::string &passphrase, const uint8_t *salt, const KdfParams &kdf,
+                 SecretKey &key) {
+    if (crypto_pwhash(key.bytes, sizeof key.bytes, passphrase.data(), passphrase.size(), salt,
+                      kdf.opsLimit, size_t(kdf.memLimit), crypto_pwhash_ALG_ARGON2ID13) != 0)
+        return Status::NoMemory;
+    return Status::Ok;
+}
+
+int kindForHeaderLength(uint32_t length, const uint8_t *leading) {
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
+        const auto &d = tolvex::disguiseFor(kind);
+        if (d.length == length && tolvex::loadLe32(leading) == d.magic)
+            return kind;
+    }
+    return 0;
+}
+
+// The disguise header of a kind, unmasked from the template file.
+bool readDisguise(const std::string &templatePath, int kind, std::vector<uint8_t> &header) {
+    const auto &d = tolvex::disguiseFor(kind);
+    header.clear();
+    if (d.length == 0)
+        return true;
+    const int fd = ::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    header.resize(d.length);
+    size_t done = 0;
+    while (ok && done < header.size()) {
+        const ssize_t n = ::pread(fd, header.data() + done, header.size() - done,
+                                  off_t(d.first + done));
+        if (n <= 0)
+            ok = false;
+        else
+            done += size_t(n);
+    }
+    ::close(fd);
+    for (auto &b : header)
+        b ^= tolvex::kHeaderMask;
+    return ok && tolvex::loadLe32(header.data()) == d.magic;
+}
+
+bool cancelled(const Hooks &hooks) {
+    return hooks.cancel && hooks.cancel->load(std::memory_order_relaxed);
+}
+
+} // namespace
+
+std::optional<KdfParams> kdfPreset(const std::string &name) {
+    if (name == "interactive")
+        return KdfParams{crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
+    if (name == "moderate")
+        return KdfParams{crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE};
+    if (name == "sensitive")
+        return KdfParams{crypto_pwhash_OPSLIMIT_SENSITIVE, crypto_pwhash_MEMLIMIT_SENSITIVE};
+    return std::nullopt;
+}
+
+KdfParams defaultKdf() { return *kdfPreset("moderate"); }
+
+std::string statusText(Status status) {
+    switch (status) {
+    case Status::Ok:
+        return "done";
+    case Status::NotStrong:
+        return "not a strong file";
+    case Status::Unsupported:
+        return "a strong file of another version, or with key-derivation parameters beyond "
+               "what this program accepts (at most " +
+               std::to_string(kMaxOpsLimit) + " passes and " +
+               std::to_string(kMaxMemLimit >> 20) + " MiB); nothing written";
+    case Status::Damaged:
+        return "wrong passphrase or damaged file";
+    case Status::ReadFailed:
+        return "a read failed";
+    case Status::WriteFailed:
+        return "a write failed";
+    case Status::TemplateFailed:
+        return "Tolvex.dat cannot give the disguise header";
+    case Status::NameTooLong:
+        return "the file name is longer than " + std::to_string(kMaxNameSize) + " bytes";
+    case Status::NoMemory:
+        return "not enough memory for the key derivation";
+    case Status::Cancelled:
+        return "interrupted";
+    }
+    return "unknown";
+}
+
+size_t probeSize() {
+    uint32_t longest = 0;
+    for (int kind = 0; kind < tolvex::kKindCount; ++kind)
+        longest = std::max(longest, tolvex::disguiseFor(kind).length);
+    return longest + kPreambleSize;
+}
+
+Status probe(std::span<const uint8_t> leading, Preamble &preamble) {
+    const auto length = tolvex::headerLengthFor(leading.first(std::min<size_t>(leading.size(), 8)));
+    if (!length || leading.size() < *length + kPreambleSize)
+        return Status::NotStrong;
+    const uint8_t *p = leading.data() + *length;
+    if (std::memcmp(p, kMarker, kMarkerSize) != 0 || p[kOffClassicGuard] != kClassicGuard)
+        return Status::NotStrong;
+    preamble.headerLength = *length;
+    preamble.kind = *length ? kindForHeaderLength(*length, leading.data()) : 0;
+    preamble.version = p[kOffVersion];
+    preamble.kdf.opsLimit = tolvex::loadLe32(p + kOffOps);
+    preamble.kdf.memLimit = loadLe64(p + kOffMem);
+    if (preamble.version != kVersion || !withinBounds(preamble.kdf))
+        return Status::Unsupported;
+    // The rest is fixed in this version: anything else is a changed file.
+    if (p[kOffKdf] != kKdfArgon2id || p[kOffChunkShift] != kChunkShift ||
+        p[kOffReserved] != 0 || p[kOffReserved + 1] != 0 || p[kOffKind] != preamble.kind)
+        return Status::Damaged;
+    return Status::Ok;
+}
+
+bool isUsableName(const std::string &name) {
+    if (name.empty() || name == "." || name == ".." || name.size() > kMaxNameSize)
+        return false;
+    return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn &write,
+               const Hooks &hooks) {
+    if (!sodiumReady())
+        return Status::NoMemory;
+    if (request.name.size() > kMaxNameSize)
+        return Status::NameTooLong;
+    if (!withinBounds(request.kdf))
+        return Status::Unsupported;
+    const int kind = tolvex::disguiseFor(request.kind).kind;
+    std::vector<uint8_t> prefix;
+    if (!readDisguise(request.templatePath, kind, prefix))
+        return Status::TemplateFailed;
+    const size_t headerLength = prefix.size();
+    prefix.resize(headerLength + kPreambleSize, 0);
+    uint8_t *p = prefix.data() + headerLength;
+    std::memcpy(p, kMarker, kMarkerSize);
+    p[kOffVersion] = kVersion;
+    p[kOffKind] = uint8_t(kind);
+    p[kOffKdf] = kKdfArgon2id;
+    p[kOffChunkShift] = kChunkShift;
+    p[kOffClassicGuard] = kClassicGuard;
+    tolvex::storeLe32(p + kOffOps, request.kdf.opsLimit);
+    storeLe64(p + kOffMem, request.kdf.memLimit);
+    randombytes_buf(p + kOffSalt, kSaltSize);
+
+    SecretKey key;
+    if (const Status s = deriveKey(request.passphrase, p + kOffSalt, request.kdf, key);
+        s != Status::Ok)
+        return s;
+    crypto_secretstream_xchacha20poly1305_state state;
+    crypto_secretstream_xchacha20poly1305_init_push(&state, p + kOffStreamHeader, key.bytes);
+    if (!write(prefix.data(), prefix.size()))
+        return Status::WriteFailed;
+
+    // The first chunk: size and name, padded so that the name's length does not show; the
+    // whole disguise header and preamble are its additional data.
+    Wiped meta(kMetadataSize);
+    storeLe64(meta.data.data(), request.size);
+    meta.data[8] = uint8_t(request.name.size());
+    meta.data[9] = uint8_t(request.name.size() >> 8);
+    std::memcpy(meta.data.data() + 10, request.name.data(), request.name.size());
+    std::vector<uint8_t> sealed(kChunkSize + kTagSize);
+    crypto_secretstream_xchacha20poly1305_push(&state, sealed.data(), nullptr, meta.data.data(),
+                                               meta.data.size(), prefix.data(), prefix.size(),
+                                               crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+    if (!write(sealed.data(), kMetadataSize + kTagSize))
+        return Status::WriteFailed;
+
+    // Then the content: full chunks, and a last one shorter than a chunk (maybe empty) that
+    // carries the final tag.
+    Wiped plain(kChunkSize);
+    uint64_t done = 0;
+    for (;;) {
+        if (cancelled(hooks))
+            return Status::Cancelled;
+        const uint64_t left = request.size - done;
+        const size_t want = left >= kChunkSize ? kChunkSize : size_t(left);
+        const int64_t got = readFully(read, plain.data.data(), want);
+        if (got != int64_t(want))
+            return Status::ReadFailed;
+        const bool last = want < kChunkSize;
+        crypto_secretstream_xchacha20poly1305_push(
+            &state, sealed.data(), nullptr, plain.data.data(), want, nullptr, 0,
+            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
+                 : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+        if (!write(sealed.data(), want + kTagSize))
+            return Status::WriteFailed;
+        done += want;
+        if (hooks.progress)
+            hooks.progress(done);
+        if (last)
+            break;
+    }
+    // The source must have ended where its size said.
+    uint8_t extra;
+    if (readFully(read, &extra, 1) != 0)
+        return Status::ReadFailed;
+    return Status::Ok;
+}
+
+Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn &write,
+               Decrypted &result, const Hooks &hooks) {
+    if (!sodiumReady())
+        return Status::NoMemory;
+    // The header length follows from the first bytes, exactly as the engine finds it.
+    std::vector<uint8_t> prefix(8);
+    const int64_t first = readFully(read, prefix.data(), prefix.size());
+    if (first < 0)
+        return Status::ReadFailed;
+    prefix.resize(size_t(first));
+    const auto length = tolvex::headerLengthFor(prefix);
+    if (!length)
+        return Status::NotStrong;
+    const size_t whole = *length + kPreambleSize;
+    if (prefix.size() < whole) {
+        const size_t had = prefix.size();
+        prefix.resize(whole);
+        const int64_t more = readFully(read, prefix.data() + had, whole - had);
+        if (more < 0)
+            return Status::ReadFailed;
+        prefix.resize(had + size_t(more));
+    }
+    Preamble preamble;
+    if (const Status s = probe(prefix, preamble); s != Status::Ok)
+        return s;
+    prefix.resize(whole);
+    const uint8_t *p = prefix.data() + preamble.headerLength;
+
+    // The parameters were checked against the bounds above, before anything is allocated.
+    SecretKey key;
+    if (const Status s = deriveKey(passphrase, p + kOffSalt, preamble.kdf, key); s != Status::Ok)
+        return s;
+    crypto_secretstream_xchacha20poly1305_state state;
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, p + kOffStreamHeader,
+                                                        key.bytes) != 0)
+        return Status::Damaged;
+
+    std::vector<uint8_t> sealed(kChunkSize + kTagSize);
+    Wiped plain(kChunkSize);
+    unsigned char tag = 0;
+    unsigned long long plainLength = 0;
+    int64_t got = readFully(read, sealed.data(), kMetadataSize + kTagSize);
+    if (got < 0)
+        return Status::ReadFailed;
+    if (got != int64_t(kMetadataSize + kTagSize) ||
+        crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &plainLength, &tag,
+                                                   sealed.data(), size_t(got), prefix.data(),
+                                                   prefix.size()) != 0 ||
+        tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE ||
+        plainLength != kMetadataSize)
+        return Status::Damaged;
+    const uint64_t size = loadLe64(plain.data.data());
+    const size_t nameLength = size_t(plain.data[8]) | size_t(plain.data[9]) << 8;
+    if (nameLength > kMaxNameSize)
+        return Status::Damaged;
+    result.name.assign(reinterpret_cast<const char *>(plain.data.data() + 10), nameLength);
+    result.size = size;
+
+    uint64_t done = 0;
+    for (;;) {
+        if (cancelled(hooks))
+            return Status::Cancelled;
+        got = readFully(read, sealed.data(), sealed.size());
+        if (got < 0)
+            return Status::ReadFailed;
+        // Only a chunk shorter than a full one may be the last; it must say so, and a full one
+        // must not. The end of the file then follows, since the read stopped short.
+        const bool full = got == int64_t(sealed.size());
+        if (got < int64_t(kTagSize) ||
+            crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &plainLength,
+                                                       &tag, sealed.data(), size_t(got), nullptr,
+                                                       0) != 0)
+            return Status::Damaged;
+        const bool final = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
+        if (final == full || (!final && tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE))
+            return Status::Damaged;
+        if (plainLength > size - done)
+            return Status::Damaged;
+        if (!write(plain.data.data(), size_t(plainLength)))
+            return Status::WriteFailed;
+        done += plainLength;
+        if (hooks.progress)
+            hooks.progress(done);
+        if (final)
+            break;
+    }
+    if (done != size)
+        return Status::Damaged;
+    return Status::Ok;
+}
+
+} // namespace strong
