@@ -121,6 +121,15 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
                 o.keyText = *v;
             else
                 o.output = *v;
+        } else if (arg == "--strong") {
+            error = flag(encrypting, o.strong);
+        } else if (arg == "--kdf") {
+            const auto v = value();
+            if (!v)
+                return failure(missing);
+            if (*v != "interactive" && *v != "moderate" && *v != "sensitive")
+                return failure("--kdf takes interactive, moderate or sensitive");
+            o.kdf = *v;
         } else if (arg == "-j" || arg == "--jobs") {
             const auto v = value();
             if (!v)
@@ -149,6 +158,11 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
         return failure("give --output or --output-dir, not both");
     if (o.output && o.inputs.size() > 1)
         return failure("--output names one output; with several inputs use --output-dir");
+    if (o.kdf && !o.strong)
+        return failure("--kdf applies to encrypt --strong only");
+    if (o.strong && o.keyText)
+        return failure("--key does not apply to --strong: give the passphrase at the prompt, "
+                       "with --key-file or in TOLVEX_PASSPHRASE");
     if (o.keyFile && o.keyText)
         return failure("give --key-file or --key, not both");
     return {o, {}};
@@ -188,6 +202,9 @@ std::string helpText() {
            "  -q, --quiet           print errors only; no progress bar, no summary\n"
            "      --key-file FILE   read the key from the first line of FILE (- for standard input)\n"
            "      --key HEX         the key itself; other users can see it: avoid\n"
+           "      --strong          encrypt with a passphrase (Argon2id, XChaCha20-Poly1305)\n"
+           "                        inside the same disguise; decrypt recognises such files\n"
+           "      --kdf PRESET      with --strong: interactive, moderate (default) or sensitive\n"
            "  -h, --help            this text\n"
            "\n"
            "The key: typed at a prompt (without echo) when standard input is a terminal,\n"
@@ -195,6 +212,8 @@ std::string helpText() {
            "mean FFFF8000 to FFFFFFFF, as in the window. A key file is read to its end (at most\n"
            "4 KiB) and may be a regular file or a pipe (- , <(pass show tolvex), a FIFO, which\n"
            "is waited for); a device or a socket is refused rather than read forever.\n"
+           "The passphrase of a strong file: typed twice at a prompt (once to decrypt), or from\n"
+           "--key-file or the environment variable TOLVEX_PASSPHRASE.\n"
            "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
            "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
            "encrypting the same file twice gives the same bytes.\n"
