@@ -74,7 +74,7 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
     struct stat st;
     if (::fstat(in.fd, &st) != 0)
         return strong::Status::ReadFailed;
-    const Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (out.fd < 0)
         return strong::Status::WriteFailed;
     strong::EncryptRequest request;
@@ -84,9 +84,11 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
     request.passphrase = settings.passphrase;
     request.name = name;
     request.size = uint64_t(st.st_size);
+    // Publishing syncs the file when it replaces one, as for classic outputs.
     strong::Status status = strong::encrypt(request, readerOf(in.fd), writerOf(out.fd), hooks);
-    if (status == strong::Status::Ok && ::fsync(out.fd) != 0)
-        status = strong::Status::WriteFailed;
+    if (status == strong::Status::Ok && ::close(out.fd) != 0)
+        status = strong::Status::WriteFailed; // a late write error (NFS, quota) shows here
+    out.fd = -1;
     return status;
 }
 
@@ -98,12 +100,13 @@ strong::Status decryptStrongFile(const std::string &source, const std::string &o
         return strong::Status::ReadFailed;
     strong::Status status;
     {
-        const Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (out.fd < 0)
             return strong::Status::WriteFailed;
         status = strong::decrypt(passphrase, readerOf(in.fd), writerOf(out.fd), result, hooks);
-        if (status == strong::Status::Ok && ::fsync(out.fd) != 0)
-            status = strong::Status::WriteFailed;
+        if (status == strong::Status::Ok && ::close(out.fd) != 0)
+            status = strong::Status::WriteFailed; // a late write error (NFS, quota) shows here
+        out.fd = -1;
     }
     if (status != strong::Status::Ok)
         ::unlink(output.c_str());
