@@ -284,7 +284,10 @@ Outcome strongDecrypted(Plan &plan, const Settings &settings, const std::string 
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
         return strongFailure(status, plan.input, folderName(stagedBase), plan.size);
-    const std::string extension(tolvex::extensionOf(found.name));
+    std::string extension(tolvex::extensionOf(found.name));
+    // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
+    if (!extension.empty() && baseName(plan.outputBase) == found.name)
+        extension.clear();
     if (!isUsableExtension(extension))
         return fail(kExitWrongKey, "the recorded name cannot name a file; nothing written");
     plan.extension = extension;

@@ -153,6 +153,16 @@ TEST(StrongCli, DamagedFilesFailAndKeepTheExistingOutput) {
     }
 }
 
+TEST(StrongCli, DotFileComesBackUnderItsOwnName) {
+    TempDir dir;
+    writeFile(dir / ".bashrc", std::string("alias l=ls"));
+    ASSERT_EQ(encryptStrong(dir, {"--output-dir", "enc", ".bashrc"}).status, kExitOk);
+    ASSERT_TRUE(exists(dir / "enc/.bashrc.tvx"));
+    const RunResult d = run(dir, {"decrypt", "enc/.bashrc.tvx"});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    EXPECT_EQ(readFile(dir / "enc/.bashrc"), readFile(dir / ".bashrc"));
+}
+
 TEST(StrongCli, ExistingOutputNeedsForce) {
     TempDir dir;
     writeFile(dir / "a.txt", std::string("new"));
