@@ -6,6 +6,7 @@
 #include "layout.h"
 #include "strong_format.h"
 
+#include <csignal>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -161,6 +162,31 @@ TEST(StrongCli, DotFileComesBackUnderItsOwnName) {
     const RunResult d = run(dir, {"decrypt", "enc/.bashrc.tvx"});
     ASSERT_EQ(d.status, kExitOk) << d.err;
     EXPECT_EQ(readFile(dir / "enc/.bashrc"), readFile(dir / ".bashrc"));
+}
+
+// The file-size limit stops the decrypted output part way: reported as a write failure, or
+// the process killed by SIGXFSZ; either way no output appears and an existing one survives,
+// and the next run in the folder removes what the killed one left.
+TEST(StrongCli, FileSizeLimitWhileDecryptingLeavesNothing) {
+    for (const bool kills : {false, true}) {
+        SCOPED_TRACE(kills);
+        TempDir dir;
+        writeFile(dir / "big.bin", randomBytes(600000, 8));
+        ASSERT_EQ(encryptStrong(dir, {"--disguise", "cab", "big.bin"}).status, kExitOk);
+        writeFile(dir / "out.bin", std::string("old"));
+        RunOptions o;
+        o.workingDirectory = dir.path();
+        o.environment = {kPass};
+        o.fileSizeLimit = 200000;
+        o.limitKills = kills;
+        const RunResult d = runCli({"decrypt", "--force", "-o", "out", "big.cab"}, o);
+        EXPECT_EQ(d.status, kills ? 128 + SIGXFSZ : int(kExitCannotWrite)) << d.err;
+        EXPECT_EQ(readFile(dir / "out.bin"), Bytes({'o', 'l', 'd'}));
+        const RunResult again = run(dir, {"decrypt", "--force", "-o", "out", "big.cab"});
+        EXPECT_EQ(again.status, kExitOk) << again.err;
+        EXPECT_EQ(readFile(dir / "out.bin"), readFile(dir / "big.bin"));
+        expectNoLeftovers(dir.path());
+    }
 }
 
 TEST(StrongCli, ExistingOutputNeedsForce) {
