@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -86,9 +87,12 @@ bool withinBounds(const KdfParams &kdf) {
            kdf.memLimit >= kMinMemLimit && kdf.memLimit <= kMaxMemLimit;
 }
 
-// Derives the stream key. The parameters must be within bounds already.
+// Derives the stream key. The parameters must be within bounds already. One derivation runs
+// at a time, so that converting several files at once never multiplies its memory.
 Status deriveKey(const std::string &passphrase, const uint8_t *salt, const KdfParams &kdf,
                  SecretKey &key) {
+    static std::mutex oneAtATime;
+    const std::lock_guard<std::mutex> lock(oneAtATime);
     if (crypto_pwhash(key.bytes, sizeof key.bytes, passphrase.data(), passphrase.size(), salt,
                       kdf.opsLimit, size_t(kdf.memLimit), crypto_pwhash_ALG_ARGON2ID13) != 0)
         return Status::NoMemory;
