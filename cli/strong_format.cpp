@@ -37,6 +37,8 @@ constexpr size_t kOffSalt = 27;
 constexpr size_t kOffStreamHeader = 43;
 static_assert(kOffStreamHeader + kStreamHeaderSize == kPreambleSize);
 constexpr uint8_t kClassicGuard = 0xFF;
+// Chunks per read and write: fewer system calls, still a bounded amount of memory.
+constexpr size_t kBatchChunks = 16;
 
 bool sodiumReady() {
     static const bool ready = sodium_init() >= 0;
@@ -265,29 +267,40 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
         return Status::WriteFailed;
 
     // Then the content: full chunks, and a last one shorter than a chunk (maybe empty) that
-    // carries the final tag.
-    Wiped plain(kChunkSize);
+    // carries the final tag. Reads and writes go a batch of chunks at a time.
+    Wiped plain(kBatchChunks * kChunkSize);
+    std::vector<uint8_t> out(kBatchChunks * (kChunkSize + kTagSize));
     uint64_t done = 0;
-    for (;;) {
+    for (bool finished = false; !finished;) {
         if (cancelled(hooks))
             return Status::Cancelled;
-        const uint64_t left = request.size - done;
-        const size_t want = left >= kChunkSize ? kChunkSize : size_t(left);
-        const int64_t got = readFully(read, plain.data.data(), want);
-        if (got != int64_t(want))
+        const size_t batch = size_t(std::min<uint64_t>(request.size - done, plain.data.size()));
+        if (readFully(read, plain.data.data(), batch) != int64_t(batch))
             return Status::ReadFailed;
-        const bool last = want < kChunkSize;
-        crypto_secretstream_xchacha20poly1305_push(
-            &state, sealed.data(), nullptr, plain.data.data(), want, nullptr, 0,
-            last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
-                 : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
-        if (!write(sealed.data(), want + kTagSize))
+        // A whole batch of full chunks leaves the final chunk to the next; a shorter batch
+        // holds the end of the content.
+        const bool wholeBatch = batch == plain.data.size();
+        size_t offset = 0, sealedBytes = 0;
+        while (!(wholeBatch && offset == batch)) {
+            const size_t length = std::min(kChunkSize, batch - offset);
+            const bool last = length < kChunkSize;
+            crypto_secretstream_xchacha20poly1305_push(
+                &state, out.data() + sealedBytes, nullptr, plain.data.data() + offset, length,
+                nullptr, 0,
+                last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
+                     : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
+            offset += length;
+            sealedBytes += length + kTagSize;
+            if (last) {
+                finished = true;
+                break;
+            }
+        }
+        if (!write(out.data(), sealedBytes))
             return Status::WriteFailed;
-        done += want;
+        done += batch;
         if (hooks.progress)
             hooks.progress(done);
-        if (last)
-            break;
     }
     // The source must have ended where its size said.
     uint8_t extra;
@@ -354,33 +367,48 @@ Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn 
     result.name.assign(reinterpret_cast<const char *>(plain.data.data() + 10), nameLength);
     result.size = size;
 
+    // Chunks are read a batch at a time. Only a chunk shorter than a full one may be the last
+    // (a batch cut short by the end of the file holds it); it must say so, and a full one must
+    // not. Each chunk is verified before its content is passed on.
+    std::vector<uint8_t> batch(kBatchChunks * sealed.size());
+    Wiped out(kBatchChunks * kChunkSize);
     uint64_t done = 0;
-    for (;;) {
+    for (bool finished = false; !finished;) {
         if (cancelled(hooks))
             return Status::Cancelled;
-        got = readFully(read, sealed.data(), sealed.size());
+        got = readFully(read, batch.data(), batch.size());
         if (got < 0)
             return Status::ReadFailed;
-        // Only a chunk shorter than a full one may be the last; it must say so, and a full one
-        // must not. The end of the file then follows, since the read stopped short.
-        const bool full = got == int64_t(sealed.size());
-        if (got < int64_t(kTagSize) ||
-            crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &plainLength,
-                                                       &tag, sealed.data(), size_t(got), nullptr,
-                                                       0) != 0)
-            return Status::Damaged;
-        const bool final = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
-        if (final == full || (!final && tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE))
-            return Status::Damaged;
-        if (plainLength > size - done)
-            return Status::Damaged;
-        if (!write(plain.data.data(), size_t(plainLength)))
+        const size_t available = size_t(got);
+        const bool atEnd = available < batch.size();
+        size_t offset = 0, produced = 0;
+        while (!(offset == available && !atEnd)) {
+            const size_t piece = std::min(sealed.size(), available - offset);
+            const bool full = piece == sealed.size();
+            if (piece < kTagSize ||
+                crypto_secretstream_xchacha20poly1305_pull(&state, out.data.data() + produced,
+                                                           &plainLength, &tag,
+                                                           batch.data() + offset, piece,
+                                                           nullptr, 0) != 0)
+                return Status::Damaged;
+            const bool final = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
+            if (final == full ||
+                (!final && tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE))
+                return Status::Damaged;
+            if (plainLength > size - done - produced)
+                return Status::Damaged;
+            offset += piece;
+            produced += size_t(plainLength);
+            if (final) {
+                finished = true;
+                break;
+            }
+        }
+        if (!write(out.data.data(), produced))
             return Status::WriteFailed;
-        done += plainLength;
+        done += produced;
         if (hooks.progress)
             hooks.progress(done);
-        if (final)
-            break;
     }
     if (done != size)
         return Status::Damaged;

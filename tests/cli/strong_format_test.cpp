@@ -101,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(::testing::Values(0, 6, 7, 14),
                        ::testing::Values(size_t(0), size_t(1), strong::kChunkSize - 1,
                                          strong::kChunkSize, strong::kChunkSize + 1,
-                                         2 * strong::kChunkSize, 3 * 1024 * 1024 + 5)));
+                                         2 * strong::kChunkSize, size_t(1) << 20,
+                                         3 * 1024 * 1024 + 5)));
 
 TEST(StrongFormat, HeaderIsTheClassicHeaderOfItsKind) {
     TempDir dir;
@@ -168,7 +169,8 @@ TEST(StrongFormat, EverySingleByteChangeFailsBeforeAnyContentComesOut) {
 }
 
 TEST(StrongFormat, TruncationAtEveryChunkBoundaryFails) {
-    const size_t size = 3 * strong::kChunkSize + 10;
+    // More chunks than one read takes, so that cuts fall inside and between batches.
+    const size_t size = 17 * strong::kChunkSize + 10;
     const Bytes file = encryptBytes(randomBytes(size, 3), 7);
     std::vector<size_t> cuts = chunkBoundaries(7, size);
     for (size_t extra : {size_t(1), strong::kTagSize, size_t(5000)})
