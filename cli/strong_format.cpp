@@ -8,7 +8,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -141,6 +143,67 @@ bool cancelled(const Hooks &hooks) {
     return hooks.cancel && hooks.cancel->load(std::memory_order_relaxed);
 }
 
+// Runs one task at a time on a thread of its own, so that reading the next batch and writing
+// the last one overlap the work on the current one. What a task throws stays on its thread
+// and turns into a failed wait(). The thread finishes its task and is joined on destruction.
+class Helper {
+  public:
+    Helper() : m_thread([this] { loop(); }) {}
+    Helper(const Helper &) = delete;
+    Helper &operator=(const Helper &) = delete;
+    ~Helper() {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+    }
+    void run(std::function<void()> task) {
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_task = std::move(task);
+            m_done = false;
+        }
+        m_changed.notify_all();
+    }
+    // Waits for the task given last; false when it threw.
+    bool wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_done; });
+        return !m_failed;
+    }
+
+  private:
+    void loop() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [this] { return bool(m_task) || m_stopping; });
+            if (!m_task)
+                return;
+            std::function<void()> task = std::move(m_task);
+            m_task = nullptr;
+            lock.unlock();
+            bool failed = false;
+            try {
+                task();
+            } catch (...) {
+                failed = true;
+            }
+            lock.lock();
+            m_failed = failed;
+            m_done = true;
+            m_changed.notify_all();
+        }
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::function<void()> m_task;
+    bool m_done = true;
+    bool m_failed = false;
+    bool m_stopping = false;
+    std::jthread m_thread; // last: joined before the rest goes
+};
+
 } // namespace
 
 std::optional<KdfParams> kdfPreset(const std::string &name) {
@@ -267,41 +330,65 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
         return Status::WriteFailed;
 
     // Then the content: full chunks, and a last one shorter than a chunk (maybe empty) that
-    // carries the final tag. Reads and writes go a batch of chunks at a time.
-    Wiped plain(kBatchChunks * kChunkSize);
-    std::vector<uint8_t> out(kBatchChunks * (kChunkSize + kTagSize));
+    // carries the final tag. The content goes a batch of chunks at a time; a whole batch of
+    // full chunks leaves the final chunk to the next, so there are size / batch + 1 batches.
+    // While one batch is sealed, the helper writes the one before and reads the one after.
+    const size_t batchSize = kBatchChunks * kChunkSize;
+    const uint64_t batches = request.size / batchSize + 1;
+    auto batchLength = [&](uint64_t k) {
+        return size_t(std::min<uint64_t>(request.size - k * batchSize, batchSize));
+    };
+    Wiped plainA(batchSize), plainB(batchSize);
+    uint8_t *plain[2] = {plainA.data.data(), plainB.data.data()};
+    std::vector<uint8_t> outA(kBatchChunks * (kChunkSize + kTagSize)), outB(outA.size());
+    uint8_t *out[2] = {outA.data(), outB.data()};
+    size_t sealedBytes[2] = {0, 0};
+    if (readFully(read, plain[0], batchLength(0)) != int64_t(batchLength(0)))
+        return Status::ReadFailed;
+    // What the helper reports; declared before it, since it may still run when we return.
+    bool wrote = true, readWhole = true;
+    Helper helper;
     uint64_t done = 0;
-    for (bool finished = false; !finished;) {
+    for (uint64_t k = 0; k < batches; ++k) {
         if (cancelled(hooks))
             return Status::Cancelled;
-        const size_t batch = size_t(std::min<uint64_t>(request.size - done, plain.data.size()));
-        if (readFully(read, plain.data.data(), batch) != int64_t(batch))
-            return Status::ReadFailed;
-        // A whole batch of full chunks leaves the final chunk to the next; a shorter batch
-        // holds the end of the content.
-        const bool wholeBatch = batch == plain.data.size();
-        size_t offset = 0, sealedBytes = 0;
+        const int cur = int(k % 2), other = 1 - cur;
+        wrote = readWhole = true;
+        helper.run([&, k, other] {
+            if (k > 0)
+                wrote = write(out[other], sealedBytes[other]);
+            if (k + 1 < batches)
+                readWhole = readFully(read, plain[other], batchLength(k + 1)) ==
+                            int64_t(batchLength(k + 1));
+        });
+        const size_t batch = batchLength(k);
+        const bool wholeBatch = batch == batchSize;
+        size_t offset = 0;
+        sealedBytes[cur] = 0;
         while (!(wholeBatch && offset == batch)) {
             const size_t length = std::min(kChunkSize, batch - offset);
             const bool last = length < kChunkSize;
             crypto_secretstream_xchacha20poly1305_push(
-                &state, out.data() + sealedBytes, nullptr, plain.data.data() + offset, length,
+                &state, out[cur] + sealedBytes[cur], nullptr, plain[cur] + offset, length,
                 nullptr, 0,
                 last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
                      : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
             offset += length;
-            sealedBytes += length + kTagSize;
-            if (last) {
-                finished = true;
+            sealedBytes[cur] += length + kTagSize;
+            if (last)
                 break;
-            }
         }
-        if (!write(out.data(), sealedBytes))
+        if (!helper.wait() || !wrote)
             return Status::WriteFailed;
+        if (!readWhole)
+            return Status::ReadFailed;
         done += batch;
         if (hooks.progress)
             hooks.progress(done);
     }
+    const int lastBatch = int((batches - 1) % 2);
+    if (!write(out[lastBatch], sealedBytes[lastBatch]))
+        return Status::WriteFailed;
     // The source must have ended where its size said.
     uint8_t extra;
     if (readFully(read, &extra, 1) != 0)
@@ -369,46 +456,68 @@ Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn 
 
     // Chunks are read a batch at a time. Only a chunk shorter than a full one may be the last
     // (a batch cut short by the end of the file holds it); it must say so, and a full one must
-    // not. Each chunk is verified before its content is passed on.
-    std::vector<uint8_t> batch(kBatchChunks * sealed.size());
-    Wiped out(kBatchChunks * kChunkSize);
+    // not. Each chunk is verified before its content is passed on. While one batch is opened,
+    // the helper writes the content of the one before and reads the one after.
+    const size_t capacity = kBatchChunks * sealed.size();
+    std::vector<uint8_t> inA(capacity), inB(capacity);
+    uint8_t *in[2] = {inA.data(), inB.data()};
+    Wiped outA(kBatchChunks * kChunkSize), outB(kBatchChunks * kChunkSize);
+    uint8_t *out[2] = {outA.data.data(), outB.data.data()};
+    int64_t available[2] = {readFully(read, in[0], capacity), 0};
+    size_t produced[2] = {0, 0};
+    // What the helper reports; declared before it, since it may still run when we return.
+    bool wrote = true;
+    Helper helper;
     uint64_t done = 0;
-    for (bool finished = false; !finished;) {
+    for (uint64_t k = 0;; ++k) {
         if (cancelled(hooks))
             return Status::Cancelled;
-        got = readFully(read, batch.data(), batch.size());
-        if (got < 0)
+        const int cur = int(k % 2), other = 1 - cur;
+        if (available[cur] < 0)
             return Status::ReadFailed;
-        const size_t available = size_t(got);
-        const bool atEnd = available < batch.size();
-        size_t offset = 0, produced = 0;
-        while (!(offset == available && !atEnd)) {
-            const size_t piece = std::min(sealed.size(), available - offset);
+        const size_t have = size_t(available[cur]);
+        const bool atEnd = have < capacity;
+        wrote = true;
+        helper.run([&, k, atEnd, other] {
+            if (k > 0)
+                wrote = write(out[other], produced[other]);
+            if (!atEnd)
+                available[other] = readFully(read, in[other], capacity);
+        });
+        size_t offset = 0;
+        produced[cur] = 0;
+        bool finished = false;
+        while (!(offset == have && !atEnd)) {
+            const size_t piece = std::min(sealed.size(), have - offset);
             const bool full = piece == sealed.size();
             if (piece < kTagSize ||
-                crypto_secretstream_xchacha20poly1305_pull(&state, out.data.data() + produced,
-                                                           &plainLength, &tag,
-                                                           batch.data() + offset, piece,
-                                                           nullptr, 0) != 0)
+                crypto_secretstream_xchacha20poly1305_pull(&state, out[cur] + produced[cur],
+                                                           &plainLength, &tag, in[cur] + offset,
+                                                           piece, nullptr, 0) != 0)
                 return Status::Damaged;
             const bool final = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
             if (final == full ||
                 (!final && tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE))
                 return Status::Damaged;
-            if (plainLength > size - done - produced)
+            if (plainLength > size - done - produced[cur])
                 return Status::Damaged;
             offset += piece;
-            produced += size_t(plainLength);
+            produced[cur] += size_t(plainLength);
             if (final) {
                 finished = true;
                 break;
             }
         }
-        if (!write(out.data.data(), produced))
+        if (!helper.wait() || !wrote)
             return Status::WriteFailed;
-        done += produced;
+        done += produced[cur];
         if (hooks.progress)
             hooks.progress(done);
+        if (finished) {
+            if (!write(out[cur], produced[cur]))
+                return Status::WriteFailed;
+            break;
+        }
     }
     if (done != size)
         return Status::Damaged;
