@@ -13,6 +13,7 @@
 #include "progress.h"
 #include "results.h"
 #include "staging.h"
+#include "strong_jobs.h"
 
 #include <algorithm>
 #include <atomic>
@@ -163,6 +164,59 @@ tolvex::ConvertRequest requestFor(const Settings &settings, const char *source,
     return r;
 }
 
+strong::Hooks strongHooks(ProgressLink *link) {
+    strong::Hooks hooks;
+    hooks.cancel = &interruptRequested();
+    if (link)
+        hooks.progress = [link](uint64_t done) { onProgress(link, done, 0); };
+    return hooks;
+}
+
+Outcome strongFailure(strong::Status status, const std::string &source,
+                      const std::string &stagingFolder, uint64_t size) {
+    switch (status) {
+    case strong::Status::Damaged:
+    case strong::Status::NotStrong:
+        return fail(kExitWrongKey,
+                    strong::statusText(strong::Status::Damaged) + "; nothing written");
+    case strong::Status::Unsupported:
+        return fail(kExitWrongKey, strong::statusText(status));
+    case strong::Status::ReadFailed:
+    case strong::Status::WriteFailed:
+        return readOrWriteFailure(source, stagingFolder, size);
+    case strong::Status::TemplateFailed:
+        return fail(kExitTemplateMissing, strong::statusText(status));
+    case strong::Status::NameTooLong:
+        return fail(kExitInputUnreadable, strong::statusText(status));
+    case strong::Status::NoMemory:
+        return fail(kExitInternal, strong::statusText(status));
+    case strong::Status::Cancelled:
+        return fail(kExitInterrupted, "interrupted; nothing written");
+    case strong::Status::Ok:
+        break;
+    }
+    return fail(kExitInternal, "unexpected failure");
+}
+
+Outcome strongEncrypted(const Plan &plan, const Settings &settings, const std::string &source,
+                        const std::string &name, const std::string &staged, ProgressLink *link) {
+    const Options &o = settings.options;
+    StrongEncryption how;
+    how.kind = o.kind;
+    how.templatePath = settings.templatePath;
+    how.kdf = settings.kdf;
+    how.passphrase = settings.passphrase;
+    const strong::Status status = encryptStrongFile(source, name, staged, how, strongHooks(link));
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
+    if (status != strong::Status::Ok) {
+        struct stat st;
+        const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+        return strongFailure(status, source, folderName(staged), size);
+    }
+    return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
+}
+
 Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *archiver,
                    ProgressLink &link) {
     const Options &o = settings.options;
@@ -191,6 +245,14 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     if (!staging)
         return cannotWriteIn(plan.outputFolder, errno);
     const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
+    if (o.strong) {
+        // The recorded name ends in ".lzh" for a packed input, as the engine's extension does.
+        const std::string name =
+            o.compress ? baseName(plan.outputBase) + ".lzh" : baseName(plan.input);
+        return strongEncrypted(plan, settings, source, name,
+                               stagedBase + tolvex::disguiseFor(o.kind).extension,
+                               o.compress ? nullptr : &link);
+    }
     const auto request = requestFor(settings, source.c_str(), stagedBase.c_str(),
                                     TOLVEX_MODE_ENCODE, o.compress ? nullptr : &link);
     const int32_t result = tolvex::convert(request);
@@ -205,16 +267,69 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
 }
 
-Outcome decryptOne(const Plan &plan, const Settings &settings, ArchiverClient *archiver,
+// Decrypts a strong file into the staging folder; the plan learns the recorded extension and
+// what the output is called. The content is published only after it all verified.
+Outcome strongDecrypted(Plan &plan, const Settings &settings, const std::string &stagedBase,
+                        ProgressLink &link) {
+    const Options &o = settings.options;
+    const std::string content = stagedBase + ".content";
+    strong::Decrypted found;
+    const strong::Status status =
+        decryptStrongFile(plan.input, content, settings.passphrase, found, strongHooks(&link));
+    if (interruptRequested())
+        return fail(kExitInterrupted, "interrupted; nothing written");
+    if (status != strong::Status::Ok)
+        return strongFailure(status, plan.input, folderName(stagedBase), plan.size);
+    std::string extension(tolvex::extensionOf(found.name));
+    // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
+    if (!extension.empty() && baseName(plan.outputBase) == found.name)
+        extension.clear();
+    if (!isUsableExtension(extension))
+        return fail(kExitWrongKey, "the recorded name cannot name a file; nothing written");
+    plan.extension = extension;
+    plan.extractArchive = o.extract && lowered(extension) == "lzh";
+    const std::string staged = extension.empty() ? stagedBase : stagedBase + "." + extension;
+    if (::rename(content.c_str(), staged.c_str()) != 0)
+        return fail(kExitCannotWrite,
+                    std::string("cannot name the output: ") + std::strerror(errno));
+    plan.outputPath = plan.extractArchive ? plan.outputFolder
+                      : extension.empty() ? plan.outputBase
+                                          : plan.outputBase + "." + extension;
+    if (!plan.extractArchive) {
+        struct stat out;
+        if (::lstat(plan.outputPath.c_str(), &out) == 0) {
+            if (sameFile(plan.outputPath, plan.input))
+                return fail(kExitSameFile, "the output " + displayName(plan.outputPath) +
+                                               " would be the input itself; use --output or "
+                                               "--output-dir");
+            if (S_ISDIR(out.st_mode))
+                return fail(kExitOutputExists,
+                            displayName(plan.outputPath) + " is a folder; not replaced");
+            if (!o.force)
+                return fail(kExitOutputExists,
+                            displayName(plan.outputPath) + " exists; use --force to replace it");
+        }
+    }
+    return {kExitOk, {}};
+}
+
+Outcome decryptOne(const Plan &planned, const Settings &settings, ArchiverClient *archiver,
                    ProgressLink &link) {
     const Options &o = settings.options;
+    Plan plan = planned;
     auto staging = StagingFolder::create(plan.outputFolder);
     if (!staging)
         return cannotWriteIn(plan.outputFolder, errno);
     const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
-    const auto request =
-        requestFor(settings, plan.input.c_str(), stagedBase.c_str(), TOLVEX_MODE_DECODE, &link);
-    const int32_t result = tolvex::convert(request);
+    int32_t result = TOLVEX_OK;
+    if (plan.strong) {
+        if (Outcome o2 = strongDecrypted(plan, settings, stagedBase, link); o2.exitCode != kExitOk)
+            return o2;
+    } else {
+        const auto request =
+            requestFor(settings, plan.input.c_str(), stagedBase.c_str(), TOLVEX_MODE_DECODE, &link);
+        result = tolvex::convert(request);
+    }
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (!tolvex::leftOutput(tolvex::resultOf(result)))
@@ -302,13 +417,21 @@ std::optional<Outcome> examineInput(const Options &o, Plan &p, std::string &name
     }
     if (encrypting && o.compress && !archiver_commands::canCarry(fs::absolute(input).string()))
         return fail(kExitArchiver, "a path holding '\"' cannot be given to the archiver");
-    if (encrypting && !o.compress &&
+    if (encrypting && !o.compress && !o.strong &&
         tolvex::extensionOf(name).size() > tolvex::kExtensionFieldSize) {
         return fail(kExitInputUnreadable,
                     "its extension is longer than six bytes, more than an encoded file can "
                     "record; rename it or use --compress");
     }
-    if (!encrypting) {
+    strong::Preamble preamble;
+    const strong::Status strongProbe =
+        encrypting ? strong::Status::NotStrong : probeStrongFile(input, preamble);
+    if (strongProbe == strong::Status::Ok) {
+        p.strong = true;
+    } else if (strongProbe != strong::Status::NotStrong) {
+        return strongFailure(strongProbe, input, ".", 0);
+    }
+    if (!encrypting && !p.strong) {
         const Inspection seen = inspect(input, {});
         if (!seen.error.empty())
             return fail(kExitInputUnreadable, "cannot be read: " + seen.error);
@@ -359,9 +482,10 @@ std::optional<Outcome> nameOutput(const Options &o, Plan &p, const std::string &
     return std::nullopt;
 }
 
-// Whether the output's name is free to take (or may be replaced).
+// Whether the output's name is free to take (or may be replaced). A strong file's name is known
+// only once it is decrypted: it is checked then.
 std::optional<Outcome> outputNameIsFree(const Options &o, const Plan &p) {
-    if (!p.extractArchive) {
+    if (!p.extractArchive && !p.strong) {
         struct stat out;
         if (::lstat(p.outputPath.c_str(), &out) == 0) {
             const std::string shown = displayName(p.outputPath);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "options.h"
+#include "strong_format.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,7 @@ struct Plan {
     std::string extension;       // decrypt: the recorded extension
     bool folderInput = false;    // encrypt --compress of a folder
     bool extractArchive = false; // decrypt --extract of an LHA archive
+    bool strong = false;         // decrypt: a strong file (its name is known once decrypted)
     uint64_t size = 0;
     std::optional<Outcome> failed; // set when the input cannot even be started
 };
@@ -37,6 +39,8 @@ struct Settings {
     uint32_t key = 0;
     std::string templatePath;
     uint32_t fillerSeed = 0; // 0: the engine's clock
+    std::string passphrase;  // strong files
+    strong::KdfParams kdf;   // encrypt --strong
 };
 
 // Checks every input and names its output; never asks for the key and writes nothing.

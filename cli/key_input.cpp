@@ -180,6 +180,10 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
     return std::string(trimmed(content));
 }
 
+std::optional<std::string> promptHidden(const char *prompt) {
+    return promptWithoutEcho(prompt);
+}
+
 KeyResult obtainKey(const KeySources &sources) {
     if (sources.keyFile) {
         std::string error;

@@ -39,6 +39,9 @@ KeyResult obtainKey(const KeySources &sources);
 // error message when it cannot be read. The file is read to its end, at most kMaxKeyFile
 // bytes; it must be a regular file or a pipe (a FIFO is waited for, as the user named it),
 // never a device or a socket, which could be read forever.
+// One line typed at the terminal with echo off; nothing at end of input.
+std::optional<std::string> promptHidden(const char *prompt);
+
 inline constexpr size_t kMaxKeyFile = 4096;
 std::optional<std::string> readKeyFile(const std::string &path, std::string &error);
 

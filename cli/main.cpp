@@ -5,9 +5,11 @@
 #include "info.h"
 #include "key_input.h"
 #include "options.h"
+#include "passphrase.h"
 #include "paths.h"
 #include "progress.h"
 #include "staging.h"
+#include "strong_jobs.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,6 +34,12 @@ int runInfo(const Options &options) {
     const std::string templ = findTemplate(programFolder());
     std::vector<int> codes;
     for (const auto &input : options.inputs) {
+        strong::Preamble preamble;
+        if (probeStrongFile(input, preamble) == strong::Status::Ok) {
+            std::fputs(describeStrong(displayName(input), preamble).c_str(), stdout);
+            codes.push_back(kExitOk);
+            continue;
+        }
         const Inspection seen = inspect(input, templ);
         if (!seen.error.empty()) {
             codes.push_back(seen.errorNumber == ENOENT || seen.errorNumber == ENOTDIR
@@ -64,6 +72,14 @@ void archiverBusyNotice(void *context) {
         "the archiver library is busy with another program; waiting");
 }
 
+// Whether any input needs the key code (rather than a passphrase).
+bool anyClassicWork(const Options &options, const std::vector<Plan> &plans) {
+    if (options.command == Command::Encrypt)
+        return !options.strong;
+    return std::any_of(plans.begin(), plans.end(),
+                       [](const Plan &p) { return !p.failed && !p.strong; });
+}
+
 int runConversions(const Options &options) {
     std::vector<Plan> plans = planAll(options);
     Settings settings;
@@ -79,6 +95,26 @@ int runConversions(const Options &options) {
             return error("Tolvex.dat is neither beside the program (" + folder +
                              ") nor in the working directory",
                          kExitTemplateMissing);
+        const bool encrypting = options.command == Command::Encrypt;
+        const bool anyStrong =
+            encrypting ? options.strong
+                       : std::any_of(plans.begin(), plans.end(),
+                                     [](const Plan &p) { return !p.failed && p.strong; });
+        if (anyStrong) {
+            PassphraseSources from;
+            from.keyFile = options.keyFile;
+            if (const char *env = std::getenv("TOLVEX_PASSPHRASE"))
+                from.environment = env;
+            from.interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
+            from.confirm = encrypting;
+            const PassphraseResult got = obtainPassphrase(from);
+            if (!got.passphrase)
+                return error(got.error, kExitUsage);
+            settings.passphrase = *got.passphrase;
+            settings.kdf = options.kdf ? *strong::kdfPreset(*options.kdf) : strong::defaultKdf();
+        }
+    }
+    if (anyToDo && anyClassicWork(options, plans)) {
         KeySources sources;
         sources.keyFile = options.keyFile;
         sources.keyText = options.keyText;
@@ -92,6 +128,8 @@ int runConversions(const Options &options) {
         if (!key.key)
             return error(key.error, kExitUsage);
         settings.key = *key.key;
+    }
+    if (anyToDo) {
         // A missing output folder is made, as mkdir -p would, once there is work for it.
         if (options.outputDir) {
             if (const std::string problem = makeFolders(*options.outputDir); !problem.empty())
@@ -110,6 +148,9 @@ int runConversions(const Options &options) {
         std::any_of(
             plans.begin(), plans.end(),
             [](const Plan &p) { return !p.failed && (p.folderInput || p.extractArchive); }) ||
+        // A strong file tells whether it holds an archive only once decrypted.
+        std::any_of(plans.begin(), plans.end(),
+                    [&](const Plan &p) { return !p.failed && p.strong && options.extract; }) ||
         (options.compress && anyToDo);
     if (needsArchiver) {
         archiver = std::make_unique<ArchiverClient>(folder, options.archiverWait);

@@ -70,6 +70,13 @@ std::optional<std::string> storeText(Options &o, const std::string &option, cons
     return std::nullopt;
 }
 
+std::optional<std::string> storeKdf(Options &o, const std::string &, const std::string &v) {
+    if (v != "interactive" && v != "moderate" && v != "sensitive")
+        return std::string("--kdf takes interactive, moderate or sensitive");
+    o.kdf = v;
+    return std::nullopt;
+}
+
 std::optional<std::string> storeJobs(Options &o, const std::string &, const std::string &v) {
     const auto n = parseCount(v, 1, 256);
     if (!n)
@@ -121,6 +128,11 @@ const OptionSpec kOptions[] = {
      "read the key from the first line of FILE (- for standard input)"},
     {nullptr, "--key", "HEX", kConverting, nullptr, nullptr, storeText<&Options::keyText>,
      "the key itself; other users can see it: avoid"},
+    {nullptr, "--strong", nullptr, kToEncrypt, nullptr, &Options::strong, nullptr,
+     "encrypt with a passphrase (Argon2id, XChaCha20-Poly1305)\n"
+     "inside the same disguise; decrypt recognises such files"},
+    {nullptr, "--kdf", "PRESET", kToEncrypt, nullptr, nullptr, storeKdf,
+     "with --strong: interactive, moderate (default) or sensitive"},
 };
 
 const OptionSpec *findOption(const std::string &name) {
@@ -221,6 +233,11 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
         return failure("give --output or --output-dir, not both");
     if (o.output && o.inputs.size() > 1)
         return failure("--output names one output; with several inputs use --output-dir");
+    if (o.kdf && !o.strong)
+        return failure("--kdf applies to encrypt --strong only");
+    if (o.strong && o.keyText)
+        return failure("--key does not apply to --strong: give the passphrase at the prompt, "
+                       "with --key-file or in TOLVEX_PASSPHRASE");
     if (o.keyFile && o.keyText)
         return failure("give --key-file or --key, not both");
     return {o, {}};
@@ -229,9 +246,9 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
 std::string helpText() {
     return std::string(
                "Usage:\n"
-               "  tolvex-cli encrypt [--disguise KIND] [--compress] [--output BASE | --output-dir "
-               "DIR]\n"
-               "                     [--force] [--jobs N] [--quiet] PATH...\n"
+               "  tolvex-cli encrypt [--disguise KIND] [--compress] [--strong [--kdf PRESET]]\n"
+               "                     [--output BASE | --output-dir DIR] [--force] [--jobs N]\n"
+               "                     [--quiet] PATH...\n"
                "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
                "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"
                "  tolvex-cli info PATH...\n"
@@ -248,6 +265,8 @@ std::string helpText() {
            "mean FFFF8000 to FFFFFFFF, as in the window. A key file is read to its end (at most\n"
            "4 KiB) and may be a regular file or a pipe (- , <(pass show tolvex), a FIFO, which\n"
            "is waited for); a device or a socket is refused rather than read forever.\n"
+           "The passphrase of a strong file: typed twice at a prompt (once to decrypt), or from\n"
+           "--key-file or the environment variable TOLVEX_PASSPHRASE.\n"
            "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
            "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
            "encrypting the same file twice gives the same bytes.\n"

@@ -23,6 +23,8 @@ struct Options {
     std::optional<std::string> keyText;   // --key HEX
     unsigned jobs = 1;                    // --jobs N
     unsigned archiverWait = 60;           // --archiver-wait SECONDS
+    bool strong = false;                  // --strong
+    std::optional<std::string> kdf;       // --kdf PRESET (with --strong)
     std::vector<std::string> inputs;
 };
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds a fuzzer with clang (libFuzzer + AddressSanitizer) and runs it for a bounded time.
-# Usage: fuzz/run.sh [SECONDS] [decode|extract] (defaults 60, decode). Findings land in
-# fuzz-out/ (decode) or fuzz-out/extract/ (extract).
+# Usage: fuzz/run.sh [SECONDS] [decode|extract|strong] (defaults 60, decode). Findings land
+# in fuzz-out/ (decode), fuzz-out/extract/ or fuzz-out/strong/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/packages.sh
@@ -12,6 +12,17 @@ TARGET=${2:-decode}
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 CC=clang CXX=clang++ cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTOLVEX_FUZZ=ON -DTOLVEX_TESTS=OFF >/dev/null
+
+if [ "$TARGET" = strong ]; then
+    cmake --build "$BUILD_DIR" -j2 --target strong_fuzzer
+    OUT=fuzz-out/strong
+    mkdir -p "$OUT/corpus" "$OUT/crashes"
+    # The known-answer files: strong files with the lightest key derivation.
+    [ -n "$(ls -A "$OUT/corpus")" ] || cp tests/data/strong/* "$OUT/corpus/"
+    "$BUILD_DIR/fuzz/strong_fuzzer" -max_total_time="$SECONDS_TO_RUN" -max_len=80000 \
+        -artifact_prefix="$OUT/crashes/" -print_final_stats=1 "$OUT/corpus"
+    exit
+fi
 
 if [ "$TARGET" = extract ]; then
     cmake --build "$BUILD_DIR" -j2 --target extract_fuzzer

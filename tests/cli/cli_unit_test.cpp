@@ -161,7 +161,7 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
         {{"-f"}, true, true, false},         {{"--keep-damaged"}, false, true, false},
         {{"-j", "2"}, true, true, true},     {{"--archiver-wait=5"}, true, true, true},
         {{"-q"}, true, true, true},          {{"--key-file", "k"}, true, true, false},
-        {{"--key", "1"}, true, true, false},
+        {{"--key", "1"}, true, true, false}, {{"--strong"}, true, false, false},
     };
     const std::string help = helpText();
     for (const Case &c : cases) {

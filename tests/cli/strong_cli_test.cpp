@@ -1,0 +1,332 @@
+// tolvex-cli with strong files, the real program in child processes: round trips through
+// every way in, one message and nothing left for every failure, the prompt, info.
+#include "cli_support.h"
+#include "exit_codes.h"
+#include "halvet_tolvex.h"
+#include "layout.h"
+#include "strong_format.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace cli_test;
+using namespace cli;
+
+namespace {
+
+const std::string kPass = "TOLVEX_PASSPHRASE=  blue harbour 7  ";
+const std::string kDamaged = "wrong passphrase or damaged file";
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+RunResult run(const TempDir &dir, std::vector<std::string> args,
+              std::vector<std::string> env = {kPass}) {
+    RunOptions o;
+    o.workingDirectory = dir.path();
+    o.environment = std::move(env);
+    return runCli(args, o);
+}
+
+// Encrypts with the light preset: the key derivation is not what these tests look at.
+RunResult encryptStrong(const TempDir &dir, std::vector<std::string> args,
+                        std::vector<std::string> env = {kPass}) {
+    args.insert(args.begin(), {"encrypt", "--strong", "--kdf", "interactive"});
+    return run(dir, std::move(args), std::move(env));
+}
+
+void expectNoLeftovers(const std::string &folder) {
+    for (const auto &name : listTree(folder))
+        EXPECT_EQ(name.find(".tolvex"), std::string::npos) << name;
+}
+
+TEST(StrongCli, RoundTripRestoresTheNameForEachKind) {
+    for (const auto &[kind, extension] : std::vector<std::pair<std::string, std::string>>{
+             {"none", ".tvx"}, {"png", ".png"}, {"avi", ".avi"}, {"zip", ".zip"}}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        const Bytes content = randomBytes(3 * strong::kChunkSize + 11, 5);
+        writeFile(dir / "holiday.jpg", content);
+        const RunResult e = encryptStrong(dir, {"--disguise", kind, "holiday.jpg"});
+        ASSERT_EQ(e.status, kExitOk) << e.err;
+        const std::string disguised = "holiday" + extension;
+        ASSERT_TRUE(exists(dir / disguised)) << disguised;
+        const RunResult d = run(dir, {"decrypt", "--output-dir", "out", disguised});
+        ASSERT_EQ(d.status, kExitOk) << d.err;
+        EXPECT_EQ(readFile(dir / "out/holiday.jpg"), content);
+        expectNoLeftovers(dir.path());
+    }
+}
+
+TEST(StrongCli, PassphraseFromAKeyFileMatchesTheEnvironment) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("key file"));
+    writeFile(dir / "pass", std::string("blue harbour 7\n"));
+    ASSERT_EQ(encryptStrong(dir, {"--key-file", "pass", "a.txt"}, {}).status, kExitOk);
+    const RunResult d = run(dir, {"decrypt", "-o", "b", "a.tvx"});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    EXPECT_EQ(readFile(dir / "b.txt"), readFile(dir / "a.txt"));
+}
+
+TEST(StrongCli, FolderWithCompressAndExtract) {
+    TempDir dir;
+    test_files::makeFolder(dir / "photos");
+    test_files::makeFolder(dir / "photos/2024");
+    writeFile(dir / "photos/2024/beach.jpg", randomBytes(70000, 1));
+    writeFile(dir / "photos/notes.txt", std::string("notes"));
+    const RunResult e = encryptStrong(dir, {"--compress", "--disguise", "zip", "photos/"});
+    ASSERT_EQ(e.status, kExitOk) << e.err;
+    const RunResult x =
+        run(dir, {"decrypt", "--extract", "--output-dir", "restored", "photos.zip"});
+    ASSERT_EQ(x.status, kExitOk) << x.err;
+    EXPECT_EQ(readFile(dir / "restored/photos/2024/beach.jpg"),
+              readFile(dir / "photos/2024/beach.jpg"));
+    EXPECT_EQ(readFile(dir / "restored/photos/notes.txt"), readFile(dir / "photos/notes.txt"));
+    // Without --extract the archive comes out under its recorded name.
+    const RunResult a = run(dir, {"decrypt", "--output-dir", "archive", "photos.zip"});
+    ASSERT_EQ(a.status, kExitOk) << a.err;
+    EXPECT_TRUE(exists(dir / "archive/photos.lzh"));
+    expectNoLeftovers(dir.path());
+}
+
+TEST(StrongCli, SeveralInputsWithJobs) {
+    TempDir dir;
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 4; ++i) {
+        inputs.push_back("f" + std::to_string(i) + ".bin");
+        writeFile(dir / inputs.back(), randomBytes(size_t(i) * 40000, uint32_t(i)));
+    }
+    auto args = inputs;
+    args.insert(args.begin(), {"--jobs", "3", "--disguise", "wav", "--output-dir", "enc"});
+    ASSERT_EQ(encryptStrong(dir, args).status, kExitOk);
+    const RunResult d = run(dir, {"decrypt", "--jobs", "3", "--output-dir", "dec", "enc/f0.wav",
+                                  "enc/f1.wav", "enc/f2.wav", "enc/f3.wav"});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    for (const auto &name : inputs)
+        EXPECT_EQ(readFile(dir / ("dec/" + name)), readFile(dir / name)) << name;
+}
+
+TEST(StrongCli, WrongPassphraseGivesOneMessageAndLeavesNothing) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("secret"));
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "png", "a.txt"}).status, kExitOk);
+    ASSERT_EQ(::unlink((dir / "a.txt").c_str()), 0);
+    const RunResult d = run(dir, {"decrypt", "a.png"}, {"TOLVEX_PASSPHRASE=blue harbour 8"});
+    EXPECT_EQ(d.status, kExitWrongKey);
+    EXPECT_TRUE(contains(d.err, kDamaged)) << d.err;
+    EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"a.png"});
+}
+
+// Damaged copies of a strong file: a changed byte in each region, cut at a chunk boundary,
+// something appended. Each fails with the one message, and an existing file of the output's
+// name survives even --force.
+TEST(StrongCli, DamagedFilesFailAndKeepTheExistingOutput) {
+    TempDir dir;
+    const Bytes content = randomBytes(2 * strong::kChunkSize + 100, 9);
+    writeFile(dir / "a.dat", content);
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "mid", "a.dat"}).status, kExitOk);
+    const Bytes file = *readFile(dir / "a.mid");
+    const size_t h = tolvex::disguiseFor(5).length;
+    const size_t firstContent =
+        h + strong::kPreambleSize + strong::kMetadataSize + strong::kTagSize;
+    std::vector<Bytes> bad;
+    for (size_t at : {size_t(40), h + 30, h + 50, h + 100, firstContent + 5, file.size() - 1}) {
+        Bytes changed = file;
+        changed[at] ^= 0x20;
+        bad.push_back(changed);
+    }
+    bad.emplace_back(file.begin(),
+                     file.begin() + long(firstContent + strong::kChunkSize + strong::kTagSize));
+    Bytes appended = file;
+    appended.insert(appended.end(), file.end() - 50, file.end());
+    bad.push_back(appended);
+
+    writeFile(dir / "out.dat", std::string("keep me"));
+    for (size_t i = 0; i < bad.size(); ++i) {
+        SCOPED_TRACE(i);
+        writeFile(dir / "bad.mid", bad[i]);
+        const RunResult d = run(dir, {"decrypt", "--force", "-o", "out", "bad.mid"});
+        EXPECT_EQ(d.status, kExitWrongKey) << d.err;
+        EXPECT_TRUE(contains(d.err, kDamaged)) << d.err;
+        EXPECT_EQ(readFile(dir / "out.dat"), Bytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
+        expectNoLeftovers(dir.path());
+    }
+}
+
+TEST(StrongCli, DotFileComesBackUnderItsOwnName) {
+    TempDir dir;
+    writeFile(dir / ".bashrc", std::string("alias l=ls"));
+    ASSERT_EQ(encryptStrong(dir, {"--output-dir", "enc", ".bashrc"}).status, kExitOk);
+    ASSERT_TRUE(exists(dir / "enc/.bashrc.tvx"));
+    const RunResult d = run(dir, {"decrypt", "enc/.bashrc.tvx"});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    EXPECT_EQ(readFile(dir / "enc/.bashrc"), readFile(dir / ".bashrc"));
+}
+
+// The file-size limit stops the decrypted output part way: reported as a write failure, or
+// the process killed by SIGXFSZ; either way no output appears and an existing one survives,
+// and the next run in the folder removes what the killed one left.
+TEST(StrongCli, FileSizeLimitWhileDecryptingLeavesNothing) {
+    for (const bool kills : {false, true}) {
+        SCOPED_TRACE(kills);
+        TempDir dir;
+        writeFile(dir / "big.bin", randomBytes(600000, 8));
+        ASSERT_EQ(encryptStrong(dir, {"--disguise", "cab", "big.bin"}).status, kExitOk);
+        writeFile(dir / "out.bin", std::string("old"));
+        RunOptions o;
+        o.workingDirectory = dir.path();
+        o.environment = {kPass};
+        o.fileSizeLimit = 200000;
+        o.limitKills = kills;
+        const RunResult d = runCli({"decrypt", "--force", "-o", "out", "big.cab"}, o);
+        EXPECT_EQ(d.status, kills ? 128 + SIGXFSZ : int(kExitCannotWrite)) << d.err;
+        EXPECT_EQ(readFile(dir / "out.bin"), Bytes({'o', 'l', 'd'}));
+        const RunResult again = run(dir, {"decrypt", "--force", "-o", "out", "big.cab"});
+        EXPECT_EQ(again.status, kExitOk) << again.err;
+        EXPECT_EQ(readFile(dir / "out.bin"), readFile(dir / "big.bin"));
+        expectNoLeftovers(dir.path());
+    }
+}
+
+TEST(StrongCli, ExistingOutputNeedsForce) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("new"));
+    ASSERT_EQ(encryptStrong(dir, {"a.txt"}).status, kExitOk);
+    writeFile(dir / "a.txt", std::string("old"));
+    const RunResult refused = run(dir, {"decrypt", "a.tvx"});
+    EXPECT_EQ(refused.status, kExitOutputExists) << refused.err;
+    EXPECT_EQ(readFile(dir / "a.txt"), Bytes({'o', 'l', 'd'}));
+    const RunResult forced = run(dir, {"decrypt", "--force", "a.tvx"});
+    EXPECT_EQ(forced.status, kExitOk) << forced.err;
+    EXPECT_EQ(readFile(dir / "a.txt"), Bytes({'n', 'e', 'w'}));
+    expectNoLeftovers(dir.path());
+}
+
+// A picture disguised as a picture of its own type decrypts to the disguised file's own name:
+// that must never replace the input, --force or not.
+TEST(StrongCli, OutputThatWouldBeTheInputIsRefused) {
+    TempDir dir;
+    writeFile(dir / "pic.png", randomBytes(500, 3));
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "png", "--output-dir", "x", "pic.png"}).status,
+              kExitOk);
+    const Bytes encrypted = *readFile(dir / "x/pic.png");
+    const RunResult d = run(dir, {"decrypt", "--force", "x/pic.png"});
+    EXPECT_EQ(d.status, kExitSameFile) << d.err;
+    EXPECT_EQ(readFile(dir / "x/pic.png"), encrypted);
+    expectNoLeftovers(dir.path());
+}
+
+TEST(StrongCli, InfoShowsOnlyTheDisguiseAndTheKeyDerivation) {
+    TempDir dir;
+    writeFile(dir / "budget.ods", randomBytes(1000, 4));
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "jpg", "budget.ods"}).status, kExitOk);
+    const RunResult i = run(dir, {"info", "budget.jpg"}, {});
+    EXPECT_EQ(i.status, kExitOk);
+    EXPECT_TRUE(contains(i.out, "jpg (kind 3)")) << i.out;
+    EXPECT_TRUE(contains(i.out, "strong")) << i.out;
+    EXPECT_TRUE(contains(i.out, "Argon2id, 2 passes, 64 MiB")) << i.out;
+    EXPECT_FALSE(contains(i.out, "ods")) << i.out;
+    EXPECT_FALSE(contains(i.out, "1000")) << i.out;
+    EXPECT_FALSE(contains(i.out, "payload")) << i.out;
+}
+
+TEST(StrongCli, DefaultPresetIsModerate) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("x"));
+    ASSERT_EQ(run(dir, {"encrypt", "--strong", "a.txt"}).status, kExitOk);
+    const RunResult i = run(dir, {"info", "a.tvx"}, {});
+    EXPECT_TRUE(contains(i.out, "Argon2id, 3 passes, 256 MiB")) << i.out;
+}
+
+TEST(StrongCli, ClassicAndStrongFilesInOneRun) {
+    TempDir dir;
+    writeFile(dir / "c.txt", std::string("classic"));
+    writeFile(dir / "s.txt", std::string("strong"));
+    ASSERT_EQ(run(dir, {"encrypt", "c.txt"}, {"TOLVEX_KEY=1A2B"}).status, kExitOk);
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "bmp", "s.txt"}).status, kExitOk);
+    const RunResult d =
+        run(dir, {"decrypt", "--output-dir", "out", "c.tvx", "s.bmp"}, {"TOLVEX_KEY=1A2B", kPass});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    EXPECT_EQ(readFile(dir / "out/c.txt"), readFile(dir / "c.txt"));
+    EXPECT_EQ(readFile(dir / "out/s.txt"), readFile(dir / "s.txt"));
+}
+
+TEST(StrongCli, UsageErrors) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("x"));
+    EXPECT_EQ(run(dir, {"encrypt", "--kdf", "moderate", "a.txt"}).status, kExitUsage);
+    EXPECT_EQ(run(dir, {"encrypt", "--strong", "--kdf", "huge", "a.txt"}).status, kExitUsage);
+    EXPECT_EQ(run(dir, {"encrypt", "--strong", "--key", "1A2B", "a.txt"}).status, kExitUsage);
+    EXPECT_EQ(run(dir, {"decrypt", "--strong", "a.txt"}).status, kExitUsage);
+    const RunResult none = run(dir, {"encrypt", "--strong", "a.txt"}, {});
+    EXPECT_EQ(none.status, kExitUsage);
+    EXPECT_TRUE(contains(none.err, "TOLVEX_PASSPHRASE")) << none.err;
+    EXPECT_EQ(run(dir, {"encrypt", "--strong", "a.txt"}, {"TOLVEX_PASSPHRASE= "}).status,
+              kExitUsage);
+    EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"a.txt"});
+}
+
+// Typed at a terminal: twice, without echo; a second passphrase that differs writes nothing.
+TEST(StrongCli, PromptAsksTwiceWithoutEcho) {
+    for (const bool same : {true, false}) {
+        SCOPED_TRACE(same);
+        TempDir dir;
+        writeFile(dir / "a.txt", std::string("typed"));
+        int master = -1;
+        const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            if (::chdir(dir.path().c_str()) != 0)
+                ::_exit(126);
+            ::unsetenv("TOLVEX_PASSPHRASE");
+            ::execl(TOLVEX_CLI, TOLVEX_CLI, "encrypt", "--strong", "--kdf", "interactive", "a.txt",
+                    static_cast<char *>(nullptr));
+            ::_exit(127);
+        }
+        std::string seen;
+        auto readUntil = [&](const std::string &what) {
+            char buffer[256];
+            while (!contains(seen, what)) {
+                // A guard against a hang, not a timing check.
+                struct pollfd ready {
+                    master, POLLIN, 0
+                };
+                if (::poll(&ready, 1, 30000) <= 0)
+                    return false;
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n <= 0)
+                    return false;
+                seen.append(buffer, size_t(n));
+            }
+            return true;
+        };
+        ASSERT_TRUE(readUntil("Passphrase"));
+        ASSERT_EQ(::write(master, "quiet otter\n", 12), 12);
+        ASSERT_TRUE(readUntil("again"));
+        ASSERT_EQ(::write(master, same ? "quiet otter\n" : "quiet oxter\n", 12), 12);
+        readUntil("\x04");
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(master);
+        EXPECT_FALSE(contains(seen, "otter")) << seen;
+        EXPECT_FALSE(contains(seen, "oxter")) << seen;
+        ASSERT_TRUE(WIFEXITED(status));
+        if (same) {
+            EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+            const RunResult d =
+                run(dir, {"decrypt", "-o", "b", "a.tvx"}, {"TOLVEX_PASSPHRASE=quiet otter"});
+            EXPECT_EQ(d.status, kExitOk) << d.err;
+            EXPECT_EQ(readFile(dir / "b.txt"), readFile(dir / "a.txt"));
+        } else {
+            EXPECT_EQ(WEXITSTATUS(status), kExitUsage) << seen;
+            EXPECT_FALSE(exists(dir / "a.tvx"));
+        }
+    }
+}
+
+} // namespace
