@@ -8,8 +8,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -394,42 +392,14 @@ TEST(Program, KeyIsNeverPrintedAndComesFromSafePlaces) {
 TEST(Program, PromptOnATerminalDoesNotEcho) {
     TempDir dir;
     writeFile(dir / "a.txt", std::string("typed"));
-    int master = -1;
-    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(126);
-        ::unsetenv("TOLVEX_KEY");
-        ::execl(TOLVEX_CLI, TOLVEX_CLI, "encrypt", "a.txt", static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
-    std::string seen;
-    auto readUntil = [&](const std::string &what) {
-        char buffer[256];
-        while (!contains(seen, what)) {
-            // A guard against a hang, not a timing check: the program answers at once.
-            struct pollfd ready {
-                master, POLLIN, 0
-            };
-            if (::poll(&ready, 1, 30000) <= 0)
-                return false;
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0)
-                return false;
-            seen.append(buffer, size_t(n));
-        }
-        return true;
-    };
-    ASSERT_TRUE(readUntil("Key"));
-    ASSERT_EQ(::write(master, "5eC0dE\n", 7), 7);
-    ASSERT_TRUE(readUntil("again"));
-    ASSERT_EQ(::write(master, "5EC0DE\n", 7), 7);
-    readUntil("\x04"); // to the end of output
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(master);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    TerminalRun terminal(dir.path(), {"encrypt", "a.txt"}, "TOLVEX_KEY");
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.readUntil("Key"));
+    ASSERT_TRUE(terminal.type("5eC0dE"));
+    ASSERT_TRUE(terminal.readUntil("again"));
+    ASSERT_TRUE(terminal.type("5EC0DE"));
+    const std::string &seen = terminal.seen();
+    EXPECT_EQ(terminal.finish(), 0) << seen;
     EXPECT_FALSE(contains(seen, "5eC0dE")) << seen;
     EXPECT_FALSE(contains(seen, "5EC0DE")) << seen;
     EXPECT_EQ(makeCode(dir / "a.tvx", dir / "b", 0x5EC0DE, TOLVEX_MODE_DECODE, 0), TOLVEX_OK);

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
+#include <poll.h>
+#include <pty.h>
 #include <random>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -130,6 +132,60 @@ int32_t makeCode(const std::string &source, const std::string &outputBase, uint3
     const int32_t result = function(source.c_str(), outputBase.c_str(), key, mode, kind, 1 << 20);
     fs::current_path(before);
     return result;
+}
+
+TerminalRun::TerminalRun(const std::string &folder, const std::vector<std::string> &arguments,
+                         const char *unsetVariable) {
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(TOLVEX_CLI));
+    for (const std::string &a : arguments)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    m_pid = ::forkpty(&m_master, nullptr, nullptr, nullptr);
+    if (m_pid == 0) {
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::unsetenv(unsetVariable);
+        ::execv(TOLVEX_CLI, argv.data());
+        ::_exit(127);
+    }
+}
+
+TerminalRun::~TerminalRun() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_master >= 0)
+        ::close(m_master);
+}
+
+bool TerminalRun::readUntil(const std::string &what) {
+    char buffer[256];
+    while (m_seen.find(what) == std::string::npos) {
+        pollfd ready{m_master, POLLIN, 0};
+        if (::poll(&ready, 1, 30000) <= 0)
+            return false;
+        const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        m_seen.append(buffer, size_t(n));
+    }
+    return true;
+}
+
+bool TerminalRun::type(const std::string &line) {
+    const std::string typed = line + "\n";
+    return ::write(m_master, typed.data(), typed.size()) == ssize_t(typed.size());
+}
+
+int TerminalRun::finish() {
+    readUntil("\x04"); // never shown: reads to the end of the output
+    int status = 0;
+    if (m_pid <= 0 || ::waitpid(m_pid, &status, 0) != m_pid)
+        return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 } // namespace cli_test

@@ -52,6 +52,31 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
 int32_t makeCode(const std::string &source, const std::string &outputBase, uint32_t key,
                  int32_t mode, int32_t kind);
 
+// The program on a pseudo-terminal, as a person at a terminal runs it: read what it shows,
+// type lines, then collect its exit status. `unsetVariable` is removed from its environment.
+class TerminalRun {
+  public:
+    TerminalRun(const std::string &folder, const std::vector<std::string> &arguments,
+                const char *unsetVariable);
+    ~TerminalRun();
+    TerminalRun(const TerminalRun &) = delete;
+    TerminalRun &operator=(const TerminalRun &) = delete;
+    bool started() const { return m_pid > 0; }
+    // Reads until `what` has been shown; false at the end of the output, or after 30 s
+    // without output (a guard against a hang, not a timing check).
+    bool readUntil(const std::string &what);
+    // Types the line and Enter; false when it could not be written whole.
+    bool type(const std::string &line);
+    // Reads to the end of the output and waits: the exit status, or 128 + signal.
+    int finish();
+    const std::string &seen() const { return m_seen; }
+
+  private:
+    pid_t m_pid = -1;
+    int m_master = -1;
+    std::string m_seen;
+};
+
 extern const char *const kKindNames[16];
 
 } // namespace cli_test

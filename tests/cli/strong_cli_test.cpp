@@ -8,8 +8,6 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -277,53 +275,25 @@ TEST(StrongCli, PromptAsksTwiceWithoutEcho) {
         SCOPED_TRACE(same);
         TempDir dir;
         writeFile(dir / "a.txt", std::string("typed"));
-        int master = -1;
-        const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            if (::chdir(dir.path().c_str()) != 0)
-                ::_exit(126);
-            ::unsetenv("TOLVEX_PASSPHRASE");
-            ::execl(TOLVEX_CLI, TOLVEX_CLI, "encrypt", "--strong", "--kdf", "interactive", "a.txt",
-                    static_cast<char *>(nullptr));
-            ::_exit(127);
-        }
-        std::string seen;
-        auto readUntil = [&](const std::string &what) {
-            char buffer[256];
-            while (!contains(seen, what)) {
-                // A guard against a hang, not a timing check.
-                struct pollfd ready {
-                    master, POLLIN, 0
-                };
-                if (::poll(&ready, 1, 30000) <= 0)
-                    return false;
-                const ssize_t n = ::read(master, buffer, sizeof buffer);
-                if (n <= 0)
-                    return false;
-                seen.append(buffer, size_t(n));
-            }
-            return true;
-        };
-        ASSERT_TRUE(readUntil("Passphrase"));
-        ASSERT_EQ(::write(master, "quiet otter\n", 12), 12);
-        ASSERT_TRUE(readUntil("again"));
-        ASSERT_EQ(::write(master, same ? "quiet otter\n" : "quiet oxter\n", 12), 12);
-        readUntil("\x04");
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ::close(master);
+        TerminalRun terminal(dir.path(), {"encrypt", "--strong", "--kdf", "interactive", "a.txt"},
+                             "TOLVEX_PASSPHRASE");
+        ASSERT_TRUE(terminal.started());
+        ASSERT_TRUE(terminal.readUntil("Passphrase"));
+        ASSERT_TRUE(terminal.type("quiet otter"));
+        ASSERT_TRUE(terminal.readUntil("again"));
+        ASSERT_TRUE(terminal.type(same ? "quiet otter" : "quiet oxter"));
+        const std::string &seen = terminal.seen();
+        const int status = terminal.finish();
         EXPECT_FALSE(contains(seen, "otter")) << seen;
         EXPECT_FALSE(contains(seen, "oxter")) << seen;
-        ASSERT_TRUE(WIFEXITED(status));
         if (same) {
-            EXPECT_EQ(WEXITSTATUS(status), 0) << seen;
+            EXPECT_EQ(status, 0) << seen;
             const RunResult d =
                 run(dir, {"decrypt", "-o", "b", "a.tvx"}, {"TOLVEX_PASSPHRASE=quiet otter"});
             EXPECT_EQ(d.status, kExitOk) << d.err;
             EXPECT_EQ(readFile(dir / "b.txt"), readFile(dir / "a.txt"));
         } else {
-            EXPECT_EQ(WEXITSTATUS(status), kExitUsage) << seen;
+            EXPECT_EQ(status, kExitUsage) << seen;
             EXPECT_FALSE(exists(dir / "a.tvx"));
         }
     }
