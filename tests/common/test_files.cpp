@@ -3,9 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <random>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -63,6 +66,21 @@ Bytes randomBytes(size_t length, uint32_t seed) {
     for (auto &b : out)
         b = uint8_t(random());
     return out;
+}
+
+int asOrdinaryUser(const std::function<int()> &body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 &&
+            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
+             ::setresuid(kNobody, kNobody, kNobody) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace test_files

@@ -1,8 +1,9 @@
 // File helpers every test suite uses: a private folder per test, reading and writing whole
-// files, and reproducible random content.
+// files, reproducible random content, and running a check as an ordinary user.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,5 +34,12 @@ void makeFolder(const std::string &path);
 // Whether anything (file, folder, link, dangling or not) has this name.
 bool exists(const std::string &path);
 Bytes randomBytes(size_t length, uint32_t seed);
+
+// The user an unprivileged run takes when the suite runs as root ("nobody").
+inline constexpr unsigned kNobody = 65534;
+// Runs body in a child process as an ordinary user (as kNobody when the suite runs as root);
+// its result is the child's exit status (0 for success, anything else names the check that
+// failed), -1 when the child died, 100 when the user could not be changed.
+int asOrdinaryUser(const std::function<int()> &body);
 
 } // namespace test_files

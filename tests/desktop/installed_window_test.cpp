@@ -7,6 +7,8 @@
 #include "scripted_presenter.h"
 #include "texts.h"
 
+#include "test_files.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -21,22 +23,8 @@
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-
-int asOrdinaryUser(const std::function<int()> &body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
-            ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
+using test_files::asOrdinaryUser;
+using test_files::kNobody;
 
 bool writeFile(const QString &path, const QByteArray &content) {
     QFile f(path);

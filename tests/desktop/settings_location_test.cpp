@@ -3,6 +3,8 @@
 // identity 65534 when the suite runs as root, since root may write anywhere.
 #include "ini.h"
 
+#include "test_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -15,24 +17,8 @@
 
 namespace {
 
-constexpr uid_t kNobody = 65534;
-
-// Runs body in a child process as an ordinary user; its result is the child's exit status
-// (0 for success, anything else names the check that failed). -1 when the child died.
-int asOrdinaryUser(const std::function<int()> &body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::geteuid() == 0 &&
-            (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0 ||
-             ::setresuid(kNobody, kNobody, kNobody) != 0))
-            ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
+using test_files::asOrdinaryUser;
+using test_files::kNobody;
 
 // Hands a path to the identity the child will take (nothing to do when not root).
 void giveAway(const QString &path) {
