@@ -136,9 +136,9 @@ const OptionSpec kOptions[] = {
 };
 
 const OptionSpec *findOption(const std::string &name) {
-    for (const OptionSpec &spec : kOptions)
-        if (name == spec.longName || (spec.shortName && name == spec.shortName))
-            return &spec;
+    for (const OptionSpec &entry : kOptions)
+        if (name == entry.longName || (entry.shortName && name == entry.shortName))
+            return &entry;
     return nullptr;
 }
 
@@ -156,9 +156,9 @@ std::string helpEntry(const char *shortName, const char *longName, const char *v
 
 std::string optionsHelp() {
     std::string text;
-    for (const OptionSpec &spec : kOptions) {
-        text += helpEntry(spec.shortName, spec.longName, spec.valueName, spec.help);
-        if (spec.store == storeKind)
+    for (const OptionSpec &entry : kOptions) {
+        text += helpEntry(entry.shortName, entry.longName, entry.valueName, entry.help);
+        if (entry.store == storeKind)
             text += "    " + kindList() + "\n";
     }
     return text + helpEntry("-h", "--help", nullptr, "this text");
@@ -208,23 +208,23 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
         }
         if (arg == "-h" || arg == "--help")
             return {Options{}, {}};
-        const OptionSpec *spec = findOption(arg);
-        if (!spec)
+        const OptionSpec *entry = findOption(arg);
+        if (!entry)
             return failure("unknown option '" + arg + "' (try 'tolvex-cli --help')");
-        if (!appliesTo(spec->applies, o.command))
-            return failure(arg + (spec->notApplicable ? spec->notApplicable
-                                                      : " does not apply to " + command));
-        if (!spec->valueName) {
+        if (!appliesTo(entry->applies, o.command))
+            return failure(arg + (entry->notApplicable ? entry->notApplicable
+                                                       : " does not apply to " + command));
+        if (!entry->valueName) {
             if (inlineValue)
                 return failure(arg + " takes no value");
-            o.*(spec->flag) = true;
+            o.*(entry->flag) = true;
             continue;
         }
         // The value: from "=VALUE" or the next argument.
         if (!inlineValue && i + 1 >= arguments.size())
             return failure(arg + " needs a value");
         const std::string value = inlineValue ? *inlineValue : arguments[++i];
-        if (const auto error = spec->store(o, arg, value))
+        if (const auto error = entry->store(o, arg, value))
             return failure(*error);
     }
     if (o.inputs.empty())

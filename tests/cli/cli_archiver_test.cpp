@@ -163,19 +163,8 @@ TEST(Archiver, InterruptedExtractionLeavesNoStagingFolder) {
         writeFile(dir / ("many/sub/f" + std::to_string(i)), std::string(64, char('a' + i % 26)));
     ASSERT_EQ(run(dir, {"encrypt", "--compress", "many"}).status, 0);
     fs::create_directory(dir / "out");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(126);
-        ::setenv("TOLVEX_KEY", "77", 1);
-        ::execl(TOLVEX_CLI, TOLVEX_CLI, "decrypt", "--extract", "--output-dir", "out", "many.tvx",
-                static_cast<char *>(nullptr));
-        ::_exit(127);
-    }
+    const pid_t pid =
+        startCli(dir.path(), {"decrypt", "--extract", "--output-dir", "out", "many.tvx"}, "77");
     // Interrupt once members are being written: a staging folder holds more than the archive.
     bool extracting = false;
     for (int i = 0; i < 6000 && !extracting; ++i) {

@@ -45,29 +45,6 @@ std::vector<std::string> leftovers(const std::string &folder) {
     return found;
 }
 
-// Starts tolvex-cli in `dir` without waiting; its output goes nowhere.
-pid_t start(const TempDir &dir, const std::vector<std::string> &args) {
-    std::vector<std::string> all{TOLVEX_CLI};
-    all.insert(all.end(), args.begin(), args.end());
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        if (::chdir(dir.path().c_str()) != 0)
-            ::_exit(126);
-        ::setenv("TOLVEX_KEY", "5A", 1);
-        std::vector<char *> argv;
-        for (auto &a : all)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(TOLVEX_CLI, argv.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
 // Waits until `ready` holds (checked every 10 ms, for at most a minute).
 bool waitFor(const std::function<bool()> &ready) {
     for (int i = 0; i < 6000; ++i) {
@@ -204,7 +181,7 @@ TEST_P(KilledWhileWriting, BySigkill) {
     TempDir dir;
     std::string input, output;
     prepare(dir, input, output);
-    const pid_t pid = start(dir, arguments(input));
+    const pid_t pid = startCli(dir.path(), arguments(input), "5A");
     EXPECT_TRUE(waitFor([&] { return !leftovers(dir.path()).empty(); }));
     ::kill(pid, SIGKILL);
     if (waitStatus(pid) != 128 + SIGKILL)

@@ -134,6 +134,28 @@ int32_t makeCode(const std::string &source, const std::string &outputBase, uint3
     return result;
 }
 
+pid_t startCli(const std::string &folder, const std::vector<std::string> &arguments,
+               const std::string &key) {
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(TOLVEX_CLI));
+    for (const std::string &a : arguments)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        if (::chdir(folder.c_str()) != 0)
+            ::_exit(126);
+        ::setenv("TOLVEX_KEY", key.c_str(), 1);
+        ::execv(TOLVEX_CLI, argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
 TerminalRun::TerminalRun(const std::string &folder, const std::vector<std::string> &arguments,
                          const char *unsetVariable) {
     std::vector<char *> argv;

@@ -52,6 +52,11 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
 int32_t makeCode(const std::string &source, const std::string &outputBase, uint32_t key,
                  int32_t mode, int32_t kind);
 
+// Starts the program in `folder` with TOLVEX_KEY=key, without waiting; its output goes
+// nowhere. The caller signals and reaps it.
+pid_t startCli(const std::string &folder, const std::vector<std::string> &arguments,
+               const std::string &key);
+
 // The program on a pseudo-terminal, as a person at a terminal runs it: read what it shows,
 // type lines, then collect its exit status. `unsetVariable` is removed from its environment.
 class TerminalRun {
