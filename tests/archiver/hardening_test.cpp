@@ -367,16 +367,19 @@ Bytes deepArchive(bool damaged) {
     return rawArchive({stored("top.txt", "top"), rawMember(m)});
 }
 
+// Extracts in a child process that may hold at most 1024 descriptors; its result's low half.
+int extractUnderDescriptorLimit(const std::string &archive, const std::string &destination) {
+    return inChild([&] {
+        const rlimit limit{1024, 1024};
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        return low(runCommand(extractLine(archive, destination)));
+    });
+}
+
 TEST_F(Hardening, DeepFailedExtractionLeavesNoStagingUnderFewDescriptors) {
     writeFile(dir / "deep.lzh", deepArchive(true));
     makeFolder(dir / "out");
-    const int status = inChild([&] {
-        struct rlimit limit {
-            1024, 1024
-        };
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        return low(runCommand(extractLine(dir / "deep.lzh", dir / "out")));
-    });
+    const int status = extractUnderDescriptorLimit(dir / "deep.lzh", dir / "out");
     EXPECT_EQ(status, low(UNLHA_ERROR_DAMAGED));
     EXPECT_TRUE(allPaths(dir / "out").empty());
 }
@@ -384,13 +387,7 @@ TEST_F(Hardening, DeepFailedExtractionLeavesNoStagingUnderFewDescriptors) {
 TEST_F(Hardening, DeepExtractionSucceedsUnderFewDescriptors) {
     writeFile(dir / "deep.lzh", deepArchive(false));
     makeFolder(dir / "out");
-    const int status = inChild([&] {
-        struct rlimit limit {
-            1024, 1024
-        };
-        ::setrlimit(RLIMIT_NOFILE, &limit);
-        return low(runCommand(extractLine(dir / "deep.lzh", dir / "out")));
-    });
+    const int status = extractUnderDescriptorLimit(dir / "deep.lzh", dir / "out");
     EXPECT_EQ(status, 0);
     std::string path = dir / "out";
     for (int i = 0; i < 1100; ++i)

@@ -114,6 +114,17 @@ class KilledWhileWriting : public testing::TestWithParam<KillCase> {
         std::filesystem::remove(dir / "later.tvx");
         return listFolder(dir.path());
     }
+
+    // After the next run in the folder, only the source (and the old output being replaced) are
+    // left: no temporary of the killed run survives.
+    void expectOnlyTheSourceAndOldOutput(TempDir &dir, const std::string &source,
+                                         const std::string &output, bool replacing) {
+        std::vector<std::string> expected{std::filesystem::path(source).filename()};
+        if (replacing)
+            expected.push_back(std::filesystem::path(output).filename());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(afterNextRun(dir), expected) << "no temporary survives the next run";
+    }
 };
 
 void killSelfAfterFirstPieces(void *, uint64_t done, uint64_t) {
@@ -138,12 +149,7 @@ TEST_P(KilledWhileWriting, SigkillLeavesNoFileUnderTheFinalName) {
         EXPECT_EQ(readFile(output)->size(), 8u) << "the old file stays as it was";
     else
         EXPECT_FALSE(exists(output));
-    const std::string sourceName = std::filesystem::path(source).filename();
-    std::vector<std::string> expected{sourceName};
-    if (replacing)
-        expected.push_back(std::filesystem::path(output).filename());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(afterNextRun(dir), expected) << "no temporary survives the next run";
+    expectOnlyTheSourceAndOldOutput(dir, source, output, replacing);
 }
 
 TEST_P(KilledWhileWriting, FileSizeLimitLeavesNoFileUnderTheFinalName) {
@@ -163,11 +169,7 @@ TEST_P(KilledWhileWriting, FileSizeLimitLeavesNoFileUnderTheFinalName) {
         EXPECT_EQ(readFile(output)->size(), 8u);
     else
         EXPECT_FALSE(exists(output));
-    std::vector<std::string> expected{std::filesystem::path(source).filename()};
-    if (replacing)
-        expected.push_back(std::filesystem::path(output).filename());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(afterNextRun(dir), expected);
+    expectOnlyTheSourceAndOldOutput(dir, source, output, replacing);
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, KilledWhileWriting,
