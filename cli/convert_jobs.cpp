@@ -10,6 +10,7 @@
 #include "naming.h"
 #include "paths.h"
 #include "platform.h"
+#include "posix_files.h"
 #include "progress.h"
 #include "results.h"
 #include "staging.h"

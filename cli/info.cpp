@@ -4,6 +4,7 @@
 #include "layout.h"
 #include "naming.h"
 #include "platform.h"
+#include "posix_files.h"
 
 #include <array>
 #include <cerrno>

@@ -383,7 +383,7 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     if (!fields || fields->checkWord != (k ^ uint32_t(extensionChecksum(fields->extension))))
         return TOLVEX_KEY_MISMATCH;
     // A recorded extension must name a file in the chosen folder, never another place.
-    if (!isUsableExtension(fields->extension))
+    if (!isUsableExtension(fields->extension) || !platform::isPlainName(fields->extension))
         return TOLVEX_KEY_MISMATCH;
     const uint32_t storedCrc = fields->contentCrc;
 

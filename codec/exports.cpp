@@ -3,6 +3,7 @@
 #include "halvet_tolvex.h"
 
 #include "engine.h"
+#include "platform.h"
 #include "queries.h"
 
 extern "C" TOLVEX_EXPORT int32_t TOLVEX_CALL MakeCode(const char *source, const char *outputBase,
@@ -20,7 +21,7 @@ extern "C" TOLVEX_EXPORT int32_t TOLVEX_CALL MakeCode(const char *source, const 
 }
 
 extern "C" TOLVEX_EXPORT uint32_t TOLVEX_CALL FindLzh(void) {
-    return tolvex::archiverVersion(tolvex::kArchiverLibrary);
+    return tolvex::archiverVersion(tolvex::platform::kArchiverLibrary);
 }
 
 extern "C" TOLVEX_EXPORT uint32_t TOLVEX_CALL GetMemDat(uint32_t index) {

@@ -1,33 +1,32 @@
-// The file-system and loader services the codec needs, one implementation per system.
-// Paths are the file system's bytes.
+// The file-system and loader services the codec needs, one implementation per system
+// (platform_unix.cpp, platform_win32.cpp). Paths are bytes: the file system's on Linux, the
+// ANSI code page's on Windows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tolvex::platform {
 
-inline constexpr char kSeparator = '/';
-
-// Whether this byte separates folders in a path on this system.
+// Whether this byte separates folders in a path on this system ('/'; on Windows also '\\').
 bool isSeparator(char c);
+
+// Whether a recorded extension, appended to a name, still names a plain file in the same
+// folder here: no separator and nothing the system reads as more than a name (a stream after
+// ':' on Windows).
+bool isPlainName(std::string_view name);
+
+// The archiver library's file name, for the system's own search.
+extern const char *const kArchiverLibrary;
 
 // True when something (file, folder, link) exists under this name.
 bool pathExists(const char *path);
 
 // True when both names lead to the very same file (same device and inode), links followed.
 bool sameFile(const char *a, const char *b);
-
-// Opens a file for (blocking) reading without ever blocking in the open: anything but a
-// regular file, a FIFO, device or socket among them, is refused with errno EINVAL, judged by
-// the descriptor itself. -1 with errno set on failure.
-int openRegular(const char *path);
-
-// Reads up to `length` bytes at `offset`, past interruptions and short reads; -1 on error,
-// else the count (short only at the end of the file).
-int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length);
 
 // A file opened for reading. Closed by its destructor.
 class InputFile {
@@ -45,13 +44,14 @@ class InputFile {
     std::optional<uint64_t> size() const;
 
   private:
-    explicit InputFile(int fd) : m_fd(fd) {}
-    int m_fd;
+    explicit InputFile(intptr_t handle) : m_handle(handle) {}
+    intptr_t m_handle; // a descriptor, or a system handle; -1 for none
 };
 
 // A new output file. It is written as an unnamed file in the output's folder and gets its
 // name only in commit(), when it is complete: a crash or a kill never leaves a truncated file
-// under the final name. Where the file system has no unnamed files, a hidden named temporary
+// under the final name. Where the file system has no unnamed files (and on Windows, which has
+// none), a hidden named temporary
 // stands in; it carries the owner's process id and a lock, and a later create() in that
 // folder removes the ones whose owner is gone. Unless committed, the destructor removes what
 // was written.
@@ -74,11 +74,11 @@ class OutputFile {
     Commit commit();
 
   private:
-    OutputFile(int fd, std::string finalPath, std::string tempPath, bool replace)
-        : m_fd(fd), m_finalPath(std::move(finalPath)), m_tempPath(std::move(tempPath)),
+    OutputFile(intptr_t handle, std::string finalPath, std::string tempPath, bool replace)
+        : m_handle(handle), m_finalPath(std::move(finalPath)), m_tempPath(std::move(tempPath)),
           m_replace(replace) {}
     void discard();
-    int m_fd;
+    intptr_t m_handle;
     std::string m_finalPath;
     std::string m_tempPath; // the named stand-in, empty for an unnamed file
     bool m_replace;
@@ -96,8 +96,9 @@ void *loadLibrary(const char *name);
 void *findSymbol(void *library, const char *name);
 void unloadLibrary(void *library);
 
-// The memory figures the platform reports, in bytes.
+// The memory figures the platform reports, in bytes; the load in percent.
 struct MemoryStatus {
+    uint32_t load = 0;
     uint64_t total = 0;
     uint64_t available = 0;
     uint64_t commitLimit = 0;

@@ -1,7 +1,9 @@
 #include "platform.h"
+#include "posix_files.h"
 
 #include "naming.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -63,6 +65,11 @@ std::string folderOf(const std::string &path) {
 }
 
 std::atomic<bool> g_unnamedFiles{true};
+
+// The descriptor a file object holds.
+int descriptorOf(intptr_t handle) {
+    return int(handle);
+}
 
 // Removes the named temporaries in `folder` left by runs that were killed: their owner no
 // longer exists and nobody holds their lock.
@@ -141,8 +148,14 @@ int openRegular(const char *path) {
     return fd;
 }
 
+const char *const kArchiverLibrary = "libunlha32.so";
+
 bool isSeparator(char c) {
     return c == '/';
+}
+
+bool isPlainName(std::string_view name) {
+    return name.find('/') == std::string_view::npos;
 }
 
 bool pathExists(const char *path) {
@@ -161,25 +174,25 @@ std::optional<InputFile> InputFile::open(const char *path) {
     const int fd = openRegular(path);
     if (fd < 0)
         return std::nullopt;
-    return InputFile(fd);
+    return InputFile(intptr_t(fd));
 }
 
-InputFile::InputFile(InputFile &&other) noexcept : m_fd(other.m_fd) {
-    other.m_fd = -1;
+InputFile::InputFile(InputFile &&other) noexcept : m_handle(other.m_handle) {
+    other.m_handle = -1;
 }
 
 InputFile::~InputFile() {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_handle >= 0)
+        ::close(descriptorOf(m_handle));
 }
 
 int64_t InputFile::readAt(uint64_t offset, void *buffer, size_t length) {
-    return retryRead(m_fd, buffer, length, offset);
+    return retryRead(descriptorOf(m_handle), buffer, length, offset);
 }
 
 std::optional<uint64_t> InputFile::size() const {
     struct stat st;
-    if (::fstat(m_fd, &st) != 0)
+    if (::fstat(descriptorOf(m_handle), &st) != 0)
         return std::nullopt;
     return uint64_t(st.st_size);
 }
@@ -222,9 +235,9 @@ std::optional<OutputFile> OutputFile::create(const std::string &path, bool repla
 }
 
 OutputFile::OutputFile(OutputFile &&other) noexcept
-    : m_fd(other.m_fd), m_finalPath(std::move(other.m_finalPath)),
+    : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
       m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done) {
-    other.m_fd = -1;
+    other.m_handle = -1;
     other.m_done = true;
 }
 
@@ -234,11 +247,11 @@ OutputFile::~OutputFile() {
 }
 
 bool OutputFile::write(const void *data, size_t length) {
-    return retryWrite(m_fd, data, length, std::nullopt);
+    return retryWrite(descriptorOf(m_handle), data, length, std::nullopt);
 }
 
 bool OutputFile::writeAt(uint64_t offset, const void *data, size_t length) {
-    return retryWrite(m_fd, data, length, offset);
+    return retryWrite(descriptorOf(m_handle), data, length, offset);
 }
 
 OutputFile::Commit OutputFile::commit() {
@@ -246,14 +259,14 @@ OutputFile::Commit OutputFile::commit() {
         return Commit::Failed;
     // Before a rename replaces the old file, the new content must be on the disk: otherwise a
     // crash could leave neither.
-    if (m_replace && ::fsync(m_fd) != 0) {
+    if (m_replace && ::fsync(descriptorOf(m_handle)) != 0) {
         discard();
         return Commit::Failed;
     }
     if (!m_tempPath.empty()) {
         // The named stand-in: close first, so that a late write error still counts.
-        const bool closed = ::close(m_fd) == 0;
-        m_fd = -1;
+        const bool closed = ::close(descriptorOf(m_handle)) == 0;
+        m_handle = -1;
         if (!closed) {
             discard();
             return Commit::Failed;
@@ -280,13 +293,13 @@ OutputFile::Commit OutputFile::commit() {
     if (!m_replace) {
         // linkat refuses a taken name: "exists" stays true even for a file that appeared
         // while this one was written.
-        if (linkUnnamed(m_fd, m_finalPath) != 0) {
+        if (linkUnnamed(descriptorOf(m_handle), m_finalPath) != 0) {
             const bool taken = errno == EEXIST;
             discard();
             return taken ? Commit::Exists : Commit::Failed;
         }
-        const bool closed = ::close(m_fd) == 0;
-        m_fd = -1;
+        const bool closed = ::close(descriptorOf(m_handle)) == 0;
+        m_handle = -1;
         if (!closed) {
             ::unlink(m_finalPath.c_str());
             m_done = true;
@@ -299,7 +312,7 @@ OutputFile::Commit OutputFile::commit() {
     const std::string folder = folderOf(m_finalPath);
     for (int attempt = 0; attempt < 100; ++attempt) {
         m_tempPath = temporaryName(folder);
-        if (linkUnnamed(m_fd, m_tempPath) == 0)
+        if (linkUnnamed(descriptorOf(m_handle), m_tempPath) == 0)
             break;
         const bool retry = errno == EEXIST;
         m_tempPath.clear();
@@ -310,8 +323,8 @@ OutputFile::Commit OutputFile::commit() {
         discard();
         return Commit::Failed;
     }
-    const bool closed = ::close(m_fd) == 0;
-    m_fd = -1;
+    const bool closed = ::close(descriptorOf(m_handle)) == 0;
+    m_handle = -1;
     if (!closed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
         discard();
         return Commit::Failed;
@@ -322,9 +335,9 @@ OutputFile::Commit OutputFile::commit() {
 
 // An unnamed file vanishes with its descriptor; a named one is unlinked.
 void OutputFile::discard() {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (m_handle >= 0)
+        ::close(descriptorOf(m_handle));
+    m_handle = -1;
     if (!m_tempPath.empty())
         ::unlink(m_tempPath.c_str());
     m_done = true;
@@ -377,8 +390,10 @@ std::optional<MemoryStatus> readMemoryStatus() {
             status.committed = bytes, ++found;
     }
     std::fclose(info);
-    if (found != 4)
+    if (found != 4 || status.total == 0)
         return std::nullopt;
+    const uint64_t used = status.total - std::min(status.available, status.total);
+    status.load = uint32_t(100 * used / status.total);
     return status;
 }
 

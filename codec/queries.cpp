@@ -1,5 +1,6 @@
 #include "queries.h"
 
+#include "halvet_tolvex.h"
 #include "platform.h"
 
 #include <algorithm>
@@ -17,7 +18,8 @@ uint32_t archiverVersion(const char *libraryName) {
     void *library = platform::loadLibrary(libraryName);
     if (!library)
         return 0;
-    using VersionFunction = uint32_t (*)();
+    // The archiver's functions use the system's calling convention for exports.
+    using VersionFunction = uint32_t(TOLVEX_CALL *)();
     auto version =
         reinterpret_cast<VersionFunction>(platform::findSymbol(library, "UnlhaGetVersion"));
     const uint32_t result = version ? (version() & 0xFFFF) : 0;
@@ -29,12 +31,11 @@ uint32_t memoryFigure(uint32_t index) {
     if (index > 4)
         return 0;
     const auto status = platform::readMemoryStatus();
-    if (!status || status->total == 0)
+    if (!status)
         return 0;
     switch (index) {
     case 0:
-        return uint32_t(100 * (status->total - std::min(status->available, status->total)) /
-                        status->total);
+        return std::min<uint32_t>(status->load, 100);
     case 1:
         return clamp32(status->total);
     case 2:

@@ -17,8 +17,10 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
+/* Halvet_Tolvex.dll: what it exports, under which names and ordinals, is fixed by its module
+   definition file; callers bind the functions by name (GetProcAddress). */
 #define TOLVEX_CALL __stdcall
-#define TOLVEX_EXPORT __declspec(dllexport)
+#define TOLVEX_EXPORT
 #else
 #define TOLVEX_CALL
 #define TOLVEX_EXPORT __attribute__((visibility("default")))

@@ -1,0 +1,6 @@
+// The Linux library is linked: its MakeCode is simply there.
+#include "codec_call.h"
+
+MakeCodeFunction bindMakeCode() {
+    return &MakeCode;
+}

@@ -1,0 +1,4 @@
+// A stand-in UNLHA32.DLL that lacks UnlhaGetVersion.
+extern "C" __declspec(dllexport) int __stdcall UnlhaGetRunning() {
+    return 0;
+}
