@@ -186,9 +186,9 @@ bool sameFile(const char *a, const char *b) {
 
 std::optional<InputFile> InputFile::open(const char *path) {
     // Others may go on reading, writing or renaming the file, as with the C library's fopen.
-    HANDLE file = ::CreateFileA(path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::nullopt;
     // Pipes, consoles and devices ("CON", "\\.\pipe\x") could block or never end.
@@ -259,7 +259,14 @@ bool OutputFile::write(const void *data, size_t length) {
 }
 
 bool OutputFile::writeAt(uint64_t offset, const void *data, size_t length) {
-    return writeRetrying(handleOf(m_handle), data, length, &offset);
+    // A positioned write moves the file pointer of a synchronous handle; later plain writes
+    // must still go on at the end, as they do after pwrite.
+    HANDLE file = handleOf(m_handle);
+    LARGE_INTEGER here{};
+    if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &here, FILE_CURRENT))
+        return false;
+    return writeRetrying(file, data, length, &offset) &&
+           ::SetFilePointerEx(file, here, nullptr, FILE_BEGIN);
 }
 
 OutputFile::Commit OutputFile::commit() {
@@ -291,8 +298,7 @@ OutputFile::Commit OutputFile::commit() {
     }
     // ReplaceFile keeps the replaced file's attributes and permissions, as a rewrite would have.
     // Where it cannot (no old file, another file system), one move replaces the old file.
-    if (!::ReplaceFileA(target, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                        nullptr) &&
+    if (!::ReplaceFileA(target, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) &&
         !::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         discard();
         return Commit::Failed;
@@ -343,8 +349,8 @@ std::optional<MemoryStatus> readMemoryStatus() {
     status.total = record.ullTotalPhys;
     status.available = record.ullAvailPhys;
     status.commitLimit = record.ullTotalPageFile;
-    status.committed = record.ullTotalPageFile - std::min(record.ullAvailPageFile,
-                                                           record.ullTotalPageFile);
+    status.committed =
+        record.ullTotalPageFile - std::min(record.ullAvailPageFile, record.ullTotalPageFile);
     return status;
 }
 

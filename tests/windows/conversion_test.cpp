@@ -63,9 +63,9 @@ TEST_P(RoundTrip, EveryLengthAndBufferSizeComesBack) {
             TempFolder dir;
             const Bytes content = randomBytes(length, uint32_t(length * 31 + kind));
             ASSERT_TRUE(writeFile(dir / "plain.dat", content));
-            ASSERT_EQ(makeCode(dir / "plain.dat", dir / "enc", kKey, TOLVEX_MODE_ENCODE, kind,
-                               buffer),
-                      TOLVEX_OK);
+            ASSERT_EQ(
+                makeCode(dir / "plain.dat", dir / "enc", kKey, TOLVEX_MODE_ENCODE, kind, buffer),
+                TOLVEX_OK);
             const auto encoded = readFile(encodedPath(dir, "enc", kind));
             ASSERT_TRUE(encoded);
             EXPECT_EQ(encoded->size(),
@@ -74,9 +74,10 @@ TEST_P(RoundTrip, EveryLengthAndBufferSizeComesBack) {
                                TOLVEX_MODE_DECODE, 0, buffer),
                       TOLVEX_OK);
             EXPECT_EQ(readFile(dir / "back.dat"), content) << length << " bytes, buffer " << buffer;
-            EXPECT_EQ(dir.names(), (std::vector<std::string>{
-                                       "back.dat", "enc" + text(tolvex::disguiseFor(kind).extension),
-                                       "plain.dat"}));
+            EXPECT_EQ(dir.names(),
+                      (std::vector<std::string>{"back.dat",
+                                                "enc" + text(tolvex::disguiseFor(kind).extension),
+                                                "plain.dat"}));
         }
     }
 }
@@ -88,8 +89,7 @@ class Results : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(writeFile(dir / "plain.txt", content));
-        ASSERT_EQ(makeCode(dir / "plain.txt", dir / "enc", kKey, TOLVEX_MODE_ENCODE, 6),
-                  TOLVEX_OK);
+        ASSERT_EQ(makeCode(dir / "plain.txt", dir / "enc", kKey, TOLVEX_MODE_ENCODE, 6), TOLVEX_OK);
     }
     TempFolder dir;
     const std::string content = "the plain text\r\n";
@@ -130,8 +130,8 @@ TEST_F(Results, ExistingOutputIsKeptUnlessTheModeOverwrites) {
     EXPECT_EQ(readFile(dir / "out.txt"), asBytes(content));
     EXPECT_EQ(makeCode(dir / "out.txt", dir / "enc", kKey, TOLVEX_MODE_ENCODE_OVERWRITE, 6),
               TOLVEX_OK);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{"enc.png", "folder.txt", "out.txt",
-                                                     "plain.txt"}));
+    EXPECT_EQ(dir.names(),
+              (std::vector<std::string>{"enc.png", "folder.txt", "out.txt", "plain.txt"}));
 }
 
 TEST_F(Results, OutputThatIsTheSourceIsRefusedHoweverItIsSpelt) {
@@ -147,9 +147,9 @@ TEST_F(Results, OutputThatIsTheSourceIsRefusedHoweverItIsSpelt) {
               TOLVEX_SAME_FILE);
     // Decoding: an encoded file named as its own output would be.
     ASSERT_TRUE(::CopyFileA((dir / "enc.png").c_str(), (dir / "copy.txt").c_str(), TRUE));
-    EXPECT_EQ(makeCode(dir / "copy.txt", dir.path() + "/sub/../copy", kKey,
-                       TOLVEX_MODE_DECODE_OVERWRITE),
-              TOLVEX_SAME_FILE);
+    EXPECT_EQ(
+        makeCode(dir / "copy.txt", dir.path() + "/sub/../copy", kKey, TOLVEX_MODE_DECODE_OVERWRITE),
+        TOLVEX_SAME_FILE);
     EXPECT_EQ(readFile(dir / "copy.txt"), readFile(dir / "enc.png"));
     EXPECT_EQ(readFile(dir / "plain.txt"), asBytes(content));
 }
@@ -193,8 +193,7 @@ TEST_F(Results, WhatCannotBeReadOrWrittenIsRefusedWithNothingLeft) {
     HANDLE held = ::CreateFileA((dir / "plain.txt").c_str(), GENERIC_READ, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(makeCode(dir / "plain.txt", dir / "x", kKey, TOLVEX_MODE_ENCODE),
-              TOLVEX_CANNOT_OPEN);
+    EXPECT_EQ(makeCode(dir / "plain.txt", dir / "x", kKey, TOLVEX_MODE_ENCODE), TOLVEX_CANNOT_OPEN);
     ::CloseHandle(held);
     // A negative buffer: no memory, and no partial output either.
     EXPECT_EQ(makeCode(dir / "plain.txt", dir / "x", kKey, TOLVEX_MODE_ENCODE, 0, -5),
@@ -239,9 +238,9 @@ TEST_P(CraftedRecord, IsRefusedAsNotAnEncodedFile) {
 
 INSTANTIATE_TEST_SUITE_P(Extensions, CraftedRecord,
                          ::testing::Values(std::string("\\..\\y"), std::string("/y"),
-                                           std::string("x\\y"), std::string(".."),
-                                           std::string("."), std::string("t:s"),
-                                           std::string("txt:z"), std::string("abcdefg")));
+                                           std::string("x\\y"), std::string(".."), std::string("."),
+                                           std::string("t:s"), std::string("txt:z"),
+                                           std::string("abcdefg")));
 
 TEST(CraftedFile, TooShortForItsRecordFailsLikeAWrongKey) {
     TempFolder dir;
@@ -260,9 +259,9 @@ TEST(Separators, BothSlashesEndAFolderName) {
     ASSERT_TRUE(writeFile(dir / "dir.d\\noext", std::string("no extension")));
     for (const std::string &source : {dir / "dir.d\\noext", dir.path() + "/dir.d/noext"}) {
         ASSERT_EQ(makeCode(source, dir / "enc", kKey, TOLVEX_MODE_ENCODE_OVERWRITE), TOLVEX_OK);
-        ASSERT_EQ(makeCode(dir / "enc.tvx", dir.path() + "/back", kKey,
-                           TOLVEX_MODE_DECODE_OVERWRITE),
-                  TOLVEX_OK);
+        ASSERT_EQ(
+            makeCode(dir / "enc.tvx", dir.path() + "/back", kKey, TOLVEX_MODE_DECODE_OVERWRITE),
+            TOLVEX_OK);
         // An empty extension writes the base itself: "back", not "back.".
         EXPECT_EQ(readFile(dir / "back"), asBytes("no extension")) << source;
     }
@@ -280,14 +279,14 @@ TEST(Publishing, TemporariesOfRunsThatAreGoneAreRemovedOthersKept) {
     // No process has an id this large: the run that left this is gone.
     ASSERT_TRUE(writeFile(dir / ".tolvex-2147483000-abcdef", std::string("stale")));
     // This process runs, and another temporary of a live run is held open without sharing.
-    const std::string ours = dir / (".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ");
+    const std::string ours =
+        dir / (".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ");
     ASSERT_TRUE(writeFile(ours, std::string("live")));
     ASSERT_TRUE(writeFile(dir / ".tolvex-notapid", std::string("other")));
     ASSERT_EQ(makeCode(dir / "plain.txt", dir / "enc", kKey, TOLVEX_MODE_ENCODE), TOLVEX_OK);
-    EXPECT_EQ(dir.names(),
-              (std::vector<std::string>{".tolvex-" + std::to_string(::GetCurrentProcessId()) +
-                                            "-ZZZZZZ",
-                                        ".tolvex-notapid", "enc.tvx", "plain.txt"}));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{
+                               ".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ",
+                               ".tolvex-notapid", "enc.tvx", "plain.txt"}));
 }
 
 // A run killed while it writes leaves no file under the output's name, or a complete one;
@@ -312,7 +311,7 @@ TEST(Publishing, KilledRunLeavesNothingIncompleteUnderTheName) {
         ::CloseHandle(child.hProcess);
         if (exists(dir / "enc.png")) {
             ASSERT_EQ(makeCode(dir / "enc.png", dir / "back", kKey, TOLVEX_MODE_DECODE_OVERWRITE),
-                          TOLVEX_OK)
+                      TOLVEX_OK)
                 << "killed after " << delay << " ms";
             ASSERT_TRUE(::DeleteFileA((dir / "enc.png").c_str()));
             ASSERT_TRUE(::DeleteFileA((dir / "back.bin").c_str()));

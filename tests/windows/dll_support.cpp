@@ -76,8 +76,8 @@ TempFolder::TempFolder() {
     char base[MAX_PATH];
     ::GetTempPathA(MAX_PATH, base);
     for (;;) {
-        m_path = std::string(base) + "tolvex-dll-" + std::to_string(::GetCurrentProcessId()) +
-                 "-" + std::to_string(++counter);
+        m_path = std::string(base) + "tolvex-dll-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                 std::to_string(++counter);
         if (::CreateDirectoryA(m_path.c_str(), nullptr))
             break;
     }

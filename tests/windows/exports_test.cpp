@@ -28,7 +28,8 @@ TEST(Exports, EachBindsByNameAndByItsOrdinal) {
     }
     EXPECT_FALSE(::GetProcAddress(library(), MAKEINTRESOURCEA(5)));
     // Only the plain names: not the compiler's decorated ones, not the entry point.
-    for (const char *name : {"_MakeCode@24", "MakeCode@24", "DllMain", "_ZN14CHalvet_TolvexaSERKS_"})
+    for (const char *name :
+         {"_MakeCode@24", "MakeCode@24", "DllMain", "_ZN14CHalvet_TolvexaSERKS_"})
         EXPECT_FALSE(::GetProcAddress(library(), name)) << name;
 }
 
@@ -59,7 +60,8 @@ TEST(Exports, CopyAssignmentCopiesTheByteAndReturnsTheLeftObject) {
     const FARPROC assign = ::GetProcAddress(library(), kAssignName);
     ASSERT_TRUE(assign);
     unsigned char left[2] = {0x11, 0xEE}, right[2] = {0x5A, 0x77};
-    const Call call = callWithOneArgument(assign, left, uint32_t(reinterpret_cast<uintptr_t>(right)));
+    const Call call =
+        callWithOneArgument(assign, left, uint32_t(reinterpret_cast<uintptr_t>(right)));
     EXPECT_EQ(call.result, uint32_t(reinterpret_cast<uintptr_t>(left)));
     EXPECT_TRUE(call.stackRestored) << "the operator must remove its argument (__thiscall)";
     EXPECT_EQ(left[0], 0x5A);
