@@ -69,7 +69,7 @@ TEST(Exports, CopyAssignmentCopiesTheByteAndReturnsTheLeftObject) {
     EXPECT_EQ(right[0], 0x5A);
 }
 
-TEST(Exports, FunctionsRemoveTheirArgumentsFromTheStack) {
+TEST(Exports, GetMemDatRemovesItsArgumentFromTheStack) {
     const FARPROC getMemDat = ::GetProcAddress(library(), "GetMemDat");
     ASSERT_TRUE(getMemDat);
     const Call call = callWithOneArgument(getMemDat, nullptr, 1000);
