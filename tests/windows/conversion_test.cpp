@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <thread>
 
 using namespace dll_test;
 
@@ -83,6 +84,41 @@ TEST_P(RoundTrip, EveryLengthAndBufferSizeComesBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, RoundTrip, ::testing::Range(0, 16));
+
+// Calls from several threads at once, into one folder, each large enough for the engine's own
+// writer thread: every one keeps to its own files.
+TEST(Threads, CallsAtOnceEachGetTheirOwnResult) {
+    TempFolder dir;
+    constexpr int kThreads = 4;
+    std::vector<Bytes> contents;
+    for (int i = 0; i < kThreads; ++i) {
+        contents.push_back(randomBytes((size_t(3) << 20) + size_t(i), uint32_t(100 + i)));
+        ASSERT_TRUE(writeFile(dir / ("in" + std::to_string(i) + ".bin"), contents.back()));
+    }
+    const Codec &c = codec();
+    ASSERT_TRUE(c.makeCode);
+    const CurrentFolder here(programFolder());
+    int32_t results[kThreads][2] = {};
+    {
+        std::vector<std::jthread> threads;
+        for (int i = 0; i < kThreads; ++i)
+            threads.emplace_back([&, i] {
+                const std::string n = std::to_string(i);
+                const uint32_t key = kKey + uint32_t(i);
+                results[i][0] = c.makeCode((dir / ("in" + n + ".bin")).c_str(),
+                                           (dir / ("enc" + n)).c_str(), key, 0, i + 1, 1 << 16);
+                results[i][1] =
+                    c.makeCode((dir / ("enc" + n + tolvex::disguiseFor(i + 1).extension)).c_str(),
+                               (dir / ("out" + n)).c_str(), key, 1, 0, 1 << 16);
+            });
+    }
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_EQ(results[i][0], TOLVEX_OK) << i;
+        EXPECT_EQ(results[i][1], TOLVEX_OK) << i;
+        EXPECT_EQ(readFile(dir / ("out" + std::to_string(i) + ".bin")), contents[size_t(i)]) << i;
+    }
+    EXPECT_EQ(dir.names().size(), size_t(3 * kThreads));
+}
 
 // A folder with one encoded file, "enc.png", made from "plain.txt".
 class Results : public ::testing::Test {
