@@ -25,7 +25,8 @@ extern const char *const kArchiverLibrary;
 // True when something (file, folder, link) exists under this name.
 bool pathExists(const char *path);
 
-// True when both names lead to the very same file (same device and inode), links followed.
+// True when both names lead to the very same file (same device and inode, or volume and file
+// index), links followed.
 bool sameFile(const char *a, const char *b);
 
 // A file opened for reading. Closed by its destructor.
@@ -50,11 +51,11 @@ class InputFile {
 
 // A new output file. It is written as an unnamed file in the output's folder and gets its
 // name only in commit(), when it is complete: a crash or a kill never leaves a truncated file
-// under the final name. Where the file system has no unnamed files (and on Windows, which has
-// none), a hidden named temporary
-// stands in; it carries the owner's process id and a lock, and a later create() in that
-// folder removes the ones whose owner is gone. Unless committed, the destructor removes what
-// was written.
+// under the final name. Where there are no unnamed files (some file systems; always on
+// Windows), a hidden named temporary stands in; it carries the owner's process id and is held
+// against others (a lock; on Windows a handle that shares nothing), and a later create() in
+// that folder removes the ones whose owner is gone. Unless committed, the destructor removes
+// what was written.
 class OutputFile {
   public:
     // In replace mode the output keeps the permissions of the file it will replace.
