@@ -9,6 +9,8 @@ TEST_PACKAGES=(libgtest-dev file imagemagick ffmpeg cabextract lhasa bzip2 gzip 
     libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev openbox at-spi2-core dbus
     libatspi2.0-dev lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils
     clang-format)
-# The 32-bit Windows build of the codec library and its tests under Wine; installed only by
+# The 32-bit Windows build of the codec library (with the native tools it runs: the template
+# generator and the Linux side of its tests) and its tests under Wine; installed only by
 # scripts/setup-windows-tests.sh, since wine32 needs the i386 architecture.
-WINDOWS_TEST_PACKAGES=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 locales)
+WINDOWS_TEST_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz2-dev
+    libgtest-dev g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 locales)
