@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tolvex::platform {
 
@@ -35,7 +36,7 @@ class InputFile {
     // Fails for a path that cannot be opened and for anything but a regular file: a FIFO,
     // device or socket is refused at once instead of blocking the caller.
     static std::optional<InputFile> open(const char *path);
-    InputFile(InputFile &&other) noexcept;
+    InputFile(InputFile &&other) noexcept : m_handle(other.m_handle) { other.m_handle = -1; }
     InputFile &operator=(InputFile &&) = delete;
     ~InputFile();
 
@@ -60,9 +61,18 @@ class OutputFile {
   public:
     // In replace mode the output keeps the permissions of the file it will replace.
     static std::optional<OutputFile> create(const std::string &path, bool replace);
-    OutputFile(OutputFile &&other) noexcept;
+    OutputFile(OutputFile &&other) noexcept
+        : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
+          m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace),
+          m_done(other.m_done) {
+        other.m_handle = -1;
+        other.m_done = true;
+    }
     OutputFile &operator=(OutputFile &&) = delete;
-    ~OutputFile();
+    ~OutputFile() {
+        if (!m_done)
+            discard();
+    }
 
     // Each returns false on any error (full disk, file too large, I/O error).
     bool write(const void *data, size_t length);

@@ -102,14 +102,9 @@ std::string temporaryName(const std::string &folder) {
     static std::atomic<uint64_t> counter{0};
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    uint64_t v = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
-                 (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char suffix[7];
-    for (int i = 0; i < 6; ++i, v /= 62)
-        suffix[i] = alphabet[v % 62];
-    suffix[6] = '\0';
-    return folder + "/" + kTemporaryPrefix + std::to_string(::getpid()) + "-" + suffix;
+    const uint64_t entropy = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
+                             (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    return folder + "/" + tolvex::temporaryName(kTemporaryPrefix, unsigned(::getpid()), entropy);
 }
 
 // Links an unnamed file to `target`; fails with EEXIST when the name is taken.
@@ -177,10 +172,6 @@ std::optional<InputFile> InputFile::open(const char *path) {
     return InputFile(intptr_t(fd));
 }
 
-InputFile::InputFile(InputFile &&other) noexcept : m_handle(other.m_handle) {
-    other.m_handle = -1;
-}
-
 InputFile::~InputFile() {
     if (m_handle >= 0)
         ::close(descriptorOf(m_handle));
@@ -232,18 +223,6 @@ std::optional<OutputFile> OutputFile::create(const std::string &path, bool repla
         ::fchmod(fd, old.st_mode & 07777) != 0)
         return std::nullopt;
     return file;
-}
-
-OutputFile::OutputFile(OutputFile &&other) noexcept
-    : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
-      m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done) {
-    other.m_handle = -1;
-    other.m_done = true;
-}
-
-OutputFile::~OutputFile() {
-    if (!m_done)
-        discard();
 }
 
 bool OutputFile::write(const void *data, size_t length) {

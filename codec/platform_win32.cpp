@@ -137,16 +137,10 @@ std::string temporaryName(const std::string &folder) {
     static std::atomic<uint64_t> counter{0};
     LARGE_INTEGER now{};
     ::QueryPerformanceCounter(&now);
-    uint64_t v = uint64_t(now.QuadPart) ^ (uint64_t(::GetTickCount()) << 32) ^
-                 (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    char suffix[7];
-    for (int i = 0; i < 6; ++i, v /= 62)
-        suffix[i] = alphabet[v % 62];
-    suffix[6] = '\0';
-    const std::string name =
-        std::string(kTemporaryPrefix) + std::to_string(::GetCurrentProcessId()) + "-" + suffix;
-    return joined(folder, name.c_str());
+    const uint64_t entropy = uint64_t(now.QuadPart) ^ (uint64_t(::GetTickCount()) << 32) ^
+                             (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    return joined(
+        folder, tolvex::temporaryName(kTemporaryPrefix, ::GetCurrentProcessId(), entropy).c_str());
 }
 
 // Identity of the file behind a name, links followed.
@@ -199,10 +193,6 @@ std::optional<InputFile> InputFile::open(const char *path) {
     return InputFile(heldHandle(file));
 }
 
-InputFile::InputFile(InputFile &&other) noexcept : m_handle(other.m_handle) {
-    other.m_handle = -1;
-}
-
 InputFile::~InputFile() {
     if (m_handle != -1)
         ::CloseHandle(handleOf(m_handle));
@@ -240,18 +230,6 @@ std::optional<OutputFile> OutputFile::create(const std::string &path, bool repla
             return std::nullopt;
     }
     return std::nullopt;
-}
-
-OutputFile::OutputFile(OutputFile &&other) noexcept
-    : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
-      m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done) {
-    other.m_handle = -1;
-    other.m_done = true;
-}
-
-OutputFile::~OutputFile() {
-    if (!m_done)
-        discard();
 }
 
 bool OutputFile::write(const void *data, size_t length) {

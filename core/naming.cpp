@@ -24,6 +24,15 @@ bool isUsableExtension(std::string_view extension) {
     return true;
 }
 
+std::string temporaryName(std::string_view prefix, unsigned long pid, uint64_t entropy) {
+    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string name(prefix);
+    name.append(std::to_string(pid)).append("-");
+    for (int i = 0; i < 6; ++i, entropy /= 62)
+        name.push_back(alphabet[entropy % 62]);
+    return name;
+}
+
 long temporaryOwner(std::string_view name, std::string_view prefix) {
     if (name.substr(0, prefix.size()) != prefix)
         return 0;

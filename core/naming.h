@@ -2,6 +2,7 @@
 // one the base plus the recorded extension. The window, tolvex-cli and the engine all ask here.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,10 @@ std::string decodedName(std::string_view base, std::string_view extension);
 // Whether a recorded extension may name a file in the chosen folder and never another place:
 // no separator, no NUL, not "." or "..".
 bool isUsableExtension(std::string_view extension);
+
+// A temporary's name "<prefix><pid>-XXXXXX": the six characters are letters and digits taken
+// from `entropy`, so that a fresh value gives a fresh name.
+std::string temporaryName(std::string_view prefix, unsigned long pid, uint64_t entropy);
 
 // The process that made a temporary named "<prefix><pid>-XXXXXX" (six characters after the
 // dash), so that one left by a run that was killed can be told from a live one; 0 for a name

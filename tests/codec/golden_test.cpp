@@ -1,6 +1,7 @@
-// Encoded files kept in tests/data/golden, one per disguise kind, written once by this encoder
-// with key 0x1234ABCD and filler seed 12345 from the text below. They pin the format: today's
-// decoder must read them, and today's encoder must write the same record and payload.
+// Encoded files kept in tests/data/golden, one per disguise kind (golden_files.h). They pin the
+// format: today's decoder must read them, and today's encoder must write the same record and
+// payload.
+#include "golden_files.h"
 #include "halvet_tolvex.h"
 #include "layout.h"
 #include "test_support.h"
@@ -9,18 +10,9 @@
 #include <gtest/gtest.h>
 
 using namespace testing_support;
+using namespace golden_files;
 
 namespace {
-
-constexpr uint32_t kGoldenKey = 0x1234ABCD;
-constexpr uint32_t kGoldenSeed = 12345;
-
-std::string goldenText(int kind) {
-    char text[80];
-    std::snprintf(text, sizeof text, "Golden file of disguise kind %d: the format is fixed.\n",
-                  kind);
-    return text;
-}
 
 std::string goldenPath(int kind) {
     char name[32];

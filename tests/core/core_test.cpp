@@ -114,3 +114,15 @@ TEST(Naming, TemporaryOwnerOnlyFromItsOwnForm) {
           "tmp-12-abcdef", ".tmp-", ".tmp-12", ".tmp-99999999999-abcdef"})
         EXPECT_EQ(tolvex::temporaryOwner(other, ".tmp-"), 0) << other;
 }
+
+TEST(Naming, TemporaryNamesAreReadBackAndDifferWithTheirEntropy) {
+    const std::string a = tolvex::temporaryName(".tmp-", 4321, 0x123456789ull);
+    const std::string b = tolvex::temporaryName(".tmp-", 4321, 0x123456788ull);
+    EXPECT_EQ(tolvex::temporaryOwner(a, ".tmp-"), 4321);
+    EXPECT_EQ(tolvex::temporaryOwner(b, ".tmp-"), 4321);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a.substr(0, 10), ".tmp-4321-");
+    EXPECT_EQ(
+        a.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 10),
+        std::string::npos);
+}

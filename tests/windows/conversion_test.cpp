@@ -1,6 +1,7 @@
 // MakeCode under Windows: the golden files, round trips, every result code, crafted records,
 // both separators, and outputs that appear only when complete.
 #include "dll_support.h"
+#include "golden_files.h"
 #include "layout.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -11,6 +12,7 @@
 #include <thread>
 
 using namespace dll_test;
+using namespace golden_files;
 
 namespace {
 
@@ -18,13 +20,6 @@ constexpr uint32_t kKey = 0x89ABCDEF;
 
 std::string text(const char *s) {
     return s;
-}
-
-std::string goldenText(int kind) {
-    char line[80];
-    std::snprintf(line, sizeof line, "Golden file of disguise kind %d: the format is fixed.\n",
-                  kind);
-    return line;
 }
 
 std::string goldenPath(int kind) {
@@ -46,9 +41,9 @@ class Golden : public ::testing::TestWithParam<int> {};
 TEST_P(Golden, DecodesByteForByteAndRefusesAnotherKey) {
     const int kind = GetParam();
     TempFolder dir;
-    ASSERT_EQ(makeCode(goldenPath(kind), dir / "out", 0x1234ABCD, TOLVEX_MODE_DECODE), TOLVEX_OK);
+    ASSERT_EQ(makeCode(goldenPath(kind), dir / "out", kGoldenKey, TOLVEX_MODE_DECODE), TOLVEX_OK);
     EXPECT_EQ(readFile(dir / "out.txt"), asBytes(goldenText(kind)));
-    EXPECT_EQ(makeCode(goldenPath(kind), dir / "other", 0x1234ABCE, TOLVEX_MODE_DECODE),
+    EXPECT_EQ(makeCode(goldenPath(kind), dir / "other", kGoldenKey + 1, TOLVEX_MODE_DECODE),
               TOLVEX_KEY_MISMATCH);
     EXPECT_FALSE(exists(dir / "other.txt"));
 }
