@@ -15,8 +15,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Test programs run under Wine; building needs no Wine.
-find_program(TOLVEX_WINE wine)
-if(TOLVEX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${TOLVEX_WINE})
-endif()
+# Building needs no Wine; tests/windows decides whether its tests can run under it.

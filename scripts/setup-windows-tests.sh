@@ -24,3 +24,10 @@ if ! locale -a 2>/dev/null | grep -qix 'ja_JP\.utf-\?8'; then
     echo "Adding the ja_JP.UTF-8 locale (for Wine's Japanese code page)"
     $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
+# wine32 installs even where the kernel runs no 32-bit programs: say what ./test.sh will do.
+if wine_said=$(scripts/probe-wine.sh); then
+    echo "Windows set-up done; ./test.sh runs the DLL's tests under Wine ($wine_said)."
+else
+    echo "Windows set-up done; ./test.sh builds the DLL and checks its export table."
+    echo "Windows tests under Wine skipped: $wine_said"
+fi

@@ -3,11 +3,12 @@
 # contract: exactly four names, each at its ordinal; the functions clean their own arguments off
 # the stack (__stdcall: "ret $0x18" after six 32-bit arguments); the class operator takes its
 # object in ECX and one argument (__thiscall); and the DLL needs nothing but the system's own
-# libraries.
-#   check_exports.sh OBJDUMP DLL
+# libraries. The .def file the DLL is linked with must declare the same four.
+#   check_exports.sh OBJDUMP DLL DEF
 set -euo pipefail
 objdump=$1
 dll=$2
+def=$3
 failures=0
 fail() {
     echo "FAIL: $*"
@@ -29,6 +30,18 @@ expected="1 MakeCode
 if [ "$names" != "$expected" ]; then
     fail "export names and ordinals are"
     echo "$names"
+fi
+# "    MakeCode = MakeCode@24 @1" under EXPORTS (";" starts a comment): ordinal and name, or
+# "?" for an export the file leaves without an ordinal.
+declared=$(sed 's/;.*//' "$def" | awk '
+    /^[[:space:]]*EXPORTS/ { on = 1; next }
+    on && NF { ordinal = "?"; for (i = 2; i <= NF; i++) if ($i ~ /^@[0-9]+$/) ordinal = substr($i, 2)
+               print ordinal, $1 }' | sort -n)
+if [ "$declared" != "$expected" ]; then
+    fail "$def declares"
+    echo "$declared"
+else
+    echo "$def declares the same four exports at the same ordinals"
 fi
 addresses=$(echo "$headers" | grep -c '+base\[' || true)
 [ "$addresses" = 4 ] || fail "the address table has $addresses entries, not 4"
