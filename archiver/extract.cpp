@@ -2,7 +2,6 @@
 #include "commands.h"
 #include "crc16.h"
 #include "platform.h"
-#include "temporary.h"
 #include "unlha32.h"
 
 #include <algorithm>
@@ -19,20 +18,11 @@
 namespace unlha {
 namespace {
 
-using Parts = std::vector<std::string>;
+namespace files = tolvex::files;
+using files::Parts;
 
 Parts splitPath(const std::string &path) {
-    Parts parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = path.find('/', start);
-        const std::string part = path.substr(start, slash - start);
-        if (!part.empty())
-            parts.push_back(part);
-        if (slash == std::string::npos)
-            return parts;
-        start = slash + 1;
-    }
+    return files::splitParts(path);
 }
 
 bool matches(const std::vector<std::string> &patterns, const std::string &path) {
@@ -50,68 +40,43 @@ struct Failure {
     std::string text;
 };
 
-// Opens (creating when missing) the folders `parts[0, count)` below `root`, one level at a
-// time and never through a link, so nothing can lead out of it. Folders it creates get
-// `createdMode` (0700 by default; always open to their owner while being filled) and are
-// added to `created`.
-Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure,
-               std::vector<Parts> *created = nullptr, mode_t createdMode = 0700) {
-    Fd current = duplicate(root);
-    for (size_t i = 0; i < count && current.valid(); ++i) {
-        Fd next = openFolderAt(current.get(), parts[i]);
-        if (!next.valid() && errno == ENOENT) {
-            if (::mkdirat(current.get(), parts[i].c_str(), 0700) != 0) {
-                failure = {UNLHA_ERROR_WRITE, "cannot create the folder " + parts[i]};
-                return Fd();
-            }
-            if (created)
-                created->emplace_back(parts.begin(), parts.begin() + long(i + 1));
-            next = openFolderAt(current.get(), parts[i]);
-            if (next.valid())
-                ::fchmod(next.get(), createdMode | S_IRWXU);
-        }
-        if (!next.valid()) {
-            failure =
-                errno == ELOOP || errno == ENOTDIR
-                    ? Failure{UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts[i]}
-                    : Failure{UNLHA_ERROR_WRITE, "cannot open the folder " + parts[i]};
-            return Fd();
-        }
-        current = std::move(next);
-    }
-    if (!current.valid() && failure.code == 0)
-        failure = {UNLHA_ERROR_INTERNAL, "out of descriptors"};
-    return current;
+// Opens the folders `parts[0, count)` below `root`, never through a link, creating missing ones
+// (private while they are filled).
+Fd openFolders(int root, const Parts &parts, size_t count, Failure &failure) {
+    files::TreeError error = files::TreeError::None;
+    std::vector<Parts> created;
+    Fd folder = files::openParts(root, parts, count, error, &created);
+    if (!folder.valid())
+        failure = error == files::TreeError::Unsafe
+                      ? Failure{UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " +
+                                                        files::joinParts(parts, count)}
+                      : Failure{UNLHA_ERROR_WRITE,
+                                "cannot open the folder " + files::joinParts(parts, count)};
+    return folder;
 }
 
 // Whether a member can take its place in the destination: every folder on its way is a
 // folder (or missing), and a file does not meet a folder of its name.
 bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure) {
-    Fd current = duplicate(root);
-    for (size_t i = 0; i < parts.size() && current.valid(); ++i) {
-        struct stat st;
-        if (::fstatat(current.get(), parts[i].c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-            return errno == ENOENT ||
-                   (failure = {UNLHA_ERROR_WRITE, "cannot look at " + parts[i]}, false);
-        const bool last = i + 1 == parts.size();
-        if (last && !folder) {
-            if (S_ISDIR(st.st_mode)) {
-                failure = {UNLHA_ERROR_WRITE, "a folder has the name of a member: " + parts[i]};
-                return false;
-            }
-            return true;
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            failure = {UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts[i]};
-            return false;
-        }
-        current = openFolderAt(current.get(), parts[i]);
-    }
-    if (!current.valid()) {
-        failure = {UNLHA_ERROR_WRITE, "cannot open a folder of the destination"};
+    switch (files::meetsAt(root, parts, folder)) {
+    case files::Meets::Nothing:
+    case files::Meets::Same:
+        return true;
+    case files::Meets::File:
+        // A file of the folder's name would be lost whole; so would a folder below.
+        failure = {UNLHA_ERROR_WRITE, "a file has the name of a folder member: " + parts.back()};
         return false;
+    case files::Meets::Folder:
+        failure = {UNLHA_ERROR_WRITE, "a folder has the name of a member: " + parts.back()};
+        return false;
+    case files::Meets::Unsafe:
+        failure = {UNLHA_ERROR_UNSAFE, "a link or file stands in the way: " + parts.back()};
+        return false;
+    case files::Meets::Failed:
+        break;
     }
-    return true;
+    failure = {UNLHA_ERROR_WRITE, "cannot look at " + files::joinParts(parts, parts.size())};
+    return false;
 }
 
 // Decodes the current member into a new file in the staging folder and checks its length and
@@ -156,85 +121,6 @@ bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, cons
     return true;
 }
 
-// Moves staged files into the destination and can put everything back as it was.
-class Mover {
-  public:
-    // Folders it creates in the destination get `folderMode`.
-    Mover(int root, int staging, mode_t folderMode)
-        : m_root(root), m_staging(staging), m_folderMode(folderMode) {}
-    ~Mover() {
-        if (!m_committed)
-            rollBack();
-    }
-    Mover(const Mover &) = delete;
-    Mover &operator=(const Mover &) = delete;
-
-    bool ensureFolder(const Parts &parts, Failure &failure) {
-        return openFolders(m_root, parts, parts.size(), failure, &m_created, m_folderMode).valid();
-    }
-
-    bool moveFile(const Parts &parts, Failure &failure) {
-        Fd target = openFolders(m_root, parts, parts.size() - 1, failure, &m_created, m_folderMode);
-        if (!target.valid())
-            return false;
-        Fd source = openFolders(m_staging, parts, parts.size() - 1, failure);
-        if (!source.valid())
-            return false;
-        const char *name = parts.back().c_str();
-        if (::renameat2(source.get(), name, target.get(), name, RENAME_NOREPLACE) == 0) {
-            m_moves.push_back({parts, false});
-            return true;
-        }
-        if (errno == EEXIST) {
-            // The old file goes to the staging folder in the same step, to come back on failure.
-            if (::renameat2(source.get(), name, target.get(), name, RENAME_EXCHANGE) == 0) {
-                m_moves.push_back({parts, true});
-                return true;
-            }
-        }
-        if (errno == EINVAL || errno == ENOSYS) {
-            // A file system without exchange: replaced for good.
-            if (::renameat(source.get(), name, target.get(), name) == 0)
-                return true;
-        }
-        failure = {UNLHA_ERROR_WRITE, "cannot move into place: " + parts.back()};
-        return false;
-    }
-
-    void commit() { m_committed = true; }
-
-  private:
-    void rollBack() {
-        for (auto it = m_moves.rbegin(); it != m_moves.rend(); ++it) {
-            Failure ignored;
-            Fd target = openFolders(m_root, it->parts, it->parts.size() - 1, ignored);
-            Fd source = openFolders(m_staging, it->parts, it->parts.size() - 1, ignored);
-            if (!target.valid() || !source.valid())
-                continue;
-            const char *name = it->parts.back().c_str();
-            ::renameat2(target.get(), name, source.get(), name,
-                        it->exchanged ? RENAME_EXCHANGE : RENAME_NOREPLACE);
-        }
-        for (auto it = m_created.rbegin(); it != m_created.rend(); ++it) {
-            Failure ignored;
-            Fd parent = openFolders(m_root, *it, it->size() - 1, ignored);
-            if (parent.valid())
-                ::unlinkat(parent.get(), it->back().c_str(), AT_REMOVEDIR);
-        }
-    }
-
-    struct Move {
-        Parts parts;
-        bool exchanged;
-    };
-    int m_root;
-    int m_staging;
-    mode_t m_folderMode;
-    std::vector<Move> m_moves;
-    std::vector<Parts> m_created;
-    bool m_committed = false;
-};
-
 } // namespace
 
 int extractArchive(const Command &command, std::string &message) {
@@ -266,17 +152,17 @@ int extractArchive(const Command &command, std::string &message) {
             return UNLHA_ERROR_DAMAGED;
         }
         const Parts parts = splitPath(*m.safePath);
-        if (isTemporaryName(parts.front())) {
-            // The next run in this folder would take it for a temporary left by a killed one.
-            message =
-                "refused: a member has a name the archiver keeps for its temporaries, " + m.path;
-            return UNLHA_ERROR_UNSAFE;
-        }
-        for (const auto &part : parts)
+        for (const auto &part : parts) {
+            if (files::looksLikeTemporary(part)) {
+                // Named like a temporary of ours, it could be taken for one left by a killed run.
+                message = "refused: a member has a name kept for temporaries, " + m.path;
+                return UNLHA_ERROR_UNSAFE;
+            }
             if (part.size() > NAME_MAX) {
                 message = "a member's name is too long for this system: " + m.path;
                 return UNLHA_ERROR_NAME;
             }
+        }
         ++selectedCount;
         declared += m.length;
     }
@@ -285,22 +171,22 @@ int extractArchive(const Command &command, std::string &message) {
         return UNLHA_ERROR_NO_MATCH;
     }
 
+    // The destination is opened once; everything after works relative to that descriptor, so
+    // a folder renamed or swapped for a link meanwhile cannot lead the members elsewhere.
     const std::string destination = command.folder.empty() ? "." : command.folder;
+    Fd root = files::openFolder(destination);
+    if (!root.valid() && errno == ENOENT && makeFolders(destination))
+        root = files::openFolder(destination);
+    if (!root.valid()) {
+        message = "cannot open the destination " + destination;
+        return UNLHA_ERROR_WRITE;
+    }
     // Folders, headers and rounding take some room too: ask for a little more than the data.
-    const auto available = freeSpace(destination);
+    const auto available = freeSpace(root.get());
     if (available && declared + declared / 64 + selectedCount * 4096 > *available) {
         message = "the members need " + std::to_string(declared) + " bytes, the destination has " +
                   std::to_string(*available) + " free";
         return UNLHA_ERROR_NO_SPACE;
-    }
-    if (!makeFolders(destination)) {
-        message = "cannot create the destination " + destination;
-        return UNLHA_ERROR_WRITE;
-    }
-    Fd root(::open(destination.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root.valid()) {
-        message = "cannot open the destination " + destination;
-        return UNLHA_ERROR_WRITE;
     }
     Failure failure;
     for (size_t i = 0; i < members.size(); ++i)
@@ -315,7 +201,7 @@ int extractArchive(const Command &command, std::string &message) {
         message = "cannot read the archive";
         return UNLHA_ERROR_READ;
     }
-    StagingFolder staging(root.get());
+    files::StagingFolder staging(root.get(), files::kArchiverPrefix);
     if (!staging.valid()) {
         message = "cannot create a staging folder in " + destination;
         return UNLHA_ERROR_WRITE;
@@ -342,16 +228,18 @@ int extractArchive(const Command &command, std::string &message) {
     }
 
     // Every member passed: into place, in archive order.
-    Mover mover(root.get(), staging.fd(), mode_t(0777 & ~mask));
+    files::TreeMover mover(root.get(), staging.fd(), mode_t(0777 & ~mask));
     std::set<std::string> moved;
     for (size_t i = 0; i < members.size() && failure.code == 0; ++i) {
         if (!selected[i] || !moved.insert(*members[i].safePath).second)
             continue;
         const Parts parts = splitPath(*members[i].safePath);
-        if (members[i].folder)
-            mover.ensureFolder(parts, failure);
-        else
-            mover.moveFile(parts, failure);
+        files::TreeError error = files::TreeError::None;
+        const bool ok =
+            members[i].folder ? mover.ensureFolder(parts, error) : mover.move(parts, error);
+        if (!ok)
+            failure = {error == files::TreeError::Unsafe ? UNLHA_ERROR_UNSAFE : UNLHA_ERROR_WRITE,
+                       "cannot move into place: " + *members[i].safePath};
     }
     if (failure.code != 0) {
         message = failure.text;

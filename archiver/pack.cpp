@@ -4,7 +4,6 @@
 #include "lh5_encoder.h"
 #include "lha_writer.h"
 #include "platform.h"
-#include "temporary.h"
 #include "unlha32.h"
 
 #include <algorithm>
@@ -477,13 +476,12 @@ int packArchive(const Command &command, std::string &message) {
         slash == std::string::npos ? "." : (slash == 0 ? "/" : archivePath.substr(0, slash));
     const std::string archiveName =
         slash == std::string::npos ? archivePath : archivePath.substr(slash + 1);
-    Fd folder(::open(folderPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd folder = tolvex::files::openFolder(folderPath);
     if (!folder.valid() || archiveName.empty()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    removeStaleTemporaries(folder.get());
-    TemporaryFile temp(folder.get());
+    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix);
     if (!temp.valid()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;

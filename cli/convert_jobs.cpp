@@ -4,13 +4,13 @@
 #include "archiver_commands.h"
 #include "engine.h"
 #include "exit_codes.h"
+#include "fd.h"
 #include "halvet_tolvex.h"
 #include "info.h"
 #include "layout.h"
 #include "naming.h"
 #include "paths.h"
 #include "platform.h"
-#include "posix_files.h"
 #include "progress.h"
 #include "results.h"
 #include "staging.h"
@@ -59,11 +59,6 @@ std::string lowered(std::string s) {
     return s;
 }
 
-std::string temporaryRoot() {
-    const char *tmp = std::getenv("TMPDIR");
-    return tmp && *tmp ? tmp : "/tmp";
-}
-
 Outcome cannotWriteIn(const std::string &folder, int error) {
     if (error == ENOENT)
         return fail(kExitCannotWrite,
@@ -73,36 +68,36 @@ Outcome cannotWriteIn(const std::string &folder, int error) {
 }
 
 int openRegularFile(const std::string &path) {
-    return tolvex::platform::openRegular(path.c_str());
+    return tolvex::files::openRegular(path.c_str());
 }
 
 std::string whyUnreadable(int error) {
     return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);
 }
 
-// The engine's -2 covers both sides; find out which, to say something useful.
-Outcome readOrWriteFailure(const std::string &source, const std::string &stagingFolder,
-                           uint64_t size) {
+// The engine's -2 covers both sides; find out which, to say something useful. `folder` is the
+// output folder, where the staging folder lives.
+Outcome readOrWriteFailure(const std::string &source, const std::string &folder, uint64_t size) {
     const int fd = openRegularFile(source);
     if (fd < 0)
         return fail(kExitInputUnreadable,
                     "cannot read " + displayName(source) + ": " + whyUnreadable(errno));
     ::close(fd);
     struct statvfs fsStat;
-    if (::statvfs(stagingFolder.c_str(), &fsStat) == 0 &&
+    if (::statvfs(folder.c_str(), &fsStat) == 0 &&
         uint64_t(fsStat.f_bavail) * fsStat.f_frsize < size + tolvex::kTemplateFileSize)
-        return fail(kExitCannotWrite, "not enough free space in " + folderName(stagingFolder) +
+        return fail(kExitCannotWrite, "not enough free space in " + displayName(folder) +
                                           " (the disk is full); nothing written");
     return fail(kExitCannotWrite, "a read or write failed while converting; nothing written");
 }
 
-Outcome engineFailure(int32_t result, const std::string &source, const std::string &staging,
+Outcome engineFailure(int32_t result, const std::string &source, const std::string &folder,
                       const Settings &settings, uint64_t size) {
     switch (tolvex::resultOf(result)) {
     case tolvex::Result::SourceMissing:
         return fail(kExitInputMissing, source + " does not exist");
     case tolvex::Result::CannotOpen:
-        return readOrWriteFailure(source, staging, size);
+        return readOrWriteFailure(source, folder, size);
     case tolvex::Result::WrongKey:
         return fail(kExitWrongKey, "wrong key, or not an encoded file");
     case tolvex::Result::TemplateMissing:
@@ -125,6 +120,7 @@ Outcome published(Publish result, const std::string &input, const std::string &o
                         " exists (it appeared meanwhile); not replaced, use --force");
     case Publish::IsFolder:
         return fail(kExitOutputExists, displayName(output) + " is a folder; not replaced");
+    case Publish::Unsafe: // only trees meet links on their way
     case Publish::Failed:
         break;
     }
@@ -173,8 +169,8 @@ strong::Hooks strongHooks(ProgressLink *link) {
     return hooks;
 }
 
-Outcome strongFailure(strong::Status status, const std::string &source,
-                      const std::string &stagingFolder, uint64_t size) {
+Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
+                      uint64_t size) {
     switch (status) {
     case strong::Status::Damaged:
     case strong::Status::NotStrong:
@@ -184,7 +180,7 @@ Outcome strongFailure(strong::Status status, const std::string &source,
         return fail(kExitWrongKey, strong::statusText(status));
     case strong::Status::ReadFailed:
     case strong::Status::WriteFailed:
-        return readOrWriteFailure(source, stagingFolder, size);
+        return readOrWriteFailure(source, folder, size);
     case strong::Status::TemplateFailed:
         return fail(kExitTemplateMissing, strong::statusText(status));
     case strong::Status::NameTooLong:
@@ -200,20 +196,22 @@ Outcome strongFailure(strong::Status status, const std::string &source,
 }
 
 Outcome strongEncrypted(const Plan &plan, const Settings &settings, const std::string &source,
-                        const std::string &name, const std::string &staged, ProgressLink *link) {
+                        const std::string &name, const std::string &staged,
+                        std::optional<uint32_t> permissions, ProgressLink *link) {
     const Options &o = settings.options;
     StrongEncryption how;
     how.kind = o.kind;
     how.templatePath = settings.templatePath;
     how.kdf = settings.kdf;
     how.passphrase = settings.passphrase;
+    how.permissions = permissions;
     const strong::Status status = encryptStrongFile(source, name, staged, how, strongHooks(link));
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-        return strongFailure(status, source, folderName(staged), size);
+        return strongFailure(status, source, plan.outputFolder, size);
     }
     return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
 }
@@ -224,13 +222,20 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     std::string source = plan.input;
     if (o.compress && (!archiver || !archiver->available()))
         return fail(kExitArchiver, archiver ? archiver->loadError() : "no archiver library");
-    // The archive goes to a private folder of its own, never beside the program.
-    const std::optional<StagingFolder> archiveFolder =
-        o.compress ? StagingFolder::create(temporaryRoot()) : std::nullopt;
+    // The archive holds the plaintext: it goes to a folder of its own in the user's private
+    // folder, never beside the program or the output.
+    const std::unique_ptr<StagingFolder> archiveFolder =
+        o.compress ? StagingFolder::createPrivate() : nullptr;
+    // A packed input's output is made from the archive: it takes the input's permissions.
+    std::optional<uint32_t> permissions;
+    if (struct stat st; o.compress && ::stat(plan.input.c_str(), &st) == 0)
+        permissions = uint32_t(st.st_mode & 07777);
     if (o.compress) {
         if (!archiveFolder)
-            return fail(kExitCannotWrite, "cannot make a temporary folder in " + temporaryRoot() +
-                                              ": " + std::strerror(errno));
+            return fail(kExitCannotWrite,
+                        std::string("cannot make a private temporary folder (in $XDG_RUNTIME_DIR "
+                                    "or ~/.cache): ") +
+                            std::strerror(errno));
         // The recorded extension becomes "lzh": decryption then knows an archive came out.
         const std::string archive = archiveFolder->path() + "/archive.lzh";
         const std::string absolute =
@@ -251,7 +256,7 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
         const std::string name =
             o.compress ? baseName(plan.outputBase) + ".lzh" : baseName(plan.input);
         return strongEncrypted(plan, settings, source, name,
-                               stagedBase + tolvex::disguiseFor(o.kind).extension,
+                               stagedBase + tolvex::disguiseFor(o.kind).extension, permissions,
                                o.compress ? nullptr : &link);
     }
     const auto request = requestFor(settings, source.c_str(), stagedBase.c_str(),
@@ -262,9 +267,11 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
     if (tolvex::resultOf(result) != tolvex::Result::Done) {
         struct stat st;
         const uint64_t size = ::stat(source.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
-        return engineFailure(result, source, staging->path(), settings, size);
+        return engineFailure(result, source, plan.outputFolder, settings, size);
     }
     const std::string staged = tolvex::encodedName(stagedBase, o.kind);
+    if (permissions)
+        ::chmod(staged.c_str(), tolvex::files::outputMode(mode_t(*permissions)));
     return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
 }
 
@@ -280,7 +287,7 @@ Outcome strongDecrypted(Plan &plan, const Settings &settings, const std::string 
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
-        return strongFailure(status, plan.input, folderName(stagedBase), plan.size);
+        return strongFailure(status, plan.input, plan.outputFolder, plan.size);
     std::string extension(tolvex::extensionOf(found.name));
     // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
     if (!extension.empty() && baseName(plan.outputBase) == found.name)
@@ -334,7 +341,7 @@ Outcome decryptOne(const Plan &planned, const Settings &settings, ArchiverClient
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (!tolvex::leftOutput(tolvex::resultOf(result)))
-        return engineFailure(result, plan.input, staging->path(), settings, plan.size);
+        return engineFailure(result, plan.input, plan.outputFolder, settings, plan.size);
     const std::string staged = tolvex::decodedName(stagedBase, plan.extension);
 
     if (tolvex::resultOf(result) == tolvex::Result::Damaged) {
@@ -365,20 +372,27 @@ Outcome decryptOne(const Plan &planned, const Settings &settings, ArchiverClient
         return fail(kExitArchiver, "extraction failed: " + extracted.message);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing extracted");
-    const TreeResult moved = publishTree(unpacked->path(), plan.outputFolder, o.force);
+    const TreeResult moved = publishTree(*unpacked, plan.outputFolder, o.force);
+    const std::string where = displayName(plan.outputFolder + "/" + moved.conflict);
     switch (moved.outcome) {
     case Publish::Done:
         return {kExitOk,
                 displayName(plan.input) + " -> extracted into " + displayName(plan.outputFolder)};
     case Publish::Exists:
-        return fail(kExitOutputExists, displayName(moved.conflict) +
-                                           " exists; nothing extracted (use --force to replace)");
+        return fail(kExitOutputExists,
+                    where + " exists; nothing extracted (use --force to replace)");
     case Publish::IsFolder:
+        return fail(kExitOutputExists, where +
+                                           " is a folder where the archive has a file, or a file "
+                                           "where it has a folder; nothing extracted");
+    case Publish::Unsafe:
+        return fail(kExitCannotWrite,
+                    where + ": a link or file stands in the way; nothing extracted");
     case Publish::Failed:
         break;
     }
-    return fail(kExitCannotWrite, "cannot move " + displayName(moved.conflict) + " into place: " +
-                                      std::strerror(errno) + " (what moved before it stays)");
+    return fail(kExitCannotWrite, "cannot move " + where + " into place: " + std::strerror(errno) +
+                                      "; nothing extracted");
 }
 
 // The input as it stands: there, readable, and of a kind the command takes. Sets what the

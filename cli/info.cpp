@@ -1,10 +1,10 @@
 #include "info.h"
 
+#include "fd.h"
 #include "kinds.h"
 #include "layout.h"
 #include "naming.h"
 #include "platform.h"
-#include "posix_files.h"
 
 #include <array>
 #include <cerrno>
@@ -34,7 +34,7 @@ class Descriptor {
 };
 
 bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
-    return tolvex::platform::readAt(fd, offset, buffer, length) == int64_t(length);
+    return tolvex::files::readAt(fd, offset, buffer, length) == int64_t(length);
 }
 
 int kindFor(const uint8_t *leading, uint32_t headerLength) {

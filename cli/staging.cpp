@@ -1,6 +1,8 @@
 #include "staging.h"
 
-#include "naming.h"
+#include "fd.h"
+#include "private_folder.h"
+#include "tree_mover.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -9,10 +11,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <filesystem>
 #include <pthread.h>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -21,17 +21,15 @@
 namespace cli {
 namespace {
 
-namespace fs = std::filesystem;
+namespace files = tolvex::files;
 
 // The staging folders alive now. Publishing holds the lock across its renames so that an
 // interruption finds each output either complete in place or still staged.
 std::mutex g_registryMutex;
-std::set<std::string> &registry() {
-    static std::set<std::string> folders;
+std::set<StagingFolder *> &registry() {
+    static std::set<StagingFolder *> folders;
     return folders;
 }
-
-constexpr const char *kStagingPrefix = ".tolvex-cli-";
 
 // Interruption state: the signal, whether one came, and how many conversions are under way.
 std::atomic<bool> g_interrupted{false};
@@ -40,95 +38,17 @@ std::mutex g_workMutex;
 std::condition_variable g_workChanged;
 int g_activeWork = 0;
 
-// Removes the non-folders in the folder `fd` and returns the name of one subfolder, if any.
-// False in `ok` when an entry could not be removed.
-std::optional<std::string> emptyFilesIn(int fd, bool &ok) {
-    const int listing = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (listing < 0) {
-        ok = false;
-        return std::nullopt;
-    }
-    DIR *dir = ::fdopendir(listing);
-    if (!dir) {
-        ::close(listing);
-        ok = false;
-        return std::nullopt;
-    }
-    ::rewinddir(dir);
-    std::optional<std::string> folder;
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *name = entry->d_name;
-        if (!std::strcmp(name, ".") || !std::strcmp(name, ".."))
-            continue;
-        struct stat st;
-        if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // gone meanwhile
-        if (S_ISDIR(st.st_mode)) {
-            if (!folder)
-                folder = name;
-            continue;
-        }
-        if (::unlinkat(fd, name, 0) != 0 && errno != ENOENT)
-            ok = false;
-    }
-    ::closedir(dir);
-    return folder;
-}
-
-int openFolderAt(int at, const char *name) {
-    const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(at, name, flags);
-    if (fd < 0 && errno == EACCES && ::fchmodat(at, name, 0700, 0) == 0)
-        fd = ::openat(at, name, flags);
-    if (fd >= 0)
-        ::fchmod(fd, 0700); // it goes anyway; its entries must be removable
-    return fd;
-}
-
-// Removes the staging folders in `parent` left by runs that were killed: their owner no
-// longer exists and nobody holds their lock.
-void removeStaleStaging(const std::string &parent) {
-    DIR *dir = ::opendir(parent.c_str());
-    if (!dir)
-        return;
-    std::vector<std::string> stale;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        const auto owner = pid_t(tolvex::temporaryOwner(entry->d_name, kStagingPrefix));
-        if (owner == 0 || owner == ::getpid())
-            continue;
-        if (::kill(owner, 0) == 0 || errno == EPERM)
-            continue;
-        const int fd =
-            ::openat(dirFd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            continue;
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            stale.push_back(parent + "/" + entry->d_name);
-        ::close(fd);
-    }
-    ::closedir(dir);
-    for (const auto &folder : stale)
-        removeTree(folder);
-}
-
 [[noreturn]] void finishInterrupted() {
     std::lock_guard lock(g_registryMutex);
-    for (const auto &folder : registry())
-        removeTree(folder);
+    for (StagingFolder *folder : registry())
+        folder->remove();
     std::fputs("\ntolvex-cli: interrupted; unfinished outputs removed\n", stderr);
     ::_exit(128 + g_signal.load());
 }
 
 bool syncFile(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
+    const files::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.valid() && ::fsync(fd.get()) == 0;
 }
 
 // rename() that fails with EEXIST rather than replace; link() where the file system lacks
@@ -144,91 +64,68 @@ int renameNoReplace(const std::string &from, const std::string &to) {
     return 0;
 }
 
-bool exists(const std::string &path, struct stat &st) {
-    return ::lstat(path.c_str(), &st) == 0;
+// The names in a folder held by its descriptor.
+std::optional<std::vector<std::string>> namesIn(int folder) {
+    files::Fd listing = files::duplicate(folder);
+    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return std::nullopt;
+    listing.release();
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    while (const dirent *e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+            names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
 }
 
-// Moves one entry into place, merging folders; `replace` allows replacing files.
-bool moveEntry(const std::string &from, const std::string &to, std::string &failed) {
-    struct stat target, source;
-    if (!exists(to, target)) {
-        if (::rename(from.c_str(), to.c_str()) == 0)
-            return true;
-        failed = to;
-        return false;
-    }
-    if (!exists(from, source)) {
-        failed = from;
-        return false;
-    }
-    if (S_ISDIR(source.st_mode) && S_ISDIR(target.st_mode)) {
-        std::error_code error;
-        for (const auto &entry : fs::directory_iterator(from, error))
-            if (!moveEntry(entry.path().string(), to + "/" + entry.path().filename().string(),
-                           failed))
-                return false;
-        if (error) {
-            failed = from;
-            return false;
+// What merging the staged entry `parts` into the destination does: moves it whole where the
+// destination has nothing of its name, merges folders, replaces files. Every step is planned
+// before the first move, so that a conflict anywhere leaves everything as it was.
+struct Step {
+    files::Parts parts;
+};
+
+std::optional<TreeResult> planMerge(int staging, int root, const files::Parts &parts,
+                                    std::vector<Step> &steps) {
+    files::TreeError error = files::TreeError::None;
+    const files::Fd folder = files::openParts(staging, parts, parts.size(), error);
+    const auto names = folder.valid() ? namesIn(folder.get()) : std::nullopt;
+    if (!names)
+        return TreeResult{Publish::Failed, files::joinParts(parts, parts.size())};
+    for (const auto &name : *names) {
+        files::Parts entry = parts;
+        entry.push_back(name);
+        struct stat st;
+        if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return TreeResult{Publish::Failed, files::joinParts(entry, entry.size())};
+        const bool isFolder = S_ISDIR(st.st_mode);
+        switch (files::meetsAt(root, entry, isFolder)) {
+        case files::Meets::Nothing:
+            steps.push_back({entry});
+            break;
+        case files::Meets::Same:
+            if (isFolder) {
+                if (auto conflict = planMerge(staging, root, entry, steps))
+                    return conflict;
+            } else {
+                steps.push_back({entry});
+            }
+            break;
+        case files::Meets::File:
+        case files::Meets::Folder:
+            return TreeResult{Publish::IsFolder, files::joinParts(entry, entry.size())};
+        case files::Meets::Unsafe:
+            return TreeResult{Publish::Unsafe, files::joinParts(entry, entry.size())};
+        case files::Meets::Failed:
+            return TreeResult{Publish::Failed, files::joinParts(entry, entry.size())};
         }
-        return true;
     }
-    // A folder never replaces a file nor a file a folder: one of them would be lost whole.
-    if (S_ISDIR(source.st_mode) || S_ISDIR(target.st_mode)) {
-        errno = EISDIR;
-        failed = to;
-        return false;
-    }
-    if (::rename(from.c_str(), to.c_str()) != 0) {
-        failed = to;
-        return false;
-    }
-    return true;
+    return std::nullopt;
 }
 
 } // namespace
-
-bool removeTree(const std::string &path) {
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT;
-    if (!S_ISDIR(st.st_mode))
-        return ::unlink(path.c_str()) == 0 || errno == ENOENT;
-    int fd = openFolderAt(AT_FDCWD, path.c_str());
-    if (fd < 0)
-        return false;
-    // Depth first, one folder open at a time: the way back up is "..", the names of the
-    // folders entered are kept as text.
-    std::vector<std::string> entered;
-    bool ok = true;
-    for (;;) {
-        const auto folder = emptyFilesIn(fd, ok);
-        if (folder) {
-            const int child = openFolderAt(fd, folder->c_str());
-            if (child < 0) {
-                ok = false;
-                break;
-            }
-            ::close(fd);
-            fd = child;
-            entered.push_back(*folder);
-            continue;
-        }
-        if (entered.empty())
-            break;
-        const int parent = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        ::close(fd);
-        fd = parent;
-        if (fd < 0 || ::unlinkat(fd, entered.back().c_str(), AT_REMOVEDIR) != 0) {
-            ok = false;
-            break;
-        }
-        entered.pop_back();
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return ok && ::rmdir(path.c_str()) == 0;
-}
 
 std::string displayName(const std::string &name) {
     // Valid UTF-8 without control characters (C0, DEL, C1) passes as it is.
@@ -304,40 +201,41 @@ std::string displayName(const std::string &name) {
     return out + "'";
 }
 
-std::optional<StagingFolder> StagingFolder::create(const std::string &parent) {
-    const std::string folder = parent.empty() ? std::string(".") : parent;
-    removeStaleStaging(folder);
-    std::string templ = folder + "/" + kStagingPrefix + std::to_string(::getpid()) + "-XXXXXX";
+StagingFolder::StagingFolder(int parent)
+    : m_folder(parent, files::kCliPrefix), m_path(files::descriptorPath(m_folder.fd())) {}
+
+std::unique_ptr<StagingFolder> StagingFolder::create(const std::string &parent) {
+    const files::Fd folder = files::openFolder(parent.empty() ? std::string(".") : parent);
+    if (!folder.valid())
+        return nullptr;
     std::lock_guard lock(g_registryMutex);
-    if (!::mkdtemp(templ.data()))
-        return std::nullopt;
-    const int fd = ::open(templ.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0 || ::flock(fd, LOCK_EX) != 0) {
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        ::rmdir(templ.c_str());
-        errno = error;
-        return std::nullopt;
+    std::unique_ptr<StagingFolder> staging(new StagingFolder(folder.get()));
+    if (!staging->m_folder.valid())
+        return nullptr;
+    if (staging->m_path.empty()) {
+        // Without /proc there is no path that reaches the folder itself.
+        errno = ENOENT;
+        return nullptr;
     }
-    registry().insert(templ);
-    return StagingFolder(std::move(templ), fd);
+    registry().insert(staging.get());
+    return staging;
 }
 
-StagingFolder::StagingFolder(StagingFolder &&other) noexcept
-    : m_path(std::move(other.m_path)), m_fd(other.m_fd) {
-    other.m_path.clear();
-    other.m_fd = -1;
+std::unique_ptr<StagingFolder> StagingFolder::createPrivate() {
+    const files::Fd folder = files::openPrivateFolder(files::PrivateFolder::Runtime);
+    if (!folder.valid())
+        return nullptr;
+    return create(files::descriptorPath(folder.get()));
 }
 
 StagingFolder::~StagingFolder() {
-    if (m_path.empty())
-        return;
     std::lock_guard lock(g_registryMutex);
-    removeTree(m_path);
-    registry().erase(m_path);
-    if (m_fd >= 0)
-        ::close(m_fd);
+    m_folder.remove();
+    registry().erase(this);
+}
+
+void StagingFolder::remove() {
+    m_folder.remove();
 }
 
 Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace) {
@@ -348,12 +246,13 @@ Publish publishFile(const std::string &staged, const std::string &finalPath, boo
         return errno == EEXIST ? Publish::Exists : Publish::Failed;
     }
     struct stat old;
-    if (exists(finalPath, old)) {
+    if (::lstat(finalPath.c_str(), &old) == 0) {
         if (S_ISDIR(old.st_mode))
             return Publish::IsFolder;
-        // The replacement keeps the permissions of the file it replaces.
-        if (S_ISREG(old.st_mode))
-            ::chmod(staged.c_str(), old.st_mode & 07777);
+        // Never wider than the file it replaces (a link is replaced itself and lends nothing).
+        struct stat now;
+        if (S_ISREG(old.st_mode) && ::stat(staged.c_str(), &now) == 0)
+            ::chmod(staged.c_str(), now.st_mode & old.st_mode & 07777);
         // The new content must be on the disk before the old goes: a crash could leave neither.
         if (!syncFile(staged))
             return Publish::Failed;
@@ -361,25 +260,33 @@ Publish publishFile(const std::string &staged, const std::string &finalPath, boo
     return ::rename(staged.c_str(), finalPath.c_str()) == 0 ? Publish::Done : Publish::Failed;
 }
 
-TreeResult publishTree(const std::string &stagedFolder, const std::string &destination,
-                       bool replace) {
+TreeResult publishTree(const StagingFolder &staged, const std::string &destination, bool replace) {
     std::lock_guard lock(g_registryMutex);
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto &entry : fs::directory_iterator(stagedFolder, error))
-        names.push_back(entry.path().filename().string());
-    if (error)
-        return {Publish::Failed, stagedFolder};
-    struct stat st;
-    if (!replace)
-        for (const auto &name : names)
-            if (exists(destination + "/" + name, st))
-                return {Publish::Exists, destination + "/" + name};
-    for (const auto &name : names) {
-        std::string failed;
-        if (!moveEntry(stagedFolder + "/" + name, destination + "/" + name, failed))
-            return {Publish::Failed, failed};
+    const files::Fd root = files::openFolder(destination);
+    if (!root.valid())
+        return {Publish::Failed, destination};
+    std::vector<Step> steps;
+    if (!replace) {
+        const auto names = namesIn(staged.fd());
+        if (!names)
+            return {Publish::Failed, destination};
+        for (const auto &name : *names) {
+            struct stat st;
+            if (::fstatat(root.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                return {Publish::Exists, name};
+            steps.push_back({{name}});
+        }
+    } else if (auto conflict = planMerge(staged.fd(), root.get(), {}, steps)) {
+        return *conflict;
     }
+    files::TreeMover mover(root.get(), staged.fd(), 0777 & ~files::processUmask());
+    for (const auto &step : steps) {
+        files::TreeError error = files::TreeError::None;
+        if (!mover.move(step.parts, error, replace))
+            return {error == files::TreeError::Unsafe ? Publish::Unsafe : Publish::Failed,
+                    files::joinParts(step.parts, step.parts.size())};
+    }
+    mover.commit();
     return {};
 }
 

@@ -3,57 +3,62 @@
 // existing file is replaced, if at all, in one step.
 #pragma once
 
+#include "temporaries.h"
+
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 namespace cli {
 
-// A folder made with mkdtemp, removed with everything in it when destroyed. Its name carries
-// the process id and it is locked while it exists, so that a run killed outright (SIGKILL, the
-// file-size limit) leaves something the next run in that folder recognises and removes.
+// A private folder "PARENT/.tolvex-cli-PID-XXXXXX" (see files/temporaries.h: locked while it
+// exists and recorded as ours, so that what a killed run leaves is removed by a later one, and
+// nothing else is), removed with everything in it when destroyed. It is used only through the
+// descriptor it holds: path() reaches that very folder whatever is renamed meanwhile.
 class StagingFolder {
   public:
-    // A new folder "PARENT/.tolvex-cli-PID-XXXXXX", after removing those in PARENT whose
-    // owner is gone; nothing and errno set when it cannot be made.
-    static std::optional<StagingFolder> create(const std::string &parent);
-    StagingFolder(StagingFolder &&other) noexcept;
-    StagingFolder &operator=(StagingFolder &&) = delete;
+    // Made in PARENT after sweeping it; nothing and errno set when it cannot be made.
+    static std::unique_ptr<StagingFolder> create(const std::string &parent);
+    // Made in the user's private folder, for plaintext that has no place beside the output.
+    static std::unique_ptr<StagingFolder> createPrivate();
     ~StagingFolder();
+    StagingFolder(const StagingFolder &) = delete;
+    StagingFolder &operator=(const StagingFolder &) = delete;
     const std::string &path() const { return m_path; }
+    int fd() const { return m_folder.fd(); }
+    // Removes it now (the interruption's clean-up).
+    void remove();
 
   private:
-    StagingFolder(std::string path, int fd) : m_path(std::move(path)), m_fd(fd) {}
+    StagingFolder(int parent);
+    tolvex::files::StagingFolder m_folder;
     std::string m_path;
-    int m_fd = -1; // holds the lock
 };
-
-// Removes a file or a folder with everything in it, holding only a few descriptors however
-// deep it goes, and making folders writable where it needs to. False when something stayed.
-bool removeTree(const std::string &path);
 
 // The text of a name for a terminal: as it is when it holds no control characters, else
 // quoted as ls and the shell do ($'a\nb').
 std::string displayName(const std::string &name);
 
-enum class Publish { Done, Exists, IsFolder, Failed };
+enum class Publish { Done, Exists, IsFolder, Unsafe, Failed };
 
 // Moves a finished file to its final name. Without `replace` an existing name is never
 // touched, even one that appeared meanwhile. With it, a regular file is replaced in one
-// rename, keeping its permissions, after the new content is on the disk. errno is set on
-// Failed.
+// rename after the new content is on the disk; the new file never gets wider permissions than
+// the one it replaces. errno is set on Failed.
 Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace);
 
 struct TreeResult {
     Publish outcome = Publish::Done;
-    std::string conflict; // the first name that exists (Exists) or could not be moved (Failed)
+    std::string conflict; // the first name that stands in the way or could not be moved
 };
 
-// Moves everything in `stagedFolder` into `destination`. Without `replace` nothing moves
-// when any top-level name exists already. With it, folders are merged and files replaced.
-TreeResult publishTree(const std::string &stagedFolder, const std::string &destination,
-                       bool replace);
+// Moves everything in the staging folder `staged` into `destination`, opened once. Every
+// conflict is found before the first move: without `replace`, any top-level name that exists;
+// with it, a file meeting a folder or a folder a file (folders are merged, files replaced), and
+// a link or file on the way. A failure while moving puts back everything moved and replaced.
+TreeResult publishTree(const StagingFolder &staged, const std::string &destination, bool replace);
 
 // Blocks SIGINT, SIGTERM and SIGHUP in every thread started afterwards and has one thread
 // wait for them. A signal sets interruptRequested(); once no ActiveWork is left, every

@@ -1,5 +1,6 @@
 #include "strong_jobs.h"
 
+#include "fd.h"
 #include "kinds.h"
 
 #include <cerrno>
@@ -11,31 +12,7 @@
 namespace cli {
 namespace {
 
-// A descriptor closed when it goes.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-// Opened without blocking, and only when the descriptor is a regular file.
-int openRegular(const std::string &path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    return fd;
-}
+namespace files = tolvex::files;
 
 strong::ReadFn readerOf(int fd) {
     return [fd](uint8_t *buffer, size_t size) -> int64_t {
@@ -49,18 +26,21 @@ strong::ReadFn readerOf(int fd) {
 }
 
 strong::WriteFn writerOf(int fd) {
-    return [fd](const uint8_t *data, size_t size) {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                return false;
-            data += n;
-            size -= size_t(n);
-        }
-        return true;
-    };
+    return [fd](const uint8_t *data, size_t size) { return files::writeAll(fd, data, size); };
+}
+
+// A new output in the staging folder: private while it is written.
+files::Fd createOutput(const std::string &output) {
+    return files::Fd(
+        ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+}
+
+// Gives a finished output its permissions (the source's, as cp does) and closes it: a late
+// write error (NFS, quota) shows here.
+strong::Status finish(files::Fd &out, mode_t sourceMode) {
+    if (::fchmod(out.get(), files::outputMode(sourceMode)) != 0 || !out.close())
+        return strong::Status::WriteFailed;
+    return strong::Status::Ok;
 }
 
 } // namespace
@@ -68,14 +48,14 @@ strong::WriteFn writerOf(int fd) {
 strong::Status encryptStrongFile(const std::string &source, const std::string &name,
                                  const std::string &output, const StrongEncryption &settings,
                                  const strong::Hooks &hooks) {
-    const Fd in(openRegular(source));
-    if (in.fd < 0)
+    const files::Fd in(files::openRegular(source.c_str()));
+    if (!in.valid())
         return strong::Status::ReadFailed;
     struct stat st;
-    if (::fstat(in.fd, &st) != 0)
+    if (::fstat(in.get(), &st) != 0)
         return strong::Status::ReadFailed;
-    Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (out.fd < 0)
+    files::Fd out = createOutput(output);
+    if (!out.valid())
         return strong::Status::WriteFailed;
     strong::EncryptRequest request;
     request.kind = settings.kind;
@@ -85,28 +65,31 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
     request.name = name;
     request.size = uint64_t(st.st_size);
     // Publishing syncs the file when it replaces one, as for classic outputs.
-    strong::Status status = strong::encrypt(request, readerOf(in.fd), writerOf(out.fd), hooks);
-    if (status == strong::Status::Ok && ::close(out.fd) != 0)
-        status = strong::Status::WriteFailed; // a late write error (NFS, quota) shows here
-    out.fd = -1;
+    strong::Status status =
+        strong::encrypt(request, readerOf(in.get()), writerOf(out.get()), hooks);
+    if (status == strong::Status::Ok)
+        status = finish(out, settings.permissions ? mode_t(*settings.permissions) : st.st_mode);
     return status;
 }
 
 strong::Status decryptStrongFile(const std::string &source, const std::string &output,
                                  const std::string &passphrase, strong::Decrypted &result,
                                  const strong::Hooks &hooks) {
-    const Fd in(openRegular(source));
-    if (in.fd < 0)
+    const files::Fd in(files::openRegular(source.c_str()));
+    if (!in.valid())
+        return strong::Status::ReadFailed;
+    struct stat st;
+    if (::fstat(in.get(), &st) != 0)
         return strong::Status::ReadFailed;
     strong::Status status;
     {
-        Fd out(::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (out.fd < 0)
+        files::Fd out = createOutput(output);
+        if (!out.valid())
             return strong::Status::WriteFailed;
-        status = strong::decrypt(passphrase, readerOf(in.fd), writerOf(out.fd), result, hooks);
-        if (status == strong::Status::Ok && ::close(out.fd) != 0)
-            status = strong::Status::WriteFailed; // a late write error (NFS, quota) shows here
-        out.fd = -1;
+        status =
+            strong::decrypt(passphrase, readerOf(in.get()), writerOf(out.get()), result, hooks);
+        if (status == strong::Status::Ok)
+            status = finish(out, st.st_mode);
     }
     if (status != strong::Status::Ok)
         ::unlink(output.c_str());
@@ -114,22 +97,14 @@ strong::Status decryptStrongFile(const std::string &source, const std::string &o
 }
 
 strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamble) {
-    const Fd in(openRegular(path));
-    if (in.fd < 0)
+    const files::Fd in(files::openRegular(path.c_str()));
+    if (!in.valid())
         return strong::Status::ReadFailed;
     std::vector<uint8_t> leading(strong::probeSize());
-    size_t done = 0;
-    while (done < leading.size()) {
-        const ssize_t n = ::read(in.fd, leading.data() + done, leading.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return strong::Status::ReadFailed;
-        if (n == 0)
-            break;
-        done += size_t(n);
-    }
-    leading.resize(done);
+    const int64_t got = files::readSome(in.get(), leading.data(), leading.size());
+    if (got < 0)
+        return strong::Status::ReadFailed;
+    leading.resize(size_t(got));
     return strong::probe(leading, preamble);
 }
 

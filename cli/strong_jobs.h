@@ -3,6 +3,8 @@
 
 #include "strong_format.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace cli {
@@ -12,6 +14,9 @@ struct StrongEncryption {
     std::string templatePath;
     strong::KdfParams kdf;
     std::string passphrase;
+    // The permission bits the output is made from, when the source is a stand-in (the archive
+    // of a packed input) for what the user chose; the source's own otherwise.
+    std::optional<uint32_t> permissions;
 };
 
 // Encrypts `source` into the new file `output` (which must not exist), recording `name`.

@@ -44,6 +44,8 @@ class InputFile {
     // otherwise the count read (less than asked only at the end of the file).
     int64_t readAt(uint64_t offset, void *buffer, size_t length);
     std::optional<uint64_t> size() const;
+    // Its permission bits, where the system has them (not on Windows).
+    std::optional<uint32_t> permissions() const;
 
   private:
     explicit InputFile(intptr_t handle) : m_handle(handle) {}
@@ -55,18 +57,23 @@ class InputFile {
 // under the final name. Where there are no unnamed files (some file systems; always on
 // Windows), a hidden named temporary stands in; it carries the owner's process id and is held
 // against others (a lock; on Windows a handle that shares nothing), and a later create() in
-// that folder removes the ones whose owner is gone. Unless committed, the destructor removes
+// that folder removes the ones this program can show it left (on Linux a record in the user's
+// private folder; on Windows their owner is gone). Unless committed, the destructor removes
 // what was written.
 class OutputFile {
   public:
-    // In replace mode the output keeps the permissions of the file it will replace.
-    static std::optional<OutputFile> create(const std::string &path, bool replace);
+    // The output gets the source's read and write bits (`permissions`, where the system has
+    // them) under the umask, as cp gives them; a replacement never gets wider ones than the
+    // file it replaces. Nothing is taken from what a link at the name points to.
+    static std::optional<OutputFile> create(const std::string &path, bool replace,
+                                            std::optional<uint32_t> permissions);
     OutputFile(OutputFile &&other) noexcept
         : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
-          m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace),
-          m_done(other.m_done) {
+          m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done),
+          m_state(other.m_state) {
         other.m_handle = -1;
         other.m_done = true;
+        other.m_state = nullptr;
     }
     OutputFile &operator=(OutputFile &&) = delete;
     ~OutputFile() {
@@ -94,6 +101,9 @@ class OutputFile {
     std::string m_tempPath; // the named stand-in, empty for an unnamed file
     bool m_replace;
     bool m_done = false;
+    // What the platform file keeps beyond a handle (Linux: the folder's descriptor and the
+    // temporary); released by commit() and discard().
+    void *m_state = nullptr;
 };
 
 // Test hook: pretend the file systems have no unnamed files, as some network ones do.

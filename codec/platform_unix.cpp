@@ -1,61 +1,24 @@
 #include "platform.h"
-#include "posix_files.h"
 
-#include "naming.h"
+#include "fd.h"
+#include "temporaries.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvex::platform {
 namespace {
 
-int64_t retryRead(int fd, void *buffer, size_t length, std::optional<uint64_t> offset) {
-    auto *out = static_cast<unsigned char *>(buffer);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = offset ? ::pread(fd, out + done, length - done, off_t(*offset + done))
-                                 : ::read(fd, out + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += size_t(n);
-    }
-    return int64_t(done);
-}
-
-bool retryWrite(int fd, const void *data, size_t length, std::optional<uint64_t> offset) {
-    const auto *in = static_cast<const unsigned char *>(data);
-    size_t done = 0;
-    while (done < length) {
-        const ssize_t n = offset ? ::pwrite(fd, in + done, length - done, off_t(*offset + done))
-                                 : ::write(fd, in + done, length - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
+namespace files = tolvex::files;
 
 std::string folderOf(const std::string &path) {
     const auto slash = path.rfind('/');
@@ -64,84 +27,31 @@ std::string folderOf(const std::string &path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::atomic<bool> g_unnamedFiles{true};
+std::string nameOf(const std::string &path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
-// The descriptor a file object holds.
+// An output being written: its folder, opened once, and the temporary in it. Everything after
+// create() works relative to that descriptor, whatever is renamed meanwhile.
+struct OutputState {
+    explicit OutputState(files::Fd folderFd)
+        : folder(std::move(folderFd)), temp(folder.get(), files::kCodecPrefix) {}
+    files::Fd folder;
+    files::TemporaryFile temp;
+    std::string name;
+    mode_t mode = 0600;
+};
+
+OutputState *stateOf(void *state) {
+    return static_cast<OutputState *>(state);
+}
+
 int descriptorOf(intptr_t handle) {
     return int(handle);
 }
 
-// Removes the named temporaries in `folder` left by runs that were killed: their owner no
-// longer exists and nobody holds their lock.
-void removeStaleTemporaries(const std::string &folder) {
-    DIR *dir = ::opendir(folder.c_str());
-    if (!dir)
-        return;
-    const int dirFd = ::dirfd(dir);
-    while (const dirent *entry = ::readdir(dir)) {
-        const auto owner = pid_t(temporaryOwner(entry->d_name, kTemporaryPrefix));
-        if (owner == 0 || owner == ::getpid())
-            continue;
-        if (::kill(owner, 0) == 0 || errno == EPERM)
-            continue; // still running
-        const int fd = ::openat(dirFd, entry->d_name,
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-        if (fd < 0)
-            continue;
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
-            ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlinkat(dirFd, entry->d_name, 0);
-        ::close(fd);
-    }
-    ::closedir(dir);
-}
-
-// A fresh temporary name in `folder` that carries this process's id.
-std::string temporaryName(const std::string &folder) {
-    static std::atomic<uint64_t> counter{0};
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const uint64_t entropy = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
-                             (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    return folder + "/" + tolvex::temporaryName(kTemporaryPrefix, unsigned(::getpid()), entropy);
-}
-
-// Links an unnamed file to `target`; fails with EEXIST when the name is taken.
-int linkUnnamed(int fd, const std::string &target) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0)
-        return 0;
-    if (errno != ENOENT || ::access("/proc/self/fd", F_OK) == 0)
-        return -1;
-    return ::linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH); // no /proc mounted
-}
-
 } // namespace
-
-int64_t readAt(int fd, uint64_t offset, void *buffer, size_t length) {
-    return retryRead(fd, buffer, length, offset);
-}
-
-// Opens a file for reading without blocking on a FIFO or a device, and keeps it only when it is
-// a regular file; the type is taken from the descriptor, so nothing can be swapped in between.
-int openRegular(const char *path) {
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        errno = EINVAL;
-        return -1;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 const char *const kArchiverLibrary = "libunlha32.so";
 
@@ -166,7 +76,7 @@ bool sameFile(const char *a, const char *b) {
 }
 
 std::optional<InputFile> InputFile::open(const char *path) {
-    const int fd = openRegular(path);
+    const int fd = files::openRegular(path);
     if (fd < 0)
         return std::nullopt;
     return InputFile(intptr_t(fd));
@@ -178,7 +88,7 @@ InputFile::~InputFile() {
 }
 
 int64_t InputFile::readAt(uint64_t offset, void *buffer, size_t length) {
-    return retryRead(descriptorOf(m_handle), buffer, length, offset);
+    return files::readAt(descriptorOf(m_handle), offset, buffer, length);
 }
 
 std::optional<uint64_t> InputFile::size() const {
@@ -188,137 +98,85 @@ std::optional<uint64_t> InputFile::size() const {
     return uint64_t(st.st_size);
 }
 
-void setUnnamedFilesAvailable(bool available) {
-    g_unnamedFiles = available;
+std::optional<uint32_t> InputFile::permissions() const {
+    struct stat st;
+    if (::fstat(descriptorOf(m_handle), &st) != 0)
+        return std::nullopt;
+    return uint32_t(st.st_mode & 07777);
 }
 
-std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace) {
-    const std::string folder = folderOf(path);
-    removeStaleTemporaries(folder);
-    std::string temp;
-    int fd = -1;
-    if (g_unnamedFiles)
-        fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        // No unnamed files here (or not wanted): a named one that later runs can clean up.
-        if (g_unnamedFiles && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return std::nullopt;
-        for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-            temp = temporaryName(folder);
-            fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-            if (fd < 0 && errno != EEXIST)
-                return std::nullopt;
-        }
-        if (fd < 0)
-            return std::nullopt;
-    }
-    OutputFile file(fd, path, std::move(temp), replace);
-    // The lock says "still being written" to the clean-up of other runs.
-    if (::flock(fd, LOCK_EX) != 0)
+void setUnnamedFilesAvailable(bool available) {
+    files::forceNamedTemporaries(!available);
+}
+
+std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace,
+                                             std::optional<uint32_t> permissions) {
+    files::Fd folder = files::openFolder(folderOf(path));
+    if (!folder.valid())
         return std::nullopt;
-    // A replacement keeps the permissions of the file it replaces; a new file gets the usual
-    // ones, which creating it with 0666 under the umask gave already.
-    struct stat old;
-    if (replace && ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) &&
-        ::fchmod(fd, old.st_mode & 07777) != 0)
+    auto state = std::make_unique<OutputState>(std::move(folder));
+    if (!state->temp.valid())
         return std::nullopt;
+    state->name = nameOf(path);
+    state->mode =
+        files::outputMode(permissions ? std::optional<mode_t>(mode_t(*permissions)) : std::nullopt);
+    OutputFile file(intptr_t(state->temp.fd()), path, {}, replace);
+    file.m_state = state.release();
     return file;
 }
 
 bool OutputFile::write(const void *data, size_t length) {
-    return retryWrite(descriptorOf(m_handle), data, length, std::nullopt);
+    return files::writeAll(descriptorOf(m_handle), data, length);
 }
 
 bool OutputFile::writeAt(uint64_t offset, const void *data, size_t length) {
-    return retryWrite(descriptorOf(m_handle), data, length, offset);
+    return files::writeAt(descriptorOf(m_handle), offset, data, length);
 }
 
 OutputFile::Commit OutputFile::commit() {
-    if (m_done)
+    OutputState *state = stateOf(m_state);
+    if (m_done || !state)
         return Commit::Failed;
+    const int fd = state->temp.fd();
+    // A replacement never gets wider permissions than the file it replaces; a link at the name
+    // is replaced itself and lends nothing.
+    mode_t mode = state->mode;
+    struct stat old;
+    if (m_replace &&
+        ::fstatat(state->folder.get(), state->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode))
+        mode &= old.st_mode;
     // Before a rename replaces the old file, the new content must be on the disk: otherwise a
     // crash could leave neither.
-    if (m_replace && ::fsync(descriptorOf(m_handle)) != 0) {
+    if (::fchmod(fd, mode) != 0 || (m_replace && ::fsync(fd) != 0)) {
         discard();
         return Commit::Failed;
     }
-    if (!m_tempPath.empty()) {
-        // The named stand-in: close first, so that a late write error still counts.
-        const bool closed = ::close(descriptorOf(m_handle)) == 0;
-        m_handle = -1;
-        if (!closed) {
-            discard();
-            return Commit::Failed;
-        }
-        if (m_replace) {
-            if (::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
-                discard();
-                return Commit::Failed;
-            }
-        } else if (::renameat2(AT_FDCWD, m_tempPath.c_str(), AT_FDCWD, m_finalPath.c_str(),
-                               RENAME_NOREPLACE) != 0) {
-            const bool exists = errno == EEXIST;
-            if (exists || (errno != EINVAL && errno != ENOSYS) ||
-                ::link(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
-                const bool taken = exists || errno == EEXIST;
-                discard();
-                return taken ? Commit::Exists : Commit::Failed;
-            }
-            ::unlink(m_tempPath.c_str());
-        }
-        m_done = true;
-        return Commit::Done;
-    }
-    if (!m_replace) {
-        // linkat refuses a taken name: "exists" stays true even for a file that appeared
-        // while this one was written.
-        if (linkUnnamed(descriptorOf(m_handle), m_finalPath) != 0) {
-            const bool taken = errno == EEXIST;
-            discard();
-            return taken ? Commit::Exists : Commit::Failed;
-        }
-        const bool closed = ::close(descriptorOf(m_handle)) == 0;
-        m_handle = -1;
-        if (!closed) {
-            ::unlink(m_finalPath.c_str());
-            m_done = true;
-            return Commit::Failed;
-        }
-        m_done = true;
-        return Commit::Done;
-    }
-    // Replacing: a name of our own first, then one rename over the old file.
-    const std::string folder = folderOf(m_finalPath);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        m_tempPath = temporaryName(folder);
-        if (linkUnnamed(descriptorOf(m_handle), m_tempPath) == 0)
-            break;
-        const bool retry = errno == EEXIST;
-        m_tempPath.clear();
-        if (!retry)
-            break;
-    }
-    if (m_tempPath.empty()) {
+    const bool published =
+        m_replace ? state->temp.replace(state->name) : state->temp.linkAs(state->name);
+    if (!published) {
+        const bool taken = !m_replace && errno == EEXIST;
         discard();
-        return Commit::Failed;
+        return taken ? Commit::Exists : Commit::Failed;
     }
-    const bool closed = ::close(descriptorOf(m_handle)) == 0;
+    // A late write error (NFS, quota) shows on close: then the file named is not what was
+    // written, and goes again.
+    const int copy = ::dup(fd);
+    const bool closed = copy < 0 || ::close(copy) == 0;
+    if (!closed && !m_replace)
+        ::unlinkat(state->folder.get(), state->name.c_str(), 0);
+    delete state;
+    m_state = nullptr;
     m_handle = -1;
-    if (!closed || ::rename(m_tempPath.c_str(), m_finalPath.c_str()) != 0) {
-        discard();
-        return Commit::Failed;
-    }
     m_done = true;
-    return Commit::Done;
+    return closed ? Commit::Done : Commit::Failed;
 }
 
 // An unnamed file vanishes with its descriptor; a named one is unlinked.
 void OutputFile::discard() {
-    if (m_handle >= 0)
-        ::close(descriptorOf(m_handle));
+    delete stateOf(m_state);
+    m_state = nullptr;
     m_handle = -1;
-    if (!m_tempPath.empty())
-        ::unlink(m_tempPath.c_str());
     m_done = true;
 }
 

@@ -202,6 +202,11 @@ int64_t InputFile::readAt(uint64_t offset, void *buffer, size_t length) {
     return readRetrying(handleOf(m_handle), offset, buffer, length);
 }
 
+// Windows keeps access rights in lists, not bits: a new output inherits its folder's.
+std::optional<uint32_t> InputFile::permissions() const {
+    return std::nullopt;
+}
+
 std::optional<uint64_t> InputFile::size() const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(handleOf(m_handle), &size) || size.QuadPart < 0)
@@ -212,7 +217,8 @@ std::optional<uint64_t> InputFile::size() const {
 // Windows has no unnamed files: every output is written under a temporary name.
 void setUnnamedFilesAvailable(bool) {}
 
-std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace) {
+std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace,
+                                             std::optional<uint32_t> /*permissions*/) {
     // A read-only file is one its owner said must not be overwritten; a rename could.
     const DWORD old = ::GetFileAttributesA(path.c_str());
     if (replace && old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))

@@ -44,6 +44,12 @@ long temporaryOwner(std::string_view name, std::string_view prefix) {
     if (at == digits || at >= name.size() || name[at] != '-' || name.size() - at - 1 != 6 ||
         pid <= 0 || pid >= (1LL << 31))
         return 0;
+    // Only the generator's alphabet.
+    for (size_t i = at + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')))
+            return 0;
+    }
     return long(pid);
 }
 

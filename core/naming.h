@@ -22,9 +22,9 @@ bool isUsableExtension(std::string_view extension);
 // from `entropy`, so that a fresh value gives a fresh name.
 std::string temporaryName(std::string_view prefix, unsigned long pid, uint64_t entropy);
 
-// The process that made a temporary named "<prefix><pid>-XXXXXX" (six characters after the
-// dash), so that one left by a run that was killed can be told from a live one; 0 for a name
-// of another form.
+// The process that made a temporary named "<prefix><pid>-XXXXXX" (six letters or digits after
+// the dash), so that one left by a run that was killed can be told from a live one; 0 for a
+// name of another form. A name alone never proves that a file is a temporary.
 long temporaryOwner(std::string_view name, std::string_view prefix);
 
 // A path's last element and the folder part before it, separator included ("a/b/" and "c").

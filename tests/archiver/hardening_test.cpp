@@ -6,7 +6,7 @@
 #include "lha_builder.h"
 #include "lha_writer.h"
 #include "support.h"
-#include "temporary.h"
+#include "temporaries.h"
 #include "unlha32.h"
 
 #include <gtest/gtest.h>
@@ -229,7 +229,7 @@ TEST_F(Hardening, BusyLockFileOfAnotherUserIsNotUsed) {
 // Packs in a child that the file-size limit kills in the middle of writing the archive.
 int packKilledByTheSizeLimit(const TempDir &dir, bool named) {
     return inChild([&] {
-        unlha::forceNamedTemporaries(named);
+        tolvex::files::forceNamedTemporaries(named);
         struct rlimit limit {
             256 * 1024, 256 * 1024
         };
@@ -257,13 +257,13 @@ TEST_F(Hardening, NamedTemporaryOfAKilledPackIsRemovedByTheNextRun) {
 
 TEST_F(Hardening, NamedTemporaryOfARunningJobIsLeftAlone) {
     // Another process's temporary, locked by it for as long as it runs.
-    const std::string name = dir / ".unlha-0123456789";
+    const std::string name = dir / (".unlha-" + std::to_string(::getpid()) + "-abcDEF");
     const int owner = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     ASSERT_GE(owner, 0);
     ASSERT_EQ(::flock(owner, LOCK_EX), 0);
     writeFile(dir / "small.txt", textBytes(1000, 7));
     const int status = inChild([&] {
-        unlha::forceNamedTemporaries(true);
+        tolvex::files::forceNamedTemporaries(true);
         return low(runCommand(packLine(dir / "out.lzh", dir.path(), "small.txt")));
     });
     EXPECT_EQ(status, 0);
@@ -412,7 +412,7 @@ TEST_F(Hardening, RemoveTreeUsesFewDescriptorsHoweverDeep) {
         };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         const int parent = ::open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
-        return unlha::removeTree(parent, "tree") ? 0 : 1;
+        return tolvex::files::removeTree(parent, "tree") ? 0 : 1;
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(allPaths(dir.path()).empty());
@@ -565,10 +565,14 @@ TEST_F(Hardening, HostileNamesAreRefusedAtEveryHeaderLevel) {
 }
 
 TEST_F(Hardening, MemberNamedLikeATemporaryIsRefused) {
-    // Extracted, the next run in that folder would remove it as a temporary left by a kill.
-    writeFile(dir / "a.lzh", rawArchive({stored(".unlha-0123456789", "mine")}));
-    EXPECT_EQ(runCommand(extractLine(dir / "a.lzh", dir / "out")), UNLHA_ERROR_UNSAFE);
-    EXPECT_FALSE(exists(dir / "out/.unlha-0123456789"));
+    // Extracted, it could be taken for a temporary left by a kill: every program's pattern,
+    // at any depth.
+    for (const char *name : {".unlha-0123456789", ".tolvex-cli-4000000-abcdef/x.txt",
+                             "docs/.tolvex-4000000-abcdef", ".unlha-99-abcdef"}) {
+        writeFile(dir / "a.lzh", rawArchive({stored(name, "mine")}));
+        EXPECT_EQ(runCommand(extractLine(dir / "a.lzh", dir / "out")), UNLHA_ERROR_UNSAFE) << name;
+        EXPECT_FALSE(exists(dir / "out")) << name;
+    }
 }
 
 // ---- Failures reported as success ----------------------------------------------------------

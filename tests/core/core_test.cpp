@@ -111,7 +111,8 @@ TEST(Naming, TemporaryOwnerOnlyFromItsOwnForm) {
     EXPECT_EQ(tolvex::temporaryOwner(".tmp-1234-abcDEF", ".tmp-"), 1234);
     for (const char *other :
          {".tmp--abcdef", ".tmp-12-abcde", ".tmp-12-abcdefg", ".tmp-12abcdef", ".tmp-0-abcdef",
-          "tmp-12-abcdef", ".tmp-", ".tmp-12", ".tmp-99999999999-abcdef"})
+          "tmp-12-abcdef", ".tmp-", ".tmp-12", ".tmp-99999999999-abcdef", ".tmp-12-abc.ef",
+          ".tmp-12-abc ef", ".tmp-12-ab/def"})
         EXPECT_EQ(tolvex::temporaryOwner(other, ".tmp-"), 0) << other;
 }
 

@@ -1,0 +1,407 @@
+#include "temporaries.h"
+
+#include "naming.h"
+#include "private_folder.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <set>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace tolvex::files {
+namespace {
+
+constexpr std::string_view kPrefixes[] = {kCliPrefix, kCodecPrefix, kArchiverPrefix};
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+std::atomic<bool> g_forceNamed{false};
+
+// The records of what this program made, in the user's cache folder: one file per temporary,
+// named by its device and inode and holding its name.
+Fd recordFolder() {
+    const Fd base = openPrivateFolder(PrivateFolder::Cache);
+    if (!base.valid())
+        return Fd();
+    if (::mkdirat(base.get(), "made", 0700) != 0 && errno != EEXIST)
+        return Fd();
+    Fd folder = openFolderAt(base.get(), "made");
+    struct stat st;
+    if (!folder.valid() || ::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid())
+        return Fd();
+    return folder;
+}
+
+std::string recordName(const struct stat &st) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return name;
+}
+
+void record(int fd, const std::string &name) {
+    struct stat st;
+    const Fd folder = recordFolder();
+    if (!folder.valid() || ::fstat(fd, &st) != 0)
+        return;
+    const Fd out(::openat(folder.get(), recordName(st).c_str(),
+                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (out.valid())
+        writeAll(out.get(), name.data(), name.size());
+}
+
+bool recorded(const struct stat &st, const std::string &name) {
+    const Fd folder = recordFolder();
+    if (!folder.valid())
+        return false;
+    OpenResult result;
+    const Fd in = openRegular(folder.get(), recordName(st), false, result);
+    if (!in.valid())
+        return false;
+    char text[256];
+    const int64_t n = readAt(in.get(), 0, text, sizeof text);
+    return n >= 0 && std::string_view(text, size_t(n)) == name;
+}
+
+void forget(int fd) {
+    struct stat st;
+    const Fd folder = recordFolder();
+    if (folder.valid() && ::fstat(fd, &st) == 0)
+        ::unlinkat(folder.get(), recordName(st).c_str(), 0);
+}
+
+bool unnamedFilesLinkable() {
+    // linkat needs the descriptor's /proc entry (AT_EMPTY_PATH needs a capability).
+    return !descriptorPath(0).empty();
+}
+
+bool renameNoReplace(int folder, const std::string &from, const std::string &to) {
+    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link refuses an existing name too.
+    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(folder, from.c_str(), 0);
+    return true;
+}
+
+bool linkUnnamed(int fd, int folder, const std::string &name) {
+    const std::string self = descriptorPath(fd);
+    if (!self.empty())
+        return ::linkat(AT_FDCWD, self.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    return ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+bool sameNode(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+std::string temporaryName(std::string_view prefix) {
+    static std::atomic<uint64_t> counter{0};
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const uint64_t entropy = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
+                             (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
+                             (uint64_t(::getpid()) << 40);
+    return tolvex::temporaryName(prefix, unsigned(::getpid()), entropy);
+}
+
+bool isTemporaryName(std::string_view name) {
+    for (const auto prefix : kPrefixes)
+        if (temporaryOwner(name, prefix) != 0)
+            return true;
+    return false;
+}
+
+bool looksLikeTemporary(std::string_view name) {
+    for (const auto prefix : kPrefixes)
+        if (name.substr(0, prefix.size()) == prefix && name.size() > prefix.size() &&
+            name[prefix.size()] >= '0' && name[prefix.size()] <= '9')
+            return true;
+    return false;
+}
+
+void sweep(int folder) {
+    std::vector<std::string> candidates;
+    {
+        const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *dir = listing < 0 ? nullptr : ::fdopendir(listing);
+        if (!dir) {
+            if (listing >= 0)
+                ::close(listing);
+            return;
+        }
+        while (const dirent *e = ::readdir(dir))
+            if (isTemporaryName(e->d_name))
+                candidates.push_back(e->d_name);
+        ::closedir(dir);
+    }
+    for (const auto &name : candidates) {
+        long owner = 0;
+        for (const auto prefix : kPrefixes)
+            if (!owner)
+                owner = temporaryOwner(name, prefix);
+        if (owner == ::getpid() || ::kill(pid_t(owner), 0) == 0 || errno == EPERM)
+            continue; // its maker still runs
+        const Fd fd(::openat(folder, name.c_str(),
+                             O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat st;
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+            !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || !recorded(st, name) ||
+            ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        struct stat now;
+        if (S_ISDIR(st.st_mode)) {
+            // Emptied through the descriptor proven ours; rmdir by name then only takes an
+            // empty folder, whatever has been renamed to that name meanwhile.
+            if (emptyFolder(fd.get()) && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0)
+                forget(fd.get());
+        } else if (::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   sameNode(now, st) && ::unlinkat(folder, name.c_str(), 0) == 0) {
+            forget(fd.get());
+        }
+    }
+}
+
+bool emptyFolder(int fd) {
+    struct Level {
+        std::string name; // how the level above names it
+        dev_t dev;
+        ino_t ino;
+        std::set<std::string> stuck; // subfolders that could not be removed
+    };
+    Fd current = duplicate(fd);
+    struct stat st;
+    if (!current.valid() || ::fstat(current.get(), &st) != 0)
+        return false;
+    std::vector<Level> levels;
+    levels.push_back({{}, st.st_dev, st.st_ino, {}});
+    bool ok = true;
+    for (;;) {
+        // Unlink everything but folders; go down into the first folder not stuck.
+        std::string sub;
+        {
+            Fd listing = duplicate(current.get());
+            DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
+            if (!dir)
+                return false;
+            listing.release();
+            ::rewinddir(dir);
+            std::vector<std::string> files;
+            while (const dirent *e = ::readdir(dir)) {
+                const std::string entry = e->d_name;
+                if (entry == "." || entry == "..")
+                    continue;
+                struct stat es;
+                if (::fstatat(current.get(), e->d_name, &es, AT_SYMLINK_NOFOLLOW) != 0)
+                    continue; // gone meanwhile
+                if (!S_ISDIR(es.st_mode))
+                    files.push_back(entry);
+                else if (sub.empty() && !levels.back().stuck.count(entry))
+                    sub = entry;
+            }
+            ::closedir(dir);
+            for (const auto &f : files)
+                if (::unlinkat(current.get(), f.c_str(), 0) != 0 && errno != ENOENT)
+                    ok = false;
+        }
+        if (!sub.empty()) {
+            Fd child = openFolderAt(current.get(), sub);
+            if (!child.valid() || ::fstat(child.get(), &st) != 0) {
+                // Unreadable: it stays as it is; its permissions are not ours to widen.
+                levels.back().stuck.insert(sub);
+                ok = false;
+                continue;
+            }
+            levels.push_back({sub, st.st_dev, st.st_ino, {}});
+            current = std::move(child);
+            continue;
+        }
+        if (levels.size() == 1)
+            return ok && levels.back().stuck.empty();
+        const Level done = std::move(levels.back());
+        levels.pop_back();
+        // Back up one level, making sure it is the folder we came from.
+        Fd up(::openat(current.get(), "..", kFolderFlags & ~O_NOFOLLOW));
+        if (!up.valid() || ::fstat(up.get(), &st) != 0 || st.st_dev != levels.back().dev ||
+            st.st_ino != levels.back().ino)
+            return false;
+        current = std::move(up);
+        if (!done.stuck.empty() ||
+            ::unlinkat(current.get(), done.name.c_str(), AT_REMOVEDIR) != 0) {
+            levels.back().stuck.insert(done.name);
+            ok = false;
+        }
+    }
+}
+
+bool removeTree(int parent, const std::string &name) {
+    const Fd folder = openFolderAt(parent, name);
+    if (!folder.valid()) {
+        if (errno != ENOTDIR && errno != ELOOP)
+            return errno == ENOENT;
+        return ::unlinkat(parent, name.c_str(), 0) == 0 || errno == ENOENT;
+    }
+    return emptyFolder(folder.get()) && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+void forceNamedTemporaries(bool force) {
+    g_forceNamed = force;
+}
+
+TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
+    : m_folder(folder), m_prefix(prefix) {
+    sweep(folder);
+    if (!g_forceNamed && unnamedFilesLinkable()) {
+        m_fd = Fd(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+        if (m_fd.valid() || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+            return;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temporaryName(m_prefix);
+        Fd fd(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0600));
+        if (!fd.valid()) {
+            if (errno == EEXIST)
+                continue;
+            return;
+        }
+        // Held until this process ends: while it is, no other run takes the file for stale.
+        ::flock(fd.get(), LOCK_EX | LOCK_NB);
+        record(fd.get(), name);
+        m_fd = std::move(fd);
+        m_name = name;
+        return;
+    }
+    errno = EEXIST;
+}
+
+TemporaryFile::~TemporaryFile() {
+    if (!m_done)
+        discard();
+}
+
+void TemporaryFile::discard() {
+    if (!m_name.empty() && !m_done) {
+        ::unlinkat(m_folder, m_name.c_str(), 0);
+        if (m_fd.valid())
+            forget(m_fd.get());
+    }
+    m_fd.close();
+    m_done = true;
+}
+
+bool TemporaryFile::linkAs(const std::string &name) {
+    if (m_done || !m_fd.valid())
+        return false;
+    if (m_name.empty()) {
+        if (!linkUnnamed(m_fd.get(), m_folder, name))
+            return false;
+    } else {
+        if (!renameNoReplace(m_folder, m_name, name))
+            return false;
+        forget(m_fd.get());
+    }
+    m_done = true;
+    return true;
+}
+
+bool TemporaryFile::replace(const std::string &name) {
+    if (m_done || !m_fd.valid())
+        return false;
+    if (m_name.empty()) {
+        // A name of our own first (recorded, so that a run killed between the two steps leaves
+        // something the next one may remove), then one rename over the old file.
+        std::string linked;
+        for (int attempt = 0; attempt < 100 && linked.empty(); ++attempt) {
+            const std::string candidate = temporaryName(m_prefix);
+            record(m_fd.get(), candidate);
+            if (linkUnnamed(m_fd.get(), m_folder, candidate))
+                linked = candidate;
+            else if (errno != EEXIST)
+                break;
+        }
+        if (linked.empty()) {
+            const int saved = errno;
+            forget(m_fd.get());
+            errno = saved;
+            return false;
+        }
+        if (::renameat(m_folder, linked.c_str(), m_folder, name.c_str()) != 0) {
+            const int saved = errno;
+            ::unlinkat(m_folder, linked.c_str(), 0);
+            forget(m_fd.get());
+            errno = saved;
+            return false;
+        }
+    } else if (::renameat(m_folder, m_name.c_str(), m_folder, name.c_str()) != 0) {
+        return false;
+    }
+    forget(m_fd.get());
+    m_done = true;
+    return true;
+}
+
+StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(duplicate(parent)) {
+    if (!m_parent.valid())
+        return;
+    sweep(parent);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = temporaryName(prefix);
+        if (::mkdirat(parent, name.c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return;
+        }
+        Fd fd = openFolderAt(parent, name);
+        struct stat st;
+        // What is there now must be the folder just made: ours, private. Anything else was put
+        // in its place by someone else and is left alone.
+        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+            (st.st_mode & 077) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (fd.valid())
+                errno = EEXIST;
+            return;
+        }
+        record(fd.get(), name);
+        m_fd = std::move(fd);
+        m_name = name;
+        m_dev = st.st_dev;
+        m_ino = st.st_ino;
+        return;
+    }
+    errno = EEXIST;
+}
+
+StagingFolder::~StagingFolder() {
+    remove();
+}
+
+bool StagingFolder::remove() {
+    if (!m_fd.valid())
+        return true;
+    bool ok = emptyFolder(m_fd.get());
+    struct stat st;
+    if (ok && ::fstatat(m_parent.get(), m_name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        st.st_dev == m_dev && st.st_ino == m_ino)
+        ok = ::unlinkat(m_parent.get(), m_name.c_str(), AT_REMOVEDIR) == 0;
+    else
+        ok = false; // moved away by someone else: what is under its name now is not ours
+    if (ok)
+        forget(m_fd.get());
+    m_fd.close();
+    return ok;
+}
+
+} // namespace tolvex::files
