@@ -2,7 +2,6 @@
 #include "form1.h"
 #include "rules.h"
 #include "texts.h"
-#include "user_folders.h"
 
 #include <QFileInfo>
 
@@ -18,7 +17,7 @@ bool Form1::WaitUnlhaFree() {
     }
 }
 
-int16_t Form1::PackLzh(const QString &input) {
+int16_t Form1::PackLzh(const QString &input, const QString &archive) {
     // Hidden files are packed like any other: the user chose them.
     const QFileInfo info(input);
     if (!info.exists()) {
@@ -26,8 +25,7 @@ int16_t Form1::PackLzh(const QString &input) {
         return -1;
     }
     // A name the command line cannot carry would be split into other names: nothing runs.
-    const auto command = rules::packCommandLine(
-        rules::temporaryArchive(userfolders::archiveFolderBase(CurrentFolder)), input);
+    const auto command = rules::packCommandLine(archive, input);
     if (!command)
         return -1;
     return int16_t(libraries().Unlha(*command).value_or(-1));

@@ -85,7 +85,7 @@ class Form1 : public QWidget {
 
     // Archiver bridge.
     bool WaitUnlhaFree(); // false when the user cancelled
-    int16_t PackLzh(const QString &input);
+    int16_t PackLzh(const QString &input, const QString &archive);
     int16_t UnpackLzh(const QString &archive);
 
     // Mode and input selection.

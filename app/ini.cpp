@@ -3,12 +3,15 @@
 #include "user_folders.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
+#include <QRandomGenerator>
+#include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ini {
 namespace {
@@ -18,12 +21,117 @@ struct Line {
     QByteArray ending; // "\r\n", "\n" or "" for a last line without one
 };
 
+// A settings file is small; anything larger is not one of ours and counts as missing (rather
+// than as its first 64 KiB, whose last line would be cut anywhere).
+constexpr qsizetype kMaxFileSize = 64 * 1024;
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+  private:
+    int m_fd;
+};
+
+bool writeAll(int fd, const QByteArray &text, off_t at) {
+    for (qsizetype done = 0; done < text.size();) {
+        const ssize_t n =
+            ::pwrite(fd, text.constData() + done, size_t(text.size() - done), at + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+// The file's bytes when it is a regular file of at most kMaxFileSize, else nothing. Opened
+// without waiting, so a FIFO in its place cannot hold the window up, and checked on the
+// descriptor, so a device such as /dev/zero is never read without end.
+std::optional<QByteArray> readRegularFile(const QString &file) {
+    const Descriptor fd(
+        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_size > kMaxFileSize)
+        return std::nullopt;
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        return std::nullopt;
+    // One byte more than allowed tells a file that grew since fstat.
+    QByteArray all(kMaxFileSize + 1, Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < all.size()) {
+        const ssize_t n = ::read(fd.get(), all.data() + got, size_t(all.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        got += n;
+    }
+    if (got > kMaxFileSize)
+        return std::nullopt;
+    all.truncate(got);
+    return all;
+}
+
+// Puts text under the name whole or not at all: written under a fresh name beside it, then
+// renamed over the name. A link in the name's place is thereby replaced itself, never written
+// through to the file it points at. The permissions of a regular file there are kept.
+enum class Replaced { Yes, No, FolderRefused };
+Replaced replaceFile(const QByteArray &path, const QByteArray &text) {
+    struct stat old;
+    const bool keepMode = ::lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    QByteArray temporary;
+    int created = -1;
+    for (int attempt = 0; attempt < 16 && created < 0; ++attempt) {
+        temporary =
+            path + ".tmp-" + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
+        created = ::open(temporary.constData(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+        if (created < 0 && errno != EEXIST)
+            return errno == EACCES || errno == EPERM || errno == EROFS ? Replaced::FolderRefused
+                                                                       : Replaced::No;
+    }
+    if (created < 0)
+        return Replaced::No;
+    const Descriptor fd(created);
+    const bool written = writeAll(fd.get(), text, 0) &&
+                         (!keepMode || ::fchmod(fd.get(), old.st_mode & 07777) == 0) &&
+                         ::fsync(fd.get()) == 0 &&
+                         ::rename(temporary.constData(), path.constData()) == 0;
+    if (!written)
+        ::unlink(temporary.constData());
+    return written ? Replaced::Yes : Replaced::No;
+}
+
+// Where the folder allows no new file, the file itself is overwritten: only a regular file,
+// never through a link, and never emptied first.
+bool overwriteInPlace(const QByteArray &path, const QByteArray &text) {
+    const Descriptor fd(
+        ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    struct stat st;
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    return writeAll(fd.get(), text, 0) && ::ftruncate(fd.get(), off_t(text.size())) == 0;
+}
+
 QList<Line> readLines(const QString &file) {
     QList<Line> lines;
-    QFile in(file);
-    if (!in.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> content = readRegularFile(file);
+    if (!content)
         return lines;
-    const QByteArray all = in.readAll();
+    const QByteArray &all = *content;
     qsizetype start = 0;
     while (start < all.size()) {
         qsizetype end = all.indexOf('\n', start);
@@ -119,8 +227,9 @@ QString IniPath(const QString &programFolder) {
 int WriteIni(const QString &file, const QString &section, const QString &key,
              const QString &value) {
     // A file marked read-only stays as it is, even for a user whom the system would let write.
-    const QFileInfo info(file);
-    if (info.exists() && !(info.permissions() & QFile::WriteOwner))
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR))
         return 0;
     QList<Line> lines = readLines(file);
     const QByteArray entry = key.toLatin1() + '=' + value.toLatin1();
@@ -150,14 +259,18 @@ int WriteIni(const QString &file, const QString &section, const QString &key,
         lines.append({entry, "\r\n"});
     }
 
-    // Replaced whole or not at all; where the folder allows no new file, written in place.
-    QSaveFile out(file);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly))
-        return 0;
+    QByteArray text;
     for (const Line &line : lines)
-        out.write(line.text + line.ending);
-    return out.commit() ? 1 : 0;
+        text += line.text + line.ending;
+    switch (replaceFile(path, text)) {
+    case Replaced::Yes:
+        return 1;
+    case Replaced::FolderRefused:
+        return overwriteInPlace(path, text) ? 1 : 0;
+    case Replaced::No:
+        break;
+    }
+    return 0;
 }
 
 QString ReadIni(const QString &file, const QString &section, const QString &key) {

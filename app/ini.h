@@ -1,7 +1,9 @@
 // The settings file, read and written one key at a time with the semantics of the Windows
 // profile functions: writing a key rewrites that one line (adding the key, the section or the
 // file when missing) and leaves every other line as it was; section and key names match without
-// regard to case; a missing file, section or key reads as the empty text.
+// regard to case; a missing file, section or key reads as the empty text. Only a regular file
+// of at most 64 KiB is read (a FIFO, a device or anything larger counts as missing), and a
+// write replaces the name itself, so a link there is replaced, never written through.
 #pragma once
 
 #include <QString>

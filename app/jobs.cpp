@@ -1,11 +1,10 @@
 // The encryption and decryption jobs and the buffer-size rule they share.
 #include "form1.h"
+#include "private_folder.h"
 #include "rules.h"
 #include "texts.h"
-#include "user_folders.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -32,20 +31,18 @@ int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t 
                        int16_t kind) {
     const bool compress = lzh_ch->isChecked();
     QString source = input;
-    const QString workFolder = userfolders::archiveFolderBase(CurrentFolder);
-    const QString archive = rules::temporaryArchive(workFolder);
+    // The archive holds the plaintext: it is made in a fresh folder of this job inside the
+    // user's private folder, never beside the output, and goes with the folder at any return.
+    std::optional<privatefolder::JobFolder> job;
     if (compress) {
         if (!WaitUnlhaFree())
             return rules::kSilentStop;
-        QDir().mkpath(rules::temporaryFolder(workFolder));
-        // An archive left by an earlier run must not lend its members to this one.
-        QFile::remove(archive);
-        if (PackLzh(input) != 0) {
-            QFile::remove(archive); // whatever a failed packing left behind
+        job = privatefolder::JobFolder::make();
+        if (!job || PackLzh(input, job->archive()) != 0) {
             ShowMessage(texts::kPackFailed, rules::kIconExclamation, texts::kError);
             return rules::kSilentStop;
         }
-        source = archive;
+        source = job->archive();
         if (!QFileInfo::exists(source)) {
             ShowMessage(texts::kNoArchive, rules::kIconExclamation, texts::kError);
             return rules::kSilentStop;
@@ -53,8 +50,7 @@ int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t 
     }
     const int32_t bufferSize = GetBufferSize(source);
     const auto result = libraries().MakeCode(source, outputBase, keyCode, mode, kind, bufferSize);
-    if (compress)
-        QFile::remove(archive);
+    job.reset();
     if (!result)
         return codecMissing(*this);
     LastAnswer = *result;

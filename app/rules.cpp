@@ -14,8 +14,6 @@
 namespace rules {
 namespace {
 
-constexpr QChar kSeparator = u'/';
-
 int64_t clampToInt32(int64_t v) {
     return std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),
                                std::numeric_limits<int32_t>::max());
@@ -115,14 +113,6 @@ SplitPath splitPath(const QString &path) {
     const auto split = tolvex::splitPath(QFile::encodeName(path).toStdString());
     return {QFile::decodeName(QByteArray::fromStdString(split.folder)),
             QFile::decodeName(QByteArray::fromStdString(split.name))};
-}
-
-QString temporaryFolder(const QString &currentFolder) {
-    return currentFolder + kSeparator + QStringLiteral("temp");
-}
-
-QString temporaryArchive(const QString &currentFolder) {
-    return temporaryFolder(currentFolder) + kSeparator + QStringLiteral("temp.lzh");
 }
 
 namespace {

@@ -66,8 +66,6 @@ struct SplitPath {
 };
 SplitPath splitPath(const QString &path);
 
-QString temporaryFolder(const QString &currentFolder);
-QString temporaryArchive(const QString &currentFolder);
 // The archiver's command lines (built by the shared archiver_commands); nothing for a path
 // the quoted command line cannot carry.
 std::optional<QString> packCommandLine(const QString &archive, const QString &input);

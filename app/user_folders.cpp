@@ -42,13 +42,4 @@ QByteArray baseFolder(const QByteArray &variable, const QByteArray &home, const 
     return base;
 }
 
-QString archiveFolderBase(const QString &currentFolder) {
-    if (writableFolder(currentFolder))
-        return currentFolder;
-    const QByteArray folder =
-        baseFolder(qgetenv("XDG_CACHE_HOME"), qgetenv("HOME"), ".cache") + "/tolvex";
-    makePrivateFolders(folder);
-    return QFile::decodeName(folder);
-}
-
 } // namespace userfolders

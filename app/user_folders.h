@@ -18,8 +18,4 @@ void makePrivateFolders(const QByteArray &path);
 // relative one is invalid and ignored), else home + fallback (".config", ".cache").
 QByteArray baseFolder(const QByteArray &variable, const QByteArray &home, const char *fallback);
 
-// The folder that holds the temporary archive folder "temp": currentFolder when this user may
-// write there, else $XDG_CACHE_HOME/tolvex (default ~/.cache/tolvex), created private.
-QString archiveFolderBase(const QString &currentFolder);
-
 } // namespace userfolders

@@ -8,7 +8,16 @@
 
 #include <QCheckBox>
 #include <QTest>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +31,57 @@ void writeAll(const QString &path, const QByteArray &content) {
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(content);
 }
+
+bool isLink(const QString &path) {
+    return QFileInfo(path).isSymLink();
+}
+
+int modeOf(const QString &path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : 0;
+}
+
+// Guards a step that must not wait for a FIFO's other end: should the step still be running
+// after a minute, the FIFO is given a writer again and again until it ends, so a regression
+// fails the test instead of hanging it.
+class FifoWatchdog {
+  public:
+    explicit FifoWatchdog(const QString &fifo)
+        : m_fifo(QFile::encodeName(fifo)), m_thread([this] { run(); }) {}
+    ~FifoWatchdog() { finish(); }
+    // Ends the guard; true when the step had to be released.
+    bool finish() {
+        {
+            const std::lock_guard hold(m_lock);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_released;
+    }
+
+  private:
+    void run() {
+        std::unique_lock hold(m_lock);
+        if (m_wake.wait_for(hold, std::chrono::seconds(60), [this] { return m_done; }))
+            return;
+        while (!m_done) {
+            m_released = true;
+            const int fd = ::open(m_fifo.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd >= 0)
+                ::close(fd);
+            m_wake.wait_for(hold, std::chrono::milliseconds(100), [this] { return m_done; });
+        }
+    }
+
+    QByteArray m_fifo;
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::atomic<bool> m_released = false;
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -38,6 +98,15 @@ class SettingsTest : public QObject {
         folder = std::make_unique<ProgramFolder>(parts);
         if (!settings.isNull())
             writeAll(folder->path("Save.ini"), settings);
+        form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
+        QVERIFY(form->Load(false));
+    }
+    // Starts a window whose settings file is whatever `prepare` puts at its name.
+    void startWith(const std::function<void(const QString &ini)> &prepare) {
+        form.reset();
+        folder.reset();
+        folder = std::make_unique<ProgramFolder>();
+        prepare(ini());
         form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
         QVERIFY(form->Load(false));
     }
@@ -113,7 +182,116 @@ class SettingsTest : public QObject {
         QVERIFY(after == "[Save]\nSave=0\nLzh=1\n" || after == "[Save]\nSave=1\nLzh=1\n");
     }
 
+    void writeKeepsTheFilesPermissions() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        writeAll(file, "[Save]\nSave=0\n");
+        QVERIFY(::chmod(QFile::encodeName(file).constData(), 0640) == 0);
+        QVERIFY(ini::WriteIni(file, "Save", "Save", "1"));
+        QCOMPARE(modeOf(file), 0640);
+        QCOMPARE(readAll(file), QByteArray("[Save]\nSave=1\n"));
+        // Nothing but the file itself is left in the folder.
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{"Save.ini"});
+    }
+
+    // A FIFO in the file's place would hold the reader until someone writes to it: it counts
+    // as a missing file, and writing replaces it with a file.
+    void fifoCountsAsMissingWithoutWaiting() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        FifoWatchdog watchdog(file);
+        const QString read = ini::ReadIni(file, "Save", "Save");
+        const int written = ini::WriteIni(file, "Save", "Save", "1");
+        QVERIFY2(!watchdog.finish(), "blocked on the FIFO");
+        QCOMPARE(read, QString());
+        QCOMPARE(written, 1);
+        QVERIFY(QFileInfo(file).isFile());
+        QCOMPARE(readAll(file), QByteArray("[Save]\r\nSave=1\r\n"));
+    }
+
+    // A link to a device that never ends: reading it would take memory without bound.
+    void linkToADeviceCountsAsMissing() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        QVERIFY(QFile::link("/dev/zero", file));
+        QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString());
+        QVERIFY(ini::WriteIni(file, "Save", "Save", "1"));
+        QVERIFY(!isLink(file));
+        QCOMPARE(readAll(file), QByteArray("[Save]\r\nSave=1\r\n"));
+    }
+
+    // No settings file of ours is larger than 64 KiB; a larger one is taken for missing, not
+    // read in part.
+    void fileOver64KiBCountsAsMissing() {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("Save.ini");
+        QByteArray content = "[Save]\nSave=7\n;";
+        content += QByteArray(64 * 1024 - content.size() - 1, 'x') + '\n';
+        QCOMPARE(content.size(), 64 * 1024);
+        writeAll(file, content);
+        QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString("7"));
+        writeAll(file, content + '\n');
+        QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString());
+    }
+
+    // Writing replaces the name; the file a link there points at keeps its content, also where
+    // the folder allows no new file and the file would be written in place.
+    void linkToAnotherFileIsNeverWrittenThrough() {
+        QTemporaryDir dir, elsewhere;
+        const QString file = dir.filePath("Save.ini");
+        const QString other = elsewhere.filePath("other.ini");
+        writeAll(other, "[Save]\nSave=0\n");
+        QVERIFY(QFile::link(other, file));
+
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner);
+        const int inReadOnlyFolder = ini::WriteIni(file, "Save", "Save", "1");
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // Refused, or (for a user the folder's mode does not bind) the link itself replaced.
+        QVERIFY(inReadOnlyFolder == 0 || !isLink(file));
+        QCOMPARE(readAll(other), QByteArray("[Save]\nSave=0\n"));
+
+        QCOMPARE(ini::WriteIni(file, "Save", "Save", "1"), 1);
+        QCOMPARE(readAll(other), QByteArray("[Save]\nSave=0\n"));
+        QVERIFY(!isLink(file));
+        QCOMPARE(ini::ReadIni(file, "Save", "Save"), QString("1"));
+    }
+
     // --- what the window reads and writes ---------------------------------------------------
+
+    void fifoSettingsFileDoesNotHoldUpStartUp() {
+        std::unique_ptr<FifoWatchdog> watchdog;
+        startWith([&](const QString &file) {
+            QVERIFY(::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+            watchdog = std::make_unique<FifoWatchdog>(file);
+        });
+        QVERIFY2(!watchdog->finish(), "start-up blocked on the FIFO");
+        // Started as with no file, and the file made.
+        QVERIFY(controls(*form).lzh_ch->isChecked() && controls(*form).Check2->isChecked());
+        QVERIFY(QFileInfo(ini()).isFile());
+        QCOMPARE(value("Save", "Save"), QString("1"));
+    }
+
+    void settingsLinkedToADeviceStartAsMissing() {
+        startWith([](const QString &file) { QVERIFY(QFile::link("/dev/zero", file)); });
+        QVERIFY(controls(*form).lzh_ch->isChecked());
+        QVERIFY(!isLink(ini()));
+        QCOMPARE(value("Save", "Save"), QString("1"));
+    }
+
+    void savingLeavesTheFileALinkPointsAtAlone() {
+        QTemporaryDir elsewhere;
+        const QString other = elsewhere.filePath("other.ini");
+        const QByteArray otherContent = "[Save]\nSave=1\nLzh=1\nTOPMOST=1\n";
+        writeAll(other, otherContent);
+        startWith([&](const QString &file) { QVERIFY(QFile::link(other, file)); });
+        controls(*form).lzh_ch->setChecked(false);
+        form->close();
+        QCOMPARE(readAll(other), otherContent);
+        QVERIFY(!isLink(ini()));
+        QCOMPARE(value("Save", "Lzh"), QString("0"));
+    }
 
     void firstStartCreatesTheFile() {
         start();

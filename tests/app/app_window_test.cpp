@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDirIterator>
 #include <QDropEvent>
 #include <QGroupBox>
 #include <QInputMethodEvent>
@@ -22,6 +23,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWindow>
+#include <sys/stat.h>
 
 namespace {
 
@@ -55,6 +57,28 @@ QByteArray someContent(int length) {
     return b;
 }
 
+// The permission bits of the path itself (a link's own, not its target's); 0 when missing.
+int modeOf(const QString &path) {
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 07777) : 0;
+}
+
+QStringList entriesOf(const QString &folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+}
+
+// Every path below the folder, relative to it, sorted.
+QStringList treeOf(const QString &folder) {
+    QStringList paths;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        paths << QDir(folder).relativeFilePath(it.next());
+    paths.sort();
+    return paths;
+}
+
 // What a screen reader announces for the control.
 QString accessibleName(QWidget *control) {
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
@@ -69,6 +93,12 @@ class WindowTest : public QObject {
     std::unique_ptr<ProgramFolder> folder;
     std::shared_ptr<ScriptedPresenter> presenter;
     std::unique_ptr<Form1> form;
+    // This run's user folders: the runtime folder, where the temporary archive goes while it is
+    // sound, and the cache folder that serves otherwise.
+    QTemporaryDir runtime;
+    QTemporaryDir cache;
+
+    QString privateFolder() const { return runtime.path() + "/tolvex"; }
 
     // A started window in a folder of its own; `parts` chooses which files lie there.
     void start(int parts = ProgramFolder::All) {
@@ -91,11 +121,17 @@ class WindowTest : public QObject {
     }
 
   private slots:
+    void initTestCase() {
+        QVERIFY(runtime.isValid() && cache.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    }
     void init() { start(); }
     void cleanup() {
         QCOMPARE(presenter ? presenter->unscriptedQuestions : 0, 0);
         form.reset();
         folder.reset();
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     }
 
     void initialState() {
@@ -519,17 +555,28 @@ class WindowTest : public QObject {
         writeFile(tree + "/a.txt", "alpha");
         writeFile(tree + "/nested/deeper/b.bin", someContent(70000));
         writeFile(tree + "/nested/empty file", "");
-        // A leftover archive from an earlier run must not end up in this one.
-        QDir(folder->path()).mkpath("temp");
-        writeFile(folder->path("temp/temp.lzh"), "stale");
+        // A real archive left by an earlier run in the private folder: the archiver adds to an
+        // archive it finds, and none of its members may end up in this one.
+        QTemporaryDir earlier;
+        writeFile(earlier.filePath("leaked.txt"), "from an earlier run");
+        QVERIFY(QDir().mkpath(privateFolder()));
+        const QString stale = privateFolder() + "/temp.lzh";
+        QCOMPARE(form->libraries()
+                     .Unlha(rules::packCommandLine(stale, earlier.filePath("leaked.txt")).value())
+                     .value_or(-1),
+                 0);
+        const QByteArray staleBytes = readFile(stale);
 
         controls(*form).inpmode[4]->setChecked(true);
         auto shown = runStart(tree, "77");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("報告"));
         QVERIFY(QFileInfo::exists(folder->path("Tolvex.lzh")));
-        QVERIFY(!QFileInfo::exists(folder->path("temp/temp.lzh")));
-        QVERIFY(QFileInfo(folder->path("temp")).isDir());
+        // Nothing staged beside the output; the job's own folder gone, the earlier file untouched.
+        QVERIFY(!QFileInfo::exists(folder->path("temp")));
+        QCOMPARE(entriesOf(privateFolder()), QStringList{"temp.lzh"});
+        QCOMPARE(readFile(stale), staleBytes);
+        QVERIFY(QFile::remove(stale));
 
         QDir(folder->path()).mkpath("restore");
         QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh"));
@@ -546,6 +593,90 @@ class WindowTest : public QObject {
         QCOMPARE(readFile(restored + "/nested/deeper/b.bin"), someContent(70000));
         QCOMPARE(readFile(restored + "/nested/empty file"), QByteArray());
         QVERIFY(QFileInfo(restored + "/empty").isDir());
+        QCOMPARE(treeOf(folder->path("restore")),
+                 (QStringList{"enc.lzh", "photos 写真", "photos 写真/a.txt", "photos 写真/empty",
+                              "photos 写真/nested", "photos 写真/nested/deeper",
+                              "photos 写真/nested/deeper/b.bin", "photos 写真/nested/empty file"}));
+    }
+
+    // The archive holds the plaintext: while it exists it is in a folder of this job, 0700,
+    // inside the user's private folder (0700), whatever the umask; afterwards none of it is left.
+    void temporaryArchiveIsPrivate_data() {
+        QTest::addColumn<int>("mask");
+        QTest::newRow("umask 022") << 022;
+        QTest::newRow("umask 077") << 077;
+    }
+    void temporaryArchiveIsPrivate() {
+        QFETCH(int, mask);
+        QVERIFY(QDir(privateFolder()).removeRecursively()); // made afresh under this umask
+        QStringList during;
+        QList<int> modesDuring;
+        int privateModeDuring = 0;
+        presenter->whileShown = [&](const QString &prompt) {
+            // The missing input is found with the job's folder already made.
+            if (prompt != texts::kFileNotFound)
+                return;
+            privateModeDuring = modeOf(privateFolder());
+            during = entriesOf(privateFolder());
+            for (const QString &name : during)
+                modesDuring << modeOf(privateFolder() + "/" + name);
+        };
+        writeFile(folder->path("in.txt"), "plaintext");
+        const mode_t before = ::umask(mode_t(mask));
+        controls(*form).Text3->setText("5");
+        controls(*form).Command1->click(); // no input dropped: nothing to pack
+        const auto shown = runStart(folder->path("in.txt"), "5");
+        ::umask(before);
+
+        QCOMPARE(presenter->texts().mid(0, 2),
+                 (QStringList{texts::kFileNotFound, texts::kPackFailed}));
+        QCOMPARE(privateModeDuring, 0700);
+        QCOMPARE(during.size(), 1);
+        QVERIFY(during[0].startsWith("job-"));
+        QCOMPARE(modesDuring, QList<int>{0700});
+
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("報告"));
+        QVERIFY(QFileInfo::exists(folder->path("Tolvex.tvx")));
+        QCOMPARE(modeOf(privateFolder()), 0700);
+        QCOMPARE(entriesOf(privateFolder()), QStringList());
+        QVERIFY(!QFileInfo::exists(folder->path("temp")));
+        QVERIFY(!QFileInfo::exists(cache.filePath("tolvex")));
+    }
+
+    // A runtime folder others may write is no place for the archive: the cache folder serves.
+    void insecureRuntimeFolderFallsBackToTheCache() {
+        QTemporaryDir shared;
+        QVERIFY(QFile::setPermissions(shared.path(), QFile::Permissions(0x7777)));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(shared.path()));
+        writeFile(folder->path("in.txt"), "plaintext");
+        const auto shown = runStart(folder->path("in.txt"), "5");
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("報告"));
+        QCOMPARE(entriesOf(shared.path()), QStringList());
+        QCOMPARE(modeOf(cache.filePath("tolvex")), 0700);
+        QCOMPARE(entriesOf(cache.filePath("tolvex")), QStringList());
+        QVERIFY(QDir(cache.filePath("tolvex")).removeRecursively());
+    }
+
+    // A private folder that is a link to elsewhere is neither followed nor used: nothing is
+    // packed, and the link's target gains nothing.
+    void privateFolderThatIsALinkIsRefused() {
+        QTemporaryDir elsewhere;
+        QVERIFY(QFile::setPermissions(elsewhere.path(), QFile::Permissions(0x7755)));
+        QVERIFY(QDir(privateFolder()).removeRecursively());
+        QVERIFY(QFile::link(elsewhere.path(), privateFolder()));
+        writeFile(folder->path("in.txt"), "plaintext");
+        const auto shown = runStart(folder->path("in.txt"), "5");
+        const bool wasLink = QFileInfo(privateFolder()).isSymLink();
+        QFile::remove(privateFolder());
+        QVERIFY(wasLink);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kPackFailed);
+        QCOMPARE(entriesOf(elsewhere.path()), QStringList());
+        QCOMPARE(modeOf(elsewhere.path()), 0755);
+        QVERIFY(!QFileInfo::exists(folder->path("Tolvex.tvx")));
+        QVERIFY(!QFileInfo::exists(folder->path("temp")));
     }
 
     void compressionOfAMissingInput() {
@@ -564,19 +695,13 @@ class WindowTest : public QObject {
         writeFile(in + "/x", "left");
         writeFile(in + "/y", "right");
         writeFile(in + "/x\" \"y", "both");
-        const auto entries = [&] {
-            QStringList names =
-                QDir(folder->path())
-                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
-            names.removeAll("temp");
-            return names;
-        };
-        const QStringList before = entries();
+        const QStringList before = entriesOf(folder->path());
+        const QStringList privateBefore = entriesOf(privateFolder());
         const auto shown = runStart(in + "/x\" \"y", "42");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, texts::kPackFailed);
-        QCOMPARE(entries(), before);
-        QVERIFY(!QFileInfo::exists(folder->path("temp/temp.lzh")));
+        QCOMPARE(entriesOf(folder->path()), before);
+        QCOMPARE(entriesOf(privateFolder()), privateBefore);
     }
 
     void withoutArchiverCompressionIsHidden() {

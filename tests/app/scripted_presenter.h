@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <QWidget>
+#include <functional>
 
 struct ShownMessage {
     QString text;
@@ -24,6 +25,8 @@ class ScriptedPresenter : public MessagePresenter {
     int present(QWidget *window, const QString &prompt, int style, const QString &title) override {
         shown.append({prompt, style, title, window->isVisible(), platform::isOnTop(window),
                       window->windowTitle()});
+        if (whileShown)
+            whileShown(prompt);
         if (!answers.isEmpty())
             return answers.takeFirst();
         // A question nobody scripted is a test that did not expect it.
@@ -40,6 +43,8 @@ class ScriptedPresenter : public MessagePresenter {
         return t;
     }
 
+    // Looks at the world while a message is up, in the middle of the job that shows it.
+    std::function<void(const QString &prompt)> whileShown;
     QList<int> answers;
     QList<ShownMessage> shown;
     int unscriptedQuestions = 0;
