@@ -169,11 +169,11 @@ class RulesTest : public QObject {
     }
 
     void commandLines() {
-        QCOMPARE(rules::packCommandLine("/run/user/1000/tolvex/job-Ab3xZ9/temp.lzh",
-                                        "/data/report.doc")
-                     .value(),
-                 QString(R"(a -d -r2 "/run/user/1000/tolvex/job-Ab3xZ9/temp.lzh" "/data/" )"
-                         R"("report.doc")"));
+        QCOMPARE(
+            rules::packCommandLine("/run/user/1000/tolvex/job-Ab3xZ9/temp.lzh", "/data/report.doc")
+                .value(),
+            QString(R"(a -d -r2 "/run/user/1000/tolvex/job-Ab3xZ9/temp.lzh" "/data/" )"
+                    R"("report.doc")"));
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/my data/" "photos 2")"));
         QCOMPARE(rules::extractCommandLine("/out/letter.lzh").value(),
