@@ -1,5 +1,6 @@
 #include "ini.h"
 
+#include "fd.h"
 #include "user_folders.h"
 
 #include <QFile>
@@ -25,63 +26,28 @@ struct Line {
 // than as its first 64 KiB, whose last line would be cut anywhere).
 constexpr qsizetype kMaxFileSize = 64 * 1024;
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
+using tolvex::files::Fd;
 
-  private:
-    int m_fd;
-};
-
-bool writeAll(int fd, const QByteArray &text, off_t at) {
-    for (qsizetype done = 0; done < text.size();) {
-        const ssize_t n =
-            ::pwrite(fd, text.constData() + done, size_t(text.size() - done), at + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
+bool writeAll(int fd, const QByteArray &text) {
+    return tolvex::files::writeAt(fd, 0, text.constData(), size_t(text.size()));
 }
 
 // The file's bytes when it is a regular file of at most kMaxFileSize, else nothing. Opened
 // without waiting, so a FIFO in its place cannot hold the window up, and checked on the
 // descriptor, so a device such as /dev/zero is never read without end.
 std::optional<QByteArray> readRegularFile(const QString &file) {
-    const Descriptor fd(
-        ::open(QFile::encodeName(file).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    tolvex::files::OpenResult opened;
+    const Fd fd =
+        tolvex::files::openRegular(AT_FDCWD, QFile::encodeName(file).toStdString(), true, opened);
     struct stat st;
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size > kMaxFileSize)
-        return std::nullopt;
-    const int flags = ::fcntl(fd.get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_size > kMaxFileSize)
         return std::nullopt;
     // One byte more than allowed tells a file that grew since fstat.
     QByteArray all(kMaxFileSize + 1, Qt::Uninitialized);
-    qsizetype got = 0;
-    while (got < all.size()) {
-        const ssize_t n = ::read(fd.get(), all.data() + got, size_t(all.size() - got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        got += n;
-    }
-    if (got > kMaxFileSize)
+    const int64_t got = tolvex::files::readSome(fd.get(), all.data(), size_t(all.size()));
+    if (got < 0 || got > kMaxFileSize)
         return std::nullopt;
-    all.truncate(got);
+    all.truncate(qsizetype(got));
     return all;
 }
 
@@ -105,11 +71,10 @@ Replaced replaceFile(const QByteArray &path, const QByteArray &text) {
     }
     if (created < 0)
         return Replaced::No;
-    const Descriptor fd(created);
-    const bool written = writeAll(fd.get(), text, 0) &&
-                         (!keepMode || ::fchmod(fd.get(), old.st_mode & 07777) == 0) &&
-                         ::fsync(fd.get()) == 0 &&
-                         ::rename(temporary.constData(), path.constData()) == 0;
+    const Fd fd(created);
+    const bool written =
+        writeAll(fd.get(), text) && (!keepMode || ::fchmod(fd.get(), old.st_mode & 07777) == 0) &&
+        ::fsync(fd.get()) == 0 && ::rename(temporary.constData(), path.constData()) == 0;
     if (!written)
         ::unlink(temporary.constData());
     return written ? Replaced::Yes : Replaced::No;
@@ -118,12 +83,12 @@ Replaced replaceFile(const QByteArray &path, const QByteArray &text) {
 // Where the folder allows no new file, the file itself is overwritten: only a regular file,
 // never through a link, and never emptied first.
 bool overwriteInPlace(const QByteArray &path, const QByteArray &text) {
-    const Descriptor fd(
+    const Fd fd(
         ::open(path.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-    return writeAll(fd.get(), text, 0) && ::ftruncate(fd.get(), off_t(text.size())) == 0;
+    return writeAll(fd.get(), text) && ::ftruncate(fd.get(), off_t(text.size())) == 0;
 }
 
 QList<Line> readLines(const QString &file) {

@@ -17,21 +17,7 @@
 namespace cli {
 namespace {
 
-// A file descriptor closed on every way out.
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-  private:
-    int m_fd;
-};
+using tolvex::files::Fd;
 
 bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
     return tolvex::files::readAt(fd, offset, buffer, length) == int64_t(length);
@@ -53,7 +39,7 @@ std::optional<bool> headerMatches(int fd, int kind, const std::string &templateP
     if (kind == 0 || templatePath.empty())
         return std::nullopt;
     const auto &d = tolvex::disguiseFor(kind);
-    const Descriptor templ(::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd templ(::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (templ.get() < 0)
         return std::nullopt;
     std::vector<uint8_t> expected(d.length), actual(d.length);
@@ -80,7 +66,7 @@ bool looksLikeExtension(const std::string &extension) {
 Inspection inspect(const std::string &path, const std::string &templatePath) {
     Inspection r;
     // Never blocks: a FIFO or a device is opened without waiting and refused below.
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st;
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
         r.errorNumber = errno;

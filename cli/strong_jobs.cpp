@@ -43,16 +43,22 @@ strong::Status finish(files::Fd &out, mode_t sourceMode) {
     return strong::Status::Ok;
 }
 
+// The source, opened as a regular file, and what it is.
+files::Fd openSource(const std::string &source, struct stat &st) {
+    files::Fd in(files::openRegular(source.c_str()));
+    if (in.valid() && ::fstat(in.get(), &st) != 0)
+        return files::Fd();
+    return in;
+}
+
 } // namespace
 
 strong::Status encryptStrongFile(const std::string &source, const std::string &name,
                                  const std::string &output, const StrongEncryption &settings,
                                  const strong::Hooks &hooks) {
-    const files::Fd in(files::openRegular(source.c_str()));
-    if (!in.valid())
-        return strong::Status::ReadFailed;
     struct stat st;
-    if (::fstat(in.get(), &st) != 0)
+    const files::Fd in = openSource(source, st);
+    if (!in.valid())
         return strong::Status::ReadFailed;
     files::Fd out = createOutput(output);
     if (!out.valid())
@@ -75,11 +81,9 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
 strong::Status decryptStrongFile(const std::string &source, const std::string &output,
                                  const std::string &passphrase, strong::Decrypted &result,
                                  const strong::Hooks &hooks) {
-    const files::Fd in(files::openRegular(source.c_str()));
-    if (!in.valid())
-        return strong::Status::ReadFailed;
     struct stat st;
-    if (::fstat(in.get(), &st) != 0)
+    const files::Fd in = openSource(source, st);
+    if (!in.valid())
         return strong::Status::ReadFailed;
     strong::Status status;
     {
