@@ -208,17 +208,21 @@ std::unique_ptr<StagingFolder> StagingFolder::create(const std::string &parent) 
     const files::Fd folder = files::openFolder(parent.empty() ? std::string(".") : parent);
     if (!folder.valid())
         return nullptr;
-    std::lock_guard lock(g_registryMutex);
-    std::unique_ptr<StagingFolder> staging(new StagingFolder(folder.get()));
-    if (!staging->m_folder.valid())
-        return nullptr;
-    if (staging->m_path.empty()) {
-        // Without /proc there is no path that reaches the folder itself.
-        errno = ENOENT;
-        return nullptr;
+    std::unique_ptr<StagingFolder> staging;
+    {
+        // Made and registered in one step: an interruption finds it either way.
+        std::lock_guard lock(g_registryMutex);
+        staging.reset(new StagingFolder(folder.get()));
+        if (staging->m_folder.valid() && !staging->m_path.empty()) {
+            registry().insert(staging.get());
+            return staging;
+        }
     }
-    registry().insert(staging.get());
-    return staging;
+    // Without /proc there is no path that reaches the folder itself.
+    const int error = staging->m_folder.valid() ? ENOENT : errno;
+    staging.reset(); // outside the lock: its destructor takes it
+    errno = error;
+    return nullptr;
 }
 
 std::unique_ptr<StagingFolder> StagingFolder::createPrivate() {

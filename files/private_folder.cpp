@@ -40,9 +40,14 @@ std::string cacheBase() {
 
 // The base folder's path is the user's to choose; "tolvex" inside it is created and checked
 // here, one level, by descriptor.
-Fd openTolvexIn(const std::string &base, bool createBase) {
+Fd openTolvexIn(const std::string &base, bool createBase, bool create) {
     if (base.empty())
         return Fd();
+    if (!create) {
+        const Fd parent = openFolder(base);
+        Fd folder = parent.valid() ? openFolderAt(parent.get(), "tolvex") : Fd();
+        return folder.valid() && ownedFolder(folder.get(), true) ? std::move(folder) : Fd();
+    }
     if (createBase) {
         // Missing parents are made private: nothing of ours needs them open.
         std::string sofar;
@@ -66,18 +71,18 @@ Fd openTolvexIn(const std::string &base, bool createBase) {
 
 } // namespace
 
-Fd openPrivateFolder(PrivateFolder which) {
+Fd openPrivateFolder(PrivateFolder which, bool create) {
     if (which == PrivateFolder::Runtime) {
         // The runtime folder counts only when it is the user's own and closed to others.
         const std::string runtime = variable("XDG_RUNTIME_DIR");
         if (!runtime.empty()) {
             Fd base = openFolder(runtime);
             if (base.valid() && ownedFolder(base.get(), false))
-                if (Fd folder = openTolvexIn(runtime, false); folder.valid())
+                if (Fd folder = openTolvexIn(runtime, false, create); folder.valid())
                     return folder;
         }
     }
-    return openTolvexIn(cacheBase(), true);
+    return openTolvexIn(cacheBase(), true, create);
 }
 
 } // namespace tolvex::files

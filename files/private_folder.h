@@ -14,9 +14,9 @@ enum class PrivateFolder {
     Cache,
 };
 
-// Opens the folder, creating it and its parents (0700) when missing. It is used only when it
-// is a real folder (no link) owned by this user; group and other bits are taken off through
-// the descriptor. Invalid when there is no such folder to be had.
-Fd openPrivateFolder(PrivateFolder which);
+// Opens the folder, creating it and its parents (0700) when missing and `create` is true. It
+// is used only when it is a real folder (no link) owned by this user; group and other bits are
+// taken off through the descriptor. Invalid when there is no such folder to be had.
+Fd openPrivateFolder(PrivateFolder which, bool create = true);
 
 } // namespace tolvex::files

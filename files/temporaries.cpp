@@ -25,12 +25,12 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 std::atomic<bool> g_forceNamed{false};
 
 // The records of what this program made, in the user's cache folder: one file per temporary,
-// named by its device and inode and holding its name.
-Fd recordFolder() {
-    const Fd base = openPrivateFolder(PrivateFolder::Cache);
+// named by its device and inode and holding its name. Only making a record creates them.
+Fd recordFolder(bool create) {
+    const Fd base = openPrivateFolder(PrivateFolder::Cache, create);
     if (!base.valid())
         return Fd();
-    if (::mkdirat(base.get(), "made", 0700) != 0 && errno != EEXIST)
+    if (create && ::mkdirat(base.get(), "made", 0700) != 0 && errno != EEXIST)
         return Fd();
     Fd folder = openFolderAt(base.get(), "made");
     struct stat st;
@@ -48,7 +48,7 @@ std::string recordName(const struct stat &st) {
 
 void record(int fd, const std::string &name) {
     struct stat st;
-    const Fd folder = recordFolder();
+    const Fd folder = recordFolder(true);
     if (!folder.valid() || ::fstat(fd, &st) != 0)
         return;
     const Fd out(::openat(folder.get(), recordName(st).c_str(),
@@ -58,7 +58,7 @@ void record(int fd, const std::string &name) {
 }
 
 bool recorded(const struct stat &st, const std::string &name) {
-    const Fd folder = recordFolder();
+    const Fd folder = recordFolder(false);
     if (!folder.valid())
         return false;
     OpenResult result;
@@ -72,7 +72,7 @@ bool recorded(const struct stat &st, const std::string &name) {
 
 void forget(int fd) {
     struct stat st;
-    const Fd folder = recordFolder();
+    const Fd folder = recordFolder(false);
     if (folder.valid() && ::fstat(fd, &st) == 0)
         ::unlinkat(folder.get(), recordName(st).c_str(), 0);
 }

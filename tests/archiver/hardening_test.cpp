@@ -566,10 +566,14 @@ TEST_F(Hardening, HostileNamesAreRefusedAtEveryHeaderLevel) {
 
 TEST_F(Hardening, MemberNamedLikeATemporaryIsRefused) {
     // Extracted, it could be taken for a temporary left by a kill: every program's pattern,
-    // at any depth.
-    for (const char *name : {".unlha-0123456789", ".tolvex-cli-4000000-abcdef/x.txt",
-                             "docs/.tolvex-4000000-abcdef", ".unlha-99-abcdef"}) {
-        writeFile(dir / "a.lzh", rawArchive({stored(name, "mine")}));
+    // in the member's name or in a folder on its way.
+    const std::vector<std::pair<std::string, std::optional<std::string>>> members = {
+        {".unlha-0123456789", std::nullopt},
+        {"x.txt", ".tolvex-cli-4000000-abcdef/"},
+        {".tolvex-4000000-abcdef", "docs/"},
+        {".unlha-99-abcdef", std::nullopt}};
+    for (const auto &[name, folder] : members) {
+        writeFile(dir / "a.lzh", rawArchive({stored(name, "mine", 2, folder)}));
         EXPECT_EQ(runCommand(extractLine(dir / "a.lzh", dir / "out")), UNLHA_ERROR_UNSAFE) << name;
         EXPECT_FALSE(exists(dir / "out")) << name;
     }

@@ -87,7 +87,8 @@ TEST_F(AnsiNames, TemporaryLiesInTheOutputsFolderUnderItsOwnPrefix) {
     TempFolder dir;
     const std::string folder = dir / ansi("表");
     ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr));
-    auto output = tolvex::platform::OutputFile::create(folder + "\\" + ansi("暗号ソ"), false);
+    auto output =
+        tolvex::platform::OutputFile::create(folder + "\\" + ansi("暗号ソ"), false, std::nullopt);
     ASSERT_TRUE(output);
     const auto names = namesIn(folder);
     ASSERT_EQ(names.size(), 1u);

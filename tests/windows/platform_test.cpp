@@ -13,7 +13,7 @@ namespace {
 
 TEST(WindowsPlatform, PlainWritesGoOnAtTheEndAfterAPositionedOne) {
     TempFolder dir;
-    auto out = OutputFile::create(dir / "out.bin", false);
+    auto out = OutputFile::create(dir / "out.bin", false, std::nullopt);
     ASSERT_TRUE(out);
     ASSERT_TRUE(out->write("abc", 3));
     ASSERT_TRUE(out->writeAt(0, "X", 1));
@@ -39,7 +39,7 @@ TEST(WindowsPlatform, OnlyFilesOnADiskAreOpenedForReading) {
 TEST(WindowsPlatform, PositionsPastFourGiBReachTheirBytes) {
     TempFolder dir;
     constexpr uint64_t kFar = (uint64_t(5) << 30) + 7;
-    auto out = OutputFile::create(dir / "far.bin", false);
+    auto out = OutputFile::create(dir / "far.bin", false, std::nullopt);
     ASSERT_TRUE(out);
     ASSERT_TRUE(out->write("head", 4));
     ASSERT_TRUE(out->writeAt(kFar, "tail", 4));
