@@ -1,5 +1,7 @@
 #include "user_folders.h"
 
+#include "private_folders.h"
+
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
@@ -17,29 +19,12 @@ bool writableFolder(const QString &folder) {
 }
 
 void makePrivateFolders(const QByteArray &path) {
-    for (qsizetype slash = path.indexOf('/', 1);; slash = path.indexOf('/', slash + 1)) {
-        const QByteArray prefix = slash < 0 ? path : path.left(slash);
-        if (!prefix.isEmpty() && ::mkdir(prefix.constData(), 0700) != 0 && errno != EEXIST)
-            return;
-        if (slash < 0)
-            return;
-    }
+    tolvex::files::makePrivateFolders(path.toStdString());
 }
 
 QByteArray baseFolder(const QByteArray &variable, const QByteArray &home, const char *fallback) {
-    QByteArray base = variable;
-    if (!base.startsWith('/')) {
-        base = home;
-        if (!base.startsWith('/')) {
-            const passwd *entry = ::getpwuid(::geteuid());
-            base = entry && entry->pw_dir ? QByteArray(entry->pw_dir) : QByteArray();
-        }
-        base += '/';
-        base += fallback;
-    }
-    while (base.size() > 1 && base.endsWith('/'))
-        base.chop(1);
-    return base;
+    return QByteArray::fromStdString(
+        tolvex::files::userBaseFolder(variable.toStdString(), home.toStdString(), fallback));
 }
 
 } // namespace userfolders

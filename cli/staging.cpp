@@ -1,7 +1,7 @@
 #include "staging.h"
 
 #include "fd.h"
-#include "private_folder.h"
+#include "private_folders.h"
 #include "tree_mover.h"
 
 #include <cerrno>

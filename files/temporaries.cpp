@@ -1,7 +1,7 @@
 #include "temporaries.h"
 
 #include "naming.h"
-#include "private_folder.h"
+#include "private_folders.h"
 
 #include <atomic>
 #include <cerrno>
