@@ -51,19 +51,6 @@ bool syncFile(const std::string &path) {
     return fd.valid() && ::fsync(fd.get()) == 0;
 }
 
-// rename() that fails with EEXIST rather than replace; link() where the file system lacks
-// the flag (link also refuses an existing name).
-int renameNoReplace(const std::string &from, const std::string &to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return -1;
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return -1;
-    ::unlink(from.c_str());
-    return 0;
-}
-
 // The names in a folder held by its descriptor.
 std::optional<std::vector<std::string>> namesIn(int folder) {
     files::Fd listing = files::duplicate(folder);
@@ -245,7 +232,7 @@ void StagingFolder::remove() {
 Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace) {
     std::lock_guard lock(g_registryMutex);
     if (!replace) {
-        if (renameNoReplace(staged, finalPath) == 0)
+        if (files::renameNoReplace(AT_FDCWD, staged, AT_FDCWD, finalPath))
             return Publish::Done;
         return errno == EEXIST ? Publish::Exists : Publish::Failed;
     }

@@ -4,10 +4,8 @@
 #include "temporaries.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -77,21 +77,36 @@ void forget(int fd) {
         ::unlinkat(folder.get(), recordName(st).c_str(), 0);
 }
 
+// A name about to be made has no inode yet: "pending-NAME" stands for it until record() can
+// be written, so that a run killed in between still leaves a provable (and empty) leftover.
+std::string pendingName(const std::string &name) {
+    return "pending-" + name;
+}
+
+void recordPending(const std::string &name) {
+    const Fd folder = recordFolder(true);
+    if (folder.valid())
+        Fd(::openat(folder.get(), pendingName(name).c_str(),
+                    O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+}
+
+bool pendingRecorded(const std::string &name) {
+    const Fd folder = recordFolder(false);
+    struct stat st;
+    return folder.valid() &&
+           ::fstatat(folder.get(), pendingName(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(st.st_mode);
+}
+
+void forgetPending(const std::string &name) {
+    const Fd folder = recordFolder(false);
+    if (folder.valid())
+        ::unlinkat(folder.get(), pendingName(name).c_str(), 0);
+}
+
 bool unnamedFilesLinkable() {
     // linkat needs the descriptor's /proc entry (AT_EMPTY_PATH needs a capability).
     return !descriptorPath(0).empty();
-}
-
-bool renameNoReplace(int folder, const std::string &from, const std::string &to) {
-    if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    // A file system without the flag: a hard link refuses an existing name too.
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0)
-        return false;
-    ::unlinkat(folder, from.c_str(), 0);
-    return true;
 }
 
 bool linkUnnamed(int fd, int folder, const std::string &name) {
@@ -107,6 +122,18 @@ bool sameNode(const struct stat &a, const struct stat &b) {
 
 } // namespace
 
+bool renameNoReplace(int fromFolder, const std::string &from, int toFolder, const std::string &to) {
+    if (::renameat2(fromFolder, from.c_str(), toFolder, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the flag: a hard link refuses an existing name too.
+    if (::linkat(fromFolder, from.c_str(), toFolder, to.c_str(), 0) != 0)
+        return false;
+    ::unlinkat(fromFolder, from.c_str(), 0);
+    return true;
+}
+
 std::string temporaryName(std::string_view prefix) {
     static std::atomic<uint64_t> counter{0};
     timespec now{};
@@ -117,11 +144,20 @@ std::string temporaryName(std::string_view prefix) {
     return tolvex::temporaryName(prefix, unsigned(::getpid()), entropy);
 }
 
-bool isTemporaryName(std::string_view name) {
+namespace {
+
+// The process a name of ours says made it; 0 for any other name.
+long ownerOf(std::string_view name) {
     for (const auto prefix : kPrefixes)
-        if (temporaryOwner(name, prefix) != 0)
-            return true;
-    return false;
+        if (const long owner = temporaryOwner(name, prefix))
+            return owner;
+    return 0;
+}
+
+} // namespace
+
+bool isTemporaryName(std::string_view name) {
+    return ownerOf(name) != 0;
 }
 
 bool looksLikeTemporary(std::string_view name) {
@@ -148,29 +184,36 @@ void sweep(int folder) {
         ::closedir(dir);
     }
     for (const auto &name : candidates) {
-        long owner = 0;
-        for (const auto prefix : kPrefixes)
-            if (!owner)
-                owner = temporaryOwner(name, prefix);
+        const long owner = ownerOf(name);
         if (owner == ::getpid() || ::kill(pid_t(owner), 0) == 0 || errno == EPERM)
             continue; // its maker still runs
         const Fd fd(::openat(folder, name.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         struct stat st;
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
-            !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) || !recorded(st, name) ||
-            ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
             continue;
+        const bool proven = recorded(st, name);
+        // Made, but killed before its record: its maker had put nothing in it yet.
+        const bool unfinished =
+            !proven && pendingRecorded(name) && (S_ISDIR(st.st_mode) || st.st_size == 0);
+        if (!(proven || unfinished) || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+        bool removed = false;
         struct stat now;
         if (S_ISDIR(st.st_mode)) {
             // Emptied through the descriptor proven ours; rmdir by name then only takes an
             // empty folder, whatever has been renamed to that name meanwhile.
-            if (emptyFolder(fd.get()) && ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0)
-                forget(fd.get());
-        } else if (::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                   sameNode(now, st) && ::unlinkat(folder, name.c_str(), 0) == 0) {
-            forget(fd.get());
+            removed = (unfinished || emptyFolder(fd.get())) &&
+                      ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0;
+        } else {
+            removed = ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      sameNode(now, st) && ::unlinkat(folder, name.c_str(), 0) == 0;
         }
+        if (removed && proven)
+            forget(fd.get());
+        else if (removed)
+            forgetPending(name);
     }
 }
 
@@ -270,16 +313,21 @@ TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName(m_prefix);
+        recordPending(name);
         Fd fd(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                        0600));
         if (!fd.valid()) {
-            if (errno == EEXIST)
+            const int error = errno;
+            forgetPending(name);
+            if (error == EEXIST)
                 continue;
+            errno = error;
             return;
         }
         // Held until this process ends: while it is, no other run takes the file for stale.
         ::flock(fd.get(), LOCK_EX | LOCK_NB);
         record(fd.get(), name);
+        forgetPending(name);
         m_fd = std::move(fd);
         m_name = name;
         return;
@@ -309,7 +357,7 @@ bool TemporaryFile::linkAs(const std::string &name) {
         if (!linkUnnamed(m_fd.get(), m_folder, name))
             return false;
     } else {
-        if (!renameNoReplace(m_folder, m_name, name))
+        if (!renameNoReplace(m_folder, m_name, m_folder, name))
             return false;
         forget(m_fd.get());
     }
@@ -359,9 +407,13 @@ StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(dup
     sweep(parent);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = temporaryName(prefix);
+        recordPending(name);
         if (::mkdirat(parent, name.c_str(), 0700) != 0) {
-            if (errno == EEXIST)
+            const int error = errno;
+            forgetPending(name);
+            if (error == EEXIST)
                 continue;
+            errno = error;
             return;
         }
         Fd fd = openFolderAt(parent, name);
@@ -370,11 +422,13 @@ StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(dup
         // in its place by someone else and is left alone.
         if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
             (st.st_mode & 077) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            forgetPending(name);
             if (fd.valid())
                 errno = EEXIST;
             return;
         }
         record(fd.get(), name);
+        forgetPending(name);
         m_fd = std::move(fd);
         m_name = name;
         m_dev = st.st_dev;

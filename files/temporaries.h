@@ -7,7 +7,8 @@
 // folder, or the user's, to look like one), so each named temporary is also recorded in the
 // user's private cache folder under its device and inode. A later run removes a leftover only
 // when its name has the exact form, it is the user's own, nobody holds its lock and the record
-// says this program made it there under that name.
+// says this program made it there under that name. (A run killed between making it and
+// recording it leaves a record of the name alone: then only an empty leftover goes.)
 #pragma once
 
 #include "fd.h"
@@ -29,6 +30,10 @@ bool isTemporaryName(std::string_view name);
 // Whether a name could be taken for one of ours, in this form or an earlier one: a prefix and
 // a digit. Archive members named like this are refused.
 bool looksLikeTemporary(std::string_view name);
+
+// rename() that fails with EEXIST rather than replace, also against a name taken meanwhile; a
+// hard link where the file system lacks the flag (a link refuses a taken name too).
+bool renameNoReplace(int fromFolder, const std::string &from, int toFolder, const std::string &to);
 
 // Removes the leftovers in the folder that can be shown to be ours (see above).
 void sweep(int folder);
