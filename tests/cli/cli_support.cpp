@@ -101,8 +101,8 @@ RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &op
             };
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (options.user && (::setgroups(0, nullptr) != 0 || ::setgid(*options.user) != 0 ||
-                             ::setuid(*options.user) != 0))
+        if (options.user && (::setgroups(options.groups.size(), options.groups.data()) != 0 ||
+                             ::setgid(*options.user) != 0 || ::setuid(*options.user) != 0))
             ::_exit(126);
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);

@@ -32,6 +32,7 @@ struct RunOptions {
     std::vector<std::string> environment;     // "NAME=value" added to a clean copy
     std::optional<std::string> standardInput; // empty: /dev/null
     std::optional<uid_t> user;                // run under this user and its group
+    std::vector<gid_t> groups;                // with `user`: its supplementary groups
     std::optional<uint64_t> fileSizeLimit;    // RLIMIT_FSIZE in bytes
     bool limitKills = false;                  // SIGXFSZ ends the program at the limit
     std::string program;                      // empty: the built tolvex-cli

@@ -8,9 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
+#include <iostream>
+#include <map>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -215,4 +222,224 @@ TEST(SharedFolderCodec, ReplacingALinkTakesNoModeFromItsTarget) {
     EXPECT_EQ(modeOf(dir / "out/secret.txt"), 0600u);
     EXPECT_EQ(readFile(dir / "bait"), Bytes({'b', 'a', 'i', 't'}));
     EXPECT_EQ(modeOf(dir / "bait"), 0666u);
+}
+
+// Races against a second member of the folder's group, who watches it with inotify and acts the
+// moment one of our staging folders appears. The attacker never sleeps: it reacts to events, and
+// every interleaving it can bring about must leave the victim's other folders untouched.
+namespace {
+
+constexpr uid_t kVictim = 61240;
+constexpr uid_t kAttacker = 61241;
+constexpr gid_t kTeam = 61300;
+
+// Paths with their contents (files), targets (links) or nothing (folders).
+std::map<std::string, std::string> snapshot(const std::string &folder) {
+    std::map<std::string, std::string> seen;
+    for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = fs::relative(entry.path(), folder).string();
+        if (name.rfind(".cache", 0) == 0)
+            continue; // the program's own records of what it made
+        if (entry.is_symlink())
+            seen[name] = "-> " + fs::read_symlink(entry.path()).string();
+        else if (entry.is_regular_file()) {
+            const auto content = readFile(entry.path().string());
+            seen[name] = content ? std::string(content->begin(), content->end()) : "unreadable";
+        } else
+            seen[name] = "folder";
+    }
+    return seen;
+}
+
+// A group member who, for each new folder named like our staging folders, renames it away and
+// puts a link to `target` in its place. Started with its watch in place; stop() ends it and
+// tells how many folders it swapped.
+class Swapper {
+  public:
+    Swapper(const std::string &shared, const std::string &target) {
+        int ready[2];
+        if (::pipe(ready) != 0 || ::pipe(m_stop) != 0)
+            return;
+        m_child = ::fork();
+        if (m_child == 0) {
+            ::close(ready[0]);
+            ::close(m_stop[1]);
+            const gid_t team = kTeam;
+            if (::setgroups(1, &team) != 0 || ::setgid(kAttacker) != 0 || ::setuid(kAttacker) != 0)
+                ::_exit(100);
+            ::_exit(watch(shared, target, ready[1], m_stop[0]));
+        }
+        ::close(ready[1]);
+        ::close(m_stop[0]);
+        char c = 0;
+        m_ready = ::read(ready[0], &c, 1) == 1;
+        ::close(ready[0]);
+    }
+    bool ready() const { return m_ready; }
+    int stop() {
+        ::close(m_stop[1]);
+        int status = 0;
+        ::waitpid(m_child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    static int watch(const std::string &shared, const std::string &target, int ready, int stop) {
+        const int events = ::inotify_init1(IN_CLOEXEC);
+        const int folder = ::open(shared.c_str(), O_RDONLY | O_DIRECTORY);
+        if (events < 0 || folder < 0 || ::inotify_add_watch(events, shared.c_str(), IN_CREATE) < 0)
+            return 101;
+        if (::write(ready, "r", 1) != 1)
+            return 102;
+        int swapped = 0;
+        alignas(struct inotify_event) char buffer[8192];
+        for (;;) {
+            struct pollfd waits[2] = {{events, POLLIN, 0}, {stop, POLLIN, 0}};
+            ::poll(waits, 2, -1);
+            if (waits[0].revents & POLLIN) {
+                const ssize_t n = ::read(events, buffer, sizeof buffer);
+                for (ssize_t at = 0; at < n;) {
+                    const auto *e = reinterpret_cast<const struct inotify_event *>(buffer + at);
+                    at += sizeof(struct inotify_event) + e->len;
+                    if (!(e->mask & IN_ISDIR) || std::strncmp(e->name, ".tolvex-cli-", 12) != 0)
+                        continue;
+                    const std::string away = ".stolen-" + std::to_string(swapped);
+                    if (::renameat(folder, e->name, folder, away.c_str()) == 0 &&
+                        ::symlinkat(target.c_str(), folder, e->name) == 0)
+                        ++swapped;
+                }
+            } else if (waits[1].revents) {
+                return std::min(swapped, 99);
+            }
+        }
+    }
+
+    pid_t m_child = -1;
+    int m_stop[2] = {-1, -1};
+    bool m_ready = false;
+};
+
+struct Team {
+    TempDir base;
+    std::string shared = base / "shared";
+    std::string home = base / "home";
+    explicit Team(mode_t sharedMode) {
+        fs::create_directories(shared);
+        fs::create_directories(home + "/.config");
+        writeFile(home + "/.bashrc", std::string("# the victim's own\n"));
+        writeFile(home + "/.config/kept", std::string("kept"));
+        ::chown(shared.c_str(), 0, kTeam);
+        ::chmod(shared.c_str(), sharedMode);
+        for (const char *p : {"", "/.config", "/.bashrc", "/.config/kept"})
+            ::chown((home + p).c_str(), kVictim, kVictim);
+        ::chmod(home.c_str(), 0700);
+    }
+    RunResult victim(std::vector<std::string> args) const {
+        RunOptions o;
+        o.workingDirectory = shared;
+        o.environment = {"TOLVEX_KEY=77", "HOME=" + home};
+        o.user = kVictim;
+        o.groups = {kTeam};
+        return runCli(args, o);
+    }
+};
+
+// Runs `body` as the attacker, a member of the team.
+template <typename Body> int asAttacker(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t team = kTeam;
+        if (::setgroups(1, &team) != 0 || ::setgid(kAttacker) != 0 || ::setuid(kAttacker) != 0)
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// An encrypted folder `kit` (a .bashrc and a file in a subfolder) copied into the shared folder.
+void placeKit(const Team &team) {
+    TempDir maker;
+    fs::create_directories(maker / "kit/docs");
+    writeFile(maker / "kit/.bashrc", std::string("rm -rf ~ # the archive's\n"));
+    writeFile(maker / "kit/docs/plan.txt", std::string(20000, 'p'));
+    ASSERT_EQ(run(maker, {"encrypt", "-c", "kit"}).status, 0);
+    fs::copy_file(maker / "kit.tvx", team.shared + "/kit.tvx");
+    ::chown((team.shared + "/kit.tvx").c_str(), kVictim, kVictim);
+}
+
+} // namespace
+
+TEST(SharedFolderRace, ExtractionStaysInTheStagingFolderItHoldsWhenItIsSwappedForALink) {
+    int swaps = 0;
+    for (const mode_t mode : {02775, 01777}) {
+        for (int round = 0; round < 3; ++round) {
+            Team team(mode);
+            placeKit(team);
+            const auto home = snapshot(team.home);
+            Swapper attacker(team.shared, team.home);
+            ASSERT_TRUE(attacker.ready());
+            const RunResult r = team.victim({"decrypt", "-x", "kit.tvx"});
+            const int swapped = attacker.stop();
+            ASSERT_GE(swapped, 0);
+            swaps += swapped;
+            EXPECT_EQ(snapshot(team.home), home) << "the victim's home was written";
+            if (r.status == 0) {
+                EXPECT_EQ(readFile(team.shared + "/kit/docs/plan.txt"), Bytes(20000, 'p'));
+            } else {
+                EXPECT_FALSE(r.err.empty());
+                EXPECT_FALSE(exists(team.shared + "/kit"));
+            }
+            // What was renamed away was emptied through its descriptor: no plaintext is left.
+            for (int i = 0; i < swapped; ++i)
+                EXPECT_TRUE(fs::is_empty(team.shared + "/.stolen-" + std::to_string(i)));
+        }
+    }
+    std::cout << "folders swapped for links: " << swaps << "\n";
+}
+
+TEST(SharedFolderRace, AFolderAnotherMemberRenamedLikeAStagingFolderIsNotSwept) {
+    Team team(02775);
+    const std::string mine = team.shared + "/drafts";
+    fs::create_directories(mine + "/old");
+    writeFile(mine + "/old/letter.txt", std::string("dear"));
+    writeFile(team.shared + "/report.txt", std::string(3000, 'r'));
+    for (const char *p : {"/drafts", "/drafts/old", "/drafts/old/letter.txt", "/report.txt"})
+        ::chown((team.shared + p).c_str(), kVictim, kVictim);
+    ::chmod((mine + "/old").c_str(), 0555);
+    const std::string lookalike = ".tolvex-cli-" + kDeadPid + "-aaaaaa";
+    ASSERT_EQ(asAttacker([&] {
+                  return ::rename(mine.c_str(), (team.shared + "/" + lookalike).c_str()) == 0 ? 0
+                                                                                              : 1;
+              }),
+              0);
+    const RunResult r = team.victim({"encrypt", "-c", "report.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(readFile(team.shared + "/" + lookalike + "/old/letter.txt"),
+              Bytes({'d', 'e', 'a', 'r'}));
+    EXPECT_EQ(modeOf(team.shared + "/" + lookalike + "/old"), 0555u);
+}
+
+TEST(SharedFolderRace, ADecryptedFileTakesNoModeFromALinkAnotherMemberPutInItsPlace) {
+    Team team(02775);
+    writeFile(team.shared + "/secret.txt", std::string(5000, 's'));
+    ::chown((team.shared + "/secret.txt").c_str(), kVictim, kVictim);
+    ::chmod((team.shared + "/secret.txt").c_str(), 0600);
+    ASSERT_EQ(team.victim({"encrypt", "-d", "png", "secret.txt"}).status, 0);
+    ASSERT_EQ(::unlink((team.shared + "/secret.txt").c_str()), 0);
+    const std::string bait = team.base / "bait";
+    writeFile(bait, std::string("bait"));
+    ::chown(bait.c_str(), kAttacker, kAttacker);
+    ::chmod(bait.c_str(), 0666);
+    ASSERT_EQ(asAttacker([&] {
+                  return ::symlink(bait.c_str(), (team.shared + "/secret.txt").c_str()) == 0 ? 0
+                                                                                             : 1;
+              }),
+              0);
+    const RunResult r = team.victim({"decrypt", "--force", "secret.png"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(modeOf(team.shared + "/secret.txt"), 0600u);
+    EXPECT_EQ(readFile(bait), Bytes({'b', 'a', 'i', 't'}));
+    EXPECT_EQ(modeOf(bait), 0666u);
 }
