@@ -14,23 +14,16 @@
 namespace unlha {
 
 std::optional<ArchiveReader> ArchiveReader::open(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    const auto st = status(fd);
+    if (!st || !S_ISREG(st->st_mode))
         return std::nullopt;
     // Readers of one descriptor take turns: each starts from the beginning.
-    const int reading = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (reading < 0)
+    Fd reading = duplicate(fd);
+    FILE *file = reading.valid() ? openStream(reading.get()) : nullptr;
+    if (!file)
         return std::nullopt;
-    if (::lseek(reading, 0, SEEK_SET) != 0) {
-        ::close(reading);
-        return std::nullopt;
-    }
-    FILE *file = ::fdopen(reading, "rb");
-    if (!file) {
-        ::close(reading);
-        return std::nullopt;
-    }
-    ArchiveReader reader(file, uint64_t(st.st_size));
+    reading.release(); // the stream owns it now
+    ArchiveReader reader(file, uint64_t(st->st_size));
     if (!reader.m_reader)
         return std::nullopt;
     return reader;

@@ -2,13 +2,11 @@
 
 #include "platform.h"
 
-#include <cerrno>
+#include "private_folders.h"
+
 #include <cstdlib>
 #include <fcntl.h>
 #include <mutex>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace unlha {
 namespace {
@@ -20,18 +18,15 @@ std::string g_overridePath;
 
 // A folder the lock may live in: the user's own, not writable by group or others.
 bool folderIsPrivate(const std::string &folder) {
-    Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
-    return fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode) &&
-           st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+    const Fd fd = openFolderAt(AT_FDCWD, folder);
+    return fd.valid() && tolvex::files::isPrivateFolder(fd.get());
 }
 
 // The folder named, created with mode 0700 when missing; empty when it is not private.
 std::string privateFolder(const std::string &folder) {
     if (folder.empty())
         return {};
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
+    tolvex::files::makePrivateFolders(folder);
     return folderIsPrivate(folder) ? folder : std::string();
 }
 
@@ -43,22 +38,12 @@ std::string lockFolder() {
             return dir;
     }
     // /tmp itself, not $TMPDIR: every process of the user must agree on the place.
-    return privateFolder("/tmp/unlha32-" + std::to_string(::geteuid()));
+    return privateFolder("/tmp/unlha32-" + std::to_string(tolvex::files::userId()));
 }
 
-// Opens the lock file, creating it; never through a link, never blocking on a FIFO, and only
-// when it is a regular file of this user.
-int openLockFile() {
+Fd openBusyLock() {
     const std::string path = busyLockPath();
-    if (path.empty())
-        return -1;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                 0600));
-    struct stat st;
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_uid != ::geteuid())
-        return -1;
-    return fd.release();
+    return path.empty() ? Fd() : openLockFile(path);
 }
 
 } // namespace
@@ -73,27 +58,17 @@ std::string busyLockPath() {
     return folder.empty() ? std::string() : folder + "/" + kLockName;
 }
 
-BusyLock::BusyLock() : m_fd(openLockFile()) {
-    if (m_fd < 0)
-        return;
-    while (::flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
-    }
+BusyLock::BusyLock() : m_fd(openBusyLock()) {
+    if (m_fd.valid())
+        lockExclusive(m_fd.get());
 }
 
-BusyLock::~BusyLock() {
-    if (m_fd >= 0)
-        ::close(m_fd); // closing drops the lock
-}
+// Closing the descriptor drops the lock.
+BusyLock::~BusyLock() = default;
 
 bool machineIsBusy() {
-    const int fd = openLockFile();
-    if (fd < 0)
-        return false;
-    // A shared lock is refused only while a command holds the exclusive one; two callers
-    // asking at once do not disturb each other.
-    const bool busy = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-    ::close(fd);
-    return busy;
+    const Fd fd = openBusyLock();
+    return fd.valid() && lockedExclusively(fd.get());
 }
 
 void setBusyLockPath(const std::string &path) {

@@ -6,6 +6,8 @@
 // FIFO or an unreadable file there and stop the archiver.
 #pragma once
 
+#include "fd.h"
+
 #include <string>
 
 namespace unlha {
@@ -20,7 +22,7 @@ class BusyLock {
     BusyLock &operator=(const BusyLock &) = delete;
 
   private:
-    int m_fd = -1;
+    tolvex::files::Fd m_fd;
 };
 
 // True while some process of this user holds the lock.

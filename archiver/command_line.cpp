@@ -1,5 +1,9 @@
 #include "command_line.h"
 
+#include "platform.h"
+
+#include <fcntl.h>
+
 #include <sys/stat.h>
 
 namespace unlha {
@@ -57,8 +61,8 @@ bool applySwitch(const std::string &s, Command &command) {
 // An existing folder named after the archive is where to extract, '/' or not: taken for a
 // pattern, it would match nothing.
 bool isFolder(const std::string &path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const auto st = statusAt(AT_FDCWD, path, true);
+    return st && S_ISDIR(st->st_mode);
 }
 
 } // namespace

@@ -83,7 +83,7 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
 // CRC. A decoder that produces more than the member declares is stopped there.
 bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, const std::string &name,
                  mode_t mask, Failure &failure) {
-    ::unlinkat(folder, name.c_str(), 0); // an earlier member of the same name
+    removeFileAt(folder, name); // an earlier member of the same name
     Fd out = createFileAt(folder, name, 0600);
     if (!out.valid()) {
         failure = {UNLHA_ERROR_WRITE, "cannot create " + m.path};
@@ -113,8 +113,7 @@ bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, cons
     }
     // Never set-user-ID, set-group-ID or sticky; never wider than the umask allows.
     const mode_t mode = (m.unixMode ? mode_t(*m.unixMode) : mode_t(0666)) & 0777 & ~mask;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
-    if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close()) {
+    if (!setMode(out.get(), mode) || !setModifiedTime(out.get(), time_t(m.mtime)) || !out.close()) {
         failure = {UNLHA_ERROR_WRITE, "cannot write " + m.path};
         return false;
     }
@@ -260,9 +259,8 @@ int extractArchive(const Command &command, std::string &message) {
         if (!folder.valid() || !done.insert(parts).second)
             continue;
         if (m.unixMode)
-            ::fchmod(folder.get(), (mode_t(*m.unixMode) & 0777 & ~mask) | S_IRWXU);
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(m.mtime), 0}};
-        ::futimens(folder.get(), times);
+            setMode(folder.get(), (mode_t(*m.unixMode) & 0777 & ~mask) | S_IRWXU);
+        setModifiedTime(folder.get(), time_t(m.mtime));
     }
     staging.remove();
     message = "extracted " + std::to_string(selectedCount) + " member(s)";

@@ -171,10 +171,10 @@ WriteStatus ArchiveWriter::storeData(int sourceFd, uint64_t &size, uint16_t &crc
 }
 
 WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
-    struct stat st;
-    if (::fstat(sourceFd, &st) != 0)
+    const auto st = status(sourceFd);
+    if (!st)
         return WriteStatus::ReadError;
-    const auto expected = uint64_t(st.st_size);
+    const auto expected = uint64_t(st->st_size);
     if (expected > kMaxMemberSize)
         return WriteStatus::TooLarge;
 

@@ -12,7 +12,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -20,7 +19,6 @@
 #include <set>
 #include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 
 namespace unlha {
 namespace {
@@ -76,17 +74,19 @@ class Planner {
     // Adds a named file or folder and, when recursing, everything below a folder. Links are
     // followed: the member holds what they lead to.
     bool add(const std::string &diskPath, const std::string &memberPath, bool named) {
-        struct stat st;
-        if (::stat(diskPath.c_str(), &st) != 0) {
+        const auto found = statusAt(AT_FDCWD, diskPath, true);
+        if (!found) {
             if (named && errno == ENOENT)
                 failure = {UNLHA_ERROR_NOT_FOUND, "not found: " + diskPath};
             else
                 failure = {UNLHA_ERROR_READ, "cannot read " + diskPath};
             return false;
         }
+        const struct stat &st = *found;
         if (m_skip && st.st_dev == m_skip->first && st.st_ino == m_skip->second)
             return true; // the archive itself, inside a folder being packed
         MemberInfo info{memberPath, clampTime(st.st_mtime), uint16_t(st.st_mode & 0xFFFF)};
+        sharedBits &= st.st_mode;
         if (S_ISREG(st.st_mode)) {
             if (m_paths.insert(memberPath).second)
                 members.push_back({info, false, diskPath});
@@ -103,26 +103,12 @@ class Planner {
         const auto id = std::make_pair(st.st_dev, st.st_ino);
         if (!m_ancestors.insert(id).second)
             return true; // a link back up the tree: its content is already being packed
-        std::vector<std::string> names;
-        DIR *dir = ::opendir(diskPath.c_str());
-        if (!dir) {
+        const auto names = listFolder(diskPath);
+        if (!names) {
             failure = {UNLHA_ERROR_READ, "cannot read the folder " + diskPath};
             return false;
         }
-        errno = 0;
-        while (const dirent *entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name != "." && name != "..")
-                names.push_back(name);
-        }
-        const bool listed = errno == 0;
-        ::closedir(dir);
-        if (!listed) {
-            failure = {UNLHA_ERROR_READ, "cannot read the folder " + diskPath};
-            return false;
-        }
-        std::sort(names.begin(), names.end());
-        for (const auto &name : names)
+        for (const auto &name : *names)
             if (!add(diskPath + "/" + name, memberPath + "/" + name, false))
                 return false;
         m_ancestors.erase(id);
@@ -131,6 +117,9 @@ class Planner {
 
     std::vector<Planned> members;
     Failure failure;
+    // The read and write bits for group and others that every packed file and folder allows:
+    // a new archive allows no more, so that packing never makes private content readable.
+    mode_t sharedBits = 066;
 
   private:
     int m_recursion;
@@ -260,24 +249,24 @@ class AheadCoder {
     static void read(const std::string &path, File &file) {
         OpenResult opened;
         Fd source = openRegular(AT_FDCWD, path, true, opened);
-        struct stat st;
-        if (!source.valid() || ::fstat(source.get(), &st) != 0) {
+        const auto st = source.valid() ? status(source.get()) : std::nullopt;
+        if (!st) {
             file.readFailed = true;
             return;
         }
-        if (uint64_t(st.st_size) > kReadWholeLimit) {
+        if (uint64_t(st->st_size) > kReadWholeLimit) {
             file.streamed = true;
             return;
         }
         // One byte more than expected tells a file that grew since.
-        file.data.resize(size_t(st.st_size) + 1);
+        file.data.resize(size_t(st->st_size) + 1);
         const int64_t n = readAt(source.get(), 0, file.data.data(), file.data.size());
         if (n < 0) {
             file.readFailed = true;
             file.data.clear();
             return;
         }
-        if (uint64_t(n) > uint64_t(st.st_size)) {
+        if (uint64_t(n) > uint64_t(st->st_size)) {
             file.data.clear();
             file.streamed = true;
             return;
@@ -345,17 +334,19 @@ struct ArchiveTarget {
 
 int findArchive(const Command &command, ArchiveTarget &target, std::string &message) {
     target.path = command.archive;
-    struct stat linkStat;
-    if (::lstat(target.path.c_str(), &linkStat) == 0 && S_ISLNK(linkStat.st_mode)) {
-        char *resolved = ::realpath(target.path.c_str(), nullptr);
+    const auto linkStatus = statusAt(AT_FDCWD, target.path, false);
+    if (linkStatus && S_ISLNK(linkStatus->st_mode)) {
+        const auto resolved = resolvedPath(target.path);
         if (!resolved) {
             message = "the archive path is a link to nothing: " + command.archive;
             return UNLHA_ERROR_WRITE;
         }
-        target.path = resolved;
-        std::free(resolved);
+        target.path = *resolved;
     }
-    target.exists = ::stat(target.path.c_str(), &target.st) == 0;
+    const auto found = statusAt(AT_FDCWD, target.path, true);
+    target.exists = found.has_value();
+    if (found)
+        target.st = *found;
     if (target.exists && !S_ISREG(target.st.st_mode)) {
         message = "the archive path is not a file: " + command.archive;
         return UNLHA_ERROR_WRITE;
@@ -489,9 +480,9 @@ int packArchive(const Command &command, std::string &message) {
     ArchiveWriter writer(temp.fd());
     if (const int code = writeMembers(writer, old.get(), kept, planner, message); code != UNLHA_OK)
         return code;
-    const mode_t mode = target.exists ? (target.st.st_mode & 0777) : mode_t(0666 & ~processUmask());
-    if (writer.finish() != WriteStatus::Ok || ::fchmod(temp.fd(), mode) != 0 ||
-        ::fsync(temp.fd()) != 0) {
+    const mode_t mode = target.exists ? (target.st.st_mode & 0777)
+                                      : mode_t((0600 | planner.sharedBits) & ~processUmask());
+    if (writer.finish() != WriteStatus::Ok || !setMode(temp.fd(), mode) || !syncFile(temp.fd())) {
         message = "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -18,13 +19,29 @@ using tolvex::files::createFileAt;
 using tolvex::files::duplicate;
 using tolvex::files::Fd;
 using tolvex::files::freeSpace;
+using tolvex::files::listFolder;
+using tolvex::files::lockedExclusively;
+using tolvex::files::lockExclusive;
 using tolvex::files::makeFolders;
+using tolvex::files::openFolder;
 using tolvex::files::openFolderAt;
+using tolvex::files::openLockFile;
 using tolvex::files::openRegular;
 using tolvex::files::OpenResult;
 using tolvex::files::processUmask;
 using tolvex::files::readAt;
+using tolvex::files::removeFileAt;
+using tolvex::files::resolvedPath;
+using tolvex::files::setMode;
+using tolvex::files::setModifiedTime;
+using tolvex::files::status;
+using tolvex::files::statusAt;
+using tolvex::files::syncFile;
 using tolvex::files::writeAt;
+
+// A stdio stream reading `fd` from its beginning, for liblhasa; it owns the descriptor once made.
+// Nothing on failure (the descriptor then stays the caller's).
+FILE *openStream(int fd);
 
 // Appends to a descriptor through a buffer, keeping track of the position.
 class BufferedOutput {

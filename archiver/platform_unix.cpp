@@ -15,6 +15,12 @@ namespace {
 constexpr size_t kOutputBuffer = size_t(1) << 18;
 }
 
+FILE *openStream(int fd) {
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return nullptr;
+    return ::fdopen(fd, "rb");
+}
+
 BufferedOutput::BufferedOutput(int fd, uint64_t start) : m_fd(fd), m_flushed(start) {
     m_buffer.reserve(kOutputBuffer);
 }

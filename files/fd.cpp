@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -214,6 +217,100 @@ std::optional<uint64_t> freeSpace(std::string path) {
 std::string descriptorPath(int fd) {
     static const bool mounted = ::access("/proc/self/fd", X_OK) == 0;
     return mounted ? "/proc/self/fd/" + std::to_string(fd) : std::string();
+}
+
+std::optional<struct stat> status(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return std::nullopt;
+    return st;
+}
+
+std::optional<struct stat> statusAt(int folder, const std::string &name, bool follow) {
+    struct stat st;
+    if (::fstatat(folder, name.c_str(), &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return st;
+}
+
+bool setMode(int fd, mode_t mode) {
+    return ::fchmod(fd, mode) == 0;
+}
+
+bool setModifiedTime(int fd, time_t modified) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {modified, 0}};
+    return ::futimens(fd, times) == 0;
+}
+
+bool syncFile(int fd) {
+    return ::fsync(fd) == 0;
+}
+
+bool removeFileAt(int folder, const std::string &name) {
+    return ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
+std::optional<std::vector<std::string>> listFolder(const std::string &path) {
+    DIR *dir = ::opendir(path.c_str());
+    if (!dir)
+        return std::nullopt;
+    std::vector<std::string> names;
+    errno = 0;
+    while (const dirent *entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0) {
+        errno = error;
+        return std::nullopt;
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::optional<std::string> resolvedPath(const std::string &path) {
+    char *resolved = ::realpath(path.c_str(), nullptr);
+    if (!resolved)
+        return std::nullopt;
+    std::string out = resolved;
+    std::free(resolved);
+    return out;
+}
+
+uid_t userId() {
+    return ::geteuid();
+}
+
+bool isPrivateFolder(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+Fd openLockFile(const std::string &path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                 0600));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        st.st_uid != ::geteuid())
+        return Fd();
+    return fd;
+}
+
+bool lockExclusive(int fd) {
+    int result;
+    while ((result = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
+
+bool lockedExclusively(int fd) {
+    // A shared lock is refused only while someone holds the exclusive one; two callers asking
+    // at once do not disturb each other.
+    return ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 } // namespace tolvex::files

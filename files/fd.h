@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <vector>
 
 namespace tolvex::files {
 
@@ -73,6 +75,36 @@ mode_t outputMode(std::optional<mode_t> source);
 std::optional<uint64_t> freeSpace(int fd);
 // Where `path` is, or where it will be created (its nearest existing parent).
 std::optional<uint64_t> freeSpace(std::string path);
+
+// What the system says of an open file, or of `name` in `folder` (AT_FDCWD for the working
+// directory; `follow` false describes a link itself). Nothing on failure.
+std::optional<struct stat> status(int fd);
+std::optional<struct stat> statusAt(int folder, const std::string &name, bool follow);
+// Permission bits and modification time, set through the descriptor (the access time is kept).
+bool setMode(int fd, mode_t mode);
+bool setModifiedTime(int fd, time_t modified);
+// Waits until what was written to `fd` is on the disk.
+bool syncFile(int fd);
+// Removes the file or link `name` in `folder` (never a folder).
+bool removeFileAt(int folder, const std::string &name);
+// The names in a folder given by path, "." and ".." left out, sorted; nothing when it cannot be
+// read to the end.
+std::optional<std::vector<std::string>> listFolder(const std::string &path);
+// The absolute path with every link resolved; nothing when some part does not exist.
+std::optional<std::string> resolvedPath(const std::string &path);
+
+// The effective user id, and whether an open folder is this user's own and writable by nobody
+// else.
+uid_t userId();
+bool isPrivateFolder(int fd);
+
+// A lock file of this user's, created 0600 when missing: never through a link, never blocking
+// on a FIFO, and only when it is a regular file owned by this user. Invalid otherwise.
+Fd openLockFile(const std::string &path);
+// Holds an exclusive flock on `fd`, waiting for other holders.
+bool lockExclusive(int fd);
+// True while another descriptor holds an exclusive flock on the same file.
+bool lockedExclusively(int fd);
 
 // "/proc/self/fd/N": a path that reaches the very folder or file a descriptor holds, whatever
 // has been renamed or swapped since, for interfaces that take a path. Empty where /proc is not

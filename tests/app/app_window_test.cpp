@@ -650,6 +650,24 @@ class WindowTest : public QObject {
         QCOMPARE(jobFoldersIn(cache.filePath("tolvex")), QStringList());
     }
 
+    // The packed and encrypted output is as readable as its input, and no more.
+    void compressedOutputKeepsTheInputsPermissions_data() {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("private") << 0600;
+        QTest::newRow("readable") << 0644;
+    }
+    void compressedOutputKeepsTheInputsPermissions() {
+        QFETCH(int, mode);
+        writeFile(folder->path("in.txt"), "plaintext");
+        QVERIFY(::chmod(QFile::encodeName(folder->path("in.txt")).constData(), mode_t(mode)) == 0);
+        const mode_t before = ::umask(022);
+        const auto shown = runStart(folder->path("in.txt"), "5");
+        ::umask(before);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].title, QString("報告"));
+        QCOMPARE(modeOf(folder->path("Tolvex.tvx")), mode);
+    }
+
     // A runtime folder others may write is no place for the archive: the cache folder serves.
     void insecureRuntimeFolderFallsBackToTheCache() {
         QTemporaryDir shared;

@@ -471,6 +471,26 @@ TEST_F(Hardening, PackingAndExtractingNeverChangeTheUmask) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
+TEST_F(Hardening, ANewArchiveIsNoMoreReadableThanWhatItHolds) {
+    makeFolder(dir / "in/sub");
+    writeFile(dir / "in/open.txt", textBytes(100, 1));
+    writeFile(dir / "in/sub/private.txt", textBytes(100, 2));
+    ::chmod((dir / "in/open.txt").c_str(), 0644);
+    ::chmod((dir / "in/sub/private.txt").c_str(), 0600);
+    const int status = inChild([&] {
+        ::umask(022);
+        const int open = runCommand(packLine(dir / "open.lzh", dir.path(), "in/open.txt"));
+        const int all = runCommand(packLine(dir / "all.lzh", dir.path(), "in"));
+        return low(open != 0 ? open : all);
+    });
+    ASSERT_EQ(status, 0);
+    struct stat st;
+    ASSERT_EQ(::stat((dir / "open.lzh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(::stat((dir / "all.lzh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a private file inside made the archive readable";
+}
+
 // ---- Expansion -----------------------------------------------------------------------------
 
 TEST_F(Hardening, MembersLargerThanTheFreeSpaceAreRefusedBeforeWriting) {
