@@ -115,6 +115,8 @@ bool processRuns(DWORD id) {
 
 // Removes the named temporaries in `folder` left by runs that were killed. A live run holds its
 // temporary open without sharing deletion, so even a reused process id cannot cost it the file.
+// The name alone proves nothing: a leftover also carries the temporary attribute it was created
+// with (and loses before it is published), which a user's own file renamed so does not have.
 void removeStaleTemporaries(const std::string &folder) {
     WIN32_FIND_DATAA entry;
     const std::string pattern = joined(folder, (std::string(kTemporaryPrefix) + "*").c_str());
@@ -125,7 +127,9 @@ void removeStaleTemporaries(const std::string &folder) {
         const auto owner = DWORD(temporaryOwner(entry.cFileName, kTemporaryPrefix));
         if (owner == 0 || owner == ::GetCurrentProcessId() || processRuns(owner))
             continue;
-        if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+        if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                       FILE_ATTRIBUTE_READONLY)) != 0 ||
+            (entry.dwFileAttributes & FILE_ATTRIBUTE_TEMPORARY) == 0)
             continue;
         ::DeleteFileA(joined(folder, entry.cFileName).c_str());
     } while (::FindNextFileA(search, &entry));
@@ -229,7 +233,7 @@ std::optional<OutputFile> OutputFile::create(const std::string &path, bool repla
         std::string temp = temporaryName(folder);
         // Nobody else may open or delete it while it is written.
         HANDLE file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+                                    FILE_ATTRIBUTE_TEMPORARY, nullptr);
         if (file != INVALID_HANDLE_VALUE)
             return OutputFile(heldHandle(file), path, std::move(temp), replace);
         if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
@@ -259,6 +263,13 @@ OutputFile::Commit OutputFile::commit() {
     // Before the old file goes, the new content must be on the disk: otherwise a crash could
     // leave neither. Closing first makes a late write error count.
     HANDLE file = handleOf(m_handle);
+    // The mark that makes a leftover removable goes before the file can have its final name.
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic)) {
+        discard();
+        return Commit::Failed;
+    }
     const bool flushed = !m_replace || ::FlushFileBuffers(file);
     const bool closed = ::CloseHandle(file) != 0;
     m_handle = -1;

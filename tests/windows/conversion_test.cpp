@@ -307,17 +307,26 @@ TEST(Separators, BothSlashesEndAFolderName) {
 TEST(Publishing, TemporariesOfRunsThatAreGoneAreRemovedOthersKept) {
     TempFolder dir;
     ASSERT_TRUE(writeFile(dir / "plain.txt", std::string("x")));
-    // No process has an id this large: the run that left this is gone.
+    // No process has an id this large: the run that left this is gone, and it carries the mark
+    // a temporary is made with.
     ASSERT_TRUE(writeFile(dir / ".tolvex-2147483000-abcdef", std::string("stale")));
+    ASSERT_TRUE(::SetFileAttributesA((dir / ".tolvex-2147483000-abcdef").c_str(),
+                                     FILE_ATTRIBUTE_TEMPORARY));
+    // A user's own file under such a name, without the mark, stays.
+    ASSERT_TRUE(writeFile(dir / ".tolvex-2147483001-notes1", std::string("mine")));
     // This process runs, and another temporary of a live run is held open without sharing.
     const std::string ours =
         dir / (".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ");
     ASSERT_TRUE(writeFile(ours, std::string("live")));
     ASSERT_TRUE(writeFile(dir / ".tolvex-notapid", std::string("other")));
     ASSERT_EQ(makeCode(dir / "plain.txt", dir / "enc", kKey, TOLVEX_MODE_ENCODE), TOLVEX_OK);
-    EXPECT_EQ(dir.names(), (std::vector<std::string>{
-                               ".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ",
-                               ".tolvex-notapid", "enc.tvx", "plain.txt"}));
+    std::vector<std::string> kept = {
+        ".tolvex-" + std::to_string(::GetCurrentProcessId()) + "-ZZZZZZ",
+        ".tolvex-2147483001-notes1", ".tolvex-notapid", "enc.tvx", "plain.txt"};
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(dir.names(), kept);
+    EXPECT_EQ(::GetFileAttributesA((dir / "enc.tvx").c_str()) & FILE_ATTRIBUTE_TEMPORARY, 0u)
+        << "the published file kept the temporary's mark";
 }
 
 // A run killed while it writes leaves no file under the output's name, or a complete one;
