@@ -1,6 +1,7 @@
 #include "archiver_client.h"
 
 #include "archiver_commands.h"
+#include "unlha32.h"
 
 #include <chrono>
 #include <cstdio>
@@ -77,13 +78,13 @@ ArchiverResult ArchiverClient::run(const std::string &commandLine) {
     char output[1024] = {};
     const int result = m_unlha(nullptr, commandLine.c_str(), output, sizeof output);
     if ((result & 0xFFFF) == 0)
-        return {true, false, {}};
+        return {true, false, {}, false};
+    const int code = result & 0xFFFF;
     std::string message = output[0] ? output : "failed";
-    return {false, false, message + " (archiver code 0x" + [&] {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "%04X", unsigned(result & 0xFFFF));
-                return std::string(hex);
-            }() + ")"};
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%04X", unsigned(code));
+    return {false, false, message + " (archiver code 0x" + hex + ")",
+            code == UNLHA_ERROR_WRITE || code == UNLHA_ERROR_NO_SPACE};
 }
 
 } // namespace cli

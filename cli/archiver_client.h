@@ -11,6 +11,8 @@ struct ArchiverResult {
     bool ok = false;
     bool busy = false; // another program kept the archiver busy past the wait
     std::string message;
+    // What failed was writing (a full disk, a read-only folder), not the archive or the library.
+    bool cannotWrite = false;
 };
 
 class ArchiverClient {

@@ -169,6 +169,28 @@ strong::Hooks strongHooks(ProgressLink *link) {
     return hooks;
 }
 
+// Refuses an output that another input of the run makes already.
+std::optional<Outcome> sharedOutput(OutputClaims &claims, const std::string &outputPath,
+                                    const std::string &input) {
+    if (const auto other = claims.claim(outputPath, input))
+        return fail(kExitSameFile, "its output " + displayName(outputPath) +
+                                       " is also the output of " + displayName(*other) +
+                                       "; use --output-dir or rename one");
+    return std::nullopt;
+}
+
+// What a file system takes for one name (NAME_MAX on Linux).
+constexpr size_t kMaxNameLength = 255;
+
+// The extension a strong file's recorded name gives its output.
+std::string recordedExtension(const std::string &recorded, const std::string &outputBase) {
+    std::string extension(tolvex::extensionOf(recorded));
+    // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
+    if (!extension.empty() && baseName(outputBase) == recorded)
+        extension.clear();
+    return extension;
+}
+
 Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
                       uint64_t size) {
     switch (status) {
@@ -184,6 +206,8 @@ Outcome strongFailure(strong::Status status, const std::string &source, const st
     case strong::Status::TemplateFailed:
         return fail(kExitTemplateMissing, strong::statusText(status));
     case strong::Status::NameTooLong:
+        return fail(kExitCannotWrite, strong::statusText(status));
+    case strong::Status::BadName:
         return fail(kExitInputUnreadable, strong::statusText(status));
     case strong::Status::NoMemory:
         return fail(kExitInternal, strong::statusText(status));
@@ -203,7 +227,7 @@ Outcome strongEncrypted(const Plan &plan, const Settings &settings, const std::s
     how.kind = o.kind;
     how.templatePath = settings.templatePath;
     how.kdf = settings.kdf;
-    how.passphrase = settings.passphrase;
+    how.passphrase = settings.passphrase.view();
     how.permissions = permissions;
     const strong::Status status = encryptStrongFile(source, name, staged, how, strongHooks(link));
     if (interruptRequested())
@@ -242,7 +266,8 @@ Outcome encryptOne(const Plan &plan, const Settings &settings, ArchiverClient *a
             withoutTrailingSlashes(fs::absolute(plan.input).lexically_normal().string());
         const ArchiverResult packed = archiver->pack(archive, absolute);
         if (!packed.ok)
-            return fail(kExitArchiver, "packing failed: " + packed.message);
+            return fail(packed.cannotWrite ? kExitCannotWrite : kExitArchiver,
+                        "packing failed: " + packed.message);
         if (!isRegularFile(archive))
             return fail(kExitArchiver, "packing made no archive");
         source = archive;
@@ -282,16 +307,33 @@ Outcome strongDecrypted(Plan &plan, const Settings &settings, const std::string 
     const Options &o = settings.options;
     const std::string content = stagedBase + ".content";
     strong::Decrypted found;
+    strong::Hooks hooks = strongHooks(&link);
+    // An output name the file system cannot take is refused before any content is decrypted.
+    std::optional<Outcome> refused;
+    hooks.acceptName = [&](const std::string &name) {
+        const std::string extension = recordedExtension(name, plan.outputBase);
+        const size_t length =
+            baseName(plan.outputBase).size() + (extension.empty() ? 0 : extension.size() + 1);
+        if (length > kMaxNameLength)
+            return strong::Status::NameTooLong;
+        // An archive to extract has no output file of its own to claim.
+        if (!(o.extract && lowered(extension) == "lzh")) {
+            const std::string output = tolvex::decodedName(plan.outputBase, extension);
+            refused = sharedOutput(*settings.claims, output, plan.input);
+            if (refused)
+                return strong::Status::Cancelled;
+        }
+        return strong::Status::Ok;
+    };
     const strong::Status status =
-        decryptStrongFile(plan.input, content, settings.passphrase, found, strongHooks(&link));
+        decryptStrongFile(plan.input, content, settings.passphrase.view(), found, hooks);
+    if (refused)
+        return *refused;
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
         return strongFailure(status, plan.input, plan.outputFolder, plan.size);
-    std::string extension(tolvex::extensionOf(found.name));
-    // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
-    if (!extension.empty() && baseName(plan.outputBase) == found.name)
-        extension.clear();
+    const std::string extension = recordedExtension(found.name, plan.outputBase);
     if (!isUsableExtension(extension))
         return fail(kExitWrongKey, "the recorded name cannot name a file; nothing written");
     plan.extension = extension;
@@ -369,7 +411,8 @@ Outcome decryptOne(const Plan &planned, const Settings &settings, ArchiverClient
         return cannotWriteIn(plan.outputFolder, errno);
     const ArchiverResult extracted = archiver->extract(staged, unpacked->path());
     if (!extracted.ok)
-        return fail(kExitArchiver, "extraction failed: " + extracted.message);
+        return fail(extracted.cannotWrite ? kExitCannotWrite : kExitArchiver,
+                    "extraction failed: " + extracted.message);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing extracted");
     const TreeResult moved = publishTree(*unpacked, plan.outputFolder, o.force);
@@ -438,6 +481,17 @@ std::optional<Outcome> examineInput(const Options &o, Plan &p, std::string &name
                     "its extension is longer than six bytes, more than an encoded file can "
                     "record; rename it or use --compress");
     }
+    // What is recorded must come back: a name a decrypted file may not have is refused now,
+    // not found out when the file is decrypted.
+    if (encrypting && !o.compress && !o.strong &&
+        !isUsableExtension(std::string(tolvex::extensionOf(name))))
+        return fail(kExitInputUnreadable,
+                    "its extension holds a control character, which no decrypted name may hold; "
+                    "rename it or use --compress");
+    if (encrypting && o.strong && !strong::isUsableName(baseName(withoutTrailingSlashes(input))))
+        return fail(kExitInputUnreadable,
+                    "its name holds a control character, which no decrypted name may hold; "
+                    "rename it first");
     strong::Preamble preamble;
     const strong::Status strongProbe =
         encrypting ? strong::Status::NotStrong : probeStrongFile(input, preamble);
@@ -486,6 +540,11 @@ std::optional<Outcome> nameOutput(const Options &o, Plan &p, const std::string &
         p.outputPath = tolvex::decodedName(p.outputBase, p.extension);
     if (!(dotFile && !o.output) && (baseName(p.outputBase).empty() || p.outputBase.back() == '/'))
         return fail(kExitUsage, "the output base " + displayName(p.outputBase) + " names no file");
+    if (!p.extractArchive && baseName(p.outputPath).size() > kMaxNameLength)
+        return fail(kExitCannotWrite, "name too long: the output " + displayName(p.outputPath) +
+                                          " would have more than " +
+                                          std::to_string(kMaxNameLength) +
+                                          " bytes in its name (use --output); nothing written");
     // The archive and the folder it is extracted into go to the archiver on a quoted command
     // line: a double quote there would split them into other names. Refuse before anything runs.
     if (p.extractArchive && !archiver_commands::canCarry(fs::absolute(p.outputBase).string())) {
@@ -542,19 +601,23 @@ int combinedExitCode(const std::vector<int> &codes) {
     return result;
 }
 
-std::vector<Plan> planAll(const Options &options) {
+std::optional<std::string> OutputClaims::claim(const std::string &outputPath,
+                                               const std::string &input) {
+    const std::string key = fs::absolute(outputPath).lexically_normal().string();
+    const std::lock_guard lock(m_mutex);
+    const auto [it, fresh] = m_claims.emplace(key, input);
+    if (fresh || it->second == input)
+        return std::nullopt;
+    return it->second;
+}
+
+std::vector<Plan> planAll(const Options &options, OutputClaims &claims) {
     std::vector<Plan> plans;
-    std::map<std::string, std::string> outputs; // output path -> the input that makes it
     for (const auto &input : options.inputs) {
         Plan p = planOne(options, input);
-        if (!p.failed && !p.extractArchive) {
-            const std::string key = fs::absolute(p.outputPath).lexically_normal().string();
-            const auto [it, fresh] = outputs.emplace(key, input);
-            if (!fresh)
-                p.failed =
-                    fail(kExitSameFile, "its output " + p.outputPath + " is also the output of " +
-                                            it->second + "; use --output-dir or rename one");
-        }
+        // A strong file's output is known only from its recorded name: claimed when decrypted.
+        if (!p.failed && !p.extractArchive && !p.strong)
+            p.failed = sharedOutput(claims, p.outputPath, input);
         plans.push_back(std::move(p));
     }
     return plans;

@@ -3,9 +3,13 @@
 #pragma once
 
 #include "options.h"
+#include "secret.h"
 #include "strong_format.h"
 
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,17 +38,31 @@ struct Plan {
     std::optional<Outcome> failed; // set when the input cannot even be started
 };
 
+// The outputs of one run and the inputs that make them, so that no output of a run is written
+// over by another. Planning claims what it can name; a strong file's output is named by its
+// recorded name, so it is claimed once that is decrypted, before any content is.
+class OutputClaims {
+  public:
+    // Claims `outputPath` for `input`; the input that has it already, if another does.
+    std::optional<std::string> claim(const std::string &outputPath, const std::string &input);
+
+  private:
+    std::mutex m_mutex;
+    std::map<std::string, std::string> m_claims; // absolute output path -> input
+};
+
 struct Settings {
     Options options;
     uint32_t key = 0;
     std::string templatePath;
     uint32_t fillerSeed = 0; // 0: the engine's clock
-    std::string passphrase;  // strong files
+    Secret passphrase;       // strong files
     strong::KdfParams kdf;   // encrypt --strong
+    std::shared_ptr<OutputClaims> claims = std::make_shared<OutputClaims>();
 };
 
 // Checks every input and names its output; never asks for the key and writes nothing.
-std::vector<Plan> planAll(const Options &options);
+std::vector<Plan> planAll(const Options &options, OutputClaims &claims);
 
 // Converts one planned input.
 Outcome convertOne(const Plan &plan, const Settings &settings, Reporter &reporter,

@@ -10,9 +10,11 @@ enum ExitCode : int {
     kExitWrongKey = 3,         // wrong key, or not an encoded file
     kExitDamaged = 4,          // decoded, but the content check failed
     kExitInputMissing = 5,     // an input does not exist
-    kExitInputUnreadable = 6,  // an input cannot be read, or is a folder without --compress
+    kExitInputUnreadable = 6,  // an input cannot be read, is a folder without --compress, or
+                               // its name cannot be recorded
     kExitOutputExists = 7,     // an output exists and --force was not given
-    kExitCannotWrite = 8,      // the output cannot be written: read-only folder, full disk
+    kExitCannotWrite = 8,      // the output cannot be written: read-only folder, full disk,
+                               // name too long
     kExitSameFile = 9,         // the output would be the input, or two inputs share an output
     kExitTemplateMissing = 10, // Tolvex.dat not found beside the program nor here
     kExitArchiver = 11,        // the archiver library is missing, stays busy, or failed
@@ -30,9 +32,11 @@ inline constexpr const char *kExitCodeTable =
     "  4   damaged: decoded, but the content check failed (nothing kept\n"
     "      unless --keep-damaged)\n"
     "  5   an input does not exist\n"
-    "  6   an input cannot be read, or is a folder without --compress\n"
+    "  6   an input cannot be read, is a folder without --compress, or its name\n"
+    "      holds a control character (no decrypted name may)\n"
     "  7   an output exists (use --force to replace it)\n"
-    "  8   an output cannot be written: read-only folder, full disk, I/O error\n"
+    "  8   an output cannot be written: read-only folder, full disk (extracting\n"
+    "      too), name too long, I/O error\n"
     "  9   the output would be the input itself, or two inputs share an output\n"
     "  10  Tolvex.dat not found beside the program nor in the working directory\n"
     "  11  the archiver library is missing, stays busy, or packing or extraction\n"

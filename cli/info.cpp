@@ -52,15 +52,6 @@ std::optional<bool> headerMatches(int fd, int kind, const std::string &templateP
     return expected == actual;
 }
 
-bool looksLikeExtension(const std::string &extension) {
-    if (!isUsableExtension(extension))
-        return false;
-    for (unsigned char c : extension)
-        if (c <= ' ' || c == 0x7F)
-            return false;
-    return true;
-}
-
 } // namespace
 
 Inspection inspect(const std::string &path, const std::string &templatePath) {
@@ -105,10 +96,8 @@ Inspection inspect(const std::string &path, const std::string &templatePath) {
     const auto fields = tolvex::readControlRecord(record);
     if (!fields || !isUsableExtension(fields->extension))
         return r;
+    // The same rule the decoder applies: whatever it restores is recognised here.
     r.extension = fields->extension;
-    // The engine would take any bytes here; a file encoded by people has a readable name.
-    if (!looksLikeExtension(*r.extension))
-        return r;
     r.verdict = r.headerMatchesTemplate.value_or(false) ? Verdict::Encoded : Verdict::Possibly;
     return r;
 }

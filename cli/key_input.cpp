@@ -1,19 +1,21 @@
 #include "key_input.h"
 
+#include "secret.h"
+#include "staging.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sodium.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace cli {
 namespace {
-
-constexpr size_t kMaxKeyLine = 256;
 
 // The terminal's settings while echo is off, for the interrupt handler to put back.
 struct termios g_savedTerminal;
@@ -28,7 +30,7 @@ extern "C" void restoreTerminalAndExit(int signal) {
 }
 
 // One line typed at the terminal with echo off. Nothing at end of input.
-std::optional<std::string> promptWithoutEcho(const char *prompt) {
+TypedLine promptWithoutEcho(const char *prompt) {
     struct termios saved;
     const bool terminal = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     struct sigaction quit {
@@ -49,7 +51,9 @@ std::optional<std::string> promptWithoutEcho(const char *prompt) {
     }
     std::fputs(prompt, stderr);
     std::fflush(stderr);
+    TypedLine typed;
     std::string line;
+    line.reserve(kMaxKeyFile); // never reallocated: no copy is left behind unwiped
     bool gotLine = false;
     for (;;) {
         char c;
@@ -62,8 +66,10 @@ std::optional<std::string> promptWithoutEcho(const char *prompt) {
             gotLine = true;
             break;
         }
-        if (line.size() < kMaxKeyLine)
+        if (line.size() < kMaxKeyFile)
             line += c;
+        else
+            typed.tooLong = true;
     }
     if (terminal) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
@@ -73,9 +79,11 @@ std::optional<std::string> promptWithoutEcho(const char *prompt) {
         ::sigaction(SIGHUP, &oldHup, nullptr);
     }
     std::fputc('\n', stderr);
-    if (!gotLine && line.empty())
-        return std::nullopt;
-    return std::string(trimmed(line));
+    if (typed.tooLong)
+        wipe(line);
+    else if (gotLine || !line.empty())
+        typed.text = std::move(line);
+    return typed;
 }
 
 KeyResult fromText(std::string_view text, const std::string &where) {
@@ -89,7 +97,7 @@ KeyResult fromText(std::string_view text, const std::string &where) {
 } // namespace
 
 std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
     while (!text.empty() && blank(text.front()))
         text.remove_prefix(1);
     while (!text.empty() && blank(text.back()))
@@ -138,6 +146,42 @@ int openKeyFile(const std::string &path, std::string &error) {
 
 } // namespace
 
+std::string keyFileName(const std::string &path) {
+    return path == "-" ? std::string("standard input") : "the key file " + displayName(path);
+}
+
+std::optional<std::string> keyFileLine(std::string_view content, const std::string &where,
+                                       std::string &error) {
+    if (content.ends_with("\r\n"))
+        content.remove_suffix(2);
+    else if (content.ends_with('\n'))
+        content.remove_suffix(1);
+    // Blank lines around the one line are harmless; a second line is refused, not dropped: a
+    // passphrase of several words, one per line, must not quietly become its first word.
+    std::optional<std::string_view> found;
+    for (size_t start = 0; start <= content.size();) {
+        size_t end = content.find('\n', start);
+        if (end == std::string_view::npos)
+            end = content.size();
+        const std::string_view line = content.substr(start, end - start);
+        if (!trimmed(line).empty()) {
+            if (found) {
+                error = where + " holds more than one line; it must hold the key or passphrase "
+                                "alone, on one line";
+                return std::nullopt;
+            }
+            found = line;
+        }
+        start = end + 1;
+    }
+    if (!found)
+        return std::string();
+    std::string line(*found);
+    if (line.ends_with('\r'))
+        line.pop_back();
+    return line;
+}
+
 std::optional<std::string> readKeyFile(const std::string &path, std::string &error) {
     const bool standardInput = path == "-";
     const int fd = standardInput ? STDIN_FILENO : openKeyFile(path, error);
@@ -147,6 +191,7 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
     // into a pipe finishes cleanly.
     const bool terminal = ::isatty(fd);
     std::string content;
+    content.reserve(kMaxKeyFile + 1024); // never reallocated, so wiped whole
     char buffer[1024];
     bool failed = false;
     for (;;) {
@@ -163,8 +208,9 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
         if (n == 0)
             break;
         content.append(buffer, size_t(n));
+        sodium_memzero(buffer, sizeof buffer);
         if (content.size() > kMaxKeyFile) {
-            error = "the key file " + path + " is larger than " + std::to_string(kMaxKeyFile) +
+            error = keyFileName(path) + " is larger than " + std::to_string(kMaxKeyFile) +
                     " bytes; a key file holds one short line";
             failed = true;
             break;
@@ -172,27 +218,20 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
     }
     if (!standardInput)
         ::close(fd);
-    if (failed)
-        return std::nullopt;
-    const auto newline = content.find('\n');
-    if (newline != std::string::npos)
-        content.resize(newline);
-    return std::string(trimmed(content));
+    std::optional<std::string> line;
+    if (!failed)
+        line = keyFileLine(content, keyFileName(path), error);
+    wipe(content);
+    return line;
 }
 
-std::optional<std::string> promptHidden(const char *prompt) {
+TypedLine promptHidden(const char *prompt) {
     return promptWithoutEcho(prompt);
 }
 
 KeyResult obtainKey(const KeySources &sources) {
-    if (sources.keyFile) {
-        std::string error;
-        const auto text = readKeyFile(*sources.keyFile, error);
-        if (!text)
-            return {std::nullopt, error, {}};
-        return fromText(*text, "in " + (*sources.keyFile == "-" ? std::string("standard input")
-                                                                : *sources.keyFile));
-    }
+    if (sources.keyFileText)
+        return fromText(*sources.keyFileText, "in " + keyFileName(sources.keyFile.value_or("-")));
     if (sources.keyText) {
         KeyResult r = fromText(*sources.keyText, "given with --key");
         r.warning = "warning: a key on the command line can be read by other users of this "
@@ -206,14 +245,18 @@ KeyResult obtainKey(const KeySources &sources) {
                 "no key: standard input is not a terminal, so give --key-file FILE "
                 "(or - for standard input) or set TOLVEX_KEY",
                 {}};
-    const auto typed = promptWithoutEcho("Key (1 to 8 hexadecimal digits): ");
-    if (!typed)
+    TypedLine typed = promptWithoutEcho("Key (1 to 8 hexadecimal digits): ");
+    if (!typed.text)
         return {std::nullopt, "no key typed", {}};
-    KeyResult r = fromText(*typed, "typed");
+    KeyResult r = fromText(*typed.text, "typed");
+    wipe(*typed.text);
     if (!r.key || !sources.confirm)
         return r;
-    const auto again = promptWithoutEcho("Type the key again: ");
-    if (!again || keyCodeFromText(*again) != r.key)
+    TypedLine again = promptWithoutEcho("Type the key again: ");
+    const bool same = again.text && keyCodeFromText(trimmed(*again.text)) == r.key;
+    if (again.text)
+        wipe(*again.text);
+    if (!same)
         return {std::nullopt, "the keys typed differ", {}};
     return r;
 }

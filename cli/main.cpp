@@ -34,10 +34,19 @@ int runInfo(const Options &options) {
     const std::string templ = findTemplate(programFolder());
     std::vector<int> codes;
     for (const auto &input : options.inputs) {
+        // The same recognition as decrypt's: a strong preamble decrypt would refuse is reported
+        // as such, never judged again as a classic file.
         strong::Preamble preamble;
-        if (probeStrongFile(input, preamble) == strong::Status::Ok) {
+        const strong::Status strongProbe = probeStrongFile(input, preamble);
+        if (strongProbe == strong::Status::Ok) {
             std::fputs(describeStrong(displayName(input), preamble).c_str(), stdout);
             codes.push_back(kExitOk);
+            continue;
+        }
+        if (strongProbe == strong::Status::Unsupported || strongProbe == strong::Status::Damaged) {
+            std::printf("%s:\n  encoded:        strong, but %s\n", displayName(input).c_str(),
+                        strong::statusText(strongProbe).c_str());
+            codes.push_back(kExitWrongKey);
             continue;
         }
         const Inspection seen = inspect(input, templ);
@@ -81,8 +90,8 @@ bool anyClassicWork(const Options &options, const std::vector<Plan> &plans) {
 }
 
 int runConversions(const Options &options) {
-    std::vector<Plan> plans = planAll(options);
     Settings settings;
+    std::vector<Plan> plans = planAll(options, *settings.claims);
     settings.options = options;
     settings.fillerSeed = fillerSeedFromEnvironment();
     const std::string folder = programFolder();
@@ -100,34 +109,59 @@ int runConversions(const Options &options) {
             encrypting ? options.strong
                        : std::any_of(plans.begin(), plans.end(),
                                      [](const Plan &p) { return !p.failed && p.strong; });
+        const bool anyClassic = anyClassicWork(options, plans);
+        const char *envPassphrase = std::getenv("TOLVEX_PASSPHRASE");
+        const char *envKey = std::getenv("TOLVEX_KEY");
+        const KeyFileUse use = keyFileUse(options.keyFile.has_value(), anyClassic, anyStrong,
+                                          envPassphrase != nullptr, options.keyText || envKey);
+        if (!use.error.empty())
+            return error(use.error, kExitUsage);
+        if (!use.note.empty() && !options.quiet)
+            std::fprintf(stderr, "tolvex-cli: %s\n", use.note.c_str());
+        // The key file is read once, whatever it serves: standard input has only one content.
+        std::optional<std::string> keyFileText;
+        if (options.keyFile) {
+            std::string problem;
+            keyFileText = readKeyFile(*options.keyFile, problem);
+            if (!keyFileText)
+                return error(problem, kExitUsage);
+        }
+        const bool interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
         if (anyStrong) {
+            protectKeyMaterial();
             PassphraseSources from;
             from.keyFile = options.keyFile;
-            if (const char *env = std::getenv("TOLVEX_PASSPHRASE"))
-                from.environment = env;
-            from.interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
+            if (use.servesStrong)
+                from.keyFileText = keyFileText;
+            if (envPassphrase)
+                from.environment = envPassphrase;
+            from.interactive = interactive;
             from.confirm = encrypting;
-            const PassphraseResult got = obtainPassphrase(from);
+            PassphraseResult got = obtainPassphrase(from);
             if (!got.passphrase)
                 return error(got.error, kExitUsage);
-            settings.passphrase = *got.passphrase;
+            settings.passphrase = std::move(*got.passphrase);
             settings.kdf = options.kdf ? *strong::kdfPreset(*options.kdf) : strong::defaultKdf();
         }
-    }
-    if (anyToDo && anyClassicWork(options, plans)) {
-        KeySources sources;
-        sources.keyFile = options.keyFile;
-        sources.keyText = options.keyText;
-        if (const char *env = std::getenv("TOLVEX_KEY"))
-            sources.environment = env;
-        sources.interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
-        sources.confirm = options.command == Command::Encrypt;
-        const KeyResult key = obtainKey(sources);
-        if (!key.warning.empty())
-            std::fprintf(stderr, "tolvex-cli: %s\n", key.warning.c_str());
-        if (!key.key)
-            return error(key.error, kExitUsage);
-        settings.key = *key.key;
+        if (anyClassic) {
+            KeySources sources;
+            sources.keyFile = options.keyFile;
+            if (use.servesClassic)
+                sources.keyFileText = keyFileText;
+            sources.keyText = options.keyText;
+            if (envKey)
+                sources.environment = envKey;
+            sources.interactive = interactive;
+            sources.confirm = encrypting;
+            const KeyResult key = obtainKey(sources);
+            if (!key.warning.empty())
+                std::fprintf(stderr, "tolvex-cli: %s\n", key.warning.c_str());
+            if (!key.key)
+                return error(key.error, kExitUsage);
+            settings.key = *key.key;
+        }
+        if (keyFileText)
+            wipe(*keyFileText);
     }
     if (anyToDo) {
         // A missing output folder is made, as mkdir -p would, once there is work for it.

@@ -2,6 +2,7 @@
 
 #include "exit_codes.h"
 #include "kinds.h"
+#include "passphrase.h"
 
 #include <charconv>
 
@@ -125,7 +126,8 @@ const OptionSpec kOptions[] = {
     {"-q", "--quiet", nullptr, kToAll, nullptr, &Options::quiet, nullptr,
      "print errors only; no progress bar, no summary"},
     {nullptr, "--key-file", "FILE", kConverting, nullptr, nullptr, storeText<&Options::keyFile>,
-     "read the key from the first line of FILE (- for standard input)"},
+     "read the key or passphrase from FILE, which holds it on one line (- for standard "
+     "input)"},
     {nullptr, "--key", "HEX", kConverting, nullptr, nullptr, storeText<&Options::keyText>,
      "the key itself; other users can see it: avoid"},
     {nullptr, "--strong", nullptr, kToEncrypt, nullptr, &Options::strong, nullptr,
@@ -266,7 +268,10 @@ std::string helpText() {
            "4 KiB) and may be a regular file or a pipe (- , <(pass show tolvex), a FIFO, which\n"
            "is waited for); a device or a socket is refused rather than read forever.\n"
            "The passphrase of a strong file: typed twice at a prompt (once to decrypt), or from\n"
-           "--key-file or the environment variable TOLVEX_PASSPHRASE.\n"
+           "--key-file or the environment variable TOLVEX_PASSPHRASE. " +
+           kPassphraseRule +
+           "In a run of classic and strong files, --key-file serves only the kind that has no\n"
+           "other source (TOLVEX_PASSPHRASE, or --key or TOLVEX_KEY).\n"
            "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
            "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
            "encrypting the same file twice gives the same bytes.\n"

@@ -1,25 +1,58 @@
-// Where the passphrase of a strong file comes from. It is never printed.
+// The passphrase of strong files: one rule, whatever it comes from. It is never printed.
+//
+// The passphrase is its bytes as given (UTF-8 from a UTF-8 terminal or file), without Unicode
+// normalisation or any conversion. ASCII white space (space, tab, LF, VT, FF, CR) is cut at
+// both ends; what remains must be 1 to kMaxPassphrase bytes. A key file holds it on one line
+// (see readKeyFile); a longer line at the prompt is refused, never cut.
 #pragma once
+
+#include "secret.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace cli {
 
+inline constexpr size_t kMaxPassphrase = 4096;
+
+// The rule as --help states it; the manual, README and the format page say it word for word.
+inline constexpr const char *kPassphraseRule =
+    "A passphrase is its bytes as given (UTF-8 from a UTF-8 terminal or file), without\n"
+    "normalisation; ASCII white space is cut at both ends, and 1 to 4096 bytes must remain.\n"
+    "A key file holds it on one line: one trailing LF or CRLF is dropped, and a second line\n"
+    "that is not blank is refused, never cut. The prompt takes as much as a key file.\n";
+
 struct PassphraseSources {
-    std::optional<std::string> keyFile;     // --key-file FILE ("-": standard input)
+    std::optional<std::string> keyFile;     // --key-file FILE ("-": standard input), for messages
+    std::optional<std::string> keyFileText; // what readKeyFile gave for it
     std::optional<std::string> environment; // TOLVEX_PASSPHRASE
     bool interactive = false;               // standard input is a terminal
     bool confirm = false;                   // ask twice (encryption)
 };
 
 struct PassphraseResult {
-    std::optional<std::string> passphrase;
+    std::optional<Secret> passphrase;
     std::string error; // set when passphrase is empty
 };
 
-// Takes the key file, then TOLVEX_PASSPHRASE, then a prompt without echo when interactive.
-// Spaces and line ends at both ends are cut, as for keys; an empty passphrase is refused.
+// What --key-file serves in a run: the classic files' key, the strong files' passphrase, or
+// (when the run has both kinds) the one kind that has no other source. One file never serves
+// both: the same text as a key and as a passphrase would be a surprise either way.
+struct KeyFileUse {
+    bool servesClassic = false;
+    bool servesStrong = false;
+    std::string note;  // in a run of both kinds: which source serves which files
+    std::string error; // no way to serve both kinds; says what to give
+};
+KeyFileUse keyFileUse(bool keyFile, bool anyClassic, bool anyStrong, bool passphraseInEnvironment,
+                      bool keyGivenOtherwise);
+
+// The rule applied to a text from `where` ("in TOLVEX_PASSPHRASE", "typed", ...).
+PassphraseResult passphraseFromText(std::string_view text, const std::string &where);
+
+// Takes the key file's text, then TOLVEX_PASSPHRASE, then a prompt without echo when
+// interactive.
 PassphraseResult obtainPassphrase(const PassphraseSources &sources);
 
 } // namespace cli

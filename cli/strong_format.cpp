@@ -1,6 +1,7 @@
 #include "strong_format.h"
 
 #include "layout.h"
+#include "naming.h"
 
 #include <sodium.h>
 
@@ -69,14 +70,25 @@ int64_t readFully(const ReadFn &read, uint8_t *buffer, size_t size) {
     return int64_t(done);
 }
 
-// The key material, wiped when it goes.
+// Key material in libsodium's guarded memory: locked (never swapped out), fenced by guard
+// pages, and wiped when it goes. valid() is false when such memory cannot be had.
+template <typename T> class Guarded {
+  public:
+    Guarded() : m_value(static_cast<T *>(sodium_malloc(sizeof(T)))) {}
+    ~Guarded() { sodium_free(m_value); }
+    Guarded(const Guarded &) = delete;
+    Guarded &operator=(const Guarded &) = delete;
+    bool valid() const { return m_value != nullptr; }
+    T *get() { return m_value; }
+
+  private:
+    T *m_value;
+};
+
 struct SecretKey {
     uint8_t bytes[kKeySize];
-    SecretKey() = default;
-    SecretKey(const SecretKey &) = delete;
-    SecretKey &operator=(const SecretKey &) = delete;
-    ~SecretKey() { sodium_memzero(bytes, sizeof bytes); }
 };
+using StreamState = crypto_secretstream_xchacha20poly1305_state; // holds the subkey
 
 struct Wiped {
     std::vector<uint8_t> data;
@@ -88,12 +100,13 @@ struct Wiped {
 
 bool withinBounds(const KdfParams &kdf) {
     return kdf.opsLimit >= kMinOpsLimit && kdf.opsLimit <= kMaxOpsLimit &&
-           kdf.memLimit >= kMinMemLimit && kdf.memLimit <= kMaxMemLimit;
+           kdf.memLimit >= kMinMemLimit && kdf.memLimit <= kMaxMemLimit &&
+           kdf.memLimit % 1024 == 0; // Argon2id counts in KiB: another value would be floored
 }
 
 // Derives the stream key. The parameters must be within bounds already. One derivation runs
 // at a time, so that converting several files at once never multiplies its memory.
-Status deriveKey(const std::string &passphrase, const uint8_t *salt, const KdfParams &kdf,
+Status deriveKey(std::string_view passphrase, const uint8_t *salt, const KdfParams &kdf,
                  SecretKey &key) {
     static std::mutex oneAtATime;
     const std::lock_guard<std::mutex> lock(oneAtATime);
@@ -228,9 +241,10 @@ std::string statusText(Status status) {
         return "not a strong file";
     case Status::Unsupported:
         return "a strong file of another version, or with key-derivation parameters beyond "
-               "what this program accepts (at most " +
-               std::to_string(kMaxOpsLimit) + " passes and " + std::to_string(kMaxMemLimit >> 20) +
-               " MiB); nothing written";
+               "what this program accepts (" +
+               std::to_string(kMinOpsLimit) + " to " + std::to_string(kMaxOpsLimit) + " passes, " +
+               std::to_string(kMinMemLimit >> 10) + " KiB to " +
+               std::to_string(kMaxMemLimit >> 20) + " MiB in whole KiB); nothing written";
     case Status::Damaged:
         return "wrong passphrase or damaged file";
     case Status::ReadFailed:
@@ -240,7 +254,10 @@ std::string statusText(Status status) {
     case Status::TemplateFailed:
         return "Tolvex.dat cannot give the disguise header";
     case Status::NameTooLong:
-        return "the file name is longer than " + std::to_string(kMaxNameSize) + " bytes";
+        return "name too long (a file name takes at most " + std::to_string(kMaxNameSize) +
+               " bytes); nothing written";
+    case Status::BadName:
+        return "the name to record holds a control character or a '/', or is . or ..";
     case Status::NoMemory:
         return "not enough memory for the key derivation";
     case Status::Cancelled:
@@ -268,19 +285,19 @@ Status probe(std::span<const uint8_t> leading, Preamble &preamble) {
     preamble.version = p[kOffVersion];
     preamble.kdf.opsLimit = tolvex::loadLe32(p + kOffOps);
     preamble.kdf.memLimit = loadLe64(p + kOffMem);
-    if (preamble.version != kVersion || !withinBounds(preamble.kdf))
+    if (preamble.version != kVersion)
         return Status::Unsupported;
     // The rest is fixed in this version: anything else is a changed file.
     if (p[kOffKdf] != kKdfArgon2id || p[kOffChunkShift] != kChunkShift || p[kOffReserved] != 0 ||
         p[kOffReserved + 1] != 0 || p[kOffKind] != preamble.kind)
         return Status::Damaged;
+    if (!withinBounds(preamble.kdf))
+        return Status::Unsupported;
     return Status::Ok;
 }
 
 bool isUsableName(const std::string &name) {
-    if (name.empty() || name == "." || name == ".." || name.size() > kMaxNameSize)
-        return false;
-    return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+    return !name.empty() && name.size() <= kMaxNameSize && tolvex::isUsableExtension(name);
 }
 
 Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn &write,
@@ -289,6 +306,8 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
         return Status::NoMemory;
     if (request.name.size() > kMaxNameSize)
         return Status::NameTooLong;
+    if (!isUsableName(request.name))
+        return Status::BadName; // readers would refuse it
     if (!withinBounds(request.kdf))
         return Status::Unsupported;
     const int kind = tolvex::disguiseFor(request.kind).kind;
@@ -308,12 +327,15 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
     storeLe64(p + kOffMem, request.kdf.memLimit);
     randombytes_buf(p + kOffSalt, kSaltSize);
 
-    SecretKey key;
-    if (const Status s = deriveKey(request.passphrase, p + kOffSalt, request.kdf, key);
+    Guarded<SecretKey> key;
+    Guarded<StreamState> stream;
+    if (!key.valid() || !stream.valid())
+        return Status::NoMemory;
+    if (const Status s = deriveKey(request.passphrase, p + kOffSalt, request.kdf, *key.get());
         s != Status::Ok)
         return s;
-    crypto_secretstream_xchacha20poly1305_state state;
-    crypto_secretstream_xchacha20poly1305_init_push(&state, p + kOffStreamHeader, key.bytes);
+    StreamState &state = *stream.get();
+    crypto_secretstream_xchacha20poly1305_init_push(&state, p + kOffStreamHeader, key.get()->bytes);
     if (!write(prefix.data(), prefix.size()))
         return Status::WriteFailed;
 
@@ -398,7 +420,7 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
     return Status::Ok;
 }
 
-Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn &write,
+Status decrypt(std::string_view passphrase, const ReadFn &read, const WriteFn &write,
                Decrypted &result, const Hooks &hooks) {
     if (!sodiumReady())
         return Status::NoMemory;
@@ -427,12 +449,16 @@ Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn 
     const uint8_t *p = prefix.data() + preamble.headerLength;
 
     // The parameters were checked against the bounds above, before anything is allocated.
-    SecretKey key;
-    if (const Status s = deriveKey(passphrase, p + kOffSalt, preamble.kdf, key); s != Status::Ok)
+    Guarded<SecretKey> key;
+    Guarded<StreamState> stream;
+    if (!key.valid() || !stream.valid())
+        return Status::NoMemory;
+    if (const Status s = deriveKey(passphrase, p + kOffSalt, preamble.kdf, *key.get());
+        s != Status::Ok)
         return s;
-    crypto_secretstream_xchacha20poly1305_state state;
-    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, p + kOffStreamHeader, key.bytes) !=
-        0)
+    StreamState &state = *stream.get();
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, p + kOffStreamHeader,
+                                                        key.get()->bytes) != 0)
         return Status::Damaged;
 
     std::vector<uint8_t> sealed(kChunkSize + kTagSize);
@@ -454,6 +480,15 @@ Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn 
         return Status::Damaged;
     result.name.assign(reinterpret_cast<const char *>(plain.data.data() + 10), nameLength);
     result.size = size;
+    // Writers zero the padding; a name against the rule was not written by one either.
+    const auto padding = plain.data.begin() + 10 + std::ptrdiff_t(nameLength);
+    if (!isUsableName(result.name) ||
+        std::any_of(padding, plain.data.end(), [](uint8_t b) { return b != 0; }))
+        return Status::Damaged;
+    if (hooks.acceptName) {
+        if (const Status s = hooks.acceptName(result.name); s != Status::Ok)
+            return s;
+    }
 
     // Chunks are read a batch at a time. Only a chunk shorter than a full one may be the last
     // (a batch cut short by the end of the file holds it); it must say so, and a full one must

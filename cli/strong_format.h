@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace strong {
 
@@ -55,6 +56,7 @@ enum class Status {
     WriteFailed,
     TemplateFailed, // Tolvex.dat cannot give the header
     NameTooLong,
+    BadName,  // a name to record that readers refuse (a control character, a '/', . or ..)
     NoMemory, // the key derivation could not have its memory
     Cancelled,
 };
@@ -70,6 +72,9 @@ using WriteFn = std::function<bool(const uint8_t *, size_t)>;
 struct Hooks {
     std::function<void(uint64_t)> progress; // plain bytes done so far
     const std::atomic<bool> *cancel = nullptr;
+    // Decryption: told the recorded name before any content is decrypted; anything but Ok
+    // (NameTooLong for an output name the file system cannot take) stops there.
+    std::function<Status(const std::string &)> acceptName;
 };
 
 // What can be told without the passphrase.
@@ -91,9 +96,9 @@ struct EncryptRequest {
     int kind = 0;
     std::string templatePath; // Tolvex.dat
     KdfParams kdf;
-    std::string passphrase;
-    std::string name;  // the original file name, kept inside the encryption
-    uint64_t size = 0; // exactly how many bytes `read` will give
+    std::string_view passphrase; // held by the caller, in a Secret
+    std::string name;            // the original file name, kept inside the encryption
+    uint64_t size = 0;           // exactly how many bytes `read` will give
 };
 
 // Writes the whole strong file through `write`.
@@ -107,10 +112,11 @@ struct Decrypted {
 
 // Reads a strong file from its first byte and writes the content through `write`. The
 // content is only trustworthy when the result is Ok: the caller keeps it staged until then.
-Status decrypt(const std::string &passphrase, const ReadFn &read, const WriteFn &write,
+Status decrypt(std::string_view passphrase, const ReadFn &read, const WriteFn &write,
                Decrypted &result, const Hooks &hooks = {});
 
-// Whether a recorded name may name an output: not empty, no separator, no NUL, not . or ..
+// Whether a recorded name may be used: 1 to 255 bytes under the rule for recorded extensions
+// (no separator, not . or .., no control character).
 bool isUsableName(const std::string &name);
 
 } // namespace strong

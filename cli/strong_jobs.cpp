@@ -79,7 +79,7 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
 }
 
 strong::Status decryptStrongFile(const std::string &source, const std::string &output,
-                                 const std::string &passphrase, strong::Decrypted &result,
+                                 std::string_view passphrase, strong::Decrypted &result,
                                  const strong::Hooks &hooks) {
     struct stat st;
     const files::Fd in = openSource(source, st);

@@ -13,7 +13,7 @@ struct StrongEncryption {
     int kind = 0;
     std::string templatePath;
     strong::KdfParams kdf;
-    std::string passphrase;
+    std::string_view passphrase; // held by the caller
     // The permission bits the output is made from, when the source is a stand-in (the archive
     // of a packed input) for what the user chose; the source's own otherwise.
     std::optional<uint32_t> permissions;
@@ -27,7 +27,7 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
 
 // Decrypts `source` into the new file `output`. On any result but Ok, `output` is removed.
 strong::Status decryptStrongFile(const std::string &source, const std::string &output,
-                                 const std::string &passphrase, strong::Decrypted &result,
+                                 std::string_view passphrase, strong::Decrypted &result,
                                  const strong::Hooks &hooks);
 
 // Probe of a file's first bytes: Ok for a strong file, NotStrong, or why it cannot be read

@@ -309,7 +309,8 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
         return TOLVEX_CANNOT_OPEN;
 
     const std::string_view extension = extensionOf(r.source);
-    if (extension.size() > kExtensionFieldSize)
+    // Decoding refuses an extension against the naming rule: never write a file it cannot open.
+    if (extension.size() > kExtensionFieldSize || !isUsableExtension(extension))
         return TOLVEX_CANNOT_OPEN;
 
     std::array<uint8_t, kControlRecordSize> record{};

@@ -18,8 +18,8 @@ std::string decodedName(std::string_view base, std::string_view extension) {
 bool isUsableExtension(std::string_view extension) {
     if (extension == "." || extension == "..")
         return false;
-    for (char c : extension)
-        if (c == '\0' || c == '/')
+    for (const unsigned char c : extension)
+        if (c < 0x20 || c == 0x7F || c == '/')
             return false;
     return true;
 }

@@ -14,8 +14,10 @@ std::string encodedName(std::string_view base, int kind);
 // "base.txt" for the recorded "txt"; the base itself when nothing was recorded (not "base.").
 std::string decodedName(std::string_view base, std::string_view extension);
 
-// Whether a recorded extension may name a file in the chosen folder and never another place:
-// no separator, no NUL, not "." or "..".
+// Whether a recorded extension (or a strong file's recorded name) may name a file in the chosen
+// folder and never another place, nor reach a terminal as a control sequence: no separator, not
+// "." or "..", no NUL or other control character (below 0x20, and 0x7F). Bytes from 0x80 up
+// are names in some encoding and are allowed.
 bool isUsableExtension(std::string_view extension);
 
 // A temporary's name "<prefix><pid>-XXXXXX": the six characters are letters and digits taken

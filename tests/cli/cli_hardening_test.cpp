@@ -95,11 +95,16 @@ TEST(KeyFile, DeviceIsRefusedWithAClearMessage) {
 TEST(KeyFile, PipesAreReadToTheirEnd) {
     TempDir dir;
     writeFile(dir / "a.txt", std::string("text"));
-    // Standard input: only the first line is the key, the rest is read and ignored.
+    // Standard input is read to its end: blank lines after the key are harmless, a second
+    // line is refused rather than dropped.
     RunOptions o;
-    o.standardInput = "5A\nsecond line\n" + std::string(3000, 'x');
+    o.standardInput = "5A\n" + std::string(3000, '\n');
     RunResult r = run(dir, {"encrypt", "--key-file", "-", "a.txt"}, o);
     ASSERT_EQ(r.status, kExitOk) << r.err;
+    o.standardInput = "5A\nsecond line\n";
+    r = run(dir, {"encrypt", "--force", "--key-file", "-", "a.txt"}, o);
+    EXPECT_EQ(r.status, kExitUsage);
+    EXPECT_TRUE(contains(r.err, "more than one line")) << r.err;
 
     // A FIFO the user named: waited for until its writer comes.
     ASSERT_EQ(::mkfifo((dir / "key.fifo").c_str(), 0600), 0);

@@ -15,6 +15,8 @@
 using namespace cli_test;
 using namespace cli;
 
+namespace fs = std::filesystem;
+
 namespace {
 
 const std::string kKey = "TOLVEX_KEY=1A2B";
@@ -475,4 +477,66 @@ TEST(Program, InterruptionRemovesTheUnfinishedOutput) {
     EXPECT_TRUE(staged);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kExitInterrupted);
     EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"big.bin"});
+}
+
+// Every exit status --help lists, with a cause that gives it and the message that says so.
+TEST(Program, ExitStatusesAreTheOnesHelpLists) {
+    struct Row {
+        int code;
+        std::vector<std::string> args;
+        std::string message;
+        std::string program = {}; // a copy of the program elsewhere
+    };
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string(3000, 'a'));
+    fs::create_directory(dir / "folder");
+    ASSERT_EQ(run(dir, {"encrypt", "-d", "none", "-o", "enc", "a.txt"}).status, kExitOk);
+    Bytes damaged = *readFile(dir / "enc.tvx");
+    damaged.back() ^= 1;
+    writeFile(dir / "damaged.tvx", damaged);
+    ASSERT_EQ(run(dir, {"encrypt", "-d", "png", "a.txt"}).status, kExitOk);
+    ASSERT_EQ(run(dir, {"encrypt", "-d", "bmp", "a.txt"}).status, kExitOk);
+    writeFile(dir / std::string(255, 'n'), std::string("n"));
+    // Without Tolvex.dat beside it, then without the archiver library.
+    for (const char *copy : {"bare", "noarchiver"}) {
+        fs::create_directory(dir / copy);
+        fs::copy_file(std::string(TOLVEX_BIN_DIR) + "/tolvex-cli",
+                      dir / (std::string(copy) + "/tolvex-cli"));
+    }
+    fs::copy_file(std::string(TOLVEX_BIN_DIR) + "/Tolvex.dat", dir / "noarchiver/Tolvex.dat");
+
+    const std::vector<Row> rows = {
+        {kExitOk, {"encrypt", "-o", "fresh", "a.txt"}, "a.txt -> fresh.tvx"},
+        {kExitUsage, {"encrypt", "-d", "nosuch", "a.txt"}, "unknown disguise"},
+        {kExitWrongKey, {"decrypt", "--key", "99", "-o", "x", "enc.tvx"}, "wrong key"},
+        {kExitDamaged, {"decrypt", "-o", "x", "damaged.tvx"}, "damaged"},
+        {kExitInputMissing, {"encrypt", "missing.txt"}, "no such file"},
+        {kExitInputUnreadable, {"encrypt", "folder"}, "is a folder"},
+        {kExitOutputExists, {"encrypt", "-d", "png", "a.txt"}, "exists; use --force"},
+        {kExitCannotWrite, {"encrypt", std::string(255, 'n')}, "name too long"},
+        {kExitSameFile,
+         {"decrypt", "--force", "--output-dir", "out", "a.png", "a.bmp"},
+         "also the output of"},
+        {kExitTemplateMissing,
+         {"encrypt", "a.txt"},
+         "Tolvex.dat is neither",
+         dir / "bare/tolvex-cli"},
+        {kExitArchiver,
+         {"encrypt", "-c", "-o", "packed", "a.txt"},
+         "archiver library",
+         dir / "noarchiver/tolvex-cli"},
+    };
+    std::string help = run(dir, {"--help"}).out;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.args.back() + " -> " + std::to_string(row.code));
+        RunOptions o;
+        o.workingDirectory = dir.path();
+        o.environment = {kKey};
+        o.program = row.program;
+        const RunResult r = runCli(row.args, o);
+        EXPECT_EQ(r.status, row.code) << r.err;
+        EXPECT_TRUE(contains(r.out + r.err, row.message)) << r.out << r.err;
+        const std::string listed = "\n  " + std::to_string(row.code) + " ";
+        EXPECT_TRUE(contains(help, listed)) << "--help does not list " << row.code;
+    }
 }

@@ -11,12 +11,16 @@
 #include "key_input.h"
 #include "kinds.h"
 #include "options.h"
+#include "passphrase.h"
 #include "paths.h"
 #include "progress.h"
+#include "secret.h"
 #include "staging.h"
 
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 using namespace cli;
 using namespace cli_test;
@@ -47,28 +51,36 @@ TEST(KeyText, RefusesWhatIsNotOneToEightHexDigits) {
         EXPECT_FALSE(keyCodeFromText(bad)) << '"' << bad << '"';
 }
 
-TEST(KeyText, TrimmedCutsBlanksAndLineEnds) {
+TEST(KeyText, TrimmedCutsAsciiWhiteSpaceOnly) {
     EXPECT_EQ(trimmed(" \t1A2B\r\n"), "1A2B");
+    EXPECT_EQ(trimmed("\v\f x \f"), "x");
     EXPECT_EQ(trimmed("\n"), "");
+    EXPECT_EQ(trimmed("\xC2\xA0x\xC2\xA0"), "\xC2\xA0x\xC2\xA0") << "no-break space is kept";
 }
 
-TEST(KeySources, KeyFileFirstLineOnly) {
+TEST(KeySources, AKeyFileHoldsOneLineAndIsNeverCut) {
     TempDir dir;
-    writeFile(dir / "key", std::string("  beef \r\nnot this\n"));
     std::string error;
-    EXPECT_EQ(readKeyFile(dir / "key", error), "beef");
+    writeFile(dir / "key", std::string("  beef \r\n"));
+    EXPECT_EQ(readKeyFile(dir / "key", error), "  beef ") << "one CRLF dropped, the rest as is";
+    writeFile(dir / "key", std::string("\n\nbeef\n\n"));
+    EXPECT_EQ(readKeyFile(dir / "key", error), "beef") << "blank lines around it are harmless";
+    writeFile(dir / "key", std::string("correct\nhorse\nbattery\nstaple\n"));
+    EXPECT_EQ(readKeyFile(dir / "key", error), std::nullopt);
+    EXPECT_NE(error.find("more than one line"), std::string::npos) << error;
+    EXPECT_EQ(keyFileLine("a\r\nb", "here", error), std::nullopt);
+
     KeySources s;
     s.keyFile = dir / "key";
+    s.keyFileText = "beef";
     s.environment = "1";
     EXPECT_EQ(obtainKey(s).key, 0xFFFFBEEFu) << "the key file wins over TOLVEX_KEY";
 }
 
 TEST(KeySources, MissingKeyFileSaysWhichFile) {
-    KeySources s;
-    s.keyFile = "/nonexistent/key";
-    const KeyResult r = obtainKey(s);
-    EXPECT_FALSE(r.key);
-    EXPECT_NE(r.error.find("/nonexistent/key"), std::string::npos);
+    std::string error;
+    EXPECT_FALSE(readKeyFile("/nonexistent/key", error));
+    EXPECT_NE(error.find("/nonexistent/key"), std::string::npos);
 }
 
 TEST(KeySources, CommandLineKeyWarnsAndBadKeyIsNeverEchoed) {
@@ -391,4 +403,87 @@ TEST(Staging, FolderGoesAwayWithItsContent) {
         EXPECT_FALSE(StagingFolder::create(dir.path()));
     }
     ::chmod(dir.path().c_str(), 0777);
+}
+
+namespace {
+// Runs of white space as one space: the same words, however a page wraps them.
+std::string words(const std::string &text) {
+    std::string out;
+    for (const char c : text) {
+        const bool blank = c == ' ' || c == '\n' || c == '\t';
+        if (!blank)
+            out += c;
+        else if (!out.empty() && out.back() != ' ')
+            out += ' ';
+    }
+    return out;
+}
+} // namespace
+
+// One passphrase rule, stated word for word wherever a user or another program reads it.
+TEST(PassphraseRule, HelpManualReadmeAndFormatPageStateItAlike) {
+    const std::string rule = words(kPassphraseRule);
+    ASSERT_FALSE(rule.empty());
+    EXPECT_NE(words(helpText()).find(rule), std::string::npos);
+    for (const char *page :
+         {"/README.md", "/packaging/man/tolvex-cli.1", "/docs/strong-format.md"}) {
+        const auto text = readFile(std::string(TOLVEX_SOURCE_DIR) + page);
+        ASSERT_TRUE(text) << page;
+        EXPECT_NE(words(std::string(text->begin(), text->end())).find(rule), std::string::npos)
+            << page << " does not state the passphrase rule as --help does";
+    }
+}
+
+TEST(PassphraseRule, EverySourceGivesTheSameBytes) {
+    const auto fromFile = [](const std::string &content) {
+        std::string error;
+        const auto line = keyFileLine(content, "the file", error);
+        return line ? passphraseFromText(*line, "in the file") : PassphraseResult{{}, error};
+    };
+    const PassphraseResult a = fromFile("  blue harbour 7\r\n");
+    const PassphraseResult b = passphraseFromText("blue harbour 7", "in TOLVEX_PASSPHRASE");
+    const PassphraseResult c = passphraseFromText("\vblue harbour 7 \f", "typed");
+    ASSERT_TRUE(a.passphrase && b.passphrase && c.passphrase);
+    EXPECT_EQ(a.passphrase->view(), "blue harbour 7");
+    EXPECT_TRUE(*a.passphrase == *b.passphrase && *b.passphrase == *c.passphrase);
+    // Other white space is part of the passphrase.
+    EXPECT_EQ(passphraseFromText("\xC2\xA0x", "typed").passphrase->view(), "\xC2\xA0x");
+    EXPECT_FALSE(passphraseFromText(" \t ", "typed").passphrase);
+    EXPECT_TRUE(passphraseFromText(std::string(kMaxPassphrase, 'p'), "typed").passphrase);
+    EXPECT_FALSE(passphraseFromText(std::string(kMaxPassphrase + 1, 'p'), "typed").passphrase);
+}
+
+TEST(PassphraseRule, AKeyFileServesOneKindOfAMixedRun) {
+    EXPECT_TRUE(keyFileUse(true, false, true, true, false).servesStrong) << "only strong files";
+    const KeyFileUse neither = keyFileUse(true, true, true, false, false);
+    EXPECT_FALSE(neither.error.empty());
+    const KeyFileUse classic = keyFileUse(true, true, true, true, false);
+    EXPECT_TRUE(classic.servesClassic && !classic.servesStrong);
+    const KeyFileUse strong = keyFileUse(true, true, true, false, true);
+    EXPECT_TRUE(strong.servesStrong && !strong.servesClassic);
+    EXPECT_FALSE(keyFileUse(true, true, true, true, true).error.empty())
+        << "it would serve nothing";
+    EXPECT_FALSE(keyFileUse(false, true, true, false, false).note.empty());
+}
+
+// Key material never lands in a core file: strong work turns dumps off for the process, and a
+// secret's bytes are gone once its last holder lets go.
+TEST(KeyMaterial, CoreDumpsOffAndSecretsShared) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        protectKeyMaterial();
+        ::_exit(::prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1);
+    }
+    int status = -1;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    auto secret = Secret::from("a passphrase");
+    ASSERT_TRUE(secret);
+    const Secret copy = *secret;
+    EXPECT_EQ(copy.data(), secret->data()) << "copies share the one locked buffer";
+    EXPECT_EQ(copy.view(), "a passphrase");
+    std::string plain = "typed text";
+    wipe(plain);
+    EXPECT_TRUE(plain.empty());
 }

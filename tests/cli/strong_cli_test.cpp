@@ -299,4 +299,189 @@ TEST(StrongCli, PromptAsksTwiceWithoutEcho) {
     }
 }
 
+// One passphrase rule: typed at the prompt, given in TOLVEX_PASSPHRASE or in a key file, the
+// same passphrase gives the same key, however long (up to 4096 bytes).
+TEST(StrongCli, ALongPassphraseTypedOpensWithTheSameFromTheEnvironmentOrAKeyFile) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("typed"));
+    std::string passphrase;
+    for (int i = 0; passphrase.size() < 300; ++i)
+        passphrase += "wörd" + std::to_string(i) + " "; // UTF-8, as a terminal sends it
+    passphrase.pop_back();
+    TerminalRun terminal(dir.path(), {"encrypt", "--strong", "--kdf", "interactive", "a.txt"},
+                         "TOLVEX_PASSPHRASE");
+    ASSERT_TRUE(terminal.started());
+    ASSERT_TRUE(terminal.readUntil("Passphrase"));
+    ASSERT_TRUE(terminal.type(passphrase));
+    ASSERT_TRUE(terminal.readUntil("again"));
+    ASSERT_TRUE(terminal.type(passphrase));
+    ASSERT_EQ(terminal.finish(), 0) << terminal.seen();
+
+    const RunResult env =
+        run(dir, {"decrypt", "-o", "b", "a.tvx"}, {"TOLVEX_PASSPHRASE=" + passphrase});
+    EXPECT_EQ(env.status, kExitOk) << env.err;
+    writeFile(dir / "pass", passphrase + "\r\n");
+    const RunResult file = run(dir, {"decrypt", "--key-file", "pass", "-o", "c", "a.tvx"}, {});
+    EXPECT_EQ(file.status, kExitOk) << file.err;
+    EXPECT_EQ(readFile(dir / "c.txt"), readFile(dir / "a.txt"));
+}
+
+TEST(StrongCli, PassphrasesAgainstTheRuleAreRefusedNeverCut) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("x"));
+    // One word per line is not a passphrase of four words, nor the first word alone.
+    writeFile(dir / "words", std::string("correct\nhorse\nbattery\nstaple\n"));
+    const RunResult lines = encryptStrong(dir, {"--key-file", "words", "a.txt"}, {});
+    EXPECT_EQ(lines.status, kExitUsage);
+    EXPECT_TRUE(contains(lines.err, "more than one line")) << lines.err;
+    const RunResult longer =
+        encryptStrong(dir, {"a.txt"}, {"TOLVEX_PASSPHRASE=" + std::string(4097, 'p')});
+    EXPECT_EQ(longer.status, kExitUsage);
+    EXPECT_TRUE(contains(longer.err, "longer than 4096 bytes")) << longer.err;
+    EXPECT_EQ(encryptStrong(dir, {"a.txt"}, {"TOLVEX_PASSPHRASE=\t\v\f\r\n "}).status, kExitUsage);
+    EXPECT_EQ(listTree(dir.path()), (std::vector<std::string>{"a.txt", "words"}));
+    // The most the rule allows is taken whole.
+    ASSERT_EQ(encryptStrong(dir, {"a.txt"}, {"TOLVEX_PASSPHRASE=" + std::string(4096, 'p')}).status,
+              kExitOk);
+    EXPECT_EQ(
+        run(dir, {"decrypt", "-o", "b", "a.tvx"}, {"TOLVEX_PASSPHRASE=" + std::string(4095, 'p')})
+            .status,
+        kExitWrongKey);
+}
+
+// A run of classic and strong files reads standard input once, and says which source serves
+// which files; one key file never silently serves both.
+TEST(StrongCli, AMixedRunTellsWhichSourceServesWhichFiles) {
+    TempDir dir;
+    writeFile(dir / "c.txt", std::string("classic"));
+    writeFile(dir / "s.txt", std::string("strong"));
+    ASSERT_EQ(run(dir, {"encrypt", "c.txt"}, {"TOLVEX_KEY=1A2B"}).status, kExitOk);
+    ASSERT_EQ(encryptStrong(dir, {"--disguise", "bmp", "s.txt"}).status, kExitOk);
+
+    RunOptions o;
+    o.workingDirectory = dir.path();
+    o.standardInput = "1A2B\n";
+    const RunResult refused =
+        runCli({"decrypt", "--key-file", "-", "--output-dir", "out", "c.tvx", "s.bmp"}, o);
+    EXPECT_EQ(refused.status, kExitUsage);
+    EXPECT_TRUE(contains(refused.err, "cannot serve both")) << refused.err;
+    EXPECT_FALSE(exists(dir / "out"));
+
+    o.environment = {kPass};
+    const RunResult served =
+        runCli({"decrypt", "--key-file", "-", "--output-dir", "out", "c.tvx", "s.bmp"}, o);
+    ASSERT_EQ(served.status, kExitOk) << served.err;
+    EXPECT_TRUE(contains(served.err, "the key file serves the classic files; "
+                                     "TOLVEX_PASSPHRASE the strong ones"))
+        << served.err;
+    EXPECT_EQ(readFile(dir / "out/c.txt"), readFile(dir / "c.txt"));
+    EXPECT_EQ(readFile(dir / "out/s.txt"), readFile(dir / "s.txt"));
+}
+
+// Outputs are planned by the names strong files recorded, not by their disguises' names.
+TEST(StrongCli, OutputsOfOneRunArePlannedByTheRecordedNames) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("classic a"));
+    ASSERT_EQ(run(dir, {"encrypt", "-d", "png", "a.txt"}, {"TOLVEX_KEY=1A2B"}).status, kExitOk);
+    writeFile(dir / "a.txt", std::string("strong a"));
+    ASSERT_EQ(encryptStrong(dir, {"-d", "bmp", "a.txt"}).status, kExitOk);
+    const RunResult clash =
+        run(dir, {"decrypt", "--force", "--output-dir", "out", "a.png", "a.bmp"},
+            {"TOLVEX_KEY=1A2B", kPass});
+    EXPECT_EQ(clash.status, kExitSameFile) << clash.err;
+    EXPECT_TRUE(contains(clash.err, "is also the output of 'a.png'") ||
+                contains(clash.err, "is also the output of a.png"))
+        << clash.err;
+    EXPECT_TRUE(contains(clash.err, "1 of 2 converted")) << clash.err;
+    EXPECT_EQ(readFile(dir / "out/a.txt"), Bytes({'c', 'l', 'a', 's', 's', 'i', 'c', ' ', 'a'}));
+
+    // Two strong files of one base name that recorded different extensions do not clash.
+    writeFile(dir / "photo.jpg", std::string("jpeg"));
+    writeFile(dir / "photo.txt", std::string("text"));
+    ASSERT_EQ(encryptStrong(dir, {"-d", "png", "photo.jpg"}).status, kExitOk);
+    ASSERT_EQ(encryptStrong(dir, {"-d", "bmp", "photo.txt"}).status, kExitOk);
+    const RunResult apart = run(dir, {"decrypt", "--output-dir", "back", "photo.png", "photo.bmp"});
+    ASSERT_EQ(apart.status, kExitOk) << apart.err;
+    EXPECT_EQ(readFile(dir / "back/photo.jpg"), readFile(dir / "photo.jpg"));
+    EXPECT_EQ(readFile(dir / "back/photo.txt"), readFile(dir / "photo.txt"));
+}
+
+// info recognises whatever decrypt restores: a recorded extension with a space included.
+TEST(StrongCli, InfoRecognisesAnExtensionWithASpace) {
+    TempDir dir;
+    writeFile(dir / "notes.my doc", std::string(500, 'n'));
+    ASSERT_EQ(run(dir, {"encrypt", "-d", "png", "notes.my doc"}, {"TOLVEX_KEY=77"}).status,
+              kExitOk);
+    const RunResult i = run(dir, {"info", "notes.png"}, {});
+    EXPECT_EQ(i.status, kExitOk) << i.out << i.err;
+    EXPECT_TRUE(contains(i.out, "my doc")) << i.out;
+    const RunResult d = run(dir, {"decrypt", "-o", "back", "notes.png"}, {"TOLVEX_KEY=77"});
+    ASSERT_EQ(d.status, kExitOk) << d.err;
+    EXPECT_EQ(readFile(dir / "back.my doc"), readFile(dir / "notes.my doc"));
+}
+
+// Names that no file system takes are refused as too long, before anything is written.
+TEST(StrongCli, NamesTooLongSaySo) {
+    TempDir dir;
+    const std::string name(255, 'n');
+    writeFile(dir / name, std::string("x"));
+    for (const bool strong : {false, true}) {
+        const RunResult r =
+            strong ? encryptStrong(dir, {name}) : run(dir, {"encrypt", name}, {"TOLVEX_KEY=77"});
+        EXPECT_EQ(r.status, kExitCannotWrite) << r.err;
+        EXPECT_TRUE(contains(r.err, "name too long")) << r.err;
+    }
+    // A strong file whose recorded extension is longer than its output can carry.
+    const std::string longExtension = "a." + std::string(250, 'e');
+    writeFile(dir / longExtension, std::string("x"));
+    ASSERT_EQ(encryptStrong(dir, {"-o", "z", longExtension}).status, kExitOk);
+    const RunResult r = run(dir, {"decrypt", "-o", "longer-base", "z.tvx"});
+    EXPECT_EQ(r.status, kExitCannotWrite) << r.err;
+    EXPECT_TRUE(contains(r.err, "name too long")) << r.err;
+    expectNoLeftovers(dir.path());
+}
+
+// What is recorded must come back: names a decrypted file may not have are refused when
+// encrypting, classic and strong, by the program and by the library.
+TEST(StrongCli, NamesNoDecryptedFileMayHaveAreRefusedWhenEncrypting) {
+    TempDir dir;
+    writeFile(dir / "a\x01"
+                    "b.txt",
+              std::string("x"));
+    writeFile(dir / "c.t\x1b"
+                    "x",
+              std::string("x"));
+    const RunResult s = encryptStrong(dir, {"a\x01"
+                                            "b.txt"});
+    EXPECT_EQ(s.status, kExitInputUnreadable) << s.err;
+    EXPECT_TRUE(contains(s.err, "control character")) << s.err;
+    const RunResult c = run(dir,
+                            {"encrypt", "c.t\x1b"
+                                        "x"},
+                            {"TOLVEX_KEY=77"});
+    EXPECT_EQ(c.status, kExitInputUnreadable) << c.err;
+    EXPECT_EQ(makeCode(dir / "c.t\x1b"
+                             "x",
+                       dir / "c", 0x77, TOLVEX_MODE_ENCODE, 6),
+              TOLVEX_CANNOT_OPEN);
+    EXPECT_EQ(listTree(dir.path()), (std::vector<std::string>{"a\x01"
+                                                              "b.txt",
+                                                              "c.t\x1b"
+                                                              "x"}));
+}
+
+// info recognises strong files as decrypt does: one decrypt refuses is not called classic.
+TEST(StrongCli, InfoReportsAStrongFileDecryptWouldRefuse) {
+    TempDir dir;
+    writeFile(dir / "a.txt", std::string("x"));
+    ASSERT_EQ(encryptStrong(dir, {"-d", "png", "a.txt"}).status, kExitOk);
+    Bytes file = *readFile(dir / "a.png");
+    file[tolvex::disguiseFor(6).length + 8] = 2; // another version
+    writeFile(dir / "a.png", file);
+    const RunResult i = run(dir, {"info", "a.png"}, {});
+    EXPECT_EQ(i.status, kExitWrongKey);
+    EXPECT_TRUE(contains(i.out, "strong, but a strong file of another version")) << i.out;
+    EXPECT_EQ(run(dir, {"decrypt", "-o", "b", "a.png"}).status, kExitWrongKey);
+}
+
 } // namespace

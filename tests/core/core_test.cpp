@@ -62,11 +62,11 @@ TEST(Naming, EncodedAndDecodedNames) {
     EXPECT_EQ(tolvex::decodedName("photo", ""), "photo");
 }
 
-TEST(Naming, RecordedExtensionNeverLeavesTheFolder) {
-    for (const char *bad : {".", "..", "a/b", "/"})
+TEST(Naming, RecordedExtensionNeverLeavesTheFolderNorReachesATerminal) {
+    for (const char *bad : {".", "..", "a/b", "/", "\x1b[2J", "a\tb", "\x7f", "\n"})
         EXPECT_FALSE(tolvex::isUsableExtension(bad)) << bad;
     EXPECT_FALSE(tolvex::isUsableExtension(std::string_view("a\0b", 3)));
-    for (const char *good : {"", "txt", "...", "a b"})
+    for (const char *good : {"", "txt", "...", "a b", "\xe6\x96\x87", "-x"})
         EXPECT_TRUE(tolvex::isUsableExtension(good)) << good;
 }
 
