@@ -3,6 +3,8 @@
 # must read the known-answer files and what tolvex-cli writes, and refuse what was changed.
 # Usage: reader_test.sh TOLVEX_CLI [TOLVEX_DAT]   (Tolvex.dat: beside the program by default)
 set -euo pipefail
+# Nothing written into the source tree.
+export PYTHONDONTWRITEBYTECODE=1
 
 cli=${1:?usage: reader_test.sh TOLVEX_CLI [TOLVEX_DAT]}
 template=${2:-$(dirname "$cli")/Tolvex.dat}
