@@ -18,12 +18,12 @@ using tolvex::keyCodeFromText;
 std::string_view trimmed(std::string_view text);
 
 struct KeySources {
-    std::optional<std::string> keyFile;     // --key-file FILE ("-": standard input), for messages
-    std::optional<std::string> keyFileText; // what readKeyFile gave for it
-    std::optional<std::string> keyText;     // --key HEX (visible to other users: warned about)
-    std::optional<std::string> environment; // TOLVEX_KEY
-    bool interactive = false;               // standard input is a terminal
-    bool confirm = false;                   // ask twice (encryption: a typo would be costly)
+    std::optional<std::string> keyFile; // --key-file FILE ("-": standard input), for messages
+    std::optional<std::string_view> keyFileText; // what readKeyFile gave for it (a view)
+    std::optional<std::string> keyText;          // --key HEX (visible to other users: warned about)
+    std::optional<std::string> environment;      // TOLVEX_KEY
+    bool interactive = false;                    // standard input is a terminal
+    bool confirm = false;                        // ask twice (encryption: a typo would be costly)
 };
 
 struct KeyResult {

@@ -131,8 +131,8 @@ int runConversions(const Options &options) {
             protectKeyMaterial();
             PassphraseSources from;
             from.keyFile = options.keyFile;
-            if (use.servesStrong)
-                from.keyFileText = keyFileText;
+            if (use.servesStrong && keyFileText)
+                from.keyFileText = *keyFileText;
             if (envPassphrase)
                 from.environment = envPassphrase;
             from.interactive = interactive;
@@ -146,8 +146,8 @@ int runConversions(const Options &options) {
         if (anyClassic) {
             KeySources sources;
             sources.keyFile = options.keyFile;
-            if (use.servesClassic)
-                sources.keyFileText = keyFileText;
+            if (use.servesClassic && keyFileText)
+                sources.keyFileText = *keyFileText;
             sources.keyText = options.keyText;
             if (envKey)
                 sources.environment = envKey;

@@ -24,11 +24,12 @@ inline constexpr const char *kPassphraseRule =
     "that is not blank is refused, never cut. The prompt takes as much as a key file.\n";
 
 struct PassphraseSources {
-    std::optional<std::string> keyFile;     // --key-file FILE ("-": standard input), for messages
-    std::optional<std::string> keyFileText; // what readKeyFile gave for it
-    std::optional<std::string> environment; // TOLVEX_PASSPHRASE
-    bool interactive = false;               // standard input is a terminal
-    bool confirm = false;                   // ask twice (encryption)
+    std::optional<std::string> keyFile; // --key-file FILE ("-": standard input), for messages
+    // Views, never copies: the texts stay where they are wiped (or in the environment).
+    std::optional<std::string_view> keyFileText; // what readKeyFile gave for it
+    std::optional<std::string_view> environment; // TOLVEX_PASSPHRASE
+    bool interactive = false;                    // standard input is a terminal
+    bool confirm = false;                        // ask twice (encryption)
 };
 
 struct PassphraseResult {

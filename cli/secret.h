@@ -24,9 +24,7 @@ class Secret {
     uint8_t *mutableData() { return m_data.get(); }
     size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }
-    std::string_view view() const {
-        return {reinterpret_cast<const char *>(m_data.get()), m_size};
-    }
+    std::string_view view() const { return {reinterpret_cast<const char *>(m_data.get()), m_size}; }
     bool operator==(const Secret &other) const { return view() == other.view(); }
 
   private:
