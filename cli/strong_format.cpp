@@ -110,8 +110,10 @@ Status deriveKey(std::string_view passphrase, const uint8_t *salt, const KdfPara
                  SecretKey &key) {
     static std::mutex oneAtATime;
     const std::lock_guard<std::mutex> lock(oneAtATime);
-    if (crypto_pwhash(key.bytes, sizeof key.bytes, passphrase.data(), passphrase.size(), salt,
-                      kdf.opsLimit, size_t(kdf.memLimit), crypto_pwhash_ALG_ARGON2ID13) != 0)
+    // An empty view may have no data at all; libsodium wants a pointer even for no bytes.
+    const char *bytes = passphrase.empty() ? "" : passphrase.data();
+    if (crypto_pwhash(key.bytes, sizeof key.bytes, bytes, passphrase.size(), salt, kdf.opsLimit,
+                      size_t(kdf.memLimit), crypto_pwhash_ALG_ARGON2ID13) != 0)
         return Status::NoMemory;
     return Status::Ok;
 }

@@ -323,7 +323,15 @@ struct Team {
     TempDir base;
     std::string shared = base / "shared";
     std::string home = base / "home";
+    // The program with what it loads beside it, where the victim may run it: the build folder
+    // may be private to the user who built it.
+    std::string program = base / "bin/tolvex-cli";
     explicit Team(mode_t sharedMode) {
+        fs::create_directories(base / "bin");
+        for (const char *file : {"tolvex-cli", "Tolvex.dat", "libunlha32.so"})
+            fs::copy_file(std::string(TOLVEX_BIN_DIR) + "/" + file,
+                          base / (std::string("bin/") + file));
+        ::chmod((base / "bin").c_str(), 0755);
         fs::create_directories(shared);
         fs::create_directories(home + "/.config");
         writeFile(home + "/.bashrc", std::string("# the victim's own\n"));
@@ -340,6 +348,7 @@ struct Team {
         o.environment = {"TOLVEX_KEY=77", "HOME=" + home};
         o.user = kVictim;
         o.groups = {kTeam};
+        o.program = program;
         return runCli(args, o);
     }
 };
