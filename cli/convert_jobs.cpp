@@ -312,13 +312,11 @@ Outcome strongDecrypted(Plan &plan, const Settings &settings, const std::string 
     std::optional<Outcome> refused;
     hooks.acceptName = [&](const std::string &name) {
         const std::string extension = recordedExtension(name, plan.outputBase);
-        const size_t length =
-            baseName(plan.outputBase).size() + (extension.empty() ? 0 : extension.size() + 1);
-        if (length > kMaxNameLength)
+        const std::string output = tolvex::decodedName(plan.outputBase, extension);
+        if (baseName(output).size() > kMaxNameLength)
             return strong::Status::NameTooLong;
         // An archive to extract has no output file of its own to claim.
         if (!(o.extract && lowered(extension) == "lzh")) {
-            const std::string output = tolvex::decodedName(plan.outputBase, extension);
             refused = sharedOutput(*settings.claims, output, plan.input);
             if (refused)
                 return strong::Status::Cancelled;

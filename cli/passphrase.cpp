@@ -4,13 +4,21 @@
 
 namespace cli {
 
+namespace {
+
+PassphraseResult tooLong(const std::string &where) {
+    return {std::nullopt, "the passphrase " + where + " is longer than " +
+                              std::to_string(kMaxPassphrase) + " bytes"};
+}
+
+} // namespace
+
 PassphraseResult passphraseFromText(std::string_view text, const std::string &where) {
     const std::string_view cut = trimmed(text);
     if (cut.empty())
         return {std::nullopt, "the passphrase " + where + " is empty"};
     if (cut.size() > kMaxPassphrase)
-        return {std::nullopt, "the passphrase " + where + " is longer than " +
-                                  std::to_string(kMaxPassphrase) + " bytes"};
+        return tooLong(where);
     auto secret = Secret::from(cut);
     if (!secret)
         return {std::nullopt, "no locked memory for the passphrase (see ulimit -l)"};
@@ -57,8 +65,7 @@ namespace {
 PassphraseResult typed(const char *prompt, const std::string &where) {
     TypedLine line = promptHidden(prompt);
     if (line.tooLong)
-        return {std::nullopt, "the passphrase " + where + " is longer than " +
-                                  std::to_string(kMaxPassphrase) + " bytes"};
+        return tooLong(where);
     if (!line.text)
         return {std::nullopt, "no passphrase typed"};
     PassphraseResult r = passphraseFromText(*line.text, where);

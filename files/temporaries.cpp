@@ -10,6 +10,7 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
+#include <optional>
 #include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -303,6 +304,26 @@ void forceNamedTemporaries(bool force) {
     g_forceNamed = force;
 }
 
+// Makes something under a fresh temporary name: `make(name)` creates it (false with errno on
+// failure). The name's pending record stands from before the creation until the caller has
+// recorded what it made and calls forgetPending. Nothing when no name could be had.
+template <typename Make>
+std::optional<std::string> createUnderFreshName(std::string_view prefix, Make make) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = temporaryName(prefix);
+        recordPending(name);
+        if (make(name))
+            return name;
+        const int error = errno;
+        forgetPending(name);
+        errno = error;
+        if (error != EEXIST)
+            return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
 TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
     : m_folder(folder), m_prefix(prefix) {
     sweep(folder);
@@ -311,28 +332,20 @@ TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
         if (m_fd.valid() || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
             return;
     }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = temporaryName(m_prefix);
-        recordPending(name);
-        Fd fd(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       0600));
-        if (!fd.valid()) {
-            const int error = errno;
-            forgetPending(name);
-            if (error == EEXIST)
-                continue;
-            errno = error;
-            return;
-        }
-        // Held until this process ends: while it is, no other run takes the file for stale.
-        ::flock(fd.get(), LOCK_EX | LOCK_NB);
-        record(fd.get(), name);
-        forgetPending(name);
-        m_fd = std::move(fd);
-        m_name = name;
+    Fd fd;
+    const auto name = createUnderFreshName(m_prefix, [&](const std::string &candidate) {
+        fd = Fd(::openat(folder, candidate.c_str(),
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        return fd.valid();
+    });
+    if (!name)
         return;
-    }
-    errno = EEXIST;
+    // Held until this process ends: while it is, no other run takes the file for stale.
+    ::flock(fd.get(), LOCK_EX | LOCK_NB);
+    record(fd.get(), *name);
+    forgetPending(*name);
+    m_fd = std::move(fd);
+    m_name = *name;
 }
 
 TemporaryFile::~TemporaryFile() {
@@ -405,37 +418,28 @@ StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(dup
     if (!m_parent.valid())
         return;
     sweep(parent);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = temporaryName(prefix);
-        recordPending(name);
-        if (::mkdirat(parent, name.c_str(), 0700) != 0) {
-            const int error = errno;
-            forgetPending(name);
-            if (error == EEXIST)
-                continue;
-            errno = error;
-            return;
-        }
-        Fd fd = openFolderAt(parent, name);
-        struct stat st;
-        // What is there now must be the folder just made: ours, private. Anything else was put
-        // in its place by someone else and is left alone.
-        if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
-            (st.st_mode & 077) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            forgetPending(name);
-            if (fd.valid())
-                errno = EEXIST;
-            return;
-        }
-        record(fd.get(), name);
-        forgetPending(name);
-        m_fd = std::move(fd);
-        m_name = name;
-        m_dev = st.st_dev;
-        m_ino = st.st_ino;
+    const auto name = createUnderFreshName(prefix, [&](const std::string &candidate) {
+        return ::mkdirat(parent, candidate.c_str(), 0700) == 0;
+    });
+    if (!name)
+        return;
+    Fd fd = openFolderAt(parent, *name);
+    struct stat st;
+    // What is there now must be the folder just made: ours, private. Anything else was put in
+    // its place by someone else and is left alone.
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+        (st.st_mode & 077) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        forgetPending(*name);
+        if (fd.valid())
+            errno = EEXIST;
         return;
     }
-    errno = EEXIST;
+    record(fd.get(), *name);
+    forgetPending(*name);
+    m_fd = std::move(fd);
+    m_name = *name;
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
 }
 
 StagingFolder::~StagingFolder() {
