@@ -1,6 +1,9 @@
 // The program's exit statuses. Scripts rely on these numbers: never renumber them.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace cli {
 
 enum ExitCode : int {
@@ -43,5 +46,12 @@ inline constexpr const char *kExitCodeTable =
     "      failed\n"
     "  12  out of memory or another unexpected failure\n"
     "  130 interrupted (143 terminated); unfinished outputs are removed\n";
+
+// The exit status for these per-input codes: 0 when all are 0, the shared code when every
+// failure has the same one, otherwise kExitMixed.
+int combinedExitCode(const std::vector<int> &codes);
+
+// Prints "tolvex-cli: MESSAGE" on standard error; gives `code` back, to end with.
+int exitWith(int code, const std::string &message);
 
 } // namespace cli

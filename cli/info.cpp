@@ -1,13 +1,18 @@
 #include "info.h"
 
+#include "display_name.h"
+#include "exit_codes.h"
 #include "fd.h"
 #include "kinds.h"
 #include "layout.h"
 #include "naming.h"
+#include "paths.h"
 #include "platform.h"
+#include "strong_jobs.h"
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,7 +25,7 @@ namespace {
 using tolvex::files::Fd;
 
 bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
-    return tolvex::files::readAt(fd, offset, buffer, length) == int64_t(length);
+    return tolvex::files::readAt(fd, offset, buffer, length) == static_cast<int64_t>(length);
 }
 
 int kindFor(const uint8_t *leading, uint32_t headerLength) {
@@ -69,9 +74,9 @@ Inspection inspect(const std::string &path, const std::string &templatePath) {
         r.error = S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file";
         return r;
     }
-    r.size = uint64_t(st.st_size);
+    r.size = static_cast<uint64_t>(st.st_size);
     uint8_t leading[8] = {};
-    const size_t leadingLength = size_t(std::min<uint64_t>(r.size, sizeof leading));
+    const size_t leadingLength = static_cast<size_t>(std::min<uint64_t>(r.size, sizeof leading));
     if (!readExactly(fd.get(), 0, leading, leadingLength)) {
         r.errorNumber = errno ? errno : EIO;
         r.error = std::strerror(r.errorNumber);
@@ -83,7 +88,7 @@ Inspection inspect(const std::string &path, const std::string &templatePath) {
     r.headerLength = *headerLength;
     r.kind = kindFor(leading, r.headerLength);
     r.headerMatchesTemplate = headerMatches(fd.get(), r.kind, templatePath);
-    r.recordPresent = r.size >= uint64_t(r.headerLength) + tolvex::kControlRecordSize;
+    r.recordPresent = r.size >= static_cast<uint64_t>(r.headerLength) + tolvex::kControlRecordSize;
     if (!r.recordPresent)
         return r;
     std::array<uint8_t, tolvex::kControlRecordSize> record;
@@ -135,6 +140,40 @@ std::string describe(const std::string &path, const Inspection &r) {
         break;
     }
     return s;
+}
+
+int runInfo(const Options &options) {
+    const std::string templ = findTemplate(programFolder());
+    std::vector<int> codes;
+    for (const auto &input : options.inputs) {
+        // The same recognition as decrypt's: a strong preamble decrypt would refuse is reported
+        // as such, never judged again as a classic file.
+        strong::Preamble preamble;
+        const strong::Status strongProbe = probeStrongFile(input, preamble);
+        if (strongProbe == strong::Status::Ok) {
+            std::fputs(describeStrong(displayName(input), preamble).c_str(), stdout);
+            codes.push_back(kExitOk);
+            continue;
+        }
+        if (strongProbe == strong::Status::Unsupported || strongProbe == strong::Status::Damaged) {
+            std::printf("%s:\n  encoded:        strong, but %s\n", displayName(input).c_str(),
+                        strong::statusText(strongProbe).c_str());
+            codes.push_back(kExitWrongKey);
+            continue;
+        }
+        const Inspection seen = inspect(input, templ);
+        if (!seen.error.empty()) {
+            codes.push_back(seen.errorNumber == ENOENT || seen.errorNumber == ENOTDIR
+                                ? kExitInputMissing
+                                : kExitInputUnreadable);
+            std::fprintf(stderr, "tolvex-cli: %s: %s\n", displayName(input).c_str(),
+                         seen.errorNumber == ENOENT ? "no such file" : seen.error.c_str());
+            continue;
+        }
+        std::fputs(describe(displayName(input), seen).c_str(), stdout);
+        codes.push_back(seen.verdict == Verdict::NotEncoded ? kExitWrongKey : kExitOk);
+    }
+    return combinedExitCode(codes);
 }
 
 } // namespace cli

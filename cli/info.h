@@ -1,8 +1,10 @@
 // What can be told about a file without its key: the disguise, the header and payload
-// lengths, the recorded extension, and whether it looks like an encoded file at all.
+// lengths, the recorded extension, and whether it looks like an encoded file at all; and the
+// command info, which shows it.
 #pragma once
 
 #include "naming.h"
+#include "options.h"
 
 #include <cstdint>
 #include <optional>
@@ -38,5 +40,8 @@ std::string describe(const std::string &path, const Inspection &inspection);
 
 // Whether a recorded extension may be used to name an output (no separators, not "." or "..").
 using tolvex::isUsableExtension;
+
+// The command info: describes each input, strong or classic. Returns the exit status.
+int runInfo(const Options &options);
 
 } // namespace cli

@@ -1,7 +1,7 @@
 #include "key_input.h"
 
+#include "display_name.h"
 #include "secret.h"
-#include "staging.h"
 
 #include <cerrno>
 #include <csignal>
@@ -207,7 +207,7 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
         }
         if (n == 0)
             break;
-        content.append(buffer, size_t(n));
+        content.append(buffer, static_cast<size_t>(n));
         sodium_memzero(buffer, sizeof buffer);
         if (content.size() > kMaxKeyFile) {
             error = keyFileName(path) + " is larger than " + std::to_string(kMaxKeyFile) +

@@ -1,8 +1,7 @@
 #include "options.h"
 
-#include "exit_codes.h"
+#include "commands.h"
 #include "kinds.h"
-#include "passphrase.h"
 
 #include <charconv>
 
@@ -22,33 +21,16 @@ ParseResult failure(std::string message) {
     return {std::nullopt, std::move(message)};
 }
 
-// Which commands an option belongs to.
-enum Applies : unsigned { kToEncrypt = 1, kToDecrypt = 2, kToInfo = 4, kToAll = 7 };
-
-bool appliesTo(unsigned applies, Command command) {
-    switch (command) {
-    case Command::Encrypt:
-        return applies & kToEncrypt;
-    case Command::Decrypt:
-        return applies & kToDecrypt;
-    case Command::Info:
-        return applies & kToInfo;
-    default:
-        return false;
-    }
-}
-
 // Takes an option's value into the options; an error text when the value is not one.
 using Store = std::optional<std::string> (*)(Options &, const std::string &option,
                                              const std::string &value);
 
-// One option, declared once: its names, the commands it belongs to, what it sets, and its
-// lines in --help.
-struct OptionSpec {
-    const char *shortName; // "-d", or nullptr
-    const char *longName;  // "--disguise"
-    const char *valueName; // "KIND"; nullptr for a flag
-    unsigned applies;
+// One option, declared once: its names, what it sets, and its lines in --help. The commands
+// that take it name it in their rows.
+struct OptionRow {
+    const char *shortName;     // "-d", or nullptr
+    const char *longName;      // "--disguise"
+    const char *valueName;     // "KIND"; nullptr for a flag
     const char *notApplicable; // the refusal after the option's name; nullptr: the usual one
     bool Options::*flag;       // what a flag sets
     Store store;               // what a value sets
@@ -95,50 +77,46 @@ std::optional<std::string> storeArchiverWait(Options &o, const std::string &,
     return std::nullopt;
 }
 
-constexpr unsigned kConverting = kToEncrypt | kToDecrypt;
-
 // The options in the order --help lists them. The disguise's help ends with the kinds' list.
-const OptionSpec kOptions[] = {
-    {"-d", "--disguise", "KIND", kToEncrypt,
-     " applies to encrypt only: decrypt recognises the disguise", nullptr, storeKind,
-     "disguise when encrypting, by name or number (default none):"},
-    {"-c", "--compress", nullptr, kToEncrypt, nullptr, &Options::compress, nullptr,
+const OptionRow kOptions[] = {
+    {"-d", "--disguise", "KIND", " applies to encrypt only: decrypt recognises the disguise",
+     nullptr, storeKind, "disguise when encrypting, by name or number (default none):"},
+    {"-c", "--compress", nullptr, nullptr, &Options::compress, nullptr,
      "pack each input (a file or a folder) into an LHA archive\n"
      "first, through libunlha32.so beside the program"},
-    {"-x", "--extract", nullptr, kToDecrypt, nullptr, &Options::extract, nullptr,
+    {"-x", "--extract", nullptr, nullptr, &Options::extract, nullptr,
      "after decrypting an LHA archive, unpack it beside the output\n"
      "instead of keeping the archive"},
-    {"-o", "--output", "BASE", kConverting, nullptr, nullptr, storeText<&Options::output>,
+    {"-o", "--output", "BASE", nullptr, nullptr, storeText<&Options::output>,
      "output path without extension (one input only); the\n"
      "extension of the disguise, or the recorded one, is added"},
-    {nullptr, "--output-dir", "DIR", kConverting, nullptr, nullptr, storeText<&Options::outputDir>,
+    {nullptr, "--output-dir", "DIR", nullptr, nullptr, storeText<&Options::outputDir>,
      "put outputs in DIR; by default each goes beside its input,\n"
      "named as the input without its extension"},
-    {"-f", "--force", nullptr, kConverting, nullptr, &Options::force, nullptr,
+    {"-f", "--force", nullptr, nullptr, &Options::force, nullptr,
      "replace existing outputs (atomically)"},
-    {nullptr, "--keep-damaged", nullptr, kToDecrypt, nullptr, &Options::keepDamaged, nullptr,
+    {nullptr, "--keep-damaged", nullptr, nullptr, &Options::keepDamaged, nullptr,
      "keep a decoded file whose content check failed"},
-    {"-j", "--jobs", "N", kToAll, nullptr, nullptr, storeJobs,
-     "convert N inputs at a time (default 1)"},
-    {nullptr, "--archiver-wait", "S", kToAll, nullptr, nullptr, storeArchiverWait,
+    {"-j", "--jobs", "N", nullptr, nullptr, storeJobs, "convert N inputs at a time (default 1)"},
+    {nullptr, "--archiver-wait", "S", nullptr, nullptr, storeArchiverWait,
      "wait up to S seconds while another program uses the\n"
      "archiver library (default 60)"},
-    {"-q", "--quiet", nullptr, kToAll, nullptr, &Options::quiet, nullptr,
+    {"-q", "--quiet", nullptr, nullptr, &Options::quiet, nullptr,
      "print errors only; no progress bar, no summary"},
-    {nullptr, "--key-file", "FILE", kConverting, nullptr, nullptr, storeText<&Options::keyFile>,
+    {nullptr, "--key-file", "FILE", nullptr, nullptr, storeText<&Options::keyFile>,
      "read the key or passphrase from FILE, which holds it on one line (- for standard "
      "input)"},
-    {nullptr, "--key", "HEX", kConverting, nullptr, nullptr, storeText<&Options::keyText>,
+    {nullptr, "--key", "HEX", nullptr, nullptr, storeText<&Options::keyText>,
      "the key itself; other users can see it: avoid"},
-    {nullptr, "--strong", nullptr, kToEncrypt, nullptr, &Options::strong, nullptr,
+    {nullptr, "--strong", nullptr, nullptr, &Options::strong, nullptr,
      "encrypt with a passphrase (Argon2id, XChaCha20-Poly1305)\n"
      "inside the same disguise; decrypt recognises such files"},
-    {nullptr, "--kdf", "PRESET", kToEncrypt, nullptr, nullptr, storeKdf,
+    {nullptr, "--kdf", "PRESET", nullptr, nullptr, storeKdf,
      "with --strong: interactive, moderate (default) or sensitive"},
 };
 
-const OptionSpec *findOption(const std::string &name) {
-    for (const OptionSpec &entry : kOptions)
+const OptionRow *findOption(const std::string &name) {
+    for (const OptionRow &entry : kOptions)
         if (name == entry.longName || (entry.shortName && name == entry.shortName))
             return &entry;
     return nullptr;
@@ -151,14 +129,21 @@ std::string helpEntry(const char *shortName, const char *longName, const char *v
     std::string line = std::string("  ") + (shortName ? std::string(shortName) + ", " : "    ") +
                        longName + (valueName ? std::string(" ") + valueName : "");
     line += line.size() < kTextColumn ? std::string(kTextColumn - line.size(), ' ') : " ";
-    for (const char c : help)
-        line += c == '\n' ? "\n" + std::string(kTextColumn, ' ') : std::string(1, c);
-    return line + "\n";
+    return line + hangingIndent(help, kTextColumn) + "\n";
+}
+
+} // namespace
+
+std::string hangingIndent(const std::string &text, size_t column) {
+    std::string out;
+    for (const char c : text)
+        out += c == '\n' ? "\n" + std::string(column, ' ') : std::string(1, c);
+    return out;
 }
 
 std::string optionsHelp() {
     std::string text;
-    for (const OptionSpec &entry : kOptions) {
+    for (const OptionRow &entry : kOptions) {
         text += helpEntry(entry.shortName, entry.longName, entry.valueName, entry.help);
         if (entry.store == storeKind)
             text += "    " + kindList() + "\n";
@@ -166,29 +151,16 @@ std::string optionsHelp() {
     return text + helpEntry("-h", "--help", nullptr, "this text");
 }
 
-} // namespace
-
 ParseResult parseOptions(const std::vector<std::string> &arguments) {
-    Options o;
     if (arguments.empty())
         return failure("no command; try 'tolvex-cli --help'");
-    const std::string &command = arguments[0];
-    if (command == "encrypt")
-        o.command = Command::Encrypt;
-    else if (command == "decrypt")
-        o.command = Command::Decrypt;
-    else if (command == "info")
-        o.command = Command::Info;
-    else if (command == "help" || command == "--help" || command == "-h")
-        return {Options{}, {}};
-    else if (command == "--version") {
-        Options v;
-        v.command = Command::Version;
-        return {v, {}};
-    } else
-        return failure("unknown command '" + command +
-                       "'; the commands are encrypt, decrypt "
-                       "and info (try 'tolvex-cli --help')");
+    const Command *command = findCommand(arguments[0]);
+    if (!command)
+        return failure(unknownCommand(arguments[0]));
+    Options o;
+    o.command = command->name;
+    if (!command->takesInputs)
+        return {o, {}};
 
     bool optionsEnded = false;
     for (size_t i = 1; i < arguments.size(); ++i) {
@@ -208,14 +180,17 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
                 arg.resize(eq);
             }
         }
-        if (arg == "-h" || arg == "--help")
-            return {Options{}, {}};
-        const OptionSpec *entry = findOption(arg);
+        if (arg == "-h" || arg == "--help") {
+            Options help;
+            help.command = findCommand(arg)->name;
+            return {help, {}};
+        }
+        const OptionRow *entry = findOption(arg);
         if (!entry)
             return failure("unknown option '" + arg + "' (try 'tolvex-cli --help')");
-        if (!appliesTo(entry->applies, o.command))
+        if (!takesOption(*command, entry->longName))
             return failure(arg + (entry->notApplicable ? entry->notApplicable
-                                                       : " does not apply to " + command));
+                                                       : " does not apply to " + o.command));
         if (!entry->valueName) {
             if (inlineValue)
                 return failure(arg + " takes no value");
@@ -243,47 +218,6 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
     if (o.keyFile && o.keyText)
         return failure("give --key-file or --key, not both");
     return {o, {}};
-}
-
-std::string helpText() {
-    return std::string(
-               "Usage:\n"
-               "  tolvex-cli encrypt [--disguise KIND] [--compress] [--strong [--kdf PRESET]]\n"
-               "                     [--output BASE | --output-dir DIR] [--force] [--jobs N]\n"
-               "                     [--quiet] PATH...\n"
-               "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
-               "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"
-               "  tolvex-cli info PATH...\n"
-               "\n"
-               "Encrypts files under a key code of up to eight hexadecimal digits and disguises\n"
-               "them as files of another type, or turns them back. The protection is weak: it\n"
-               "keeps casual eyes off a file, never secrets from someone who wants them.\n"
-               "\n"
-               "Options:\n") +
-           optionsHelp() +
-           "\n"
-           "The key: typed at a prompt (without echo) when standard input is a terminal,\n"
-           "otherwise from --key-file or the environment variable TOLVEX_KEY. Keys 8000 to FFFF\n"
-           "mean FFFF8000 to FFFFFFFF, as in the window. A key file is read to its end (at most\n"
-           "4 KiB) and may be a regular file or a pipe (- , <(pass show tolvex), a FIFO, which\n"
-           "is waited for); a device or a socket is refused rather than read forever.\n"
-           "The passphrase of a strong file: typed twice at a prompt (once to decrypt), or from\n"
-           "--key-file or the environment variable TOLVEX_PASSPHRASE. " +
-           kPassphraseRule +
-           "In a run of classic and strong files, --key-file serves only the kind that has no\n"
-           "other source (TOLVEX_PASSPHRASE, or --key or TOLVEX_KEY).\n"
-           "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
-           "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
-           "encrypting the same file twice gives the same bytes.\n"
-           "\n"
-           "Examples:\n"
-           "  tolvex-cli encrypt --disguise png holiday.jpg        # writes holiday.png\n"
-           "  TOLVEX_KEY=1A2B tolvex-cli decrypt --output-dir out *.png\n"
-           "  tolvex-cli encrypt --compress --disguise zip --key-file ~/.tolvex-key photos/\n"
-           "  tolvex-cli decrypt --extract --key-file ~/.tolvex-key photos.zip\n"
-           "  tolvex-cli info holiday.png\n"
-           "\n" +
-           kExitCodeTable;
 }
 
 } // namespace cli

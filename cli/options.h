@@ -1,4 +1,5 @@
-// The command line: a command, its options and the inputs.
+// The command line: a command, its options and the inputs. Each option is declared once, in
+// options.cpp; which commands take it, in their rows of the command table (commands.cpp).
 #pragma once
 
 #include <optional>
@@ -7,10 +8,8 @@
 
 namespace cli {
 
-enum class Command { Encrypt, Decrypt, Info, Help, Version };
-
 struct Options {
-    Command command = Command::Help;
+    std::string command;                  // its name in the command table
     int kind = 0;                         // --disguise
     bool compress = false;                // --compress
     bool extract = false;                 // --extract
@@ -37,7 +36,11 @@ struct ParseResult {
 // "--" ends them. Both "--opt VALUE" and "--opt=VALUE" are accepted.
 ParseResult parseOptions(const std::vector<std::string> &arguments);
 
-// The text of --help.
-std::string helpText();
+// The options' part of --help.
+std::string optionsHelp();
+
+// `text` with each line after the first indented by `column` spaces, as --help sets its
+// columns.
+std::string hangingIndent(const std::string &text, size_t column);
 
 } // namespace cli

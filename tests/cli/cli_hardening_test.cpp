@@ -1,10 +1,11 @@
 // tolvex-cli where things go wrong: FIFOs and devices where files belong, a program killed
 // while writing, trees too deep for the descriptor limit, names with control characters.
 #include "cli_support.h"
+#include "display_name.h"
 #include "exit_codes.h"
 #include "fd.h"
 #include "key_input.h"
-#include "staging.h"
+#include "staging_folder.h"
 #include "temporaries.h"
 
 #include <csignal>

@@ -3,7 +3,7 @@
 #include "archiver_client.h"
 #include "archiver_commands.h"
 #include "cli_support.h"
-#include "convert_jobs.h"
+#include "commands.h"
 #include "engine.h"
 #include "exit_codes.h"
 #include "halvet_tolvex.h"
@@ -14,8 +14,9 @@
 #include "passphrase.h"
 #include "paths.h"
 #include "progress.h"
+#include "publishing.h"
 #include "secret.h"
-#include "staging.h"
+#include "staging_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
@@ -127,7 +128,7 @@ TEST(Options, EncryptWithEverything) {
                             "out", "--jobs", "3", "-q", "b", "--", "--odd-name"}));
     ASSERT_TRUE(r.options) << r.error;
     const Options &o = *r.options;
-    EXPECT_EQ(o.command, Command::Encrypt);
+    EXPECT_EQ(o.command, "encrypt");
     EXPECT_EQ(o.kind, 6);
     EXPECT_TRUE(o.compress && o.force && o.quiet);
     EXPECT_EQ(o.outputDir, "out");
@@ -184,7 +185,7 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
             args.insert(args.end(), c.option.begin(), c.option.end());
             args.push_back("a");
             const ParseResult r = parseOptions(args);
-            EXPECT_EQ(bool(r.options), belongs) << testing::PrintToString(args) << r.error;
+            EXPECT_EQ(r.options.has_value(), belongs) << testing::PrintToString(args) << r.error;
             if (!belongs) {
                 EXPECT_NE(r.error.find("appl"), std::string::npos) << r.error;
             }
@@ -198,11 +199,33 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
 TEST(Options, HelpListsExamplesAndExitCodes) {
     const ParseResult r = parseOptions(words({"--help"}));
     ASSERT_TRUE(r.options);
-    EXPECT_EQ(r.options->command, Command::Help);
+    EXPECT_EQ(r.options->command, "help");
     const std::string help = helpText();
     EXPECT_NE(help.find("Examples:"), std::string::npos);
     EXPECT_NE(help.find("Exit status:"), std::string::npos);
     EXPECT_NE(help.find("zip (15)"), std::string::npos);
+}
+
+// The usage text and the refusal of an unknown command are made from the command table.
+TEST(Commands, UsageAndUnknownCommandComeFromTheTable) {
+    EXPECT_EQ(helpText().substr(0, helpText().find("\n\n")),
+              "Usage:\n"
+              "  tolvex-cli encrypt [--disguise KIND] [--compress] [--strong [--kdf PRESET]]\n"
+              "                     [--output BASE | --output-dir DIR] [--force] [--jobs N]\n"
+              "                     [--quiet] PATH...\n"
+              "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
+              "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"
+              "  tolvex-cli info PATH...");
+    EXPECT_EQ(parseOptions(words({"scramble", "a"})).error,
+              "unknown command 'scramble'; the commands are encrypt, decrypt and info (try "
+              "'tolvex-cli --help')");
+    for (const char *typed : {"help", "--help", "-h"}) {
+        const ParseResult r = parseOptions(words({typed, "--frobnicate"}));
+        ASSERT_TRUE(r.options) << typed;
+        EXPECT_EQ(r.options->command, "help");
+    }
+    EXPECT_EQ(parseOptions(words({"--version"})).options->command, "--version");
+    EXPECT_EQ(parseOptions(words({"decrypt", "a", "-h"})).options->command, "help");
 }
 
 TEST(ExitStatus, SharedCodeOrMixed) {

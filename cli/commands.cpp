@@ -1,0 +1,131 @@
+#include "commands.h"
+
+#include "conversion_command.h"
+#include "exit_codes.h"
+#include "info.h"
+#include "passphrase.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace cli {
+namespace {
+
+int runHelp(const Options &) {
+    std::fputs(helpText().c_str(), stdout);
+    return kExitOk;
+}
+
+int runVersion(const Options &) {
+    std::puts("tolvex-cli " TOLVEX_VERSION);
+    return kExitOk;
+}
+
+// The commands in the order the usage text lists them.
+const Command kCommands[] = {
+    {"encrypt",
+     {},
+     "[--disguise KIND] [--compress] [--strong [--kdf PRESET]]\n"
+     "[--output BASE | --output-dir DIR] [--force] [--jobs N]\n"
+     "[--quiet] PATH...",
+     {"--disguise", "--compress", "--output", "--output-dir", "--force", "--jobs",
+      "--archiver-wait", "--quiet", "--key-file", "--key", "--strong", "--kdf"},
+     true,
+     runEncrypt},
+    {"decrypt",
+     {},
+     "[--output BASE | --output-dir DIR] [--force] [--extract]\n"
+     "[--keep-damaged] [--jobs N] [--quiet] PATH...",
+     {"--extract", "--output", "--output-dir", "--force", "--keep-damaged", "--jobs",
+      "--archiver-wait", "--quiet", "--key-file", "--key"},
+     true,
+     runDecrypt},
+    {"info", {}, "PATH...", {"--jobs", "--archiver-wait", "--quiet"}, true, runInfo},
+    {"help", {"--help", "-h"}, nullptr, {}, false, runHelp},
+    {"--version", {}, nullptr, {}, false, runVersion},
+};
+
+// "  tolvex-cli encrypt LINE", further lines beneath the first.
+std::string usageText() {
+    std::string text = "Usage:\n";
+    for (const Command &command : kCommands) {
+        if (!command.usage)
+            continue;
+        const std::string lead = std::string("  tolvex-cli ") + command.name + " ";
+        text += lead + hangingIndent(command.usage, lead.size()) + "\n";
+    }
+    return text;
+}
+
+} // namespace
+
+const Command *findCommand(const std::string &typed) {
+    for (const Command &command : kCommands) {
+        if (typed == command.name)
+            return &command;
+        for (const char *alias : command.aliases)
+            if (typed == alias)
+                return &command;
+    }
+    return nullptr;
+}
+
+bool takesOption(const Command &command, const std::string &longName) {
+    for (const char *option : command.options)
+        if (longName == option)
+            return true;
+    return false;
+}
+
+std::string unknownCommand(const std::string &typed) {
+    std::vector<const char *> listed;
+    for (const Command &command : kCommands)
+        if (command.usage)
+            listed.push_back(command.name);
+    std::string names;
+    for (size_t i = 0; i < listed.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == listed.size() ? " and " : ", ") + std::string(listed[i]);
+    return "unknown command '" + typed + "'; the commands are " + names +
+           " (try 'tolvex-cli --help')";
+}
+
+int runCommand(const Options &options) {
+    const Command *command = findCommand(options.command);
+    return command ? command->run(options) : kExitInternal;
+}
+
+std::string helpText() {
+    return usageText() +
+           "\n"
+           "Encrypts files under a key code of up to eight hexadecimal digits and disguises\n"
+           "them as files of another type, or turns them back. The protection is weak: it\n"
+           "keeps casual eyes off a file, never secrets from someone who wants them.\n"
+           "\n"
+           "Options:\n" +
+           optionsHelp() +
+           "\n"
+           "The key: typed at a prompt (without echo) when standard input is a terminal,\n"
+           "otherwise from --key-file or the environment variable TOLVEX_KEY. Keys 8000 to FFFF\n"
+           "mean FFFF8000 to FFFFFFFF, as in the window. A key file is read to its end (at most\n"
+           "4 KiB) and may be a regular file or a pipe (- , <(pass show tolvex), a FIFO, which\n"
+           "is waited for); a device or a socket is refused rather than read forever.\n"
+           "The passphrase of a strong file: typed twice at a prompt (once to decrypt), or from\n"
+           "--key-file or the environment variable TOLVEX_PASSPHRASE. " +
+           kPassphraseRule +
+           "In a run of classic and strong files, --key-file serves only the kind that has no\n"
+           "other source (TOLVEX_PASSPHRASE, or --key or TOLVEX_KEY).\n"
+           "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
+           "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
+           "encrypting the same file twice gives the same bytes.\n"
+           "\n"
+           "Examples:\n"
+           "  tolvex-cli encrypt --disguise png holiday.jpg        # writes holiday.png\n"
+           "  TOLVEX_KEY=1A2B tolvex-cli decrypt --output-dir out *.png\n"
+           "  tolvex-cli encrypt --compress --disguise zip --key-file ~/.tolvex-key photos/\n"
+           "  tolvex-cli decrypt --extract --key-file ~/.tolvex-key photos.zip\n"
+           "  tolvex-cli info holiday.png\n"
+           "\n" +
+           kExitCodeTable;
+}
+
+} // namespace cli

@@ -1,0 +1,106 @@
+#include "conversion.h"
+
+#include "display_name.h"
+#include "exit_codes.h"
+#include "fd.h"
+#include "layout.h"
+#include "progress.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace cli {
+
+std::string lowered(std::string s) {
+    for (char &c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+bool sameFile(const std::string &a, const std::string &b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+std::string whyUnreadable(int error) {
+    return error == EINVAL ? std::string("is not a regular file") : std::strerror(error);
+}
+
+uint64_t sizeOf(const std::string &path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+Outcome readOrWriteFailure(const std::string &source, const std::string &folder, uint64_t size) {
+    const int fd = tolvex::files::openRegular(source.c_str());
+    if (fd < 0)
+        return fail(kExitInputUnreadable,
+                    "cannot read " + displayName(source) + ": " + whyUnreadable(errno));
+    ::close(fd);
+    struct statvfs fsStat;
+    if (::statvfs(folder.c_str(), &fsStat) == 0 &&
+        static_cast<uint64_t>(fsStat.f_bavail) * fsStat.f_frsize < size + tolvex::kTemplateFileSize)
+        return fail(kExitCannotWrite, "not enough free space in " + displayName(folder) +
+                                          " (the disk is full); nothing written");
+    return fail(kExitCannotWrite, "a read or write failed while converting; nothing written");
+}
+
+Outcome cannotWriteIn(const std::string &folder, int error) {
+    if (error == ENOENT)
+        return fail(kExitCannotWrite,
+                    "the output folder " + displayName(folder) + " does not exist");
+    return fail(kExitCannotWrite,
+                "cannot write in the folder " + displayName(folder) + ": " + std::strerror(error));
+}
+
+Outcome published(Publish result, const std::string &input, const std::string &output) {
+    switch (result) {
+    case Publish::Done:
+        return {kExitOk, displayName(input) + " -> " + displayName(output)};
+    case Publish::Exists:
+        return fail(kExitOutputExists,
+                    displayName(output) +
+                        " exists (it appeared meanwhile); not replaced, use --force");
+    case Publish::IsFolder:
+        return fail(kExitOutputExists, displayName(output) + " is a folder; not replaced");
+    case Publish::Unsafe: // only trees meet links on their way
+    case Publish::Failed:
+        break;
+    }
+    return fail(kExitCannotWrite, "cannot move the output into place as " + displayName(output) +
+                                      ": " + std::strerror(errno));
+}
+
+std::optional<std::string> OutputClaims::claim(const std::string &outputPath,
+                                               const std::string &input) {
+    const std::string key = std::filesystem::absolute(outputPath).lexically_normal().string();
+    const std::lock_guard lock(m_mutex);
+    const auto [it, fresh] = m_claims.emplace(key, input);
+    if (fresh || it->second == input)
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<Outcome> OutputClaims::refuseShared(const std::string &outputPath,
+                                                  const std::string &input) {
+    if (const auto other = claim(outputPath, input))
+        return fail(kExitSameFile, "its output " + displayName(outputPath) +
+                                       " is also the output of " + displayName(*other) +
+                                       "; use --output-dir or rename one");
+    return std::nullopt;
+}
+
+void ProgressLink::reach(uint64_t done) {
+    if (done > reported) {
+        reporter->advance(done - reported);
+        reported = done;
+    }
+}
+
+} // namespace cli

@@ -1,0 +1,21 @@
+// Every input checked and its output named before any key is asked for or anything written.
+#pragma once
+
+#include "conversion.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Checks every input and names its output (claiming it in settings.claims); never asks for the
+// key and writes nothing.
+std::vector<Plan> planAll(const Settings &settings);
+
+// Whether `output` is free to take for `input`, or may be replaced with `force`. `advice`
+// follows the refusal of an output that would be the input itself.
+std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
+                                    const std::string &advice);
+
+} // namespace cli

@@ -1,0 +1,140 @@
+#include "publishing.h"
+
+#include "fd.h"
+#include "tree_mover.h"
+
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace cli {
+namespace {
+
+namespace files = tolvex::files;
+
+bool syncFile(const std::string &path) {
+    const files::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.valid() && ::fsync(fd.get()) == 0;
+}
+
+// The names in a folder held by its descriptor.
+std::optional<std::vector<std::string>> namesIn(int folder) {
+    files::Fd listing = files::duplicate(folder);
+    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return std::nullopt;
+    listing.release();
+    ::rewinddir(dir);
+    std::vector<std::string> names;
+    while (const dirent *e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
+            names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
+// What merging the staged entry `parts` into the destination does: moves it whole where the
+// destination has nothing of its name, merges folders, replaces files. Every step is planned
+// before the first move, so that a conflict anywhere leaves everything as it was.
+struct Step {
+    files::Parts parts;
+};
+
+std::optional<TreeResult> planMerge(int staging, int root, const files::Parts &parts,
+                                    std::vector<Step> &steps) {
+    files::TreeError error = files::TreeError::None;
+    const files::Fd folder = files::openParts(staging, parts, parts.size(), error);
+    const auto names = folder.valid() ? namesIn(folder.get()) : std::nullopt;
+    if (!names)
+        return TreeResult{Publish::Failed, files::joinParts(parts, parts.size())};
+    for (const auto &name : *names) {
+        files::Parts entry = parts;
+        entry.push_back(name);
+        struct stat st;
+        if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return TreeResult{Publish::Failed, files::joinParts(entry, entry.size())};
+        const bool isFolder = S_ISDIR(st.st_mode);
+        switch (files::meetsAt(root, entry, isFolder)) {
+        case files::Meets::Nothing:
+            steps.push_back({entry});
+            break;
+        case files::Meets::Same:
+            if (isFolder) {
+                if (auto conflict = planMerge(staging, root, entry, steps))
+                    return conflict;
+            } else {
+                steps.push_back({entry});
+            }
+            break;
+        case files::Meets::File:
+        case files::Meets::Folder:
+            return TreeResult{Publish::IsFolder, files::joinParts(entry, entry.size())};
+        case files::Meets::Unsafe:
+            return TreeResult{Publish::Unsafe, files::joinParts(entry, entry.size())};
+        case files::Meets::Failed:
+            return TreeResult{Publish::Failed, files::joinParts(entry, entry.size())};
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace) {
+    const auto lock = lockStaging();
+    if (!replace) {
+        if (files::renameNoReplace(AT_FDCWD, staged, AT_FDCWD, finalPath))
+            return Publish::Done;
+        return errno == EEXIST ? Publish::Exists : Publish::Failed;
+    }
+    struct stat old;
+    if (::lstat(finalPath.c_str(), &old) == 0) {
+        if (S_ISDIR(old.st_mode))
+            return Publish::IsFolder;
+        // Never wider than the file it replaces (a link is replaced itself and lends nothing).
+        struct stat now;
+        if (S_ISREG(old.st_mode) && ::stat(staged.c_str(), &now) == 0)
+            ::chmod(staged.c_str(), now.st_mode & old.st_mode & 07777);
+        // The new content must be on the disk before the old goes: a crash could leave neither.
+        if (!syncFile(staged))
+            return Publish::Failed;
+    }
+    return ::rename(staged.c_str(), finalPath.c_str()) == 0 ? Publish::Done : Publish::Failed;
+}
+
+TreeResult publishTree(const StagingFolder &staged, const std::string &destination, bool replace) {
+    const auto lock = lockStaging();
+    const files::Fd root = files::openFolder(destination);
+    if (!root.valid())
+        return {Publish::Failed, destination};
+    std::vector<Step> steps;
+    if (!replace) {
+        const auto names = namesIn(staged.fd());
+        if (!names)
+            return {Publish::Failed, destination};
+        for (const auto &name : *names) {
+            struct stat st;
+            if (::fstatat(root.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                return {Publish::Exists, name};
+            steps.push_back({{name}});
+        }
+    } else if (auto conflict = planMerge(staged.fd(), root.get(), {}, steps)) {
+        return *conflict;
+    }
+    files::TreeMover mover(root.get(), staged.fd(), 0777 & ~files::processUmask());
+    for (const auto &step : steps) {
+        files::TreeError error = files::TreeError::None;
+        if (!mover.move(step.parts, error, replace))
+            return {error == files::TreeError::Unsafe ? Publish::Unsafe : Publish::Failed,
+                    files::joinParts(step.parts, step.parts.size())};
+    }
+    mover.commit();
+    return {};
+}
+
+} // namespace cli
