@@ -72,18 +72,6 @@ uint64_t ArchiveReader::position() const {
     return at < 0 ? UINT64_MAX : uint64_t(at);
 }
 
-std::string memberPath(const LHAFileHeader *header) {
-    std::string path = header->path ? header->path : "";
-    if (header->filename) {
-        if (!path.empty() && path.back() != '/')
-            path += '/';
-        path += header->filename;
-    }
-    while (!path.empty() && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 namespace {
 
 bool isSeparator(uint8_t c) {
@@ -109,25 +97,30 @@ bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
     return true;
 }
 
-// Walks the extended headers from `at`, where the size of the first one is stored.
-bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_t width) {
+// Calls `visit(type, data, length)` for each extended header from `at`, where the size of the
+// first one is stored, as far as liblhasa kept them.
+template <typename Visit>
+void forEachExtended(const uint8_t *raw, size_t rawLength, size_t at, size_t width, Visit visit) {
     for (int guard = 0; guard < 4096 && at + width <= rawLength; ++guard) {
         const uint32_t size = loadLe(raw + at, width);
-        if (size == 0)
-            return true;
         const size_t ext = at + width;
         if (size < 1 + width || ext + size > rawLength)
-            return true; // beyond what liblhasa kept of the header: nothing more to see
-        const uint8_t type = raw[ext];
-        const uint8_t *data = raw + ext + 1;
-        const size_t dataLength = size - 1 - width;
-        // A folder field ends each part with a separator; a leading one means the root.
-        const bool nameField = type == lha::kExtFileName || type == lha::kExtFolderName;
-        if (nameField && !rawNameIsSafe(data, dataLength, false))
-            return false;
+            return;
+        if (!visit(raw[ext], raw + ext + 1, size - 1 - width))
+            return;
         at = ext + size - width;
     }
-    return true;
+}
+
+bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_t width) {
+    bool safe = true;
+    forEachExtended(raw, rawLength, at, width, [&](uint8_t type, const uint8_t *data, size_t n) {
+        // A folder field ends each part with a separator; a leading one means the root.
+        if (type == lha::kExtFileName || type == lha::kExtFolderName)
+            safe = rawNameIsSafe(data, n, false);
+        return safe;
+    });
+    return safe;
 }
 
 bool rawHeaderIsSafe(const LHAFileHeader *h) {
@@ -156,6 +149,107 @@ bool rawHeaderIsSafe(const LHAFileHeader *h) {
     }
 }
 
+// ---- Level-0 and level-1 names ---------------------------------------------------------------
+//
+// liblhasa splits these names at every '\' byte, also the second byte of a Shift_JIS character
+// (ソ is 83 5C, 表 is 95 5C), which Japanese archivers write in plenty. We read them again from
+// the raw header and let a Shift_JIS character keep its second byte; the rest follows liblhasa:
+// '/' separates too, a NUL ends a field, the folder extended header (parts ended by 0xFF)
+// replaces the folders of the name field and the file name extended header its last part, empty
+// and "." folders drop out, and an all-capitals name from MS-DOS is lowered.
+
+bool isShiftJisLead(uint8_t c) {
+    return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+
+using NameParts = std::vector<std::string>;
+
+// The field up to its first NUL, split where `separates` says; a Shift_JIS character's second
+// byte never separates.
+template <typename Separates>
+NameParts splitField(const uint8_t *p, size_t n, bool shiftJis, Separates separates) {
+    NameParts parts(1);
+    for (size_t i = 0; i < n && p[i] != 0; ++i) {
+        if (shiftJis && isShiftJisLead(p[i]) && i + 1 < n && p[i + 1] != 0) {
+            parts.back() += static_cast<char>(p[i]);
+            parts.back() += static_cast<char>(p[++i]);
+        } else if (separates(p[i])) {
+            parts.emplace_back();
+        } else {
+            parts.back() += static_cast<char>(p[i]);
+        }
+    }
+    return parts;
+}
+
+// Lowers A-Z when no part holds a-z, as liblhasa does for MS-DOS names; Shift_JIS second bytes
+// are no letters.
+void lowerAllCapitals(NameParts &parts) {
+    const auto eachLetter = [&](auto act) {
+        for (std::string &part : parts)
+            for (size_t i = 0; i < part.size(); ++i) {
+                const auto c = static_cast<uint8_t>(part[i]);
+                if (isShiftJisLead(c) && i + 1 < part.size())
+                    ++i;
+                else if (!act(part[i]))
+                    return false;
+            }
+        return true;
+    };
+    const bool capitals = eachLetter([](char c) { return c < 'a' || c > 'z'; });
+    if (capitals)
+        eachLetter([](char &c) {
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+            return true;
+        });
+}
+
+// The member's path from the raw level-0 or level-1 header, '/'-separated; nothing when the
+// header is not one of those or is shorter than its name field says.
+std::optional<std::string> level01Path(const LHAFileHeader *h) {
+    const uint8_t *raw = h->raw_data;
+    const size_t n = h->raw_data_len;
+    if (!raw || h->header_level > 1 || n < lha::kName)
+        return std::nullopt;
+    const size_t nameLength = raw[lha::kNameLength];
+    if (lha::kName + nameLength > n)
+        return std::nullopt;
+    NameParts parts = splitField(raw + lha::kName, nameLength, true,
+                                 [](uint8_t c) { return c == '\\' || c == '/'; });
+    if (h->header_level == 1) {
+        const size_t first = lha::kName + nameLength + lha::kLevel1AfterName;
+        forEachExtended(raw, n, first, 2, [&](uint8_t type, const uint8_t *data, size_t length) {
+            if (length == 0) // liblhasa skips an empty field
+                return true;
+            if (type == lha::kExtFileName) {
+                NameParts name = splitField(data, length, false, [](uint8_t) { return false; });
+                std::replace(name[0].begin(), name[0].end(), '/', '_');
+                parts.back() = std::move(name[0]);
+            } else if (type == lha::kExtFolderName) {
+                NameParts folders = splitField(data, length, false,
+                                               [](uint8_t c) { return c == 0xFF || c == '/'; });
+                folders.push_back(std::move(parts.back()));
+                parts = std::move(folders);
+            }
+            return true;
+        });
+    }
+    if (h->os_type == LHA_OS_TYPE_UNKNOWN || h->os_type == LHA_OS_TYPE_MSDOS ||
+        h->os_type == LHA_OS_TYPE_ATARI || h->os_type == LHA_OS_TYPE_OS2)
+        lowerAllCapitals(parts);
+    std::string path;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        if (parts[i].empty() || (!last && parts[i] == "."))
+            continue;
+        if (!path.empty())
+            path += '/';
+        path += parts[i];
+    }
+    return path;
+}
+
 bool onlyZerosFrom(int fd, uint64_t from, uint64_t to) {
     uint8_t buffer[4096];
     while (from < to) {
@@ -172,11 +266,27 @@ bool onlyZerosFrom(int fd, uint64_t from, uint64_t to) {
 
 } // namespace
 
+std::string memberPath(const LHAFileHeader *header) {
+    // A link's name is cut at its target by liblhasa; links are refused, their name only shown.
+    if (!header->symlink_target)
+        if (auto path = level01Path(header))
+            return *path;
+    std::string path = header->path ? header->path : "";
+    if (header->filename) {
+        if (!path.empty() && path.back() != '/')
+            path += '/';
+        path += header->filename;
+    }
+    while (!path.empty() && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 std::optional<std::string> safeMemberPath(const LHAFileHeader *header) {
     const std::string path = memberPath(header);
     if (path.empty() || path[0] == '/' || !rawHeaderIsSafe(header))
         return std::nullopt;
-    // liblhasa's own reading once more: no empty, "." or ".." parts.
+    // The path as read once more: no empty, "." or ".." parts.
     size_t start = 0;
     for (;;) {
         const size_t slash = path.find('/', start);

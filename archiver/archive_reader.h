@@ -46,7 +46,7 @@ class ArchiveReader {
 };
 
 struct ScannedMember {
-    std::string path;                    // as liblhasa reads it, '/'-separated, no trailing '/'
+    std::string path;                    // as memberPath reads it
     std::optional<std::string> safePath; // the same when the raw name is safe to extract
     bool folder = false;
     bool link = false;
@@ -68,7 +68,8 @@ int openArchive(const std::string &path, int &fd, std::string &message);
 // well-formed archive: headers must run to the end of the file and data must lie inside it.
 int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &message);
 
-// The path of a header as liblhasa reads it.
+// The path of a header, '/'-separated, no trailing '/': as liblhasa reads it, except that at
+// levels 0 and 1 a Shift_JIS character whose second byte is '\' stays whole.
 std::string memberPath(const _LHAFileHeader *header);
 // The same, only when no name field of the raw header holds an absolute path or a ".."
 // component (liblhasa quietly drops those, so its own reading cannot tell).

@@ -6,15 +6,11 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
 
 namespace unlha {
 namespace {
 
 constexpr char kLockName[] = "unlha32.lock";
-
-std::mutex g_pathMutex;
-std::string g_overridePath;
 
 // A folder the lock may live in: the user's own, not writable by group or others.
 bool folderIsPrivate(const std::string &folder) {
@@ -41,24 +37,18 @@ std::string lockFolder() {
     return privateFolder("/tmp/unlha32-" + std::to_string(tolvex::files::userId()));
 }
 
-Fd openBusyLock() {
-    const std::string path = busyLockPath();
+Fd openBusyLock(const std::string &path) {
     return path.empty() ? Fd() : openLockFile(path);
 }
 
 } // namespace
 
 std::string busyLockPath() {
-    {
-        std::lock_guard lock(g_pathMutex);
-        if (!g_overridePath.empty())
-            return g_overridePath;
-    }
     const std::string folder = lockFolder();
     return folder.empty() ? std::string() : folder + "/" + kLockName;
 }
 
-BusyLock::BusyLock() : m_fd(openBusyLock()) {
+BusyLock::BusyLock(const std::string &path) : m_fd(openBusyLock(path)) {
     if (m_fd.valid())
         lockExclusive(m_fd.get());
 }
@@ -66,14 +56,9 @@ BusyLock::BusyLock() : m_fd(openBusyLock()) {
 // Closing the descriptor drops the lock.
 BusyLock::~BusyLock() = default;
 
-bool machineIsBusy() {
-    const Fd fd = openBusyLock();
+bool machineIsBusy(const std::string &path) {
+    const Fd fd = openBusyLock(path);
     return fd.valid() && lockedExclusively(fd.get());
-}
-
-void setBusyLockPath(const std::string &path) {
-    std::lock_guard lock(g_pathMutex);
-    g_overridePath = path;
 }
 
 } // namespace unlha

@@ -12,11 +12,15 @@
 
 namespace unlha {
 
-// Holds the lock for its lifetime, waiting first for any other command to finish. Commands
-// go on even when the lock file cannot be had: the lock only informs other callers.
+// Where the lock file of this user lives (empty when no safe folder could be had), worked out
+// afresh from the environment on each call.
+std::string busyLockPath();
+
+// Holds the lock at `path` for its lifetime, waiting first for any other command to finish.
+// Commands go on even when the lock file cannot be had: the lock only informs other callers.
 class BusyLock {
   public:
-    BusyLock();
+    explicit BusyLock(const std::string &path = busyLockPath());
     ~BusyLock();
     BusyLock(const BusyLock &) = delete;
     BusyLock &operator=(const BusyLock &) = delete;
@@ -25,14 +29,7 @@ class BusyLock {
     tolvex::files::Fd m_fd;
 };
 
-// True while some process of this user holds the lock.
-bool machineIsBusy();
-
-// Tests and the second-process helper: this lock file instead of the usual one ("" returns
-// to the usual one).
-void setBusyLockPath(const std::string &path);
-
-// Where the lock file is looked for now (empty when no safe folder could be had).
-std::string busyLockPath();
+// True while some process of this user holds the lock at `path`.
+bool machineIsBusy(const std::string &path = busyLockPath());
 
 } // namespace unlha

@@ -15,7 +15,7 @@ constexpr int kVersion = 100; // 1.00
 void report(char *output, unsigned long size, const std::string &message) {
     if (!output || size == 0)
         return;
-    const size_t n = std::min<size_t>(message.size(), size_t(size - 1));
+    const size_t n = std::min<size_t>(message.size(), static_cast<size_t>(size - 1));
     std::memcpy(output, message.data(), n);
     output[n] = '\0';
 }
@@ -53,7 +53,11 @@ extern "C" UNLHA_EXPORT int UNLHA_CALL Unlha(void *, const char *commandLine, ch
 }
 
 extern "C" UNLHA_EXPORT int UNLHA_CALL UnlhaGetRunning(void) {
-    return unlha::machineIsBusy() ? -1 : 0;
+    try {
+        return unlha::machineIsBusy() ? -1 : 0;
+    } catch (...) {
+        return 0; // the lock could not even be looked for: nothing is known to hold it
+    }
 }
 
 extern "C" UNLHA_EXPORT int UNLHA_CALL UnlhaGetVersion(void) {

@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace unlha {
+
+class SegmentScheduler;
 
 // Where compressed bytes go. put() answers false to stop the encoder (write error, or the
 // output has grown past what the caller will accept).
@@ -17,32 +18,13 @@ class ByteSink {
     virtual bool put(const uint8_t *data, size_t length) = 0;
 };
 
-// Input is coded in segments of this size, each on its own with the window before it as
-// history, so that segments can be coded on several cores at once. A stream is its segments'
-// bits joined in order, whichever thread coded them.
-constexpr size_t kLh5Segment = size_t(1) << 19;
-
-// The bits of one coded segment: whole bytes, then a tail of fewer than 8 bits (the low
-// `tailBits` of `tail`).
-struct Lh5Bits {
-    std::vector<uint8_t> bytes;
-    uint32_t tail = 0;
-    unsigned tailBits = 0;
-};
-
-// Codes data[start, start + length), a segment starting at a multiple of kLh5Segment (the last
-// may be shorter), with the window before it as history. Safe to call from several threads.
-Lh5Bits lh5CodeSegment(const uint8_t *data, size_t start, size_t length);
-// The finished stream of a run of segments: their bits in order, the last byte padded with 0s.
-std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts);
-
-// Tests: the helper thread of the streaming form fails as if out of memory.
-void lh5FailHelperThreadForTests(bool fail);
-
-// The streaming form: gives the same bytes as coding the whole input in segments and joining.
+// The streaming form: gives the same bytes as coding the whole input in segments and joining
+// them (segment_scheduler.h). Whole segments are coded on the scheduler's workers, two or more
+// at a time.
 class Lh5Encoder {
   public:
-    explicit Lh5Encoder(ByteSink &sink);
+    // The scheduler must outlive the encoder.
+    Lh5Encoder(ByteSink &sink, SegmentScheduler &scheduler);
     ~Lh5Encoder();
     Lh5Encoder(const Lh5Encoder &) = delete;
     Lh5Encoder &operator=(const Lh5Encoder &) = delete;
@@ -51,7 +33,7 @@ class Lh5Encoder {
     bool write(const void *data, size_t length);
     // Codes what is left and pads the last byte with zero bits. Call once, at the end.
     bool finish();
-    // True when coding itself failed (out of memory on the helper thread), not the sink.
+    // True when coding itself failed (out of memory on a worker), not the sink.
     bool failed() const;
 
   private:

@@ -1,5 +1,5 @@
 // The match finder: a binary tree per hash bucket over the window.
-#include "lh5_internal.h"
+#include "lh5_segment_coder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,7 +8,7 @@ namespace unlha::lh5 {
 namespace {
 
 inline uint32_t hash3(const uint8_t *p) {
-    const uint32_t v = uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    const uint32_t v = static_cast<uint32_t>(p[0]) << 16 | static_cast<uint32_t>(p[1]) << 8 | p[2];
     return (v * 2654435761u) >> (32 - kHashBits);
 }
 
@@ -20,7 +20,7 @@ inline uint32_t extendMatch(const uint8_t *a, const uint8_t *b, uint32_t from, u
         std::memcpy(&x, a + n, 8);
         std::memcpy(&y, b + n, 8);
         if (x != y)
-            return n + unsigned(__builtin_ctzll(x ^ y)) / 8;
+            return n + static_cast<unsigned>(__builtin_ctzll(x ^ y)) / 8;
         n += 8;
     }
     while (n < limit && a[n] == b[n])
@@ -63,7 +63,7 @@ template <bool record> uint32_t SegmentCoder::searchTree(uint32_t i) {
             len = extendMatch(old, cur, len + 1, limit);
             if (record && len > best) {
                 best = len;
-                *found++ = {uint16_t(len), uint16_t(d)};
+                *found++ = {static_cast<uint16_t>(len), static_cast<uint16_t>(d)};
             }
             if (len >= limit) {
                 *below = children[0];
@@ -84,7 +84,7 @@ template <bool record> uint32_t SegmentCoder::searchTree(uint32_t i) {
         }
     }
     if (record)
-        m_candidateCount = uint32_t(found - m_candidates.data());
+        m_candidateCount = static_cast<uint32_t>(found - m_candidates.data());
     return best >= kMinMatch ? best : 0;
 }
 

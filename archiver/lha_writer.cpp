@@ -9,7 +9,7 @@
 namespace unlha {
 namespace {
 
-constexpr size_t kChunk = size_t(1) << 18;
+constexpr size_t kChunk = static_cast<size_t>(1) << 18;
 constexpr uint64_t kMaxMemberSize = 0xFFFFFFFFu;
 // bsdtar refuses a -lh5- stream shorter than this; such members are stored instead.
 constexpr uint64_t kMinPackedSize = 8;
@@ -97,7 +97,8 @@ std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
     ext.push_back({kExtFileName, name});
     if (!folderField.empty())
         ext.push_back({kExtFolderName, folderField});
-    ext.push_back({kExtUnixMode, {char(f.info.mode & 0xFF), char(f.info.mode >> 8)}});
+    ext.push_back({kExtUnixMode,
+                   {static_cast<char>(f.info.mode & 0xFF), static_cast<char>(f.info.mode >> 8)}});
 
     auto totalSize = [&] {
         size_t total = kFixedPart;
@@ -108,16 +109,18 @@ std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
     // A size that is a multiple of 256 starts with a zero byte, the archive's end mark.
     if (totalSize() % 256 == 0) {
         const uint32_t t = f.info.mtime;
-        ext.push_back({kExtUnixTime, {char(t), char(t >> 8), char(t >> 16), char(t >> 24)}});
+        ext.push_back({kExtUnixTime,
+                       {static_cast<char>(t), static_cast<char>(t >> 8), static_cast<char>(t >> 16),
+                        static_cast<char>(t >> 24)}});
     }
     const size_t total = totalSize();
     if (total > 0xFFFF)
         return std::nullopt;
 
     std::vector<uint8_t> h(kFixedPart);
-    put16(h, 0, uint32_t(total));
+    put16(h, 0, static_cast<uint32_t>(total));
     for (size_t i = 0; i < kMethodLength; ++i)
-        h[kMethod + i] = uint8_t(f.method[i]);
+        h[kMethod + i] = static_cast<uint8_t>(f.method[i]);
     put32(h, kCompressedSize, f.compressedSize);
     put32(h, kOriginalSize, f.originalSize);
     put32(h, kTime, f.info.mtime);
@@ -125,12 +128,12 @@ std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
     h[kLevel] = 2;
     put16(h, kLevel2DataCrc, f.dataCrc);
     h[kLevel2OsId] = kUnixOsId;
-    put16(h, kLevel2FirstExtension, uint32_t(1 + ext[0].data.size() + 2));
+    put16(h, kLevel2FirstExtension, static_cast<uint32_t>(1 + ext[0].data.size() + 2));
     for (size_t i = 0; i < ext.size(); ++i) {
         h.push_back(ext[i].type);
         h.insert(h.end(), ext[i].data.begin(), ext[i].data.end());
         const size_t next = i + 1 < ext.size() ? 1 + ext[i + 1].data.size() + 2 : 0;
-        appendLe(h, 2, uint32_t(next));
+        appendLe(h, 2, static_cast<uint32_t>(next));
     }
     // The header CRC covers the whole header with its own field zero; it sits right after the
     // fixed part, in the first extended header.
@@ -138,7 +141,8 @@ std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &f) {
     return h;
 }
 
-ArchiveWriter::ArchiveWriter(int archiveFd) : m_out(archiveFd) {}
+ArchiveWriter::ArchiveWriter(int archiveFd, SegmentScheduler &scheduler)
+    : m_out(archiveFd), m_scheduler(scheduler) {}
 
 WriteStatus ArchiveWriter::addFolder(const MemberInfo &info) {
     HeaderFields f;
@@ -161,11 +165,11 @@ WriteStatus ArchiveWriter::storeData(int sourceFd, uint64_t &size, uint16_t &crc
             return WriteStatus::ReadError;
         if (n == 0)
             return WriteStatus::Ok;
-        size += uint64_t(n);
+        size += static_cast<uint64_t>(n);
         if (size > kMaxMemberSize)
             return WriteStatus::TooLarge;
-        crc = crc16Update(crc, buffer.data(), size_t(n));
-        if (!m_out.write(buffer.data(), size_t(n)))
+        crc = crc16Update(crc, buffer.data(), static_cast<size_t>(n));
+        if (!m_out.write(buffer.data(), static_cast<size_t>(n)))
             return WriteStatus::WriteError;
     }
 }
@@ -174,7 +178,7 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
     const auto st = status(sourceFd);
     if (!st)
         return WriteStatus::ReadError;
-    const auto expected = uint64_t(st->st_size);
+    const auto expected = static_cast<uint64_t>(st->st_size);
     if (expected > kMaxMemberSize)
         return WriteStatus::TooLarge;
 
@@ -194,7 +198,7 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
     bool packed = false;
     if (expected > kMinPackedSize) {
         LimitedSink sink(m_out, expected);
-        Lh5Encoder encoder(sink);
+        Lh5Encoder encoder(sink, m_scheduler);
         std::vector<uint8_t> buffer(kChunk);
         bool going = true;
         while (going) {
@@ -203,11 +207,11 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
                 return WriteStatus::ReadError;
             if (n == 0)
                 break;
-            size += uint64_t(n);
+            size += static_cast<uint64_t>(n);
             if (size > kMaxMemberSize)
                 return WriteStatus::TooLarge;
-            crc = crc16Update(crc, buffer.data(), size_t(n));
-            going = encoder.write(buffer.data(), size_t(n));
+            crc = crc16Update(crc, buffer.data(), static_cast<size_t>(n));
+            going = encoder.write(buffer.data(), static_cast<size_t>(n));
         }
         if (going)
             going = encoder.finish();
@@ -217,7 +221,7 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
             return WriteStatus::Internal;
         packed = going && sink.count() < size && sink.count() >= kMinPackedSize;
         if (packed) {
-            f.compressedSize = uint32_t(sink.count());
+            f.compressedSize = static_cast<uint32_t>(sink.count());
         }
     }
     if (!packed) {
@@ -228,9 +232,9 @@ WriteStatus ArchiveWriter::addFile(const MemberInfo &info, int sourceFd) {
         if (stored != WriteStatus::Ok)
             return stored;
         f.method = "-lh0-";
-        f.compressedSize = uint32_t(size);
+        f.compressedSize = static_cast<uint32_t>(size);
     }
-    f.originalSize = uint32_t(size);
+    f.originalSize = static_cast<uint32_t>(size);
     f.dataCrc = crc;
     header = buildLevel2Header(f);
     if (!header)
@@ -250,8 +254,8 @@ WriteStatus ArchiveWriter::addRead(const MemberInfo &info, const uint8_t *data, 
     HeaderFields f;
     f.method = usePacked ? "-lh5-" : "-lh0-";
     f.info = info;
-    f.compressedSize = uint32_t(usePacked ? packed.size() : size);
-    f.originalSize = uint32_t(size);
+    f.compressedSize = static_cast<uint32_t>(usePacked ? packed.size() : size);
+    f.originalSize = static_cast<uint32_t>(size);
     f.dataCrc = crc;
     const auto header = buildLevel2Header(f);
     if (!header)
@@ -265,9 +269,9 @@ WriteStatus ArchiveWriter::addRead(const MemberInfo &info, const uint8_t *data, 
 WriteStatus ArchiveWriter::copyRaw(int sourceFd, uint64_t offset, uint64_t length) {
     std::vector<uint8_t> buffer(kChunk);
     while (length > 0) {
-        const size_t want = size_t(std::min<uint64_t>(length, buffer.size()));
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(length, buffer.size()));
         const int64_t n = readAt(sourceFd, offset, buffer.data(), want);
-        if (n != int64_t(want))
+        if (n != static_cast<int64_t>(want))
             return WriteStatus::ReadError;
         if (!m_out.write(buffer.data(), want))
             return WriteStatus::WriteError;

@@ -41,9 +41,12 @@ struct HeaderFields {
 // readers would take for the end of the archive.
 std::optional<std::vector<uint8_t>> buildLevel2Header(const HeaderFields &fields);
 
+class SegmentScheduler;
+
 class ArchiveWriter {
   public:
-    explicit ArchiveWriter(int archiveFd);
+    // Files are coded on `scheduler`, which must outlive the writer.
+    ArchiveWriter(int archiveFd, SegmentScheduler &scheduler);
 
     WriteStatus addFolder(const MemberInfo &info);
     // Packs the data of an open regular file (read from its start).
@@ -61,6 +64,7 @@ class ArchiveWriter {
   private:
     WriteStatus storeData(int sourceFd, uint64_t &size, uint16_t &crc);
     BufferedOutput m_out;
+    SegmentScheduler &m_scheduler;
 };
 
 } // namespace unlha

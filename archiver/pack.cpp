@@ -1,24 +1,21 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
-#include "lh5_encoder.h"
 #include "lha_writer.h"
 #include "platform.h"
+#include "segment_scheduler.h"
 #include "unlha32.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdlib>
-#include <deque>
 #include <fcntl.h>
 #include <map>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
-#include <thread>
 
 namespace unlha {
 namespace {
@@ -37,7 +34,7 @@ struct Failure {
 uint32_t clampTime(time_t t) {
     if (t < 0)
         return 0;
-    return uint32_t(std::min<int64_t>(int64_t(t), INT64_C(0xFFFFFFFF)));
+    return static_cast<uint32_t>(std::min<int64_t>(static_cast<int64_t>(t), INT64_C(0xFFFFFFFF)));
 }
 
 // The name as stored: its parts joined by '/', without "." parts. Nothing for a name that is
@@ -85,7 +82,8 @@ class Planner {
         const struct stat &st = *found;
         if (m_skip && st.st_dev == m_skip->first && st.st_ino == m_skip->second)
             return true; // the archive itself, inside a folder being packed
-        MemberInfo info{memberPath, clampTime(st.st_mtime), uint16_t(st.st_mode & 0xFFFF)};
+        MemberInfo info{memberPath, clampTime(st.st_mtime),
+                        static_cast<uint16_t>(st.st_mode & 0xFFFF)};
         sharedBits &= st.st_mode;
         if (S_ISREG(st.st_mode)) {
             if (m_paths.insert(memberPath).second)
@@ -146,76 +144,45 @@ int statusCode(WriteStatus s) {
     return UNLHA_ERROR_INTERNAL;
 }
 
-void (*g_afterPlanning)() = nullptr;
-
 // Files up to this size are read whole, ahead of the writer, so that their segments (and
 // several small files) are coded on all cores at once; larger ones are streamed.
-constexpr uint64_t kReadWholeLimit = uint64_t(64) << 20;
+constexpr uint64_t kReadWholeLimit = static_cast<uint64_t>(64) << 20;
 // How much read-ahead data may wait to be written.
-constexpr uint64_t kAheadBudget = uint64_t(64) << 20;
+constexpr uint64_t kAheadBudget = static_cast<uint64_t>(64) << 20;
 
-// Reads the files to pack ahead of the writer and codes their segments on worker threads.
+// Reads the files to pack ahead of the writer and queues their segments on the scheduler.
 // Members are still written strictly in order, and each segment's bits depend only on the
 // file's bytes: the archive is the same whatever the threads' timing.
-class AheadCoder {
+class ReadAhead {
   public:
     struct File {
         bool streamed = false; // too large to read whole: the writer streams it
         bool readFailed = false;
         std::vector<uint8_t> data;
         uint16_t crc = 0;
-        std::vector<Lh5Bits> parts;
-        size_t pending = 0;  // segments not coded yet
-        bool failed = false; // a worker could not code it (out of memory)
+        // After `data`: the segments still being coded are dropped or waited for before the
+        // bytes they read go.
+        std::optional<SegmentBatch> segments;
     };
 
-    explicit AheadCoder(const std::vector<Planned> &members) : m_members(members) {
-        const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-        try {
-            for (unsigned i = 0; i < std::min(cores, 2u); ++i)
-                m_workers.emplace_back([this] { work(); });
-        } catch (...) {
-            stop(); // the workers already started are joined before the failure goes on
-            throw;
-        }
-    }
-    ~AheadCoder() { stop(); }
-    AheadCoder(const AheadCoder &) = delete;
-    AheadCoder &operator=(const AheadCoder &) = delete;
+    ReadAhead(const std::vector<Planned> &members, SegmentScheduler &scheduler)
+        : m_members(members), m_scheduler(scheduler) {}
 
-    // The file of member `index`, read and coded; reads further members ahead meanwhile.
-    // Valid until the next call.
+    // The file of member `index`, read, and coded unless streamed or unreadable; reads further
+    // members ahead meanwhile. Valid until the next call.
     File &take(size_t index) {
-        std::unique_lock lock(m_mutex);
         m_current.reset();
-        lock.unlock();
         readAhead(index);
-        lock.lock();
         auto found = m_ahead.find(index);
         m_current = std::move(found->second);
         m_ahead.erase(found);
         m_aheadBytes -= m_current->data.size();
         if (m_current->streamed)
             m_blocked = false; // written next: reading ahead may go on after it
-        m_done.wait(lock, [&] { return m_current->pending == 0; });
         return *m_current;
     }
 
   private:
-    struct Task {
-        File *file;
-        size_t segment;
-    };
-
-    void stop() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_wake.notify_all();
-        m_workers.clear(); // joins
-    }
-
     // Reads members from `index` on while the budget allows (always at least `index` itself),
     // stopping at a streamed file: it must be written before anything after it is read.
     void readAhead(size_t index) {
@@ -223,25 +190,14 @@ class AheadCoder {
             const Planned &m = m_members[m_nextRead];
             if (m.folder)
                 continue;
-            if (m_nextRead > index) {
-                std::lock_guard lock(m_mutex);
-                if (m_aheadBytes >= kAheadBudget || m_blocked)
-                    return;
-            }
+            if (m_nextRead > index && (m_aheadBytes >= kAheadBudget || m_blocked))
+                return;
             auto file = std::make_unique<File>();
             read(m.diskPath, *file);
-            std::lock_guard lock(m_mutex);
-            File *f = file.get();
-            m_aheadBytes += f->data.size();
-            m_blocked = f->streamed;
-            if (!f->streamed && !f->readFailed && !f->data.empty()) {
-                const size_t segments = (f->data.size() + kLh5Segment - 1) / kLh5Segment;
-                f->parts.resize(segments);
-                f->pending = segments;
-                for (size_t s = 0; s < segments; ++s)
-                    m_tasks.push_back({f, s});
-                m_wake.notify_all();
-            }
+            m_aheadBytes += file->data.size();
+            m_blocked = file->streamed;
+            if (!file->streamed && !file->readFailed)
+                file->segments.emplace(m_scheduler, file->data.data(), 0, file->data.size());
             m_ahead.emplace(m_nextRead, std::move(file));
         }
     }
@@ -254,73 +210,37 @@ class AheadCoder {
             file.readFailed = true;
             return;
         }
-        if (uint64_t(st->st_size) > kReadWholeLimit) {
+        if (static_cast<uint64_t>(st->st_size) > kReadWholeLimit) {
             file.streamed = true;
             return;
         }
         // One byte more than expected tells a file that grew since.
-        file.data.resize(size_t(st->st_size) + 1);
+        file.data.resize(static_cast<size_t>(st->st_size) + 1);
         const int64_t n = readAt(source.get(), 0, file.data.data(), file.data.size());
         if (n < 0) {
             file.readFailed = true;
             file.data.clear();
             return;
         }
-        if (uint64_t(n) > uint64_t(st->st_size)) {
+        if (static_cast<uint64_t>(n) > static_cast<uint64_t>(st->st_size)) {
             file.data.clear();
             file.streamed = true;
             return;
         }
-        file.data.resize(size_t(n));
+        file.data.resize(static_cast<size_t>(n));
         file.crc = crc16Update(0, file.data.data(), file.data.size());
     }
 
-    void work() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [&] { return m_stop || !m_tasks.empty(); });
-            if (m_stop)
-                return;
-            const Task task = m_tasks.front();
-            m_tasks.pop_front();
-            lock.unlock();
-            Lh5Bits bits;
-            bool ok = true;
-            try {
-                const auto &data = task.file->data;
-                const size_t start = task.segment * kLh5Segment;
-                bits =
-                    lh5CodeSegment(data.data(), start, std::min(kLh5Segment, data.size() - start));
-            } catch (...) {
-                ok = false;
-            }
-            lock.lock();
-            task.file->parts[task.segment] = std::move(bits);
-            task.file->failed = task.file->failed || !ok;
-            if (--task.file->pending == 0)
-                m_done.notify_all();
-        }
-    }
-
     const std::vector<Planned> &m_members;
-    std::vector<std::jthread> m_workers;
-    std::mutex m_mutex;
-    std::condition_variable m_wake; // tasks to do, or stop
-    std::condition_variable m_done; // a file's last segment coded
-    std::deque<Task> m_tasks;
+    SegmentScheduler &m_scheduler;
     std::map<size_t, std::unique_ptr<File>> m_ahead;
     std::unique_ptr<File> m_current;
     size_t m_nextRead = 0;
     uint64_t m_aheadBytes = 0;
     bool m_blocked = false; // a streamed file lies ahead: read no further
-    bool m_stop = false;
 };
 
 } // namespace
-
-void setAfterPlanningHook(void (*hook)()) {
-    g_afterPlanning = hook;
-}
 
 namespace {
 
@@ -396,8 +316,9 @@ int keptMembers(const Command &command, const ArchiveTarget &target, const Plann
 }
 
 // The kept members as they were, then every planned one, coded ahead on other cores.
-int writeMembers(ArchiveWriter &writer, int old, const std::vector<ScannedMember> &kept,
-                 const Planner &planner, std::string &message) {
+int writeMembers(ArchiveWriter &writer, SegmentScheduler &scheduler, int old,
+                 const std::vector<ScannedMember> &kept, const Planner &planner,
+                 std::string &message) {
     for (const auto &m : kept) {
         const WriteStatus s = writer.copyRaw(old, m.headerStart, m.dataEnd - m.headerStart);
         if (s != WriteStatus::Ok) {
@@ -405,23 +326,23 @@ int writeMembers(ArchiveWriter &writer, int old, const std::vector<ScannedMember
             return statusCode(s);
         }
     }
-    AheadCoder coder(planner.members);
+    ReadAhead ahead(planner.members, scheduler);
     for (size_t index = 0; index < planner.members.size(); ++index) {
         const Planned &m = planner.members[index];
         WriteStatus s;
         if (m.folder) {
             s = writer.addFolder(m.info);
-        } else if (AheadCoder::File &file = coder.take(index); !file.streamed) {
+        } else if (ReadAhead::File &file = ahead.take(index); !file.streamed) {
             if (file.readFailed) {
                 message = "cannot read " + m.diskPath;
                 return UNLHA_ERROR_READ;
             }
-            if (file.failed) {
+            if (!file.segments->wait()) {
                 message = "cannot pack " + m.diskPath;
                 return UNLHA_ERROR_INTERNAL;
             }
             s = writer.addRead(m.info, file.data.data(), file.data.size(), file.crc,
-                               lh5JoinSegments(file.parts));
+                               lh5JoinSegments(file.segments->parts()));
         } else {
             OpenResult opened;
             Fd source = openRegular(AT_FDCWD, m.diskPath, true, opened);
@@ -443,7 +364,7 @@ int writeMembers(ArchiveWriter &writer, int old, const std::vector<ScannedMember
 
 } // namespace
 
-int packArchive(const Command &command, std::string &message) {
+int packArchive(const Command &command, std::string &message, const PackOptions &options) {
     ArchiveTarget target;
     if (const int code = findArchive(command, target, message); code != UNLHA_OK)
         return code;
@@ -453,8 +374,8 @@ int packArchive(const Command &command, std::string &message) {
     Planner planner(command.recursion, skip);
     if (const int code = planMembers(command, planner, message); code != UNLHA_OK)
         return code;
-    if (g_afterPlanning)
-        g_afterPlanning();
+    if (options.afterPlanning)
+        options.afterPlanning();
     std::vector<ScannedMember> kept;
     Fd old;
     if (const int code = keptMembers(command, target, planner, old, kept, message);
@@ -472,16 +393,21 @@ int packArchive(const Command &command, std::string &message) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix);
+    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix,
+                                      options.temporaries);
     if (!temp.valid()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    ArchiveWriter writer(temp.fd());
-    if (const int code = writeMembers(writer, old.get(), kept, planner, message); code != UNLHA_OK)
+    std::optional<SegmentScheduler> ownScheduler;
+    SegmentScheduler &scheduler = options.scheduler ? *options.scheduler : ownScheduler.emplace();
+    ArchiveWriter writer(temp.fd(), scheduler);
+    if (const int code = writeMembers(writer, scheduler, old.get(), kept, planner, message);
+        code != UNLHA_OK)
         return code;
-    const mode_t mode = target.exists ? (target.st.st_mode & 0777)
-                                      : mode_t((0600 | planner.sharedBits) & ~processUmask());
+    const mode_t mode = target.exists
+                            ? (target.st.st_mode & 0777)
+                            : static_cast<mode_t>((0600 | planner.sharedBits) & ~processUmask());
     if (writer.finish() != WriteStatus::Ok || !setMode(temp.fd(), mode) || !syncFile(temp.fd())) {
         message = "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;

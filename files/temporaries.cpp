@@ -23,8 +23,6 @@ namespace {
 constexpr std::string_view kPrefixes[] = {kCliPrefix, kCodecPrefix, kArchiverPrefix};
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-std::atomic<bool> g_forceNamed{false};
-
 // The records of what this program made, in the user's cache folder: one file per temporary,
 // named by its device and inode and holding its name. Only making a record creates them.
 Fd recordFolder(bool create) {
@@ -68,7 +66,7 @@ bool recorded(const struct stat &st, const std::string &name) {
         return false;
     char text[256];
     const int64_t n = readAt(in.get(), 0, text, sizeof text);
-    return n >= 0 && std::string_view(text, size_t(n)) == name;
+    return n >= 0 && std::string_view(text, static_cast<size_t>(n)) == name;
 }
 
 void forget(int fd) {
@@ -139,10 +137,10 @@ std::string temporaryName(std::string_view prefix) {
     static std::atomic<uint64_t> counter{0};
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    const uint64_t entropy = uint64_t(now.tv_nsec) ^ (uint64_t(now.tv_sec) << 20) ^
-                             (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^
-                             (uint64_t(::getpid()) << 40);
-    return tolvex::temporaryName(prefix, unsigned(::getpid()), entropy);
+    const uint64_t entropy =
+        static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 20) ^
+        (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ (static_cast<uint64_t>(::getpid()) << 40);
+    return tolvex::temporaryName(prefix, static_cast<unsigned>(::getpid()), entropy);
 }
 
 namespace {
@@ -186,7 +184,7 @@ void sweep(int folder) {
     }
     for (const auto &name : candidates) {
         const long owner = ownerOf(name);
-        if (owner == ::getpid() || ::kill(pid_t(owner), 0) == 0 || errno == EPERM)
+        if (owner == ::getpid() || ::kill(static_cast<pid_t>(owner), 0) == 0 || errno == EPERM)
             continue; // its maker still runs
         const Fd fd(::openat(folder, name.c_str(),
                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
@@ -300,10 +298,6 @@ bool removeTree(int parent, const std::string &name) {
     return emptyFolder(folder.get()) && ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
 }
 
-void forceNamedTemporaries(bool force) {
-    g_forceNamed = force;
-}
-
 // Makes something under a fresh temporary name: `make(name)` creates it (false with errno on
 // failure). The name's pending record stands from before the creation until the caller has
 // recorded what it made and calls forgetPending. Nothing when no name could be had.
@@ -324,10 +318,10 @@ std::optional<std::string> createUnderFreshName(std::string_view prefix, Make ma
     return std::nullopt;
 }
 
-TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
+TemporaryFile::TemporaryFile(int folder, std::string_view prefix, TemporaryNaming naming)
     : m_folder(folder), m_prefix(prefix) {
     sweep(folder);
-    if (!g_forceNamed && unnamedFilesLinkable()) {
+    if (naming == TemporaryNaming::UnnamedWherePossible && unnamedFilesLinkable()) {
         m_fd = Fd(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
         if (m_fd.valid() || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
             return;

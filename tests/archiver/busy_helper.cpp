@@ -12,10 +12,10 @@
 int main(int argc, char **argv) {
     if (argc < 3)
         return 2;
-    unlha::setBusyLockPath(argv[1]);
+    const std::string lockPath = argv[1];
     const std::string what = argv[2];
     if (what == "hold") {
-        unlha::BusyLock lock;
+        unlha::BusyLock lock(lockPath);
         std::puts("held");
         std::fflush(stdout);
         char c;
@@ -28,7 +28,7 @@ int main(int argc, char **argv) {
         const auto command = unlha::parseCommand(argv[3], message);
         if (!command)
             return 3;
-        unlha::BusyLock lock;
+        unlha::BusyLock lock(lockPath);
         const int result = command->action == unlha::Action::Pack
                                ? unlha::packArchive(*command, message)
                                : unlha::extractArchive(*command, message);

@@ -97,7 +97,7 @@ TEST(UnlhaExports, FindLzhOfTheCodecLibraryFindsThisLibrary) {
     auto findLzh = codec.bind<FindLzhFn>("FindLzh");
     ASSERT_NE(findLzh, nullptr);
     Library lib(kLibrary);
-    EXPECT_EQ(findLzh(), uint32_t(lib.bind<IntFn>("UnlhaGetVersion")() & 0xFFFF));
+    EXPECT_EQ(findLzh(), static_cast<uint32_t>(lib.bind<IntFn>("UnlhaGetVersion")() & 0xFFFF));
     EXPECT_NE(findLzh(), 0u);
 }
 
@@ -169,30 +169,29 @@ class Child {
 
 class Busy : public ::testing::Test {
   protected:
-    void SetUp() override { unlha::setBusyLockPath(lockFile); }
-    void TearDown() override { unlha::setBusyLockPath(""); }
+    bool busy() const { return unlha::machineIsBusy(lockFile); }
     TempDir dir;
     std::string lockFile = dir / "busy.lock";
 };
 
 TEST_F(Busy, HeldBySecondProcessThenReleased) {
-    EXPECT_FALSE(unlha::machineIsBusy());
+    EXPECT_FALSE(busy());
     Child child({lockFile, "hold"});
     ASSERT_EQ(child.readLine(), "held");
-    EXPECT_TRUE(unlha::machineIsBusy());
-    EXPECT_TRUE(unlha::machineIsBusy()) << "asking does not take the lock away";
+    EXPECT_TRUE(busy());
+    EXPECT_TRUE(busy()) << "asking does not take the lock away";
     child.closeStdin();
     EXPECT_EQ(child.wait(), 0);
-    EXPECT_FALSE(unlha::machineIsBusy());
+    EXPECT_FALSE(busy());
 }
 
 TEST_F(Busy, ReleasedWhenTheHolderDies) {
     Child child({lockFile, "hold"});
     ASSERT_EQ(child.readLine(), "held");
-    EXPECT_TRUE(unlha::machineIsBusy());
+    EXPECT_TRUE(busy());
     child.kill();
     child.wait();
-    EXPECT_FALSE(unlha::machineIsBusy());
+    EXPECT_FALSE(busy());
 }
 
 TEST_F(Busy, SeenWhileALongCommandRunsInAnotherProcess) {
@@ -204,14 +203,14 @@ TEST_F(Busy, SeenWhileALongCommandRunsInAnotherProcess) {
     int status = 0;
     // Poll until the child has finished; bounded by the child's own run, no clock involved.
     for (long polls = 0; polls < 100000000 && !child.exited(&status); ++polls) {
-        if (unlha::machineIsBusy())
+        if (busy())
             seenBusy = true;
         ::usleep(200);
     }
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(seenBusy);
-    EXPECT_FALSE(unlha::machineIsBusy());
+    EXPECT_FALSE(busy());
     EXPECT_TRUE(exists(dir / "big.lzh"));
 }
 

@@ -5,6 +5,7 @@
 #include "lh5_encoder.h"
 #include "lha_builder.h"
 #include "lha_writer.h"
+#include "segment_scheduler.h"
 #include "support.h"
 #include "temporaries.h"
 #include "unlha32.h"
@@ -125,21 +126,19 @@ TEST_F(Hardening, DeviceGivenAsTheArchiveIsUnreadableNotDamaged) {
     EXPECT_FALSE(exists(dir / "out"));
 }
 
-std::string g_swapPath;
-void swapForFifo() {
-    ::unlink(g_swapPath.c_str());
-    ::mkfifo(g_swapPath.c_str(), 0600);
-}
-
 TEST_F(Hardening, FileSwappedForAFifoAfterListingIsRefused) {
     makeFolder(dir / "in");
     writeFile(dir / "in/a.txt", textBytes(5000, 1));
     writeFile(dir / "in/b.txt", textBytes(5000, 2));
-    g_swapPath = dir / "in/b.txt";
+    const std::string swapped = dir / "in/b.txt";
+    unlha::PackOptions options;
+    options.afterPlanning = [&] {
+        ::unlink(swapped.c_str());
+        ::mkfifo(swapped.c_str(), 0600);
+    };
     const int status = inChild(
         [&] {
-            unlha::setAfterPlanningHook(swapForFifo);
-            return low(runCommand(packLine(dir / "out.lzh", dir.path(), "in")));
+            return low(runCommand(packLine(dir / "out.lzh", dir.path(), "in"), nullptr, options));
         },
         20);
     EXPECT_EQ(status, low(UNLHA_ERROR_READ));
@@ -154,10 +153,9 @@ TEST_F(Hardening, BusyLockThatIsAFifoNeitherHangsNorStopsCommands) {
     writeFile(dir / "in.txt", textBytes(100, 3));
     const int status = inChild(
         [&] {
-            unlha::setBusyLockPath(dir / "lock");
-            if (unlha::machineIsBusy())
+            if (unlha::machineIsBusy(dir / "lock"))
                 return 1;
-            unlha::BusyLock lock;
+            unlha::BusyLock lock(dir / "lock");
             return low(runCommand(packLine(dir / "out.lzh", dir.path(), "in.txt")));
         },
         20);
@@ -171,7 +169,6 @@ TEST_F(Hardening, BusyLockLivesInTheUsersRuntimeFolder) {
     const int status = inChild([&] {
         ::unsetenv("UNLHA32_LOCK_DIR");
         ::setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-        unlha::setBusyLockPath("");
         unlha::BusyLock lock;
         return unlha::machineIsBusy() ? 0 : 1;
     });
@@ -189,7 +186,6 @@ TEST_F(Hardening, BusyLockIsNeverPutWhereOthersCanWrite) {
     const int status = inChild([&] {
         ::unsetenv("UNLHA32_LOCK_DIR");
         ::setenv("XDG_RUNTIME_DIR", (dir / "shared").c_str(), 1);
-        unlha::setBusyLockPath("");
         const std::string path = unlha::busyLockPath();
         // The fallback: a folder of the user's own with mode 0700.
         const std::string expected = "/tmp/unlha32-" + std::to_string(::geteuid());
@@ -217,7 +213,6 @@ TEST_F(Hardening, BusyLockFileOfAnotherUserIsNotUsed) {
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
     const int status = inChild([&] {
         ::setenv("UNLHA32_LOCK_DIR", dir.path().c_str(), 1);
-        unlha::setBusyLockPath("");
         return unlha::machineIsBusy() ? 1 : 0;
     });
     ::close(holder);
@@ -226,28 +221,35 @@ TEST_F(Hardening, BusyLockFileOfAnotherUserIsNotUsed) {
 
 // ---- Temporaries -------------------------------------------------------------------------
 
+// Packing whose archive is made under a recorded name from the start, as where the file
+// system has no unnamed files.
+unlha::PackOptions namedTemporaries() {
+    unlha::PackOptions options;
+    options.temporaries = tolvex::files::TemporaryNaming::Named;
+    return options;
+}
+
 // Packs in a child that the file-size limit kills in the middle of writing the archive.
-int packKilledByTheSizeLimit(const TempDir &dir, bool named) {
+int packKilledByTheSizeLimit(const TempDir &dir, const unlha::PackOptions &options) {
     return inChild([&] {
-        tolvex::files::forceNamedTemporaries(named);
         struct rlimit limit {
             256 * 1024, 256 * 1024
         };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::signal(SIGXFSZ, SIG_DFL);
-        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "big.bin")));
+        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "big.bin"), nullptr, options));
     });
 }
 
 TEST_F(Hardening, KilledPackLeavesNoTemporaryAndNoArchive) {
     writeFile(dir / "big.bin", randomBytes(2 << 20, 4));
-    EXPECT_EQ(packKilledByTheSizeLimit(dir, false), 128 + SIGXFSZ);
+    EXPECT_EQ(packKilledByTheSizeLimit(dir, {}), 128 + SIGXFSZ);
     EXPECT_EQ(allPaths(dir.path()), std::vector<std::string>{"big.bin"});
 }
 
 TEST_F(Hardening, NamedTemporaryOfAKilledPackIsRemovedByTheNextRun) {
     writeFile(dir / "big.bin", randomBytes(2 << 20, 5));
-    EXPECT_EQ(packKilledByTheSizeLimit(dir, true), 128 + SIGXFSZ);
+    EXPECT_EQ(packKilledByTheSizeLimit(dir, namedTemporaries()), 128 + SIGXFSZ);
     EXPECT_FALSE(exists(dir / "out.lzh"));
     ASSERT_EQ(temporariesIn(dir.path()).size(), 1u) << "the named fallback was used";
     writeFile(dir / "small.txt", textBytes(1000, 6));
@@ -263,8 +265,8 @@ TEST_F(Hardening, NamedTemporaryOfARunningJobIsLeftAlone) {
     ASSERT_EQ(::flock(owner, LOCK_EX), 0);
     writeFile(dir / "small.txt", textBytes(1000, 7));
     const int status = inChild([&] {
-        tolvex::files::forceNamedTemporaries(true);
-        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "small.txt")));
+        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "small.txt"), nullptr,
+                              namedTemporaries()));
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exists(name));
@@ -496,10 +498,11 @@ TEST_F(Hardening, ANewArchiveIsNoMoreReadableThanWhatItHolds) {
 TEST_F(Hardening, MembersLargerThanTheFreeSpaceAreRefusedBeforeWriting) {
     struct statvfs vfs;
     ASSERT_EQ(::statvfs(dir.path().c_str(), &vfs), 0);
-    const uint64_t available = uint64_t(vfs.f_bavail) * vfs.f_frsize;
+    const uint64_t available = static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     // Tiny members that each declare almost 4 GiB, enough of them to exceed the free space.
     std::vector<Bytes> members;
-    for (uint64_t total = 0; total <= available + (uint64_t(1) << 32); total += 0xFFFFFFF0u) {
+    for (uint64_t total = 0; total <= available + (static_cast<uint64_t>(1) << 32);
+         total += 0xFFFFFFF0u) {
         RawMember m;
         m.name = "bomb" + std::to_string(members.size());
         m.method = "-lh5-";
@@ -663,30 +666,43 @@ class CountingSink : public unlha::ByteSink {
     size_t count = 0;
 };
 
-TEST_F(Hardening, EncoderHelperFailureIsAnErrorNotTheEndOfTheProcess) {
-    const Bytes data = textBytes(3 * unlha::kLh5Segment, 10);
-    const int status = inChild([&] {
-        unlha::lh5FailHelperThreadForTests(true);
-        CountingSink sink;
-        unlha::Lh5Encoder encoder(sink);
-        const bool written = encoder.write(data.data(), data.size()) && encoder.finish();
-        return !written && encoder.failed() ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
+// Workers whose every segment fails as if out of memory.
+unlha::SegmentScheduler::Options failingWorkers() {
+    unlha::SegmentScheduler::Options options;
+    options.beforeSegment = [] { throw std::bad_alloc(); };
+    return options;
 }
 
-TEST_F(Hardening, EncoderHelperFailureFailsTheMemberAndLeavesNoArchive) {
+TEST_F(Hardening, EncoderWorkerFailureIsAnErrorNotTheEndOfTheProcess) {
+    const Bytes data = textBytes(3 * unlha::kLh5Segment, 10);
+    unlha::SegmentScheduler scheduler(failingWorkers());
+    CountingSink sink;
+    unlha::Lh5Encoder encoder(sink, scheduler);
+    const bool written = encoder.write(data.data(), data.size()) && encoder.finish();
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(encoder.failed());
+}
+
+TEST_F(Hardening, EncoderWorkerFailureFailsTheMember) {
     writeFile(dir / "big.txt", textBytes(3 * unlha::kLh5Segment, 11));
-    const int status = inChild([&] {
-        unlha::lh5FailHelperThreadForTests(true);
-        const int source = ::open((dir / "big.txt").c_str(), O_RDONLY);
-        const int out = ::open((dir / "out.lzh").c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
-        unlha::ArchiveWriter writer(out);
-        const auto s = writer.addFile({"big.txt", 0, 0100644}, source);
-        ::unlink((dir / "out.lzh").c_str());
-        return s == unlha::WriteStatus::Internal ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
+    unlha::SegmentScheduler scheduler(failingWorkers());
+    const tolvex::files::Fd source(::open((dir / "big.txt").c_str(), O_RDONLY | O_CLOEXEC));
+    const tolvex::files::Fd out(
+        ::open((dir / "out.lzh").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    unlha::ArchiveWriter writer(out.get(), scheduler);
+    EXPECT_EQ(writer.addFile({"big.txt", 0, 0100644}, source.get()), unlha::WriteStatus::Internal);
+}
+
+TEST_F(Hardening, ReadAheadWorkerFailureFailsThePackAndLeavesNoArchive) {
+    writeFile(dir / "in.txt", textBytes(100000, 12));
+    unlha::SegmentScheduler scheduler(failingWorkers());
+    unlha::PackOptions options;
+    options.scheduler = &scheduler;
+    std::string message;
+    EXPECT_EQ(runCommand(packLine(dir / "out.lzh", dir.path(), "in.txt"), &message, options),
+              UNLHA_ERROR_INTERNAL);
+    EXPECT_NE(message.find("cannot pack"), std::string::npos) << message;
+    EXPECT_EQ(allPaths(dir.path()), std::vector<std::string>{"in.txt"});
 }
 
 // ---- Smaller ones --------------------------------------------------------------------------

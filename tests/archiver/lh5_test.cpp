@@ -2,6 +2,7 @@
 // and the Huffman code lengths are complete and within 16 bits.
 #include "huffman.h"
 #include "lh5_encoder.h"
+#include "segment_scheduler.h"
 #include "support.h"
 
 #include <algorithm>
@@ -25,7 +26,8 @@ struct VectorSink : unlha::ByteSink {
 
 Bytes encode(const Bytes &data, size_t piece) {
     VectorSink sink;
-    unlha::Lh5Encoder encoder(sink);
+    unlha::SegmentScheduler scheduler;
+    unlha::Lh5Encoder encoder(sink, scheduler);
     for (size_t at = 0; at < data.size(); at += piece)
         EXPECT_TRUE(encoder.write(data.data() + at, std::min(piece, data.size() - at)));
     EXPECT_TRUE(encoder.finish());
@@ -83,7 +85,7 @@ TEST(Lh5, EmptyInputGivesAnEmptyStream) {
 TEST(Lh5, RandomDataOfManyLengths) {
     for (size_t n :
          {1, 2, 3, 4, 7, 8, 9, 255, 256, 257, 4096, 8191, 8192, 8193, 65535, 65536, 100000})
-        expectRoundTrip(randomBytes(n, uint32_t(n)));
+        expectRoundTrip(randomBytes(n, static_cast<uint32_t>(n)));
 }
 
 TEST(Lh5, ZerosAndOneRepeatedByte) {
@@ -94,10 +96,11 @@ TEST(Lh5, ZerosAndOneRepeatedByte) {
 
 TEST(Lh5, TextOfManyLengthsAndPieceSizes) {
     for (size_t n : {100, 5000, 32767, 32768, 32769, 200000, 700000})
-        for (size_t piece : {size_t(1), size_t(1000), size_t(1) << 20}) {
+        for (size_t piece :
+             {static_cast<size_t>(1), static_cast<size_t>(1000), static_cast<size_t>(1) << 20}) {
             if (piece == 1 && n > 40000)
                 continue;
-            expectRoundTrip(textBytes(n, uint32_t(n)), piece);
+            expectRoundTrip(textBytes(n, static_cast<uint32_t>(n)), piece);
         }
 }
 
@@ -136,13 +139,13 @@ TEST(Lh5MatchFinder, RunsOfEveryLengthAroundTheLongestMatch) {
     for (size_t run : {1, 2, 3, 4, 254, 255, 256, 257, 258, 511, 512, 513, 1000, 8191, 8192, 8193})
         data.insert(data.end(), run, value++);
     for (size_t run = 250; run < 262; ++run) // the same byte again: runs meet earlier runs
-        data.insert(data.end(), run, uint8_t(run % 3));
+        data.insert(data.end(), run, static_cast<uint8_t>(run % 3));
     expectRoundTrip(data);
 }
 
 TEST(Lh5MatchFinder, PeriodsAroundTheWindowSize) {
     for (size_t period : {8189, 8190, 8191, 8192, 8193, 8194, 16383, 16384}) {
-        const Bytes unit = randomBytes(period, uint32_t(period));
+        const Bytes unit = randomBytes(period, static_cast<uint32_t>(period));
         Bytes data;
         for (int i = 0; i < 4; ++i)
             data.insert(data.end(), unit.begin(), unit.end());
@@ -160,15 +163,16 @@ TEST(Lh5MatchFinder, EveryByteValueAndSharedPrefixes) {
     Bytes data;
     for (int round = 0; round < 64; ++round)
         for (int b = 0; b < 256; ++b)
-            data.push_back(uint8_t(round % 2 ? 255 - b : b));
+            data.push_back(static_cast<uint8_t>(round % 2 ? 255 - b : b));
     // Many positions share their first bytes and differ later, in both directions.
     std::mt19937 random(7);
     for (int i = 0; i < 20000; ++i) {
-        const uint8_t tail[] = {'a', 'b', 'c', uint8_t(random() % 4), uint8_t(random() % 256)};
+        const uint8_t tail[] = {'a', 'b', 'c', static_cast<uint8_t>(random() % 4),
+                                static_cast<uint8_t>(random() % 256)};
         data.insert(data.end(), std::begin(tail), std::end(tail));
     }
     for (int i = 0; i < 70000; ++i)
-        data.push_back(uint8_t(i % 7 == 0 ? i / 7 : i % 5));
+        data.push_back(static_cast<uint8_t>(i % 7 == 0 ? i / 7 : i % 5));
     expectRoundTrip(data);
     expectRoundTrip(data, 4093);
 }
@@ -176,7 +180,7 @@ TEST(Lh5MatchFinder, EveryByteValueAndSharedPrefixes) {
 TEST(Lh5MatchFinder, LengthsAroundBlockAndSegmentEnds) {
     // 65535 positions go into one block; segments are unlha::kLh5Segment bytes.
     for (size_t n : {65534, 65535, 65536, 65537, 131069, 131070, 131071})
-        expectRoundTrip(textBytes(n, uint32_t(n)));
+        expectRoundTrip(textBytes(n, static_cast<uint32_t>(n)));
     // Long matches that run across a block's end, and zeros across a segment's end.
     Bytes data = randomBytes(200000, 21);
     std::fill(data.begin() + 65300, data.begin() + 66000, 0);
@@ -187,7 +191,8 @@ TEST(Lh5MatchFinder, LengthsAroundBlockAndSegmentEnds) {
         Bytes big = textBytes(n, 5);
         const size_t edge = unlha::kLh5Segment;
         if (n > edge + 500)
-            std::fill(big.begin() + long(edge - 500), big.begin() + long(edge + 500), 'z');
+            std::fill(big.begin() + static_cast<long>(edge - 500),
+                      big.begin() + static_cast<long>(edge + 500), 'z');
         expectRoundTrip(big, 300000);
     }
 }
@@ -221,20 +226,35 @@ TEST(Lh5Segments, JoinedSegmentsEqualTheStreamingEncoder) {
                 encode(small, small.size()));
 }
 
+// A batch ended before its segments are coded drops them and waits for the one being coded;
+// the scheduler goes on with the next batch.
+TEST(Lh5Segments, BatchEndedEarlyLeavesTheSchedulerUsable) {
+    const Bytes data = textBytes(4 * unlha::kLh5Segment, 16);
+    unlha::SegmentScheduler::Options options;
+    options.workers = 1;
+    unlha::SegmentScheduler scheduler(options);
+    { unlha::SegmentBatch dropped(scheduler, data.data(), 0, data.size()); }
+    const Bytes small = textBytes(5000, 17);
+    unlha::SegmentBatch batch(scheduler, small.data(), 0, small.size());
+    ASSERT_TRUE(batch.wait());
+    EXPECT_TRUE(unlha::lh5JoinSegments(batch.parts()) == encode(small, small.size()));
+}
+
 // Canonical codes must fill the code space exactly and stay within 16 bits.
 TEST(Huffman, LengthsAreCompleteAndLimited) {
     std::mt19937 random(5);
     for (int round = 0; round < 300; ++round) {
-        const int n = 2 + int(random() % 509);
-        std::vector<uint32_t> freq(size_t(n), 0);
+        const int n = 2 + static_cast<int>(random() % 509);
+        std::vector<uint32_t> freq(static_cast<size_t>(n), 0);
         const int kind = round % 3;
         for (int i = 0; i < n; ++i) {
             if (random() % 3 == 0)
                 continue;
             // Fibonacci-like weights force very deep trees unless limited.
-            freq[size_t(i)] = kind == 0   ? uint32_t(random() % 1000)
-                              : kind == 1 ? (i < 30 ? uint32_t(1u << std::min(i, 30)) : 1)
-                                          : 1;
+            freq[static_cast<size_t>(i)] =
+                kind == 0   ? static_cast<uint32_t>(random() % 1000)
+                : kind == 1 ? (i < 30 ? static_cast<uint32_t>(1u << std::min(i, 30)) : 1)
+                            : 1;
         }
         freq[0] = std::max(freq[0], 1u);
         freq[1] = std::max(freq[1], 1u);
@@ -242,10 +262,10 @@ TEST(Huffman, LengthsAreCompleteAndLimited) {
         unlha::huffmanLengths(freq.data(), n, 16, len.data());
         double kraft = 0;
         for (int i = 0; i < n; ++i) {
-            ASSERT_LE(len[size_t(i)], 16);
-            ASSERT_EQ(freq[size_t(i)] == 0, len[size_t(i)] == 0) << i;
-            if (len[size_t(i)])
-                kraft += 1.0 / double(1u << len[size_t(i)]);
+            ASSERT_LE(len[static_cast<size_t>(i)], 16);
+            ASSERT_EQ(freq[static_cast<size_t>(i)] == 0, len[static_cast<size_t>(i)] == 0) << i;
+            if (len[static_cast<size_t>(i)])
+                kraft += 1.0 / static_cast<double>(1u << len[static_cast<size_t>(i)]);
         }
         ASSERT_DOUBLE_EQ(kraft, 1.0);
     }

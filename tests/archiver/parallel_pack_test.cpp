@@ -1,6 +1,7 @@
 // Packing reads files ahead and codes them on several threads; the archive must be the very
 // one a plain member-by-member writer makes, every time.
 #include "lha_writer.h"
+#include "segment_scheduler.h"
 #include "support.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ void makeTree(const std::string &root) {
     makeFolder(root + "/empty");
     for (int i = 0; i < 40; ++i)
         writeFile(root + "/src/file" + std::to_string(i) + ".h",
-                  textBytes(size_t(500 + i * 997), uint32_t(i)));
+                  textBytes(static_cast<size_t>(500 + i * 997), static_cast<uint32_t>(i)));
     Bytes big = textBytes(2 * 1024 * 1024 + 4321, 50);
     const Bytes noise = randomBytes(700000, 51);
     big.insert(big.begin() + 900000, noise.begin(), noise.end());
@@ -41,7 +42,8 @@ void makeTree(const std::string &root) {
 void addSerially(unlha::ArchiveWriter &writer, const std::string &disk, const std::string &name) {
     struct stat st;
     ASSERT_EQ(::stat(disk.c_str(), &st), 0);
-    const unlha::MemberInfo info{name, uint32_t(st.st_mtime), uint16_t(st.st_mode & 0xFFFF)};
+    const unlha::MemberInfo info{name, static_cast<uint32_t>(st.st_mtime),
+                                 static_cast<uint16_t>(st.st_mode & 0xFFFF)};
     if (S_ISREG(st.st_mode)) {
         const int fd = ::open(disk.c_str(), O_RDONLY | O_CLOEXEC);
         ASSERT_GE(fd, 0);
@@ -68,7 +70,8 @@ TEST(ParallelPack, SameArchiveAsTheMemberByMemberWriter) {
     const int fd = ::open((dir / "serial.lzh").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     ASSERT_GE(fd, 0);
     {
-        unlha::ArchiveWriter writer(fd);
+        unlha::SegmentScheduler scheduler;
+        unlha::ArchiveWriter writer(fd, scheduler);
         addSerially(writer, dir / "in/tree", "tree");
         EXPECT_EQ(writer.finish(), unlha::WriteStatus::Ok);
     }

@@ -1,6 +1,7 @@
 // Helpers for the archiver tests: private folders, files, running commands and outside tools.
 #pragma once
 
+#include "commands.h"
 #include "test_files.h"
 
 #include <cstdint>
@@ -36,8 +37,10 @@ std::vector<Entry> snapshot(const std::string &folder);
 // Every path below a folder, the folder itself left out.
 std::vector<std::string> allPaths(const std::string &folder);
 
-// Runs a command line through the library's core, as Unlha does (without the busy lock).
-int runCommand(const std::string &line, std::string *message = nullptr);
+// Runs a command line through the library's core, as Unlha does (without the busy lock);
+// packing is given `options`.
+int runCommand(const std::string &line, std::string *message = nullptr,
+               const unlha::PackOptions &options = unlha::PackOptions());
 std::string quote(const std::string &s);
 
 // Runs a shell command; its exit status and what it printed to stdout.

@@ -1,6 +1,8 @@
 // Crafted archives: names that lead out of the destination, links, truncation and a broken
-// header CRC are refused, and nothing is written anywhere.
+// header CRC are refused, and nothing is written anywhere; Shift_JIS names at levels 0 and 1
+// keep their characters whole.
 #include "crc16.h"
+#include "lha_builder.h"
 #include "support.h"
 #include "unlha32.h"
 
@@ -150,6 +152,44 @@ TEST_F(Unsafe, LinkInsideTheDestinationIsNotFollowed) {
     const std::string folder = "sub\xFF";
     EXPECT_EQ(extract(archiveOf({craftMember("x", &folder, "escape")})), UNLHA_ERROR_UNSAFE);
     EXPECT_TRUE(allPaths(dir / "elsewhere").empty());
+}
+
+// At levels 0 and 1 a Shift_JIS character whose second byte is '\' (ソ is 83 5C, 表 95 5C) is
+// no separator, in a name field alone or beside a folder field (parts ended by 0xFF). Capitals
+// are lowered as for MS-DOS, never a second byte (ア is 83 41); the name checks see the result.
+TEST(ShiftJisNames, SecondByteBackslashStaysInItsCharacter) {
+    const std::string so = "\x83\x5C\x83t\x83g", hyo = "\x95\x5C";
+    struct Case {
+        int level;
+        std::string name;
+        std::optional<std::string> folder;
+        std::vector<std::string> paths; // what the destination holds after, none when refused
+    };
+    const std::vector<std::string> both = {so + "/", so + "/" + hyo + ".txt"};
+    const Case cases[] = {
+        {0, so + "\\" + hyo + ".txt", std::nullopt, both},
+        {1, so + "\\" + hyo + ".txt", std::nullopt, both},
+        {1, hyo + ".txt", so + "\xFF", both},
+        {1, "x\\" + hyo + ".txt", so + "\xFF", both},
+        {0, "\x83\x41.TXT", std::nullopt, {"\x83\x41.txt"}},
+        {0, "DOCS\\A.TXT", std::nullopt, {"docs/", "docs/a.txt"}},
+        {0, so + "\\..\\x", std::nullopt, {}},
+        {1, so + "\\.unlha-0123456789", std::nullopt, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("level " + std::to_string(c.level) + " name " + c.name);
+        TempDir d;
+        RawMember m;
+        m.level = c.level;
+        m.name = c.name;
+        m.folder = c.folder;
+        m.data = "hyo";
+        writeFile(d / "a.lzh", rawArchive({rawMember(m)}));
+        const int result =
+            runCommand("e -d -r2 -jyo0 " + quote(d / "a.lzh") + " " + quote(d / "out/") + " \"*\"");
+        EXPECT_EQ(result, c.paths.empty() ? UNLHA_ERROR_UNSAFE : 0);
+        EXPECT_EQ(exists(d / "out") ? allPaths(d / "out") : std::vector<std::string>{}, c.paths);
+    }
 }
 
 } // namespace

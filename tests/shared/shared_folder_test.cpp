@@ -94,9 +94,9 @@ TEST(Sweep, RemovesWhatAKilledRunProvablyLeft) {
     const pid_t child = ::fork();
     if (child == 0) {
         const files::Fd folder = files::openFolder(dir.path());
-        files::forceNamedTemporaries(true);
         auto *staging = new files::StagingFolder(folder.get(), files::kCliPrefix);
-        auto *temp = new files::TemporaryFile(folder.get(), files::kCodecPrefix);
+        auto *temp = new files::TemporaryFile(folder.get(), files::kCodecPrefix,
+                                              files::TemporaryNaming::Named);
         const bool made =
             staging->valid() && temp->valid() && ::mkdirat(staging->fd(), "inner", 0500) == 0;
         ::_exit(made ? 0 : 1); // killed: nothing cleans up

@@ -1,6 +1,6 @@
 // The block writer: Huffman tables for a run of tokens, their coded lengths, then the codes;
 // and the symbol costs the parser reads off those tables.
-#include "lh5_internal.h"
+#include "lh5_block_writer.h"
 
 #include "huffman.h"
 
@@ -24,12 +24,12 @@ template <typename Emit> void runCodeCLengths(const uint8_t *lengths, int count,
             for (int k = 0; k < run; ++k)
                 emit(0, 0, 0);
         } else if (run <= 18) {
-            emit(1, 4, uint32_t(run - 3));
+            emit(1, 4, static_cast<uint32_t>(run - 3));
         } else if (run == 19) {
             emit(0, 0, 0);
             emit(1, 4, 15);
         } else {
-            emit(2, 9, uint32_t(run - 20));
+            emit(2, 9, static_cast<uint32_t>(run - 20));
         }
     }
 }
@@ -96,9 +96,9 @@ void planBlock(const Token *tokens, size_t count, BlockCodes &c) {
     canonicalCodes(c.cLen, kNC, c.cCode);
     canonicalCodes(c.pLen, kNP, c.pCode);
     for (int i = 0; i < kNC; ++i)
-        total += uint64_t(cFreq[i]) * c.cLen[i];
+        total += static_cast<uint64_t>(cFreq[i]) * c.cLen[i];
     for (int i = 0; i < kNP; ++i)
-        total += uint64_t(pFreq[i]) * c.pLen[i];
+        total += static_cast<uint64_t>(pFreq[i]) * c.pLen[i];
 
     uint32_t tFreq[kNT] = {};
     if (c.cSingle >= 0) {
@@ -114,7 +114,7 @@ void planBlock(const Token *tokens, size_t count, BlockCodes &c) {
         c.tSingle = singleSymbol(tFreq, kNT);
         huffmanLengths(tFreq, kNT, kMaxCodeLength, c.tLen);
         for (int i = 0; i < kNT; ++i)
-            total += uint64_t(tFreq[i]) * c.tLen[i];
+            total += static_cast<uint64_t>(tFreq[i]) * c.tLen[i];
         total += kCBits;
         if (c.tSingle >= 0) {
             total += 2 * kTBits;
@@ -140,7 +140,7 @@ void planBlock(const Token *tokens, size_t count, BlockCodes &c) {
 
 void putPtTable(BitWriter &bits, const uint8_t *lengths, int n, int countBits, int special) {
     const int count = trimmedCount(lengths, n);
-    bits.put(unsigned(countBits), uint32_t(count));
+    bits.put(static_cast<unsigned>(countBits), static_cast<uint32_t>(count));
     for (int i = 0; i < count;) {
         putPtLength(bits, lengths[i]);
         ++i;
@@ -148,7 +148,7 @@ void putPtTable(BitWriter &bits, const uint8_t *lengths, int n, int countBits, i
             int skip = 0;
             while (skip < 3 && i + skip < count && lengths[i + skip] == 0)
                 ++skip;
-            bits.put(2, uint32_t(skip));
+            bits.put(2, static_cast<uint32_t>(skip));
             i += skip;
         }
     }
@@ -160,19 +160,19 @@ void writeBlock(BitWriter &bits, const Token *first, size_t count) {
     BlockCodes c;
     planBlock(first, count, c);
 
-    bits.put(16, uint32_t(count));
+    bits.put(16, static_cast<uint32_t>(count));
     if (c.tSingle >= 0) {
         bits.put(kTBits, 0);
-        bits.put(kTBits, uint32_t(c.tSingle));
+        bits.put(kTBits, static_cast<uint32_t>(c.tSingle));
     } else {
         putPtTable(bits, c.tLen, kNT, kTBits, 3);
     }
     if (c.cSingle >= 0) {
         bits.put(kCBits, 0);
-        bits.put(kCBits, uint32_t(c.cSingle));
+        bits.put(kCBits, static_cast<uint32_t>(c.cSingle));
     } else {
         const int n = trimmedCount(c.cLen, kNC);
-        bits.put(kCBits, uint32_t(n));
+        bits.put(kCBits, static_cast<uint32_t>(n));
         runCodeCLengths(c.cLen, n, [&](int symbol, unsigned extra, uint32_t value) {
             bits.put(c.tLen[symbol], c.tCode[symbol]);
             bits.put(extra, value);
@@ -180,7 +180,7 @@ void writeBlock(BitWriter &bits, const Token *first, size_t count) {
     }
     if (c.pSingle >= 0) {
         bits.put(kPBits, 0);
-        bits.put(kPBits, uint32_t(c.pSingle));
+        bits.put(kPBits, static_cast<uint32_t>(c.pSingle));
     } else {
         putPtTable(bits, c.pLen, kNP, kPBits, -1);
     }

@@ -1,5 +1,7 @@
 // The parser: the cheapest way through each chunk under the costs of the tables before it.
-#include "lh5_internal.h"
+#include "lh5_segment_coder.h"
+
+#include "lh5_block_writer.h"
 
 #include <algorithm>
 
@@ -35,13 +37,13 @@ void SegmentCoder::chooseParse(uint32_t from, uint32_t to) {
             if (len <= shorter)
                 break;
             const uint16_t d = candidates[c].distance;
-            const unsigned p = positionClass(uint16_t(d - 1));
+            const unsigned p = positionClass(static_cast<uint16_t>(d - 1));
             const uint32_t base = here + m_classCost[p] + (p > 1 ? p - 1 : 0);
             Step *const reach = steps + k;
             for (uint32_t l = shorter + 1; l <= len; ++l) {
                 const uint32_t total = base + lengthCost[l];
                 if (total < reach[l].cost)
-                    reach[l] = {total, uint16_t(l), d};
+                    reach[l] = {total, static_cast<uint16_t>(l), d};
             }
             shorter = len;
         }
@@ -53,7 +55,8 @@ void SegmentCoder::chooseParse(uint32_t from, uint32_t to) {
         if (l == 1)
             m_tokens.push_back({text[k - 1], 0});
         else
-            m_tokens.push_back({uint16_t(256 + l - kMinMatch), uint16_t(steps[k].distance - 1)});
+            m_tokens.push_back({static_cast<uint16_t>(256 + l - kMinMatch),
+                                static_cast<uint16_t>(steps[k].distance - 1)});
         k -= l;
     }
     std::reverse(m_tokens.begin(), m_tokens.end());
@@ -95,14 +98,14 @@ void SegmentCoder::parseChunk(uint32_t from, uint32_t to, BitWriter &out) {
 
 void SegmentCoder::code(const uint8_t *data, size_t history, size_t length, BitWriter &out) {
     m_data = data - history;
-    m_end = uint32_t(history + length);
+    m_end = static_cast<uint32_t>(history + length);
     std::fill(m_head.begin(), m_head.end(), 0);
     m_indexedTo = 0;
-    indexUpTo(uint32_t(history));
+    indexUpTo(static_cast<uint32_t>(history));
     defaultCosts(m_symbolCost, m_classCost);
     m_firstChunk = true;
-    for (uint32_t from = uint32_t(history); from < m_end;) {
-        const uint32_t to = uint32_t(std::min<size_t>(m_end, from + kParseChunk));
+    for (uint32_t from = static_cast<uint32_t>(history); from < m_end;) {
+        const uint32_t to = static_cast<uint32_t>(std::min<size_t>(m_end, from + kParseChunk));
         parseChunk(from, to, out);
         from = to;
     }
