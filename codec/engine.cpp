@@ -338,7 +338,8 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     for (auto &b : header)
         b ^= kHeaderMask;
 
-    auto output = platform::OutputFile::create(outputPath, replace, source->permissions());
+    auto output =
+        platform::OutputFile::create(outputPath, replace, source->permissions(), r.outputNaming);
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);
@@ -395,7 +396,8 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     if (!replace && platform::pathExists(outputPath.c_str()))
         return TOLVEX_OUTPUT_EXISTS;
 
-    auto output = platform::OutputFile::create(outputPath, replace, source->permissions());
+    auto output =
+        platform::OutputFile::create(outputPath, replace, source->permissions(), r.outputNaming);
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);

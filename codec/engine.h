@@ -1,6 +1,8 @@
 // The conversion engine behind MakeCode.
 #pragma once
 
+#include "platform.h"
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -25,6 +27,8 @@ struct ConvertRequest {
     void *progressContext = nullptr;
     // When set and it turns true, the call stops after the current piece with -2.
     const std::atomic<bool> *cancel = nullptr;
+    // How the output is held until complete; MakeCode keeps the default.
+    platform::OutputNaming outputNaming = platform::OutputNaming::UnnamedWherePossible;
 };
 
 // Runs one conversion and returns its result code (TOLVEX_OK, TOLVEX_OUTPUT_EXISTS, ...).

@@ -33,8 +33,11 @@ std::string nameOf(const std::string &path) {
 // An output being written: its folder, opened once, and the temporary in it. Everything after
 // create() works relative to that descriptor, whatever is renamed meanwhile.
 struct OutputState {
-    explicit OutputState(files::Fd folderFd)
-        : folder(std::move(folderFd)), temp(folder.get(), files::kCodecPrefix) {}
+    OutputState(files::Fd folderFd, OutputNaming naming)
+        : folder(std::move(folderFd)),
+          temp(folder.get(), files::kCodecPrefix,
+               naming == OutputNaming::Named ? files::TemporaryNaming::Named
+                                             : files::TemporaryNaming::UnnamedWherePossible) {}
     files::Fd folder;
     files::TemporaryFile temp;
     std::string name;
@@ -103,16 +106,13 @@ std::optional<uint32_t> InputFile::permissions() const {
     return uint32_t(st.st_mode & 07777);
 }
 
-void setUnnamedFilesAvailable(bool available) {
-    files::forceNamedTemporaries(!available);
-}
-
 std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace,
-                                             std::optional<uint32_t> permissions) {
+                                             std::optional<uint32_t> permissions,
+                                             OutputNaming naming) {
     files::Fd folder = files::openFolder(folderOf(path));
     if (!folder.valid())
         return std::nullopt;
-    auto state = std::make_unique<OutputState>(std::move(folder));
+    auto state = std::make_unique<OutputState>(std::move(folder), naming);
     if (!state->temp.valid())
         return std::nullopt;
     state->name = nameOf(path);

@@ -43,15 +43,17 @@ int32_t resultOf(int status) {
 
 constexpr uint32_t kKey = 0x5EED;
 
-// The request keeps pointers into `source` and `base`: they must outlive it.
+// The request keeps pointers into `source` and `base`: they must outlive it. Without `unnamed`
+// the output is held under a named temporary, as on file systems without unnamed files.
 tolvex::ConvertRequest request(const std::string &source, const std::string &base, int32_t mode,
-                               int32_t kind = 0) {
+                               bool unnamed = true) {
     tolvex::ConvertRequest r;
     r.source = source.c_str();
     r.outputBase = base.c_str();
     r.keyCode = kKey;
     r.mode = mode;
-    r.kind = kind;
+    r.outputNaming = unnamed ? tolvex::platform::OutputNaming::UnnamedWherePossible
+                             : tolvex::platform::OutputNaming::Named;
     r.bufferSize = 1 << 20;
     r.templatePath = TOLVEX_TEMPLATE_FILE;
     r.fillerSeed = 9;
@@ -139,8 +141,7 @@ TEST_P(KilledWhileWriting, SigkillLeavesNoFileUnderTheFinalName) {
     prepare(dir, source, output, replacing);
     const std::string base = dir / "out";
     const int status = inChild([&] {
-        tolvex::platform::setUnnamedFilesAvailable(GetParam().unnamed);
-        auto r = request(source, base, GetParam().mode);
+        auto r = request(source, base, GetParam().mode, GetParam().unnamed);
         r.progress = killSelfAfterFirstPieces;
         return tolvex::convert(r);
     });
@@ -159,10 +160,9 @@ TEST_P(KilledWhileWriting, FileSizeLimitLeavesNoFileUnderTheFinalName) {
     prepare(dir, source, output, replacing);
     const std::string base = dir / "out";
     const int status = inChild([&] {
-        tolvex::platform::setUnnamedFilesAvailable(GetParam().unnamed);
         const rlimit rl{3 << 20, 3 << 20}; // SIGXFSZ keeps its default: the process ends
         ::setrlimit(RLIMIT_FSIZE, &rl);
-        return tolvex::convert(request(source, base, GetParam().mode));
+        return tolvex::convert(request(source, base, GetParam().mode, GetParam().unnamed));
     });
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
     if (replacing)
@@ -198,15 +198,13 @@ void placeIntruder(void *context, uint64_t, uint64_t) {
 TEST(NameTakenMeanwhile, AnswersOutputExistsAndKeepsTheOtherFile) {
     for (bool unnamed : {true, false}) {
         TempDir dir;
-        tolvex::platform::setUnnamedFilesAvailable(unnamed);
         writeFile(dir / "plain.bin", randomBytes(100000, 5));
         Intruder intruder{dir / "out.tvx"};
         const std::string source = dir / "plain.bin", base = dir / "out";
-        auto r = request(source, base, 0);
+        auto r = request(source, base, 0, unnamed);
         r.progress = placeIntruder;
         r.progressContext = &intruder;
         EXPECT_EQ(tolvex::convert(r), TOLVEX_OUTPUT_EXISTS) << unnamed;
-        tolvex::platform::setUnnamedFilesAvailable(true);
         const std::string other = "someone else's";
         EXPECT_EQ(readFile(dir / "out.tvx"), Bytes(other.begin(), other.end()));
         EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"out.tvx", "plain.bin"}));

@@ -15,7 +15,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -93,12 +92,6 @@ std::vector<std::string> goldenArchives() {
     return names;
 }
 
-// liblhasa, which reads archives for us, takes every '\' byte of a level-0 or level-1 name for
-// a separator, also the second byte of a Shift_JIS character (ソ is 83 5C, 表 is 95 5C).
-// "ソフト/表.txt" comes out at level 0 as 83/83 74 83 67/95/.txt (three folders), at level 1
-// as ソフト/.txt (表 lost). Strict: once they extract right, this list must shrink.
-const std::set<std::string> kKnownWrong = {"sjis5c-z-h0", "sjis5c-z-h1"};
-
 class Golden : public testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, ExtractsToItsListing) {
@@ -109,11 +102,6 @@ TEST_P(Golden, ExtractsToItsListing) {
                       unlhaQuote(out + "/") + " \"*\""));
     const std::vector<std::string> expected = readListing(kData + "/" + GetParam() + ".txt");
     ASSERT_FALSE(expected.empty());
-    if (kKnownWrong.count(GetParam())) {
-        if (listTree(out) != expected)
-            GTEST_SKIP() << "known wrong: a Shift_JIS second byte 0x5C is read as a separator";
-        FAIL() << "extracts right now: take " << GetParam() << " off kKnownWrong";
-    }
     EXPECT_EQ(listTree(out), expected);
 }
 
