@@ -7,22 +7,11 @@
 namespace tolvex {
 namespace {
 
-struct Alias {
-    const char *name;
-    int kind;
-};
-
-// Other spellings people use for the same file types.
-constexpr Alias kAliases[] = {
-    {"tvx", 0},  {"jpeg", 3},    {"lha", 4},      {"midi", 5},
-    {"wave", 7}, {"tar.gz", 10}, {"tar.bz2", 11}, {"tbz2", 11},
-};
-
 std::string lowered(std::string_view text) {
     std::string s(text);
     for (char &c : s)
         if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
+            c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 
@@ -42,21 +31,18 @@ std::optional<int> parseKind(std::string_view text) {
     std::string name = lowered(text);
     if (!name.empty() && name.front() == '.')
         name.erase(0, 1);
-    if (name == "none")
-        return 0;
-    for (int k = 1; k < kKindCount; ++k)
-        if (name == kindName(k))
-            return k;
-    for (const Alias &a : kAliases)
-        if (name == a.name)
-            return a.kind;
+    for (const DisguiseKind &d : kDisguiseKinds) {
+        if (name == d.name)
+            return d.kind;
+        for (const char *alias : d.aliases)
+            if (alias && name == alias)
+                return d.kind;
+    }
     return std::nullopt;
 }
 
 std::string kindName(int kind) {
-    if (kind <= 0 || kind >= kKindCount)
-        return "none";
-    return disguiseFor(kind).extension + 1; // without the dot
+    return disguiseFor(kind).name; // "none" for kind 0 and numbers outside the table
 }
 
 std::string kindList() {

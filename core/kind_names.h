@@ -7,10 +7,11 @@
 
 namespace tolvex {
 
-// A kind name ("png", "JPEG", "none", ...) or its number 0 to 15; nothing for anything else.
+// A kind name or alias ("png", "JPEG", "none", ...) or its number below kKindCount; nothing for
+// anything else.
 std::optional<int> parseKind(std::string_view text);
 
-// The short name of a kind: "none" for 0, "bmp" for 1, ..., "zip" for 15.
+// The short name of a kind: "none" for 0 and numbers outside the table, "bmp" for 1, ...
 std::string kindName(int kind);
 
 // Every kind name with its number, for --help.

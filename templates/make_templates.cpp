@@ -1,36 +1,16 @@
-// Writes the header template file: the fifteen disguise segments back to back in kind order,
-// every byte masked. Usage: make_templates OUTPUT
+// Writes the header template file: the disguise segments back to back in kind order, every byte
+// masked. Usage: make_templates OUTPUT
 #include "layout.h"
 #include "segments.h"
 
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <vector>
 
-namespace {
-
-using Builder = templates::Bytes (*)();
-
-constexpr Builder kBuilders[tolvex::kKindCount] = {
-    nullptr,
-    templates::bitmapSegment,
-    templates::cabinetSegment,
-    templates::jpegSegment,
-    templates::lhaSegment,
-    templates::midiSegment,
-    templates::pngSegment,
-    templates::waveSegment,
-    templates::gcaSegment,
-    templates::iconSegment,
-    templates::gzipTarSegment,
-    templates::bzip2TarSegment,
-    templates::mp3Segment,
-    templates::cursorSegment,
-    templates::aviSegment,
-    templates::zipSegment,
-};
-
-} // namespace
+// The generator writes a segment for every row of the table and nothing else.
+static_assert(std::size(templates::kBuilders) == tolvex::kKindCount,
+              "every disguise kind needs its builder in templates::kBuilders");
 
 int main(int argc, char **argv) {
     if (argc != 2) {
@@ -42,7 +22,7 @@ int main(int argc, char **argv) {
         const tolvex::DisguiseKind &d = tolvex::disguiseFor(kind);
         templates::Bytes segment;
         try {
-            segment = kBuilders[kind]();
+            segment = templates::kBuilders[kind]();
         } catch (const std::exception &e) {
             std::fprintf(stderr, "segment of kind %d (%s): %s\n", kind, d.extension, e.what());
             return 1;

@@ -11,13 +11,13 @@ using namespace testing_support;
 namespace {
 
 Bytes slice(const Bytes &b, size_t from, size_t length) {
-    return Bytes(b.begin() + long(from), b.begin() + long(from + length));
+    return Bytes(b.begin() + static_cast<long>(from), b.begin() + static_cast<long>(from + length));
 }
 
 Bytes hex(const char *text) {
     Bytes out;
     for (const char *p = text; p[0] && p[1]; p += 2)
-        out.push_back(uint8_t(std::stoi(std::string(p, 2), nullptr, 16)));
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
     return out;
 }
 
@@ -78,7 +78,7 @@ TEST(TemplateFile, HoldsEveryMaskedSegmentWithItsMagic) {
     const auto file = readFile(TOLVEX_TEMPLATE_FILE);
     ASSERT_TRUE(file);
     ASSERT_GE(file->size(), tolvex::kTemplateFileSize);
-    for (int kind = 1; kind <= 15; ++kind) {
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
         const auto &d = tolvex::disguiseFor(kind);
         Bytes segment = slice(*file, d.first, d.length);
         for (auto &b : segment)
@@ -89,6 +89,21 @@ TEST(TemplateFile, HoldsEveryMaskedSegmentWithItsMagic) {
     // AVI and WAVE differ in the RIFF size word.
     const auto &avi = tolvex::disguiseFor(14);
     EXPECT_EQ(tolvex::loadLe32(file->data() + avi.first + 4) ^ 0xD3D3D3D3u, 9960u);
+}
+
+// Segments are placed from the table's lengths; a template file written before a kind was added
+// must still serve every earlier kind from the same place.
+TEST(TemplateFile, EarlierSegmentsKeepTheirPlaces) {
+    // Where kinds 1 to 15 begin, then where kind 15 ends.
+    constexpr uint32_t kPlaces[] = {0,     774,   4593,  5511,  9325,  9412,  9695,  10039,
+                                    13764, 16002, 19831, 23949, 25401, 26167, 36407, 40353};
+    constexpr int kEarlier = static_cast<int>(std::size(kPlaces)) - 1;
+    ASSERT_GE(tolvex::kKindCount, kEarlier + 1);
+    for (int kind = 1; kind <= kEarlier; ++kind) {
+        const auto &d = tolvex::disguiseFor(kind);
+        EXPECT_EQ(d.first, kPlaces[kind - 1]) << kind;
+        EXPECT_EQ(d.first + d.length, kPlaces[kind]) << kind;
+    }
 }
 
 // Kind 5 (MIDI, 87-byte header), key 0x12345678, extension "txt", 19 bytes: one block and
@@ -130,7 +145,7 @@ TEST(Layout, UndisguisedFileStartsWithTheRecordAndKeepsSixByteExtensionWhole) {
     ASSERT_TRUE(out);
     ASSERT_EQ(out->size(), 15u);
     const int32_t s = 97 * 10 + 98 * 100 + 99 * 1000 + 100 * 10000 + 101 * 100000 + 102 * 1000000;
-    EXPECT_EQ(tolvex::loadLe32(out->data()), 0x5C3E19Bu ^ uint32_t(s));
+    EXPECT_EQ(tolvex::loadLe32(out->data()), 0x5C3E19Bu ^ static_cast<uint32_t>(s));
     EXPECT_EQ(slice(*out, 4, 6), Bytes({'a', 'b', 'c', 'd', 'e', 'f'}));
     EXPECT_EQ(tolvex::loadLe32(out->data() + 10), 0u) << "CRC of nothing";
     EXPECT_EQ((*out)[14], 6);
@@ -145,8 +160,8 @@ TEST(Layout, FillerComesFromTheSeedAndNothingElseChanges) {
     auto b = *readFile(dir / "b.png");
     const size_t filler = 283 + 4;
     EXPECT_NE(slice(a, filler, 6), slice(b, filler, 6));
-    std::fill_n(a.begin() + long(filler), 6, 0);
-    std::fill_n(b.begin() + long(filler), 6, 0);
+    std::fill_n(a.begin() + static_cast<long>(filler), 6, 0);
+    std::fill_n(b.begin() + static_cast<long>(filler), 6, 0);
     EXPECT_EQ(a, b);
 }
 

@@ -18,9 +18,9 @@ std::array<uint8_t, tolvex::kControlRecordSize> recordWith(std::string_view exte
     r.fill(0xEE);
     tolvex::storeLe32(r.data() + tolvex::record::kCheckWord, 0x11223344u);
     for (size_t i = 0; i < extension.size(); ++i)
-        r[tolvex::record::kExtension + i] = uint8_t(extension[i]);
+        r[tolvex::record::kExtension + i] = static_cast<uint8_t>(extension[i]);
     tolvex::storeLe32(r.data() + tolvex::record::kContentCrc, 0xA1B2C3D4u);
-    r[tolvex::record::kExtensionLength] = uint8_t(length);
+    r[tolvex::record::kExtensionLength] = static_cast<uint8_t>(length);
     return r;
 }
 
@@ -102,9 +102,29 @@ TEST(Kinds, CaptionsAreTheExtensionsAndKindZeroHasNone) {
     EXPECT_EQ(tolvex::kindCaption(0), nullptr);
     EXPECT_STREQ(tolvex::kindCaption(1), ".bmp");
     EXPECT_STREQ(tolvex::kindCaption(15), ".zip");
-    EXPECT_EQ(tolvex::kindCaption(16), nullptr);
+    EXPECT_EQ(tolvex::kindCaption(tolvex::kKindCount), nullptr);
+    EXPECT_EQ(tolvex::kindCaption(-1), nullptr);
     EXPECT_EQ(tolvex::kindName(10), "tgz");
     EXPECT_EQ(tolvex::parseKind("tar.gz"), 10);
+}
+
+TEST(Kinds, EveryNameAliasAndNumberOfTheTableIsReadBack) {
+    for (const tolvex::DisguiseKind &d : tolvex::kDisguiseKinds) {
+        EXPECT_EQ(tolvex::kindName(d.kind), d.name);
+        EXPECT_EQ(tolvex::parseKind(d.name), d.kind);
+        EXPECT_EQ(tolvex::parseKind(std::to_string(d.kind)), d.kind);
+        for (const char *alias : d.aliases) {
+            if (!alias)
+                continue;
+            EXPECT_EQ(tolvex::parseKind(alias), d.kind) << alias;
+        }
+    }
+    EXPECT_EQ(tolvex::parseKind(".JPEG"), 3);
+    EXPECT_EQ(tolvex::parseKind("TBZ2"), 11);
+    EXPECT_EQ(tolvex::parseKind(std::to_string(tolvex::kKindCount)), std::nullopt);
+    EXPECT_EQ(tolvex::parseKind("bitmap"), std::nullopt);
+    EXPECT_EQ(tolvex::kindName(tolvex::kKindCount), "none");
+    EXPECT_EQ(tolvex::kindName(-1), "none");
 }
 
 TEST(Naming, TemporaryOwnerOnlyFromItsOwnForm) {

@@ -59,9 +59,18 @@ grep -q "cannot create the output folder: plain/sub" err.txt || fail "message: $
 # Every option of --help is in the manual page and in the completion; so is every disguise.
 "$CLI" --help > help.txt
 options=$(grep -oE -- '--[a-z][a-z-]+' help.txt | sort -u)
-disguises=$(sed -n '/--disguise KIND/,/--compress/p' help.txt | grep -oE '[a-z0-9]+ \([0-9]+\)' |
-    cut -d' ' -f1)
-[ "$(wc -w <<< "$disguises")" -eq 16 ] || fail "expected 16 disguises in --help: $disguises"
+listed=$(sed -n '/--disguise KIND/,/--compress/p' help.txt | grep -oE '[a-z0-9]+ \([0-9]+\)')
+disguises=$(cut -d' ' -f1 <<< "$listed")
+# The list is whole when it numbers the kinds from 0 without a gap and the program refuses the
+# number after its last: the count comes from the program's own table.
+count=$(wc -l <<< "$listed")
+numbers=$(grep -oE '\([0-9]+\)' <<< "$listed" | tr -d '()' | xargs)
+[ "$count" -gt 1 ] && [ "$numbers" = "$(seq 0 $((count - 1)) | xargs)" ] ||
+    fail "--help numbers the disguises $numbers"
+"$CLI" encrypt --disguise $((count - 1)) no-such-file < /dev/null 2> err.txt || true
+! grep -q "unknown disguise" err.txt || fail "the last disguise --help lists is refused"
+"$CLI" encrypt --disguise "$count" no-such-file < /dev/null 2> err.txt || true
+grep -q "unknown disguise '$count'" err.txt || fail "--help lists $count disguises, the program more"
 page=$(zcat -f "$PACKAGING/man/tolvex-cli.1" | sed 's/\\-/-/g')
 for o in $options; do
     grep -qe "$o" <<< "$page" || fail "the manual page lacks $o"

@@ -9,34 +9,16 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <functional>
-
 using namespace disguise_support;
 using testing_support::readFile;
 using testing_support::TempDir;
 
 namespace {
 
-using Builder = std::function<Bytes()>;
-const Builder kBuilders[16] = {nullptr,
-                               templates::bitmapSegment,
-                               templates::cabinetSegment,
-                               templates::jpegSegment,
-                               templates::lhaSegment,
-                               templates::midiSegment,
-                               templates::pngSegment,
-                               templates::waveSegment,
-                               templates::gcaSegment,
-                               templates::iconSegment,
-                               templates::gzipTarSegment,
-                               templates::bzip2TarSegment,
-                               templates::mp3Segment,
-                               templates::cursorSegment,
-                               templates::aviSegment,
-                               templates::zipSegment};
+using templates::kBuilders;
 
 uint32_t zlibCrc(const Bytes &b, size_t at, size_t length) {
-    return uint32_t(::crc32(0, b.data() + at, uInt(length)));
+    return static_cast<uint32_t>(::crc32(0, b.data() + at, static_cast<uInt>(length)));
 }
 
 // A raw deflate stream inflated; `consumed` is set to its compressed length.
@@ -45,9 +27,9 @@ Bytes inflateRaw(const Bytes &b, size_t at, size_t &consumed) {
     EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
     Bytes out(1 << 20);
     z.next_in = const_cast<Bytef *>(b.data() + at);
-    z.avail_in = uInt(b.size() - at);
+    z.avail_in = static_cast<uInt>(b.size() - at);
     z.next_out = out.data();
-    z.avail_out = uInt(out.size());
+    z.avail_out = static_cast<uInt>(out.size());
     EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
     out.resize(z.total_out);
     consumed = z.total_in;
@@ -65,18 +47,18 @@ void expectTarHeader(const Bytes &tar, const std::string &name, size_t minimumSi
                                                8));
     uint32_t sum = 0;
     for (size_t i = 0; i < 512; ++i)
-        sum += (i >= 148 && i < 156) ? uint32_t(' ') : tar[i];
+        sum += (i >= 148 && i < 156) ? static_cast<uint32_t>(' ') : tar[i];
     EXPECT_EQ(std::stoul(textAt(tar, 148, 6), nullptr, 8), sum);
     const size_t size = std::stoul(textAt(tar, 124, 11), nullptr, 8);
     EXPECT_GE(size, minimumSize);
     // After the data, rounded up to a block: two zero blocks at least.
     const size_t end = 512 + (size + 511) / 512 * 512;
     ASSERT_LE(end + 1024, tar.size());
-    EXPECT_EQ(Bytes(tar.begin() + long(end), tar.end()), Bytes(tar.size() - end, 0));
+    EXPECT_EQ(Bytes(tar.begin() + static_cast<long>(end), tar.end()), Bytes(tar.size() - end, 0));
 }
 
 TEST(DisguiseSegments, EachHasItsKindsLengthAndIsRecognisedAsThatKind) {
-    for (int kind = 1; kind <= 15; ++kind) {
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
         const auto &d = tolvex::disguiseFor(kind);
         const Bytes segment = kBuilders[kind]();
         ASSERT_EQ(segment.size(), d.length) << d.extension;
@@ -86,7 +68,7 @@ TEST(DisguiseSegments, EachHasItsKindsLengthAndIsRecognisedAsThatKind) {
 }
 
 TEST(DisguiseSegments, BuildersGiveTheSameBytesEveryTime) {
-    for (int kind = 1; kind <= 15; ++kind)
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind)
         EXPECT_EQ(kBuilders[kind](), kBuilders[kind]()) << tolvex::disguiseFor(kind).extension;
 }
 
@@ -94,7 +76,7 @@ TEST(DisguiseSegments, TheTemplateFileHoldsTheBuildersSegmentsMasked) {
     const auto file = readFile(TOLVEX_TEMPLATE_FILE);
     ASSERT_TRUE(file);
     EXPECT_EQ(file->size(), tolvex::kTemplateFileSize);
-    for (int kind = 1; kind <= 15; ++kind)
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind)
         EXPECT_EQ(generatedSegment(kind), kBuilders[kind]()) << tolvex::disguiseFor(kind).extension;
 }
 
@@ -279,13 +261,13 @@ TEST(DisguiseSegments, Mp3IsARunOfWholeMpeg2LayerIIIFrames) {
         EXPECT_EQ((h >> 6) & 3, 3u) << "mono";
         const int kbps = kKbps[(h >> 12) & 15];
         ASSERT_GT(kbps, 0);
-        at += size_t(72 * kbps * 1000 / 22050) + ((h >> 9) & 1);
+        at += static_cast<size_t>(72 * kbps * 1000 / 22050) + ((h >> 9) & 1);
         ++frames;
     }
     EXPECT_EQ(at, b.size());
     EXPECT_EQ(frames, 51);
     EXPECT_EQ(textAt(b, 13, 4), "Xing");
-    EXPECT_EQ(be32(b, 21), uint32_t(frames - 1)) << "frames after the summary frame";
+    EXPECT_EQ(be32(b, 21), static_cast<uint32_t>(frames - 1)) << "frames after the summary frame";
 }
 
 TEST(DisguiseSegments, CabinetHeaderFolderAndFileDescribeTheSegment) {
@@ -308,7 +290,7 @@ uint16_t bitwiseCrc16(const Bytes &b, size_t at, size_t length) {
     for (size_t i = at; i < at + length; ++i) {
         c ^= b[i];
         for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? uint16_t((c >> 1) ^ 0xA001) : uint16_t(c >> 1);
+            c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
     }
     return c;
 }
