@@ -126,15 +126,16 @@ void KeyLineEdit::contextMenuEvent(QContextMenuEvent *event) {
 }
 
 Form1::Form1(Config config, std::shared_ptr<MessagePresenter> presenter)
-    : m_config(std::move(config)), m_presenter(std::move(presenter)),
-      m_libraries(m_config.codecLibrary, m_config.archiverLibrary, m_config.programFolder) {
+    : m_config(std::move(config)),
+      m_libraries(m_config.codecLibrary, m_config.archiverLibrary, m_config.programFolder),
+      m_workflow(*this, std::move(presenter), m_libraries) {
     setObjectName(QStringLiteral("Form1"));
     // A fixed-size window: a title, a menu, minimize and close, but nothing that resizes it.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("Tolvex"));
     m_mode = rules::Mode::Encrypt;
-    CurrentFolder = m_config.programFolder;
+    m_currentFolder = m_config.programFolder;
     buildControls();
     connectHandlers();
 }
@@ -172,13 +173,19 @@ void Form1::changeEvent(QEvent *event) {
         showTitle();
 }
 
-void Form1::showTitle() {
-    if (QWindow *handle = windowHandle())
-        handle->setTitle(language::display(windowTitle()));
+void Form1::showCaption(const texts::Text &caption) {
+    m_caption = caption;
+    setWindowTitle(caption.source());
+    showTitle();
 }
 
-void Form1::setCaption(QLabel *caption, const QString &text) {
-    caption->setText(language::display(text));
+void Form1::showTitle() {
+    if (QWindow *handle = windowHandle())
+        handle->setTitle(windowTitle() == m_caption.source() ? m_caption.shown() : windowTitle());
+}
+
+void Form1::setCaption(QLabel *caption, const texts::Text &text) {
+    caption->setText(text.shown());
     // A text box named by this label is announced by the label's text: tell screen readers.
     if (QWidget *named = caption->buddy()) {
         QAccessibleEvent changed(named, QAccessible::NameChanged);
@@ -198,7 +205,7 @@ void Form1::buildControls() {
                        twipsToPixels(p.h));
     };
     const auto makeLabel = [&](int index, const QString &text, Place p, QWidget *parent = nullptr) {
-        auto *l = new QLabel(language::display(text), parent ? parent : this);
+        auto *l = new QLabel(text, parent ? parent : this);
         place(l, "", p);
         l->setObjectName(QStringLiteral("label_%1").arg(index));
         label[size_t(index)] = l;
@@ -206,9 +213,9 @@ void Form1::buildControls() {
     };
 
     // Main area.
-    Option1[0] = new QRadioButton(language::display(texts::kEncrypt), this);
+    Option1[0] = new QRadioButton(texts::kEncrypt.shown(), this);
     place(Option1[0], "Option1_0", {120, 60, 1050, 300});
-    Option1[1] = new QRadioButton(language::display(texts::kDecrypt), this);
+    Option1[1] = new QRadioButton(texts::kDecrypt.shown(), this);
     place(Option1[1], "Option1_1", {1200, 60, 1050, 300});
     Option1[0]->setChecked(true);
     // The two mode buttons and the sixteen disguise buttons are two groups of their own: one of
@@ -217,42 +224,42 @@ void Form1::buildControls() {
     for (int i = 0; i < 2; ++i)
         m_modeGroup->addButton(Option1[size_t(i)], i);
 
-    lzh_ch = new QCheckBox(language::display(texts::kCompression), this);
+    lzh_ch = new QCheckBox(texts::kCompression.shown(), this);
     place(lzh_ch, "lzh_ch", {2340, 60, 1260, 300});
     lzh_ch->setChecked(true);
-    lzh_lb = new QLabel(language::display(texts::kArchiverMissingLabel), this);
+    lzh_lb = new QLabel(texts::kArchiverMissingLabel.shown(), this);
     place(lzh_lb, "lzh_lb", {2340, 60, 2100, 300});
     lzh_lb->setStyleSheet(QStringLiteral("color: #000080;"));
     lzh_lb->hide();
 
-    Check1 = new QCheckBox(language::display(texts::kKeepInFront), this);
+    Check1 = new QCheckBox(texts::kKeepInFront.shown(), this);
     place(Check1, "Check1", {4500, 60, 1140, 300});
     Check1->setChecked(true);
-    Check2 = new QCheckBox(language::display(texts::kSaveSettings), this);
+    Check2 = new QCheckBox(texts::kSaveSettings.shown(), this);
     place(Check2, "Check2", {5700, 60, 1200, 300});
     Check2->setChecked(true);
 
-    makeLabel(1, rules::inputLabel(true), {120, 390, 6690, 225});
-    Text1 = new DropLineEdit(language::display(texts::kDropPrompt), this);
+    makeLabel(1, rules::inputLabel(true).shown(), {120, 390, 6690, 225});
+    Text1 = new DropLineEdit(texts::kDropPrompt.shown(), this);
     place(Text1, "Text1", {120, 615, 6690, 330});
     Text1->setAcceptDrops(true);
     label[1]->setBuddy(Text1);
 
-    makeLabel(2, texts::kOutputNameLabel, {120, 990, 6690, 225});
-    Text4 = new QLineEdit(language::display(texts::kLocationPrompt), this);
+    makeLabel(2, texts::kOutputNameLabel.shown(), {120, 990, 6690, 225});
+    Text4 = new QLineEdit(texts::kLocationPrompt.shown(), this);
     place(Text4, "Text4", {120, 1215, 3750, 330});
     Text4->setAcceptDrops(false); // only Text1 takes dropped files
     label[2]->setBuddy(Text4);
-    Command2 = new QPushButton(language::display(texts::kBrowse), this);
+    Command2 = new QPushButton(texts::kBrowse.shown(), this);
     place(Command2, "Command2", {3930, 1215, 720, 330});
-    Command3 = new QPushButton(language::display(texts::kBackToDefault), this);
+    Command3 = new QPushButton(texts::kBackToDefault.shown(), this);
     place(Command3, "Command3", {4710, 1215, 2100, 330});
 
     Text3 = new KeyLineEdit(this);
     place(Text3, "Text3", {120, 1605, 1260, 330});
-    makeLabel(5, texts::kKeyLabel, {1440, 1650, 2850, 240});
+    makeLabel(5, texts::kKeyLabel.shown(), {1440, 1650, 2850, 240});
     label[5]->setBuddy(Text3);
-    Command1 = new QPushButton(language::display(texts::kStart), this);
+    Command1 = new QPushButton(texts::kStart, this);
     place(Command1, "Command1", {5010, 1560, 1800, 420});
     QFont startFont = font;
     startFont.setBold(true);
@@ -260,10 +267,11 @@ void Form1::buildControls() {
     Command1->setFont(startFont);
     QFont small = font;
     small.setPointSize(7);
-    makeLabel(4, texts::kKeyHint, {120, 1965, 6690, 210})->setFont(small);
+    makeLabel(4, texts::kKeyHint.shown(), {120, 1965, 6690, 210})->setFont(small);
 
-    Frame1 = new QGroupBox(language::display(texts::kDisguiseFrame), this);
-    place(Frame1, "Frame1", {60, 2190, 6810, 1170});
+    Frame1 = new QGroupBox(texts::kDisguiseFrame.shown(), this);
+    constexpr Place kFrame{60, 2190, 6810, 1170};
+    place(Frame1, "Frame1", kFrame);
     // The caption sits in the frame's top border, so the border runs above the first row of
     // buttons instead of through it.
     Frame1->setStyleSheet(
@@ -274,40 +282,49 @@ void Form1::buildControls() {
             " left: %2px; padding: 0 2px; }")
             .arg(twipsToPixels(120))
             .arg(twipsToPixels(90)));
-    inpmode[0] = new QRadioButton(language::display(texts::kNoDisguise), Frame1);
+    inpmode[0] = new QRadioButton(texts::kNoDisguise.shown(), Frame1);
     place(inpmode[0], "inpmode_0", {120, 255, 1950, 225});
     inpmode[0]->setChecked(true);
-    for (int kind = 1; kind < 16; ++kind) {
-        const int column = (kind - 1) % 5, row = (kind - 1) / 5;
-        const QString caption = QLatin1String(tolvex::kindCaption(kind));
-        inpmode[size_t(kind)] = new QRadioButton(caption, Frame1);
-        place(inpmode[size_t(kind)], "", {120 + column * 1320, 480 + row * 225, 1290, 225});
-        inpmode[size_t(kind)]->setObjectName(QStringLiteral("inpmode_%1").arg(kind));
+    // The disguise buttons fill the frame under "no disguise" row by row: as many rows as the
+    // frame holds, as many columns as the kinds then need, each column narrower only once the
+    // frame's width runs out.
+    constexpr int kGridLeft = 120, kGridTop = 480, kRowHeight = 225, kGap = 30;
+    constexpr int kRows = (kFrame.h - kGridTop) / kRowHeight;
+    constexpr int kColumns = (tolvex::kKindCount - 1 + kRows - 1) / kRows;
+    constexpr int kPitch = std::min(1320, (kFrame.w - kGridLeft) / kColumns);
+    static_assert(kPitch - kGap >= 900, "too many disguise kinds for the frame's width");
+    for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
+        const int column = (kind - 1) % kColumns, row = (kind - 1) / kColumns;
+        QRadioButton *&button = inpmode[static_cast<size_t>(kind)];
+        button = new QRadioButton(QLatin1String(tolvex::kindCaption(kind)), Frame1);
+        const int x = kGridLeft + column * kPitch, y = kGridTop + row * kRowHeight;
+        place(button, "", {x, y, kPitch - kGap, kRowHeight});
+        button->setObjectName(QStringLiteral("inpmode_%1").arg(kind));
     }
     m_disguiseGroup = new QButtonGroup(this);
-    for (int kind = 0; kind < 16; ++kind)
-        m_disguiseGroup->addButton(inpmode[size_t(kind)], kind);
+    for (int kind = 0; kind < tolvex::kKindCount; ++kind)
+        m_disguiseGroup->addButton(inpmode[static_cast<size_t>(kind)], kind);
     makeLabel(7, texts::kAuto, {5400, 255, 900, 225}, Frame1)
         ->setStyleSheet(QStringLiteral("color: #800000;"));
     label[7]->hide();
 
     // Output location panel, right of Line6.
-    makeLabel(6, texts::kSaveLocation, {7080, 60, 1500, 240});
+    makeLabel(6, texts::kSaveLocation.shown(), {7080, 60, 1500, 240});
     Drive1 = new QComboBox(this);
     place(Drive1, "Drive1", {7080, 390, 2610, 330});
-    Drive1->setAccessibleName(language::display(texts::kSaveLocation));
+    Drive1->setAccessibleName(texts::kSaveLocation.shown());
     Dir1 = new FolderList(this);
     place(Dir1, "Dir1", {7080, 750, 2610, 1260});
-    Dir1->setAccessibleName(language::display(texts::kSaveLocation));
+    Dir1->setAccessibleName(texts::kSaveLocation.shown());
     Dir1->fitWholeRows();
-    makeLabel(3, texts::kFileNameLabel, {7080, 2040, 2610, 225});
-    Text2 = new QLineEdit(language::display(texts::kDefaultName), this);
+    makeLabel(3, texts::kFileNameLabel.shown(), {7080, 2040, 2610, 225});
+    Text2 = new QLineEdit(texts::kDefaultName, this);
     place(Text2, "Text2", {7080, 2280, 2610, 330});
     Text2->setAcceptDrops(false);
     label[3]->setBuddy(Text2);
-    OK_BOT = new QPushButton(language::display(QStringLiteral("OK")), this);
+    OK_BOT = new QPushButton(QStringLiteral("OK"), this);
     place(OK_BOT, "OK_BOT", {7080, 2715, 1260, 360});
-    Can_BOT = new QPushButton(language::display(QStringLiteral("Cancel")), this);
+    Can_BOT = new QPushButton(QStringLiteral("Cancel"), this);
     place(Can_BOT, "Can_BOT", {8430, 2715, 1260, 360});
     QFont credit = font;
     credit.setItalic(true);
@@ -371,16 +388,6 @@ void Form1::connectHandlers() {
     for (QLabel *l : label)
         l->installEventFilter(this);
     Frame1->installEventFilter(this);
-}
-
-int Form1::ShowMessage(const QString &prompt, int style, const QString &title) {
-    show();
-    platform::takeOffTop(this);
-    const int answer = m_presenter->present(this, prompt, style, title);
-    LastAnswer = answer;
-    if (Check1->isChecked())
-        platform::putOnTop(this);
-    return answer;
 }
 
 int Form1::selectedKind() const {

@@ -1,11 +1,14 @@
-// The program's one window: its controls, its shared state and its procedures. The procedures
-// live in files by concern (start command, jobs, archiver bridge, input selection, start-up);
-// the rules they apply are plain functions in rules.h.
+// The program's one window: its controls and what only a window does (drops, the mode and
+// compression switches, the output panel, dragging, keeping on top, placing itself). What START
+// does, the jobs, the archiver and the settings file are the workflow's (workflow.h); the
+// design-named procedures below hand over to it in one line.
 #pragma once
 
+#include "layout.h"
 #include "libraries.h"
 #include "message.h"
 #include "rules.h"
+#include "workflow.h"
 
 #include <QLineEdit>
 #include <QVariant>
@@ -51,7 +54,7 @@ class KeyLineEdit : public QLineEdit {
     void contextMenuEvent(QContextMenuEvent *event) override;
 };
 
-class Form1 : public QWidget {
+class Form1 : public QWidget, private WorkflowView {
     Q_OBJECT
   public:
     struct Config {
@@ -68,7 +71,7 @@ class Form1 : public QWidget {
     ~Form1() override;
 
     // Message helper: the only way a message box is shown.
-    int ShowMessage(const QString &prompt, int style, const QString &title);
+    int ShowMessage(const texts::Text &prompt, int style, const texts::Text &title);
 
     // Start-up: false when the program must end at once (already running, a file missing).
     bool Load(bool anotherCopyRunning);
@@ -76,7 +79,7 @@ class Form1 : public QWidget {
     // Start command (the START button).
     void StartCommand();
 
-    // Jobs.
+    // Jobs, with the compression switch as it stands.
     int EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
                     int16_t kind);
     int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
@@ -122,19 +125,23 @@ class Form1 : public QWidget {
     float pixelsToTwips(double pixels) const;
 
     Libraries &libraries() { return m_libraries; }
+    Workflow &workflow() { return m_workflow; }
+
+    // The title bar: the window's title keeps the Japanese source, the bar shows it in the
+    // interface language.
+    void showCaption(const texts::Text &caption) override;
 
     // Encrypting or decrypting, as the mode buttons say.
     rules::Mode mode() const { return m_mode; }
 
-    // Window state shared by the procedures.
-    QString CurrentFolder;
-    QString DroppedPath;
-    QString DroppedName;
-    bool CustomLocation = false;
-    bool Dragging = false;
-    float DragX = 0;
-    float DragY = 0;
-    QVariant LastAnswer;
+    // The window's state, for reading: the panel's folder, the dropped file's name (empty for
+    // a folder), whether the output location was chosen in the panel, whether a drag is on,
+    // and what the procedures last got back (an answer, a result, a setting).
+    const QString &currentFolder() const { return m_currentFolder; }
+    const QString &droppedName() const { return m_droppedName; }
+    bool customLocation() const { return m_customLocation; }
+    bool dragging() const { return m_dragging; }
+    const QVariant &lastAnswer() const { return m_workflow.LastAnswer(); }
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -163,7 +170,7 @@ class Form1 : public QWidget {
     QCheckBox *Check1;
     QCheckBox *Check2;
     QGroupBox *Frame1;
-    std::array<QRadioButton *, 16> inpmode;
+    std::array<QRadioButton *, tolvex::kKindCount> inpmode; // one per disguise kind
     std::array<QLabel *, 8> label;
     QComboBox *Drive1;
     FolderList *Dir1;
@@ -172,21 +179,32 @@ class Form1 : public QWidget {
     void buildControls();
     void connectHandlers();
     int selectedKind() const;
-    int runJob(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-               int16_t kind);
-    void finishStart();
     void fillDrives();
     std::optional<QString> inputFolder() const;
     bool dragEvent(QEvent *event, QWidget *source);
-    void setCaption(QLabel *caption, const QString &text);
+    void setCaption(QLabel *caption, const texts::Text &text);
     void savePosition();
     void showTitle();
     void fitCaptions();
 
+    // What the workflow asks of the window.
+    QWidget *beforeMessage() override;
+    void afterMessage() override;
+    void hideForJob() override;
+    void showAfterJob() override;
+
     Config m_config;
     rules::Mode m_mode = rules::Mode::Encrypt;
-    std::shared_ptr<MessagePresenter> m_presenter;
+    texts::Text m_caption;
     Libraries m_libraries;
+    Workflow m_workflow;
+    QString m_currentFolder;
+    QString m_droppedPath;
+    QString m_droppedName;
+    bool m_customLocation = false;
+    bool m_dragging = false;
+    float m_dragX = 0;
+    float m_dragY = 0;
     bool m_closing = false;
     bool m_archiverFound = false;
     int m_width = kCollapsedWidth; // twips

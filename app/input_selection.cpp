@@ -11,7 +11,7 @@
 #include <QRadioButton>
 
 void Form1::Option1Click(int index) {
-    Text1->setText(language::display(texts::kDropPrompt));
+    Text1->setText(texts::kDropPrompt.shown());
     const bool decrypt = index == 1;
     m_mode = decrypt ? rules::Mode::Decrypt : rules::Mode::Encrypt;
     // The disguise and the compression choice keep their values while disabled.
@@ -26,28 +26,28 @@ void Form1::Option1Click(int index) {
 
 void Form1::LzhChChange() {
     setCaption(label[1], rules::inputLabel(lzh_ch->isChecked()));
-    Text1->setText(language::display(texts::kDropPrompt));
+    Text1->setText(texts::kDropPrompt.shown());
 }
 
 void Form1::Text1Drop(const QStringList &paths) {
     if (paths.isEmpty())
         return;
-    DroppedPath = paths.first();
+    m_droppedPath = paths.first();
     const bool encrypting = m_mode == rules::Mode::Encrypt;
     const bool folderClause = encrypting && lzh_ch->isChecked();
     // Any existing file counts, hidden and read-only ones included; a folder does not.
-    const QFileInfo info(DroppedPath);
-    DroppedName = info.isFile() ? info.fileName() : QString();
+    const QFileInfo info(m_droppedPath);
+    m_droppedName = info.isFile() ? info.fileName() : QString();
 
     const bool accepted =
-        encrypting ? (!DroppedName.isEmpty() || lzh_ch->isChecked()) : !DroppedName.isEmpty();
+        encrypting ? (!m_droppedName.isEmpty() || lzh_ch->isChecked()) : !m_droppedName.isEmpty();
     if (!accepted) {
         ShowMessage(encrypting ? texts::kDropAFileUncompressed : texts::kDropAFile,
                     rules::kIconExclamation, texts::kError);
         setCaption(label[1], rules::inputLabel(folderClause));
         return;
     }
-    Text1->setText(DroppedPath);
-    if (!CustomLocation)
-        Text4->setText(rules::splitPath(DroppedPath).folder + Text2->text());
+    Text1->setText(m_droppedPath);
+    if (!m_customLocation)
+        Text4->setText(rules::splitPath(m_droppedPath).folder + Text2->text());
 }

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QLibraryInfo>
-#include <QRegularExpression>
 #include <QTranslator>
 
 namespace language {
@@ -11,21 +10,10 @@ namespace language {
 namespace {
 
 const QString kJapanese = QStringLiteral("ja");
-const char *const kContext = "Tolvex";
 
 QString catalogue(const QString &language) {
     return QStringLiteral(":/i18n/tolvex_") + language + QStringLiteral(".qm");
 }
-
-QString translated(const QString &source) {
-    return QCoreApplication::translate(kContext, source.toUtf8().constData());
-}
-
-// Lines with a variable part: the pattern finds it, the catalogue has the line with %1.
-struct Variable {
-    QRegularExpression pattern;
-    QString source;
-};
 
 // "ja_JP.UTF-8@x" -> "ja"; "C", "POSIX" and "C.UTF-8" name no language.
 QString languageOf(const QString &locale) {
@@ -87,34 +75,6 @@ bool installInterfaceTranslation(QCoreApplication &app, const QString &language)
         return false;
     }
     return QCoreApplication::installTranslator(translator);
-}
-
-QString display(const QString &source) {
-    if (source.isEmpty())
-        return source;
-    if (const QString whole = translated(source); whole != source)
-        return whole;
-    if (source.contains(u'\r')) {
-        QStringList lines = source.split(u'\r');
-        for (QString &line : lines)
-            line = display(line);
-        return lines.join(u'\r');
-    }
-    static const Variable variables[] = {
-        {QRegularExpression(QStringLiteral("^所要時間：(.+)秒$")),
-         QStringLiteral("所要時間：%1秒")},
-        {QRegularExpression(QStringLiteral("^(.+)が見つかりません。$")),
-         QStringLiteral("%1が見つかりません。")},
-    };
-    for (const Variable &variable : variables) {
-        const QRegularExpressionMatch match = variable.pattern.match(source);
-        if (!match.hasMatch())
-            continue;
-        const QString line = translated(variable.source);
-        if (line != variable.source)
-            return line.arg(match.captured(1));
-    }
-    return source;
 }
 
 } // namespace language

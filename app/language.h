@@ -28,10 +28,4 @@ bool installToolkitTranslation(QCoreApplication &app, const QString &language);
 // Loads the program's own catalogue for `language` (nothing to load for Japanese).
 bool installInterfaceTranslation(QCoreApplication &app, const QString &language);
 
-// A text of the program as the user reads it: the Japanese source translated into the interface
-// language, whole, else line by line (lines are kept apart by a lone carriage return), with the
-// variable part of a line (a file name, a time) carried over. A text without a translation is
-// shown as it is.
-QString display(const QString &source);
-
 } // namespace language

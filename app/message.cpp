@@ -1,17 +1,16 @@
 #include "message.h"
 
-#include "language.h"
 #include "rules.h"
 
 #include <QMessageBox>
 #include <QPushButton>
 
-int DialogPresenter::present(QWidget *window, const QString &prompt, int style,
-                             const QString &title) {
+int DialogPresenter::present(QWidget *window, const texts::Text &prompt, int style,
+                             const texts::Text &title) {
     QMessageBox box(window);
-    box.setWindowTitle(language::display(title));
+    box.setWindowTitle(title.shown());
     // Lines are kept apart by a lone carriage return; on screen each is a line of its own.
-    box.setText(language::display(prompt).replace(u'\r', u'\n'));
+    box.setText(prompt.shown().replace(u'\r', u'\n'));
     switch (style & 0xF0) {
     case rules::kIconStop:
         box.setIcon(QMessageBox::Critical);

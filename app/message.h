@@ -2,7 +2,7 @@
 // presenter shows a modal box, tests put in one that answers from a script.
 #pragma once
 
-#include <QString>
+#include "texts.h"
 
 class QWidget;
 
@@ -10,12 +10,13 @@ class MessagePresenter {
   public:
     virtual ~MessagePresenter() = default;
     // Shows one message and returns the answer (1 OK, 2 Cancel, 6 Yes, 7 No).
-    virtual int present(QWidget *window, const QString &prompt, int style,
-                        const QString &title) = 0;
+    virtual int present(QWidget *window, const texts::Text &prompt, int style,
+                        const texts::Text &title) = 0;
 };
 
 // A modal QMessageBox with the style's buttons and icon, brought to the foreground.
 class DialogPresenter : public MessagePresenter {
   public:
-    int present(QWidget *window, const QString &prompt, int style, const QString &title) override;
+    int present(QWidget *window, const texts::Text &prompt, int style,
+                const texts::Text &title) override;
 };

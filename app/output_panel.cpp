@@ -12,30 +12,30 @@ std::optional<QString> Form1::inputFolder() const {
     // as the dropped name has, even if the box was edited since.
     if (!QFileInfo(Text1->text()).isFile())
         return std::nullopt;
-    return Text1->text().left(Text1->text().size() - DroppedName.size());
+    return Text1->text().left(Text1->text().size() - m_droppedName.size());
 }
 
 void Form1::Command2Click() {
     setWidthTwips(kExpandedWidth);
-    CustomLocation = true;
+    m_customLocation = true;
     if (const auto folder = inputFolder())
         Dir1->setPath(*folder);
 }
 
 void Form1::Command3Click() {
-    CustomLocation = false;
+    m_customLocation = false;
     if (const auto folder = inputFolder())
         Text4->setText(*folder + Text2->text());
 }
 
 void Form1::OkBotClick() {
     setWidthTwips(kCollapsedWidth);
-    Text4->setText(CurrentFolder + u'/' + Text2->text());
+    Text4->setText(m_currentFolder + u'/' + Text2->text());
 }
 
 void Form1::CanBotClick() {
     setWidthTwips(kCollapsedWidth);
-    CustomLocation = false;
+    m_customLocation = false;
 }
 
 void Form1::fillDrives() {
@@ -60,5 +60,5 @@ void Form1::Drive1Change() {
 }
 
 void Form1::Dir1Change() {
-    CurrentFolder = Dir1->path();
+    m_currentFolder = Dir1->path();
 }

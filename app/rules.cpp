@@ -44,12 +44,8 @@ QString keepKeyCharacters(const QString &text) {
     return kept;
 }
 
-QString modeName(Mode mode) {
-    return mode == Mode::Encrypt ? texts::kEncrypt : texts::kDecrypt;
-}
-
-QString busyCaption(Mode mode) {
-    return texts::kIdleCaption + QStringLiteral("  <") + modeName(mode) + QStringLiteral("中>");
+texts::Text busyCaption(Mode mode) {
+    return mode == Mode::Encrypt ? texts::kEncryptingCaption : texts::kDecryptingCaption;
 }
 
 QString formatElapsed(double seconds) {
@@ -58,9 +54,8 @@ QString formatElapsed(double seconds) {
     return QString::number(seconds, 'f', 2);
 }
 
-QString finishText(double seconds) {
-    return texts::kFinished + texts::CR + texts::kTimeTaken + formatElapsed(seconds) +
-           texts::kSeconds;
+texts::Text finishText(double seconds) {
+    return texts::kFinished.arg(formatElapsed(seconds));
 }
 
 std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
@@ -82,11 +77,11 @@ std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
     case Result::SameFile:
         return Message{texts::kSameFile, error, texts::kError};
     case Result::Damaged:
-        return Message{finishText(seconds) + texts::CR + texts::kCheckBad, error, texts::kReport};
+        return Message{texts::kFinishedBad.arg(formatElapsed(seconds)), error, texts::kReport};
     case Result::Done:
         if (mode == Mode::Encrypt)
             return Message{finishText(seconds), kIconInformation, texts::kReport};
-        return Message{finishText(seconds) + texts::CR + texts::kCheckGood, kIconInformation,
+        return Message{texts::kFinishedGood.arg(formatElapsed(seconds)), kIconInformation,
                        texts::kReport};
     default:
         return std::nullopt;
@@ -99,14 +94,12 @@ int32_t bufferSizeFor(int64_t availableMemory, int64_t fileLength) {
     return int32_t(std::min(clampToInt32(fileLength), tenth));
 }
 
-QString inputLabel(bool withFolderClause) {
-    return QStringLiteral("↓に変換するファイル") +
-           (withFolderClause ? texts::kFolderClause : QString()) +
-           QStringLiteral("を入れてください");
+texts::Text inputLabel(bool withFolderClause) {
+    return withFolderClause ? texts::kInputLabelWithFolders : texts::kInputLabel;
 }
 
-QString outputLabel(Mode mode) {
-    return QStringLiteral("↓として") + modeName(mode) + QStringLiteral("したファイルを保存します");
+texts::Text outputLabel(Mode mode) {
+    return mode == Mode::Encrypt ? texts::kEncryptedOutputLabel : texts::kDecryptedOutputLabel;
 }
 
 SplitPath splitPath(const QString &path) {

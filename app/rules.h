@@ -3,6 +3,8 @@
 // archiver's command lines. The window's handlers call these; tests call them directly.
 #pragma once
 
+#include "texts.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -25,8 +27,6 @@ inline constexpr int kSilentStop = -10;
 
 // What START does: the two mode buttons.
 enum class Mode { Encrypt, Decrypt };
-// The mode's name as captions and messages say it (暗号化, 復号化).
-QString modeName(Mode mode);
 
 // The key text (hexadecimal, at most eight digits, either case) as the key code: values 8000
 // to FFFF widen with their sign, everything else passes as its bit pattern. Nothing for an
@@ -38,16 +38,16 @@ bool keyCharacterPasses(char16_t c);
 // Pasted text held to the same alphabet (and to eight characters).
 QString keepKeyCharacters(const QString &text);
 
-QString busyCaption(Mode mode);
+texts::Text busyCaption(Mode mode);
 
 // Elapsed seconds as "###0.00"; a negative time (the job ran past midnight) gains a day.
 QString formatElapsed(double seconds);
-QString finishText(double seconds);
+texts::Text finishText(double seconds);
 
 struct Message {
-    QString text;
+    texts::Text text;
     int style;
-    QString title;
+    texts::Text title;
 };
 // The report for a job's result, or nothing for the silent stop and results without one.
 std::optional<Message> resultMessage(int result, Mode mode, double seconds);
@@ -56,8 +56,8 @@ std::optional<Message> resultMessage(int result, Mode mode, double seconds);
 // memory (rounded half to even). Both figures are held to the signed 32-bit range first.
 int32_t bufferSizeFor(int64_t availableMemory, int64_t fileLength);
 
-QString inputLabel(bool withFolderClause);
-QString outputLabel(Mode mode);
+texts::Text inputLabel(bool withFolderClause);
+texts::Text outputLabel(Mode mode);
 
 // A path's last element and the folder part before it, separator included.
 struct SplitPath {

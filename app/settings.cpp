@@ -10,25 +10,12 @@
 
 namespace {
 
-// A setting as a number; nothing when the text is empty or no number (a hand-edited file).
-std::optional<double> number(const QString &text) {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
-}
-
-// A check box's saved value: outside 0 to 1 counts as 1.
-std::optional<bool> checkValue(const QString &text) {
-    const auto v = number(text);
-    if (!v)
-        return std::nullopt;
-    if (*v < 0 || *v > 1)
-        return true;
-    return std::nearbyint(*v) == 1;
-}
-
 QString shortest(float v) {
-    return QString::number(double(v), 'g', 9);
+    return QString::number(static_cast<double>(v), 'g', 9);
+}
+
+QString flag(bool on) {
+    return on ? QStringLiteral("1") : QStringLiteral("0");
 }
 
 } // namespace
@@ -39,25 +26,22 @@ QString Form1::settingsFile() const {
 
 void Form1::SaveSettings() {
     const QString file = settingsFile();
-    const auto write = [&](const char *section, const char *key, const QString &value) {
-        LastAnswer = ini::WriteIni(file, QLatin1String(section), QLatin1String(key), value);
-    };
-    write("Save", "Save", Check2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    m_workflow.WriteSetting(file, "Save", "Save", flag(Check2->isChecked()));
     if (!Check2->isChecked())
         return;
     // On a first start the window has no position of its own until it is shown or moved.
     if (m_firstPosition != FirstPosition::WhenShown || testAttribute(Qt::WA_Moved))
         savePosition();
-    write("Save", "Lzh", lzh_ch->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-    write("Save", "TOPMOST", Check1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+    m_workflow.WriteSetting(file, "Save", "Lzh", flag(lzh_ch->isChecked()));
+    m_workflow.WriteSetting(file, "Save", "TOPMOST", flag(Check1->isChecked()));
 }
 
 void Form1::savePosition() {
     const QString file = settingsFile();
-    LastAnswer = ini::WriteIni(file, QStringLiteral("Pos"), QStringLiteral("Top"),
-                               shortest(std::round(pixelsToTwips(frameGeometry().top()))));
-    LastAnswer = ini::WriteIni(file, QStringLiteral("Pos"), QStringLiteral("Left"),
-                               shortest(std::round(pixelsToTwips(frameGeometry().left()))));
+    m_workflow.WriteSetting(file, "Pos", "Top",
+                            shortest(std::round(pixelsToTwips(frameGeometry().top()))));
+    m_workflow.WriteSetting(file, "Pos", "Left",
+                            shortest(std::round(pixelsToTwips(frameGeometry().left()))));
 }
 
 // On a first start the window system chooses where a new window goes; the position is written
@@ -85,29 +69,19 @@ void Form1::LoadSettings() {
         m_firstPosition = FirstPosition::WhenShown;
         SaveSettings();
     }
-    const auto read = [&](const char *section, const char *key) {
-        return ini::ReadIni(file, QLatin1String(section), QLatin1String(key));
-    };
+    const SavedSettings saved = m_workflow.ReadSettings(file);
     // A value that is missing or no number leaves the control as start-up set it.
-    if (const auto save = checkValue(read("Save", "Save"))) {
-        LastAnswer = int(*save);
-        Check2->setChecked(*save);
-    }
+    if (saved.save)
+        Check2->setChecked(*saved.save);
     if (!Check2->isChecked())
         return;
-    const auto top = number(read("Pos", "Top"));
-    if (top)
-        move(x(), twipsToPixels(int(std::lround(*top))));
-    if (const auto left = number(read("Pos", "Left")))
-        move(twipsToPixels(int(std::lround(*left))), y());
-    if (const auto lzh = checkValue(read("Save", "Lzh"))) {
-        LastAnswer = int(*lzh);
-        // Without the archiver library compression stays off and hidden.
-        if (m_archiverFound)
-            lzh_ch->setChecked(*lzh);
-    }
-    if (const auto topmost = checkValue(read("Save", "TOPMOST"))) {
-        LastAnswer = int(*topmost);
-        Check1->setChecked(*topmost);
-    }
+    if (saved.top)
+        move(x(), twipsToPixels(static_cast<int>(std::lround(*saved.top))));
+    if (saved.left)
+        move(twipsToPixels(static_cast<int>(std::lround(*saved.left))), y());
+    // Without the archiver library compression stays off and hidden.
+    if (saved.lzh && m_archiverFound)
+        lzh_ch->setChecked(*saved.lzh);
+    if (saved.topmost)
+        Check1->setChecked(*saved.topmost);
 }

@@ -1,4 +1,4 @@
-// Start-up: one copy only, the codec library and Tolvex.dat in the working directory, the
+// Start-up: one copy only, the libraries and Tolvex.dat (checked by the workflow), the
 // archiver's presence, the window's initial state and the saved settings.
 #include "form1.h"
 #include "platform.h"
@@ -16,40 +16,28 @@ bool Form1::Load(bool anotherCopyRunning) {
         ShowMessage(texts::kAlreadyRunning, rules::kOk, texts::kError);
         return false;
     }
-    // Both files are looked for where the engine will open them: the working directory.
-    for (const QString &name : {texts::kCodecLibraryFile, texts::kTemplateFile}) {
-        if (!QFileInfo(m_config.workingFolder + u'/' + name).isFile()) {
-            ShowMessage(texts::missingFile(name), rules::kIconStop, name);
-            hide();
-            return false;
-        }
-    }
-    // The first call into the codec library: one that is there but cannot be loaded (damaged,
-    // made for another system) is as good as missing, and is said so now rather than at START.
-    const auto archiverVersion = libraries().FindLzh();
-    if (!archiverVersion) {
-        ShowMessage(texts::missingFile(texts::kCodecLibraryFile), rules::kIconStop,
-                    texts::kCodecLibraryFile);
+    const auto archiverFound = m_workflow.CheckLibraries(m_config.workingFolder);
+    if (!archiverFound) {
         hide();
         return false;
     }
-    m_archiverFound = *archiverVersion != 0;
+    m_archiverFound = *archiverFound;
     if (!m_archiverFound) {
         lzh_ch->hide();
         lzh_ch->setChecked(false);
         LzhChChange(); // runs even when the box was already clear
         lzh_lb->show();
     }
-    setWindowTitle(texts::kIdleCaption);
+    showCaption(texts::Text::verbatim(texts::kIdleCaption));
     m_mode = rules::Mode::Encrypt;
-    CustomLocation = false;
+    m_customLocation = false;
     setWidthTwips(kCollapsedWidth);
-    Dragging = false;
+    m_dragging = false;
     platform::putOnTop(this);
-    CurrentFolder = m_config.programFolder;
-    if (CurrentFolder.endsWith(u'/')) // the root folder: "" + "/temp" is "/temp"
-        CurrentFolder.chop(1);
-    // The panel's lists start at the program's folder without moving CurrentFolder.
+    m_currentFolder = m_config.programFolder;
+    if (m_currentFolder.endsWith(u'/')) // the root folder: "" + "/temp" is "/temp"
+        m_currentFolder.chop(1);
+    // The panel's lists start at the program's folder without moving m_currentFolder.
     {
         const QSignalBlocker quiet(Dir1);
         Dir1->setPath(m_config.programFolder);

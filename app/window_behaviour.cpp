@@ -1,4 +1,4 @@
-// Dragging the window by its surface, its labels and the disguise frame; keeping it on top.
+// m_dragging the window by its surface, its labels and the disguise frame; keeping it on top.
 #include "form1.h"
 #include "platform.h"
 
@@ -22,18 +22,18 @@ bool pressedOnItself(QWidget *source, QPointF position, const std::array<QFrame 
 } // namespace
 
 void Form1::BeginDrag(float x, float y) {
-    Dragging = true;
-    DragX = x;
-    DragY = y;
+    m_dragging = true;
+    m_dragX = x;
+    m_dragY = y;
 }
 
 void Form1::DragMove(float x, float y) {
-    if (!Dragging)
+    if (!m_dragging)
         return;
     // The pressed control moves with the window, so the offset is the pointer's movement since
     // the last move, and the pressed point stays under the pointer.
-    move(pos() + QPoint(twipsToPixels(int(std::lround(x - DragX))),
-                        twipsToPixels(int(std::lround(y - DragY)))));
+    move(pos() + QPoint(twipsToPixels(int(std::lround(x - m_dragX))),
+                        twipsToPixels(int(std::lround(y - m_dragY)))));
 }
 
 bool Form1::dragEvent(QEvent *event, QWidget *source) {
@@ -50,7 +50,7 @@ bool Form1::dragEvent(QEvent *event, QWidget *source) {
         return true;
     }
     case QEvent::MouseButtonRelease:
-        Dragging = false;
+        m_dragging = false;
         return true;
     default:
         return false;

@@ -24,8 +24,8 @@
         <translation>Compress</translation>
     </message>
     <message>
-        <source>libunlha32.so 未導入</source>
-        <translation>libunlha32.so missing</translation>
+        <source>%1 未導入</source>
+        <translation>%1 missing</translation>
     </message>
     <message>
         <source>前面表示</source>
@@ -53,14 +53,14 @@
     </message>
     <message>
         <source>↓作成するファイル名(拡張子は自動で付きます)</source>
-        <translation>↓ Name of the file to make (the extension is added)</translation>
+        <translation>↓ Name of the file to create (the extension is added automatically)</translation>
     </message>
     <message>
         <source>←にキーを入れてください。</source>
         <translation>← Enter the key here.</translation>
     </message>
     <message>
-        <source>*使える文字は「数字(0-9)」と「A-Fの英字」です。　*文字数は8文字以下です。</source>
+        <source>*使える文字は「数字(0-9)」と「A-Fの英字」です。&#x3000;*文字数は8文字以下です。</source>
         <translation>*Digits 0-9 and letters A-F only.  *At most 8 characters.</translation>
     </message>
     <message>
@@ -72,20 +72,20 @@
         <translation>↓ File name</translation>
     </message>
     <message>
-        <source>↓に変換するファイル or フォルダを入れてください</source>
-        <translation>↓ Put the file or folder to convert below</translation>
-    </message>
-    <message>
         <source>↓に変換するファイルを入れてください</source>
         <translation>↓ Put the file to convert below</translation>
     </message>
     <message>
+        <source>↓に変換するファイル or フォルダを入れてください</source>
+        <translation>↓ Put the file or folder to convert below</translation>
+    </message>
+    <message>
         <source>↓として暗号化したファイルを保存します</source>
-        <translation>↓ The encrypted file is saved as</translation>
+        <translation>↓ Save the encrypted file as</translation>
     </message>
     <message>
         <source>↓として復号化したファイルを保存します</source>
-        <translation>↓ The decrypted file is saved as</translation>
+        <translation>↓ Save the decrypted file as</translation>
     </message>
     <message>
         <source>Tolvex v3.10  &lt;暗号化中&gt;</source>
@@ -109,7 +109,7 @@
     </message>
     <message>
         <source>実行エラー</source>
-        <translation>Error</translation>
+        <translation>Run-time error</translation>
     </message>
     <message>
         <source>ファイルエラー</source>
@@ -132,12 +132,8 @@
         <translation>No name has been entered for the file to save.</translation>
     </message>
     <message>
-        <source>既に存在しているファイルに書き込もうとしました。</source>
-        <translation>The file to write exists already.</translation>
-    </message>
-    <message>
-        <source>上書きしますか？</source>
-        <translation>Overwrite it?</translation>
+        <source>既に存在しているファイルに書き込もうとしました。<byte value="xd"/>上書きしますか？</source>
+        <translation>The file to write exists already.<byte value="xd"/>Overwrite it?</translation>
     </message>
     <message>
         <source>ファイルが見つかりませんでした。</source>
@@ -153,31 +149,27 @@
     </message>
     <message>
         <source>Tolvexファイルでは無いか、またはコードが間違っています。</source>
-        <translation>This is no Tolvex file, or the key is wrong.</translation>
+        <translation>This is not a Tolvex file, or the key is wrong.</translation>
     </message>
     <message>
         <source>設定ファイルがみつかりません。</source>
-        <translation>Tolvex.dat was not found.</translation>
+        <translation>The settings file (Tolvex.dat) was not found.</translation>
     </message>
     <message>
         <source>変換元と出力先とが同じファイルです。</source>
         <translation>The source and the output are the same file.</translation>
     </message>
     <message>
-        <source>処理が終了しました。</source>
-        <translation>Done.</translation>
+        <source>処理が終了しました。<byte value="xd"/>所要時間：%1秒</source>
+        <translation>Done.<byte value="xd"/>Time taken: %1 s</translation>
     </message>
     <message>
-        <source>所要時間：%1秒</source>
-        <translation>Time taken: %1 s</translation>
+        <source>処理が終了しました。<byte value="xd"/>所要時間：%1秒<byte value="xd"/> ファイルチェック:GOOD</source>
+        <translation>Done.<byte value="xd"/>Time taken: %1 s<byte value="xd"/> File check: GOOD</translation>
     </message>
     <message>
-        <source> ファイルチェック:GOOD</source>
-        <translation> File check: GOOD</translation>
-    </message>
-    <message>
-        <source> ファイルチェック:BAD</source>
-        <translation> File check: BAD</translation>
+        <source>処理が終了しました。<byte value="xd"/>所要時間：%1秒<byte value="xd"/> ファイルチェック:BAD</source>
+        <translation>Done.<byte value="xd"/>Time taken: %1 s<byte value="xd"/> File check: BAD</translation>
     </message>
     <message>
         <source>ファイルの圧縮に失敗しました。</source>
@@ -188,40 +180,24 @@
         <translation>Compression failed.</translation>
     </message>
     <message>
-        <source>復号化したファイルはlzhファイルですが、libunlha32.soが無いため、解凍できません。</source>
-        <translation>The decrypted file is an LZH archive, but without libunlha32.so it cannot be extracted.</translation>
+        <source>復号化したファイルはlzhファイルですが、%1が無いため、解凍できません。<byte value="xd"/><byte value="xd"/> DLLを入れるか、DLL不要のソフトを使って解凍してください。</source>
+        <translation>The decrypted file is an LZH archive, but without %1 it cannot be extracted.<byte value="xd"/><byte value="xd"/> Install the library, or extract it with another archiver.</translation>
     </message>
     <message>
-        <source> DLLを入れるか、DLL不要のソフトを使って解凍してください。</source>
-        <translation> Install the library, or extract it with another archiver.</translation>
-    </message>
-    <message>
-        <source>復号化したファイルはlzhファイルです。</source>
-        <translation>The decrypted file is an LZH archive.</translation>
-    </message>
-    <message>
-        <source>解凍しますか？</source>
-        <translation>Extract it?</translation>
+        <source>復号化したファイルはlzhファイルです。<byte value="xd"/>解凍しますか？</source>
+        <translation>The decrypted file is an LZH archive.<byte value="xd"/>Extract it?</translation>
     </message>
     <message>
         <source>ファイルの解凍に失敗しました。</source>
         <translation>Extracting the archive failed.</translation>
     </message>
     <message>
-        <source>ファイルを解凍しました。</source>
-        <translation>The archive was extracted.</translation>
+        <source>ファイルを解凍しました。<byte value="xd"/>解凍し終わったlzhファイルを削除しますか？</source>
+        <translation>The archive was extracted.<byte value="xd"/>Delete the extracted LZH file?</translation>
     </message>
     <message>
-        <source>解凍し終わったlzhファイルを削除しますか？</source>
-        <translation>Delete the extracted LZH file?</translation>
-    </message>
-    <message>
-        <source>現在、libunlha32.soは使用中です。</source>
-        <translation>libunlha32.so is in use.</translation>
-    </message>
-    <message>
-        <source> Unlhaを使用するソフトを終了させてください。</source>
-        <translation> Close the program that uses it.</translation>
+        <source>現在、%1は使用中です。<byte value="xd"/> Unlhaを使用するソフトを終了させてください。</source>
+        <translation>%1 is in use.<byte value="xd"/> Close the program that uses it.</translation>
     </message>
     <message>
         <source>ファイルが見つかりません</source>
@@ -232,24 +208,16 @@
         <translation>Please drop a file.</translation>
     </message>
     <message>
-        <source>非圧縮モードで暗号化する場合は、</source>
-        <translation>To encrypt without compression,</translation>
-    </message>
-    <message>
-        <source> ファイルをドロップして下さい。</source>
-        <translation> please drop a file.</translation>
+        <source>非圧縮モードで暗号化する場合は、<byte value="xd"/> ファイルをドロップして下さい。</source>
+        <translation>To encrypt without compression,<byte value="xd"/> please drop a file.</translation>
     </message>
     <message>
         <source>既に起動しています。</source>
         <translation>Tolvex is running already.</translation>
     </message>
     <message>
-        <source>%1が見つかりません。</source>
-        <translation>%1 was not found.</translation>
-    </message>
-    <message>
-        <source>ファイルを確認するか、再インストールしてください。</source>
-        <translation>Check the file, or install Tolvex again.</translation>
+        <source>%1が見つかりません。<byte value="xd"/>ファイルを確認するか、再インストールしてください。</source>
+        <translation>%1 was not found.<byte value="xd"/>Check the file, or install Tolvex again.</translation>
     </message>
 </context>
 </TS>

@@ -83,14 +83,14 @@ class PanelTest : public QObject {
         QCOMPARE(controls(*form).Text1->text(), folder->path("docs/report.doc"));
         controls(*form).Command2->click();
         QVERIFY(expanded());
-        QVERIFY(form->CustomLocation);
+        QVERIFY(form->customLocation());
         QCOMPARE(controls(*form).Dir1->path(), folder->path("docs"));
-        QCOMPARE(form->CurrentFolder, folder->path("docs"));
+        QCOMPARE(form->currentFolder(), folder->path("docs"));
         controls(*form).Text2->setText("secret");
         QCOMPARE(controls(*form).Text4->text(), folder->path("docs/Tolvex")); // nothing until OK
         controls(*form).OK_BOT->click();
         QVERIFY(collapsed());
-        QVERIFY(form->CustomLocation);
+        QVERIFY(form->customLocation());
         QCOMPARE(controls(*form).Text4->text(), folder->path("docs/secret"));
     }
 
@@ -101,7 +101,7 @@ class PanelTest : public QObject {
         controls(*form).Command2->click();
         QVERIFY(expanded());
         QCOMPARE(controls(*form).Dir1->path(), before);
-        QCOMPARE(form->CurrentFolder, folder->path());
+        QCOMPARE(form->currentFolder(), folder->path());
     }
 
     void okWithoutTouchingTheListsUsesTheCurrentFolder() {
@@ -113,7 +113,7 @@ class PanelTest : public QObject {
     void okAtTheRootDoublesTheSeparator() {
         controls(*form).Command2->click();
         QVERIFY(controls(*form).Dir1->setPath("/"));
-        QCOMPARE(form->CurrentFolder, QString("/"));
+        QCOMPARE(form->currentFolder(), QString("/"));
         controls(*form).OK_BOT->click();
         QCOMPARE(controls(*form).Text4->text(),
                  QString("//Tolvex")); // the system reads it as /Tolvex
@@ -125,10 +125,10 @@ class PanelTest : public QObject {
         const auto items = controls(*form).Dir1->findItems("inner", Qt::MatchEndsWith);
         QCOMPARE(items.size(), 1);
         emit controls(*form).Dir1->itemActivated(items[0]);
-        QCOMPARE(form->CurrentFolder, folder->path("docs/inner"));
+        QCOMPARE(form->currentFolder(), folder->path("docs/inner"));
         // Ancestors are listed above: going up works the same way.
         emit controls(*form).Dir1->itemActivated(controls(*form).Dir1->item(0));
-        QCOMPARE(form->CurrentFolder, QString("/"));
+        QCOMPARE(form->currentFolder(), QString("/"));
     }
 
     void unreadableVolumeKeepsTheListsUsable() {
@@ -138,7 +138,7 @@ class PanelTest : public QObject {
         controls(*form).Drive1->setCurrentText("/no/such/volume");
         form->Drive1Change();
         QCOMPARE(controls(*form).Dir1->path(), before);
-        QCOMPARE(form->CurrentFolder, folder->path());
+        QCOMPARE(form->currentFolder(), folder->path());
         QVERIFY(controls(*form).Dir1->count() > 0);
     }
 
@@ -152,7 +152,7 @@ class PanelTest : public QObject {
 
         controls(*form).Command2->click();
         controls(*form).Can_BOT->click();
-        QVERIFY(collapsed() && !form->CustomLocation);
+        QVERIFY(collapsed() && !form->customLocation());
         dropOn(controls(*form).Text1, folder->path("docs/inner/other.txt"));
         QCOMPARE(controls(*form).Text4->text(), folder->path("docs/inner/Tolvex"));
     }
@@ -164,7 +164,7 @@ class PanelTest : public QObject {
         controls(*form).Command2->click();
         controls(*form).Text2->setText("again");
         controls(*form).Command3->click();
-        QVERIFY(!form->CustomLocation);
+        QVERIFY(!form->customLocation());
         QVERIFY(expanded()); // the panel stays open
         QCOMPARE(controls(*form).Text4->text(), folder->path("docs/again"));
         // With no file in the input box the output box keeps its text.
@@ -221,14 +221,14 @@ class PanelTest : public QObject {
         const QPoint start = form->pos();
         const QPoint press = source->mapToGlobal(QPoint(10, 5));
         mouse(source, QEvent::MouseButtonPress, press, Qt::LeftButton);
-        QVERIFY(form->Dragging);
+        QVERIFY(form->dragging());
         mouse(source, QEvent::MouseMove, press + QPoint(30, 20), Qt::LeftButton);
         QCOMPARE(form->pos(), start + QPoint(30, 20));
         QCOMPARE(source->mapToGlobal(QPoint(10, 5)), press + QPoint(30, 20));
         mouse(source, QEvent::MouseMove, press + QPoint(-5, 40), Qt::LeftButton);
         QCOMPARE(form->pos(), start + QPoint(-5, 40));
         mouse(source, QEvent::MouseButtonRelease, press + QPoint(-5, 40), Qt::LeftButton);
-        QVERIFY(!form->Dragging);
+        QVERIFY(!form->dragging());
         mouse(source, QEvent::MouseMove, press + QPoint(100, 100), Qt::NoButton);
         QCOMPARE(form->pos(), start + QPoint(-5, 40)); // moving without a press does nothing
     }
@@ -254,7 +254,7 @@ class PanelTest : public QObject {
                                  static_cast<QWidget *>(controls(*form).inpmode[3]),
                                  static_cast<QWidget *>(controls(*form).Dir1)}) {
             QTest::mousePress(control, Qt::LeftButton, {}, QPoint(4, 4));
-            QVERIFY(!form->Dragging);
+            QVERIFY(!form->dragging());
             mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)),
                   Qt::LeftButton);
             QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(4, 4));

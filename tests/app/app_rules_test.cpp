@@ -60,7 +60,7 @@ class RulesTest : public QObject {
         QFETCH(double, seconds);
         QFETCH(QString, shown);
         QCOMPARE(rules::formatElapsed(seconds), shown);
-        QCOMPARE(rules::finishText(seconds),
+        QCOMPARE(rules::finishText(seconds).source(),
                  QString("処理が終了しました。\r所要時間：%1秒").arg(shown));
     }
 
@@ -99,9 +99,9 @@ class RulesTest : public QObject {
         QFETCH(QString, text);
         const auto message = rules::resultMessage(result, mode, 1.5);
         QVERIFY(message);
-        QCOMPARE(message->title, title);
+        QCOMPARE(message->title.source(), title);
         QCOMPARE(message->style, style);
-        QCOMPARE(message->text, text);
+        QCOMPARE(message->text.source(), text);
     }
     void resultsWithoutMessage() {
         for (int result : {-10, -7, 3, 100, -8})
@@ -110,12 +110,14 @@ class RulesTest : public QObject {
 
     void captions() {
         QCOMPARE(texts::kIdleCaption, QString("Tolvex v3.10"));
-        QCOMPARE(rules::busyCaption(rules::Mode::Encrypt), QString("Tolvex v3.10  <暗号化中>"));
-        QCOMPARE(rules::busyCaption(rules::Mode::Decrypt), QString("Tolvex v3.10  <復号化中>"));
-        QCOMPARE(rules::inputLabel(true),
+        QCOMPARE(rules::busyCaption(rules::Mode::Encrypt).source(),
+                 QString("Tolvex v3.10  <暗号化中>"));
+        QCOMPARE(rules::busyCaption(rules::Mode::Decrypt).source(),
+                 QString("Tolvex v3.10  <復号化中>"));
+        QCOMPARE(rules::inputLabel(true).source(),
                  QString("↓に変換するファイル or フォルダを入れてください"));
-        QCOMPARE(rules::inputLabel(false), QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(rules::outputLabel(rules::Mode::Decrypt),
+        QCOMPARE(rules::inputLabel(false).source(), QString("↓に変換するファイルを入れてください"));
+        QCOMPARE(rules::outputLabel(rules::Mode::Decrypt).source(),
                  QString("↓として復号化したファイルを保存します"));
     }
 

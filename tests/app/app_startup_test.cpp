@@ -3,6 +3,7 @@
 #include "form1.h"
 #include "program_folder.h"
 #include "scripted_presenter.h"
+#include "text_compare.h"
 #include "texts.h"
 
 #include <QTest>

@@ -5,6 +5,7 @@
 #include "program_folder.h"
 #include "rules.h"
 #include "scripted_presenter.h"
+#include "text_compare.h"
 #include "texts.h"
 
 #include <QAccessible>
@@ -156,8 +157,8 @@ class WindowTest : public QObject {
         QVERIFY(controls(*form).label[7]->isHidden());
         QVERIFY(controls(*form).Check1->isChecked() && controls(*form).Check2->isChecked());
         QCOMPARE(form->mode(), rules::Mode::Encrypt);
-        QCOMPARE(form->CurrentFolder, folder->path());
-        QVERIFY(!form->CustomLocation && !form->Dragging);
+        QCOMPARE(form->currentFolder(), folder->path());
+        QVERIFY(!form->customLocation() && !form->dragging());
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->height(), form->twipsToPixels(3390));
         QCOMPARE(form->width(), form->twipsToPixels(Form1::kCollapsedWidth));
@@ -182,13 +183,13 @@ class WindowTest : public QObject {
         QCOMPARE(presenter->shown.size(), 1);
         QVERIFY(presenter->shown[0].windowVisible);
         QVERIFY(!presenter->shown[0].windowOnTop);
-        QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerCancel));
+        QCOMPARE(form->lastAnswer().toInt(), int(rules::kAnswerCancel));
         QVERIFY(platform::isOnTop(form.get()));
 
         controls(*form).Check1->setChecked(false);
         platform::takeOffTop(form.get());
         form->ShowMessage("x", 0, "t");
-        QCOMPARE(form->LastAnswer.toInt(), int(rules::kAnswerOk));
+        QCOMPARE(form->lastAnswer().toInt(), int(rules::kAnswerOk));
         QVERIFY(!platform::isOnTop(form.get()));
     }
 
@@ -215,28 +216,6 @@ class WindowTest : public QObject {
         QVERIFY(!controls(*form).Text3->acceptDrops());
     }
 
-    void startChecksComeInOrder() {
-        controls(*form).Text1->clear();
-        controls(*form).Text4->clear();
-        controls(*form).Text2->clear();
-        controls(*form).Command1->click();
-        QCOMPARE(presenter->texts(), QStringList{texts::kNoKey});
-        controls(*form).Text3->setText("1");
-        controls(*form).Command1->click();
-        controls(*form).Text1->setText("x");
-        controls(*form).Command1->click();
-        controls(*form).Text4->setText("y");
-        controls(*form).Command1->click();
-        QCOMPARE(presenter->texts(), (QStringList{texts::kNoKey, texts::kNoFileName,
-                                                  texts::kNoFileName, texts::kNoOutputName}));
-        for (const auto &m : presenter->shown) {
-            QCOMPARE(m.style, 48);
-            QCOMPARE(m.title, QString("エラー"));
-            QCOMPARE(m.windowTitle, texts::kIdleCaption); // a refused start is not busy
-        }
-        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
-    }
-
     void startBeforeAnyDropFindsNoFile() {
         controls(*form).lzh_ch->setChecked(false);
         controls(*form).Text3->setText("1234");
@@ -256,7 +235,7 @@ class WindowTest : public QObject {
         dropOn(controls(*form).Text1, {folder->path("in/a.txt"), folder->path("in/.hidden")});
         QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt")); // the first item counts
         QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
-        QCOMPARE(form->DroppedName, QString("a.txt"));
+        QCOMPARE(form->droppedName(), QString("a.txt"));
 
         dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFileUncompressed);
@@ -271,14 +250,14 @@ class WindowTest : public QObject {
         dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(controls(*form).Text1->text(), folder->path("in/sub.d"));
         QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
-        QVERIFY(form->DroppedName.isEmpty());
+        QVERIFY(form->droppedName().isEmpty());
 
         controls(*form).Option1[1]->click();
         dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFile);
         QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
 
-        form->CustomLocation = true;
+        controls(*form).Command2->click(); // the location is the user's own now
         controls(*form).Text4->setText("/chosen/base");
         dropOn(controls(*form).Text1, {folder->path("in/a.txt")});
         QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt"));
@@ -513,46 +492,6 @@ class WindowTest : public QObject {
         QCOMPARE(readFile(folder->path("work/back.doc")), content);
     }
 
-    void overwriteQuestion() {
-        controls(*form).lzh_ch->setChecked(false);
-        writeFile(folder->path("in.txt"), "first");
-        runStart(folder->path("in.txt"), "1");
-        writeFile(folder->path("in.txt"), "second, longer");
-
-        presenter->answers = {rules::kAnswerCancel};
-        auto shown = runStart(folder->path("in.txt"), "1");
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, texts::kOverwrite);
-        QCOMPARE(shown[0].style, 33);
-        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
-
-        presenter->answers = {rules::kAnswerOk};
-        shown = runStart(folder->path("in.txt"), "1");
-        QCOMPARE(shown.size(), 2);
-        QCOMPARE(shown[1].title, QString("報告"));
-        QCOMPARE(QFileInfo(folder->path("Tolvex.tvx")).size(), qint64(15 + 14));
-    }
-
-    void wrongKeyAndDamagedFile() {
-        controls(*form).lzh_ch->setChecked(false);
-        writeFile(folder->path("in.bin"), someContent(300));
-        controls(*form).inpmode[2]->setChecked(true);
-        runStart(folder->path("in.bin"), "CAFE");
-        controls(*form).Option1[1]->click();
-        controls(*form).Text2->setText("out");
-        auto shown = runStart(folder->path("Tolvex.cab"), "CAFF");
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, texts::kWrongKey);
-
-        QByteArray encoded = readFile(folder->path("Tolvex.cab"));
-        encoded[3819 + 15 + 100] = char(encoded[3819 + 15 + 100] ^ 0x40);
-        writeFile(folder->path("Tolvex.cab"), encoded);
-        shown = runStart(folder->path("Tolvex.cab"), "CAFE");
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].style, 48);
-        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:BAD"));
-    }
-
     void compressedFolderRoundTrip() {
         const QString tree = folder->path("photos 写真");
         QDir(tree).mkpath("nested/deeper");
@@ -703,31 +642,6 @@ class WindowTest : public QObject {
         QVERIFY(!QFileInfo::exists(folder->path("temp")));
     }
 
-    void compressionOfAMissingInput() {
-        controls(*form).Text3->setText("5");
-        controls(*form).Command1->click();
-        QCOMPARE(presenter->texts(), (QStringList{texts::kFileNotFound, texts::kPackFailed}));
-        QCOMPARE(presenter->shown[0].title, QString("ファイルエラー"));
-        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
-    }
-
-    // A name with a double quote would be split by the archiver's quoted command line into
-    // its neighbours' names: it is refused before anything is packed.
-    void nameTheArchiverCannotCarryIsRefused() {
-        const QString in = folder->path("quote");
-        QDir().mkpath(in);
-        writeFile(in + "/x", "left");
-        writeFile(in + "/y", "right");
-        writeFile(in + "/x\" \"y", "both");
-        const QStringList before = entriesOf(folder->path());
-        const QStringList privateBefore = entriesOf(privateFolder());
-        const auto shown = runStart(in + "/x\" \"y", "42");
-        QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, texts::kPackFailed);
-        QCOMPARE(entriesOf(folder->path()), before);
-        QCOMPARE(entriesOf(privateFolder()), privateBefore);
-    }
-
     void withoutArchiverCompressionIsHidden() {
         start(ProgramFolder::Codec | ProgramFolder::Template);
         QVERIFY(controls(*form).lzh_ch->isHidden());
@@ -746,26 +660,6 @@ class WindowTest : public QObject {
         QCOMPARE(shown[0].text, texts::kLzhWithoutArchiver);
         QCOMPARE(shown[0].title, QString("lzhの処理ができません。"));
         QVERIFY(QFileInfo::exists(folder->path("out.lzh")));
-    }
-
-    void busyArchiverAsksUntilCancelled() {
-        // Another process holds the archiver: the busy lock is held by a child process.
-        QProcess holder;
-        holder.start(QStringLiteral(TOLVEX_HOLD_ARCHIVER));
-        QVERIFY(holder.waitForReadyRead(10000));
-        writeFile(folder->path("in.txt"), "x");
-        presenter->answers = {rules::kAnswerOk, rules::kAnswerOk, rules::kAnswerCancel};
-        const auto shown = runStart(folder->path("in.txt"), "1");
-        holder.kill();
-        holder.waitForFinished();
-        QCOMPARE(shown.size(), 3);
-        for (const auto &m : shown) {
-            QCOMPARE(m.text, texts::kArchiverBusy);
-            QCOMPARE(m.style, 65);
-            QCOMPARE(m.title, QString("実行エラー"));
-        }
-        QVERIFY(!QFileInfo::exists(folder->path("Tolvex.tvx")));
-        QCOMPARE(form->windowTitle(), texts::kIdleCaption);
     }
 };
 

@@ -31,7 +31,7 @@ struct FormControls {
     QCheckBox *Check1;
     QCheckBox *Check2;
     QGroupBox *Frame1;
-    std::array<QRadioButton *, 16> inpmode;
+    std::array<QRadioButton *, tolvex::kKindCount> inpmode;
     std::array<QLabel *, 8> label;
     QComboBox *Drive1;
     FolderList *Dir1;
@@ -59,21 +59,23 @@ inline FormControls controls(const Form1 &form) {
     c.OK_BOT = namedControl<QPushButton>(form, QStringLiteral("OK_BOT"));
     c.Can_BOT = namedControl<QPushButton>(form, QStringLiteral("Can_BOT"));
     for (int i = 0; i < 2; ++i)
-        c.Option1[size_t(i)] =
+        c.Option1[static_cast<size_t>(i)] =
             namedControl<QRadioButton>(form, QStringLiteral("Option1_%1").arg(i));
     c.lzh_ch = namedControl<QCheckBox>(form, QStringLiteral("lzh_ch"));
     c.lzh_lb = namedControl<QLabel>(form, QStringLiteral("lzh_lb"));
     c.Check1 = namedControl<QCheckBox>(form, QStringLiteral("Check1"));
     c.Check2 = namedControl<QCheckBox>(form, QStringLiteral("Check2"));
     c.Frame1 = namedControl<QGroupBox>(form, QStringLiteral("Frame1"));
-    for (int i = 0; i < 16; ++i)
-        c.inpmode[size_t(i)] =
+    for (int i = 0; i < tolvex::kKindCount; ++i)
+        c.inpmode[static_cast<size_t>(i)] =
             namedControl<QRadioButton>(form, QStringLiteral("inpmode_%1").arg(i));
     for (int i = 0; i < 8; ++i)
-        c.label[size_t(i)] = namedControl<QLabel>(form, QStringLiteral("label_%1").arg(i));
+        c.label[static_cast<size_t>(i)] =
+            namedControl<QLabel>(form, QStringLiteral("label_%1").arg(i));
     c.Drive1 = namedControl<QComboBox>(form, QStringLiteral("Drive1"));
     c.Dir1 = namedControl<FolderList>(form, QStringLiteral("Dir1"));
     for (int i = 0; i < 6; ++i)
-        c.Line[size_t(i)] = namedControl<QFrame>(form, QStringLiteral("Line%1").arg(i + 1));
+        c.Line[static_cast<size_t>(i)] =
+            namedControl<QFrame>(form, QStringLiteral("Line%1").arg(i + 1));
     return c;
 }

@@ -22,11 +22,12 @@ struct ShownMessage {
 
 class ScriptedPresenter : public MessagePresenter {
   public:
-    int present(QWidget *window, const QString &prompt, int style, const QString &title) override {
-        shown.append({prompt, style, title, window->isVisible(), platform::isOnTop(window),
-                      window->windowTitle()});
+    int present(QWidget *window, const texts::Text &prompt, int style,
+                const texts::Text &title) override {
+        shown.append({prompt.source(), style, title.source(), window->isVisible(),
+                      platform::isOnTop(window), window->windowTitle()});
         if (whileShown)
-            whileShown(prompt);
+            whileShown(prompt.source());
         if (!answers.isEmpty())
             return answers.takeFirst();
         // A question nobody scripted is a test that did not expect it.

@@ -1,0 +1,94 @@
+// What the window does, without the window: start-up's checks, the START command with its
+// report and overwrite rerun, the encryption and decryption jobs, the bridge to the archiver
+// and the saved settings. It talks to the user only through its ShowMessage (the message
+// presenter) and to the libraries through the loader; the window hands it what its controls
+// hold and shows what it asks for through WorkflowView.
+#pragma once
+
+#include "libraries.h"
+#include "message.h"
+#include "rules.h"
+#include "texts.h"
+
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class QWidget;
+
+// What the workflow asks of the window.
+class WorkflowView {
+  public:
+    virtual ~WorkflowView() = default;
+    // The window brought back and off the top while a message is up; the message's parent.
+    virtual QWidget *beforeMessage() = 0;
+    // After the answer: back on top when the user keeps it there.
+    virtual void afterMessage() = 0;
+    virtual void showCaption(const texts::Text &caption) = 0;
+    // The window is hidden while a job runs and shown again afterwards.
+    virtual void hideForJob() = 0;
+    virtual void showAfterJob() = 0;
+};
+
+// What START reads from the controls.
+struct StartRequest {
+    QString keyText;
+    QString input;
+    QString outputBase; // the output's folder and name, without extension
+    QString outputName; // the name box alone
+    int16_t kind = 0;
+    rules::Mode mode = rules::Mode::Encrypt;
+    bool compress = false;
+};
+
+// The saved settings as the window applies them; a value missing or unreadable in the file is
+// nothing, and the control keeps what start-up gave it.
+struct SavedSettings {
+    std::optional<bool> save;
+    std::optional<double> top;  // twips
+    std::optional<double> left; // twips
+    std::optional<bool> lzh;
+    std::optional<bool> topmost;
+};
+
+class Workflow {
+  public:
+    Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> presenter, Libraries &libraries);
+
+    // The only way a message box is shown.
+    int ShowMessage(const texts::Text &prompt, int style, const texts::Text &title);
+
+    // Start-up: the codec library and Tolvex.dat in the working folder, and the codec library
+    // usable. Whether the archiver library is there, or nothing when the program must end.
+    std::optional<bool> CheckLibraries(const QString &workingFolder);
+
+    void StartCommand(const StartRequest &request);
+
+    int EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
+                    int16_t kind, bool compress);
+    int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode);
+    int32_t GetBufferSize(const QString &path);
+
+    bool WaitUnlhaFree(); // false when the user cancelled
+    int16_t PackLzh(const QString &input, const QString &archive);
+    int16_t UnpackLzh(const QString &archive);
+
+    SavedSettings ReadSettings(const QString &file);
+    // Writes one key of the [Save] or [Pos] section; the answer is kept as the last answer.
+    void WriteSetting(const QString &file, const char *section, const char *key,
+                      const QString &value);
+
+    // The last answer, result or setting read: what the procedures last got back.
+    const QVariant &LastAnswer() const { return m_lastAnswer; }
+
+  private:
+    int runJob(const StartRequest &request, int32_t keyCode, bool replacing);
+    int codecMissing();
+
+    WorkflowView &m_view;
+    std::shared_ptr<MessagePresenter> m_presenter;
+    Libraries &m_libraries;
+    QVariant m_lastAnswer;
+};
