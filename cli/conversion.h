@@ -64,9 +64,9 @@ struct Settings {
     Direction direction = Direction::Encrypt;
     uint32_t key = 0;
     std::string templatePath;
-    uint32_t fillerSeed = 0; // 0: the engine's clock
-    Secret passphrase;       // strong files
-    strong::KdfParams kdf;   // encrypt --strong
+    uint32_t fillerSeed = 0;   // 0: the engine's clock
+    strong::Secret passphrase; // strong files
+    strong::KdfParams kdf;     // encrypt --strong
     std::shared_ptr<OutputClaims> claims = std::make_shared<OutputClaims>();
 
     bool encrypting() const { return direction == Direction::Encrypt; }

@@ -70,7 +70,7 @@ std::optional<int> obtainKeys(Settings &settings, const std::vector<Plan> &plans
     }
     const bool interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
     if (anyStrong) {
-        protectKeyMaterial();
+        strong::protectKeyMaterial();
         PassphraseSources from;
         from.keyFile = options.keyFile;
         if (use.servesStrong && keyFileText)
@@ -103,7 +103,7 @@ std::optional<int> obtainKeys(Settings &settings, const std::vector<Plan> &plans
         settings.key = *key.key;
     }
     if (keyFileText)
-        wipe(*keyFileText);
+        strong::wipe(*keyFileText);
     return std::nullopt;
 }
 

@@ -149,9 +149,9 @@ int runInfo(const Options &options) {
         // The same recognition as decrypt's: a strong preamble decrypt would refuse is reported
         // as such, never judged again as a classic file.
         strong::Preamble preamble;
-        const strong::Status strongProbe = probeStrongFile(input, preamble);
+        const strong::Status strongProbe = strong::probeStrongFile(input, preamble);
         if (strongProbe == strong::Status::Ok) {
-            std::fputs(describeStrong(displayName(input), preamble).c_str(), stdout);
+            std::fputs(strong::describeStrong(displayName(input), preamble).c_str(), stdout);
             codes.push_back(kExitOk);
             continue;
         }

@@ -80,7 +80,7 @@ TypedLine promptWithoutEcho(const char *prompt) {
     }
     std::fputc('\n', stderr);
     if (typed.tooLong)
-        wipe(line);
+        strong::wipe(line);
     else if (gotLine || !line.empty())
         typed.text = std::move(line);
     return typed;
@@ -221,7 +221,7 @@ std::optional<std::string> readKeyFile(const std::string &path, std::string &err
     std::optional<std::string> line;
     if (!failed)
         line = keyFileLine(content, keyFileName(path), error);
-    wipe(content);
+    strong::wipe(content);
     return line;
 }
 
@@ -249,13 +249,13 @@ KeyResult obtainKey(const KeySources &sources) {
     if (!typed.text)
         return {std::nullopt, "no key typed", {}};
     KeyResult r = fromText(*typed.text, "typed");
-    wipe(*typed.text);
+    strong::wipe(*typed.text);
     if (!r.key || !sources.confirm)
         return r;
     TypedLine again = promptWithoutEcho("Type the key again: ");
     const bool same = again.text && keyCodeFromText(trimmed(*again.text)) == r.key;
     if (again.text)
-        wipe(*again.text);
+        strong::wipe(*again.text);
     if (!same)
         return {std::nullopt, "the keys typed differ", {}};
     return r;

@@ -14,6 +14,9 @@
 
 namespace cli {
 
+using strong::Secret;
+using strong::wipe;
+
 inline constexpr size_t kMaxPassphrase = 4096;
 
 // The rule as --help states it; the manual, README and the format page say it word for word.

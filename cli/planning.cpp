@@ -79,7 +79,7 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
                     "rename it first");
     strong::Preamble preamble;
     const strong::Status strongProbe =
-        encrypting ? strong::Status::NotStrong : probeStrongFile(input, preamble);
+        encrypting ? strong::Status::NotStrong : strong::probeStrongFile(input, preamble);
     if (strongProbe == strong::Status::Ok) {
         p.strong = true;
     } else if (strongProbe != strong::Status::NotStrong) {

@@ -66,14 +66,14 @@ std::optional<Outcome> encryptStrong(Job &job, const std::string &source, const 
                                      const std::string &staged, std::optional<uint32_t> permissions,
                                      bool showProgress) {
     const Settings &settings = job.settings;
-    StrongEncryption how;
+    strong::StrongEncryption how;
     how.kind = settings.options.kind;
     how.templatePath = settings.templatePath;
     how.kdf = settings.kdf;
     how.passphrase = settings.passphrase.view();
     how.permissions = permissions;
-    const strong::Status status =
-        encryptStrongFile(source, name, staged, how, hooksFor(showProgress ? &job.link : nullptr));
+    const strong::Status status = strong::encryptStrongFile(
+        source, name, staged, how, hooksFor(showProgress ? &job.link : nullptr));
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
@@ -102,8 +102,8 @@ std::optional<Outcome> decryptStrong(Job &job, const std::string &stagedBase) {
         }
         return strong::Status::Ok;
     };
-    const strong::Status status =
-        decryptStrongFile(plan.input, content, job.settings.passphrase.view(), found, hooks);
+    const strong::Status status = strong::decryptStrongFile(
+        plan.input, content, job.settings.passphrase.view(), found, hooks);
     if (refused)
         return refused;
     if (interruptRequested())

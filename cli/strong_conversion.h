@@ -15,7 +15,7 @@ Outcome strongFailure(strong::Status status, const std::string &source, const st
                       uint64_t size);
 
 // Encrypts `source` (the input, or its archive) into the new file `staged`, recording `name`.
-// `permissions`: see StrongEncryption. Nothing, or why nothing was written.
+// `permissions`: see strong::StrongEncryption. Nothing, or why nothing was written.
 std::optional<Outcome> encryptStrong(Job &job, const std::string &source, const std::string &name,
                                      const std::string &staged, std::optional<uint32_t> permissions,
                                      bool showProgress);

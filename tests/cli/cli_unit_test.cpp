@@ -494,7 +494,7 @@ TEST(PassphraseRule, AKeyFileServesOneKindOfAMixedRun) {
 TEST(KeyMaterial, CoreDumpsOffAndSecretsShared) {
     const pid_t child = ::fork();
     if (child == 0) {
-        protectKeyMaterial();
+        strong::protectKeyMaterial();
         ::_exit(::prctl(PR_GET_DUMPABLE) == 0 ? 0 : 1);
     }
     int status = -1;

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace cli {
+namespace strong {
 
 class Secret {
   public:
@@ -40,4 +40,4 @@ void wipe(std::string &text);
 // material) while strong work runs.
 void protectKeyMaterial();
 
-} // namespace cli
+} // namespace strong

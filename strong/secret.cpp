@@ -5,7 +5,7 @@
 #include <cstring>
 #include <sys/prctl.h>
 
-namespace cli {
+namespace strong {
 
 std::optional<Secret> Secret::ofSize(size_t size) {
     if (sodium_init() < 0)
@@ -39,4 +39,4 @@ void protectKeyMaterial() {
     ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
 }
 
-} // namespace cli
+} // namespace strong

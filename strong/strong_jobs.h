@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace cli {
+namespace strong {
 
 struct StrongEncryption {
     int kind = 0;
@@ -38,4 +38,4 @@ strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamb
 // about the content.
 std::string describeStrong(const std::string &shownPath, const strong::Preamble &preamble);
 
-} // namespace cli
+} // namespace strong

@@ -1,7 +1,7 @@
 #include "strong_jobs.h"
 
 #include "fd.h"
-#include "kinds.h"
+#include "kind_names.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace cli {
+namespace strong {
 namespace {
 
 namespace files = tolvex::files;
@@ -115,8 +115,9 @@ strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamb
 std::string describeStrong(const std::string &shownPath, const strong::Preamble &preamble) {
     std::string s = shownPath + ":\n";
     s += "  disguise:       " +
-         (preamble.kind ? kindName(preamble.kind) + " (kind " + std::to_string(preamble.kind) + ")"
-                        : std::string("none")) +
+         (preamble.kind
+              ? tolvex::kindName(preamble.kind) + " (kind " + std::to_string(preamble.kind) + ")"
+              : std::string("none")) +
          "\n";
     s += "  encoded:        strong (format version " + std::to_string(preamble.version) + ")\n";
     const uint64_t kib = preamble.kdf.memLimit >> 10;
@@ -126,4 +127,4 @@ std::string describeStrong(const std::string &shownPath, const strong::Preamble 
     return s;
 }
 
-} // namespace cli
+} // namespace strong
