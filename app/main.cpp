@@ -1,5 +1,6 @@
 #include "form1.h"
 #include "language.h"
+#include "platform_choice.h"
 #include "texts.h"
 
 #include <QApplication>
@@ -36,6 +37,9 @@ void quitOnTerminate(QApplication &app) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // A Wayland window is never placed, kept on top or moved by its program; where an X server
+    // answers (XWayland too) the window runs on X11 instead.
+    platform_choice::applyPlatformChoice();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvex"));
     // Lets the desktop match the window to its menu entry (and icon) on X11 and Wayland.

@@ -4,8 +4,10 @@
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 
@@ -17,6 +19,15 @@ namespace {
 bool pressedOnItself(QWidget *source, QPointF position, const std::array<QFrame *, 6> &lines) {
     QWidget *child = source->childAt(position.toPoint());
     return !child || std::find(lines.begin(), lines.end(), child) != lines.end();
+}
+
+// A Wayland client cannot move its window; the compositor moves it from the press on, as it
+// does for a title bar. Nothing is said about it: the window simply follows the pointer.
+bool movedBySystem(QWidget *window) {
+    if (QGuiApplication::platformName() != QLatin1String("wayland"))
+        return false;
+    QWindow *handle = window->windowHandle();
+    return handle && handle->startSystemMove();
 }
 
 } // namespace
@@ -40,7 +51,8 @@ bool Form1::dragEvent(QEvent *event, QWidget *source) {
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const QPointF p = static_cast<QMouseEvent *>(event)->position();
-        if (qobject_cast<QLabel *>(source) || pressedOnItself(source, p, Line))
+        if ((qobject_cast<QLabel *>(source) || pressedOnItself(source, p, Line)) &&
+            !movedBySystem(this))
             BeginDrag(pixelsToTwips(p.x()), pixelsToTwips(p.y()));
         return true;
     }
