@@ -3,6 +3,7 @@
 #include "folder_list.h"
 #include "language.h"
 #include "layout.h"
+#include "passphrase_rule.h"
 #include "platform.h"
 #include "rules.h"
 #include "texts.h"
@@ -29,6 +30,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -78,16 +80,34 @@ void DropLineEdit::dropEvent(QDropEvent *event) {
     emit pathsDropped(paths);
 }
 
-KeyLineEdit::KeyLineEdit(QWidget *parent) : QLineEdit(parent) {
+KeyLineEdit::KeyLineEdit(QWidget *parent)
+    : QLineEdit(parent),
+      // Whatever way text arrives (typing, pasting, an input method), only hexadecimal digits
+      // get into a key.
+      m_keyValidator(new QRegularExpressionValidator(
+          QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,8}")), this)) {
     setMaxLength(8);
-    // Whatever way text arrives (typing, pasting, an input method), only hexadecimal digits
-    // get in; nothing may be dropped here.
-    setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral("[0-9A-Fa-f]{0,8}")), this));
-    setAcceptDrops(false);
+    setValidator(m_keyValidator);
+    setAcceptDrops(false); // nothing may be dropped here
+}
+
+void KeyLineEdit::setPassphraseMode(bool passphrase) {
+    if (passphrase == m_passphrase)
+        return;
+    m_passphrase = passphrase;
+    clear();
+    setValidator(passphrase ? nullptr : m_keyValidator);
+    // Characters, not bytes: START holds the UTF-8 bytes to the limit and says so.
+    setMaxLength(passphrase ? static_cast<int>(strong::kMaxPassphrase) : 8);
+    setEchoMode(passphrase ? QLineEdit::Password : QLineEdit::Normal);
+    setInputMethodHints(passphrase ? Qt::ImhSensitiveData | Qt::ImhNoPredictiveText : Qt::ImhNone);
 }
 
 void KeyLineEdit::keyPressEvent(QKeyEvent *event) {
+    if (m_passphrase) {
+        QLineEdit::keyPressEvent(event);
+        return;
+    }
     if (event->matches(QKeySequence::Paste)) {
         insertFromClipboard();
         return;
@@ -110,7 +130,8 @@ void KeyLineEdit::keyPressEvent(QKeyEvent *event) {
 }
 
 void KeyLineEdit::insertFromClipboard() {
-    insert(rules::keepKeyCharacters(QApplication::clipboard()->text()));
+    const QString pasted = QApplication::clipboard()->text();
+    insert(m_passphrase ? pasted : rules::keepKeyCharacters(pasted));
 }
 
 void KeyLineEdit::contextMenuEvent(QContextMenuEvent *event) {
@@ -232,6 +253,11 @@ void Form1::buildControls() {
     lzh_lb->setStyleSheet(QStringLiteral("color: #000080;"));
     lzh_lb->hide();
 
+    strong_ch = new QCheckBox(texts::kStrong.shown(), this);
+    place(strong_ch, "strong_ch", {3630, 60, 840, 300});
+    strong_ch->setToolTip(texts::kStrongTip.shown().replace(u'\r', u'\n'));
+    strong_ch->setAccessibleDescription(texts::kStrongTip.shown().replace(u'\r', u' '));
+
     Check1 = new QCheckBox(texts::kKeepInFront.shown(), this);
     place(Check1, "Check1", {4500, 60, 1140, 300});
     Check1->setChecked(true);
@@ -345,18 +371,46 @@ void Form1::buildControls() {
     setWidthTwips(kCollapsedWidth);
 }
 
-// Captions longer than their places (in languages other than Japanese) must not be cut: the
-// two check boxes at the right end of the top row then take the room they need leftwards from
-// the right margin, and the browse button takes it from the output box beside it.
+// Captions longer than their places (in languages other than Japanese, or the archiver's
+// missing label) must not be cut: the top row then closes up, each control as wide as its
+// caption and the room left shared out between them; the browse button takes its room from the
+// output box beside it.
 void Form1::fitCaptions() {
+    const int left = twipsToPixels(120);
     const int right = twipsToPixels(kCollapsedWidth - 60);
     const int gap = twipsToPixels(60);
-    if (Check1->sizeHint().width() > Check1->width() ||
-        Check2->sizeHint().width() > Check2->width()) {
-        const int width2 = std::max(Check2->width(), Check2->sizeHint().width());
-        Check2->setGeometry(right - width2, Check2->y(), width2, Check2->height());
-        const int width1 = std::max(Check1->width(), Check1->sizeHint().width());
-        Check1->setGeometry(Check2->x() - gap - width1, Check1->y(), width1, Check1->height());
+    std::vector<QWidget *> row{Option1[0], Option1[1], lzh_ch, strong_ch, Check1, Check2};
+    if (lzh_lb->isVisibleTo(this)) {
+        row[2] = lzh_lb;
+        int needed = 0;
+        for (QWidget *control : row)
+            needed += control->sizeHint().width();
+        // Where the top row cannot hold the archiver's missing label, it stands at the end of
+        // the row below, after the input's label.
+        if (needed + gap * static_cast<int>(row.size() - 1) > right - left) {
+            const int width = lzh_lb->sizeHint().width();
+            lzh_lb->setGeometry(right - width, label[1]->y(), width, label[1]->height());
+            label[1]->resize(lzh_lb->x() - gap - label[1]->x(), label[1]->height());
+            row.erase(row.begin() + 2);
+        }
+    }
+    bool fits = row[2]->geometry().right() < strong_ch->x();
+    int needed = 0;
+    for (QWidget *control : row) {
+        fits = fits && control->sizeHint().width() <= control->width();
+        needed += control->sizeHint().width();
+    }
+    if (!fits) {
+        const int room = std::max(0, right - left - needed);
+        const int gaps = static_cast<int>(row.size()) - 1;
+        int x = left;
+        for (int i = 0; i <= gaps; ++i) {
+            QWidget *control = row[static_cast<size_t>(i)];
+            const int width = control->sizeHint().width();
+            control->setGeometry(x, control->y(), width, control->height());
+            // The room is shared out so that the last control ends on the right margin.
+            x += width + room * (i + 1) / gaps - room * i / gaps;
+        }
     }
     const int browse =
         Command2->fontMetrics().horizontalAdvance(Command2->text()) + twipsToPixels(120);
@@ -376,7 +430,13 @@ void Form1::connectHandlers() {
             Option1Click(index);
     });
     connect(lzh_ch, &QCheckBox::stateChanged, this, &Form1::LzhChChange);
+    connect(strong_ch, &QCheckBox::toggled, this, &Form1::StrongChChange);
     connect(Text1, &DropLineEdit::pathsDropped, this, &Form1::Text1Drop);
+    // Decrypting, the input tells whether it is strong, however its path got into the box.
+    connect(Text1, &QLineEdit::textChanged, this, [this] {
+        if (m_mode == rules::Mode::Decrypt)
+            recogniseInput();
+    });
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2Click);
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3Click);
     connect(OK_BOT, &QPushButton::clicked, this, &Form1::OkBotClick);

@@ -23,6 +23,7 @@ class QComboBox;
 class QFrame;
 class QGroupBox;
 class QLabel;
+class QValidator;
 class FolderList;
 class QPushButton;
 class QRadioButton;
@@ -42,16 +43,24 @@ class DropLineEdit : public QLineEdit {
     void dropEvent(QDropEvent *event) override;
 };
 
-// The key box: only hexadecimal digits get in, typed or pasted.
+// The key box: only hexadecimal digits get in, typed or pasted, at most eight. For a strong
+// file it takes a passphrase instead: any text, shown as dots, up to the passphrase's limit.
 class KeyLineEdit : public QLineEdit {
     Q_OBJECT
   public:
     explicit KeyLineEdit(QWidget *parent);
+    // Switches between a key and a passphrase; what was typed for the other goes.
+    void setPassphraseMode(bool passphrase);
+    bool passphraseMode() const { return m_passphrase; }
 
   protected:
     void keyPressEvent(QKeyEvent *event) override;
     void insertFromClipboard();
     void contextMenuEvent(QContextMenuEvent *event) override;
+
+  private:
+    QValidator *m_keyValidator;
+    bool m_passphrase = false;
 };
 
 class Form1 : public QWidget, private WorkflowView {
@@ -94,6 +103,8 @@ class Form1 : public QWidget, private WorkflowView {
     // Mode and input selection.
     void Option1Click(int index);
     void LzhChChange();
+    // The strong option: the key box and its labels follow it.
+    void StrongChChange();
     void Text1Drop(const QStringList &paths);
 
     // Output location panel.
@@ -166,6 +177,7 @@ class Form1 : public QWidget, private WorkflowView {
     QPushButton *Can_BOT;
     std::array<QRadioButton *, 2> Option1;
     QCheckBox *lzh_ch;
+    QCheckBox *strong_ch;
     QLabel *lzh_lb;
     QCheckBox *Check1;
     QCheckBox *Check2;
@@ -207,6 +219,9 @@ class Form1 : public QWidget, private WorkflowView {
     float m_dragY = 0;
     bool m_closing = false;
     bool m_archiverFound = false;
+    bool m_strongChosen = false; // the user's choice for encryption, kept while decrypting
+    void showStrong(bool strong);
+    void recogniseInput();
     int m_width = kCollapsedWidth; // twips
     QButtonGroup *m_modeGroup = nullptr;
     QButtonGroup *m_disguiseGroup = nullptr;

@@ -162,15 +162,43 @@ SectionSpan findSection(const QList<Line> &lines, const QString &section) {
     return span;
 }
 
+// Folders a package manager fills; a program there is an installed copy whoever owns them.
+constexpr const char *kSystemFolders[] = {"/usr",   "/opt",   "/bin",    "/sbin", "/lib",
+                                          "/lib32", "/lib64", "/libx32", "/etc",  "/boot",
+                                          "/var",   "/snap",  "/nix",    "/gnu",  "/app"};
+
 } // namespace
+
+bool PortableCopy(const userfolders::FolderFacts &folder, uid_t user) {
+    if (!folder.found || folder.owner != user || !folder.writable)
+        return false;
+    // Judged where the folder really is, so a link to a system folder counts as that folder.
+    QString path = folder.realPath.isEmpty() ? folder.path : folder.realPath;
+    while (path.size() > 1 && path.endsWith(u'/'))
+        path.chop(1);
+    if (path == u"/")
+        return false;
+    for (const char *system : kSystemFolders) {
+        const QLatin1String prefix(system);
+        if (path == prefix || (path.startsWith(prefix) && path.at(prefix.size()) == u'/'))
+            return false;
+    }
+    return true;
+}
+
+QString ChooseSettingsFolder(const userfolders::FolderFacts &folder, uid_t user,
+                             const QByteArray &configHome, const QByteArray &home) {
+    if (PortableCopy(folder, user))
+        return folder.path;
+    const QByteArray settings = userfolders::baseFolder(configHome, home, ".config") + "/tolvex";
+    userfolders::makePrivateFolders(settings);
+    return QFile::decodeName(settings);
+}
 
 QString ChooseSettingsFolder(const QString &programFolder, const QByteArray &configHome,
                              const QByteArray &home) {
-    if (userfolders::writableFolder(programFolder))
-        return programFolder;
-    const QByteArray folder = userfolders::baseFolder(configHome, home, ".config") + "/tolvex";
-    userfolders::makePrivateFolders(folder);
-    return QFile::decodeName(folder);
+    return ChooseSettingsFolder(userfolders::readFolderFacts(programFolder), ::geteuid(),
+                                configHome, home);
 }
 
 QString SettingsFolder(const QString &programFolder) {

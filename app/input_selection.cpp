@@ -1,7 +1,9 @@
-// Mode and input selection: the mode buttons, the compression switch and the drop handler.
+// Mode and input selection: the mode buttons, the compression and strong switches and the drop
+// handler.
 #include "form1.h"
 #include "language.h"
 #include "rules.h"
+#include "strong_jobs.h"
 #include "texts.h"
 
 #include <QCheckBox>
@@ -19,6 +21,12 @@ void Form1::Option1Click(int index) {
     for (QRadioButton *button : inpmode)
         button->setEnabled(!decrypt);
     lzh_ch->setEnabled(!decrypt);
+    // Decrypting, the input says whether it is strong; encrypting, the user's choice is back.
+    strong_ch->setEnabled(!decrypt);
+    if (decrypt)
+        recogniseInput();
+    else
+        showStrong(m_strongChosen);
     label[7]->setVisible(decrypt);
     setCaption(label[1], rules::inputLabel(!decrypt && lzh_ch->isChecked()));
     setCaption(label[2], rules::outputLabel(m_mode));
@@ -27,6 +35,27 @@ void Form1::Option1Click(int index) {
 void Form1::LzhChChange() {
     setCaption(label[1], rules::inputLabel(lzh_ch->isChecked()));
     Text1->setText(texts::kDropPrompt.shown());
+}
+
+void Form1::StrongChChange() {
+    if (m_mode == rules::Mode::Encrypt)
+        m_strongChosen = strong_ch->isChecked();
+    Text3->setPassphraseMode(strong_ch->isChecked());
+    setCaption(label[5], strong_ch->isChecked() ? texts::kPassphraseLabel : texts::kKeyLabel);
+    setCaption(label[4], strong_ch->isChecked() ? texts::kPassphraseHint : texts::kKeyHint);
+}
+
+void Form1::showStrong(bool strong) {
+    // A change of the box runs StrongChChange; the same state changes nothing.
+    strong_ch->setChecked(strong);
+}
+
+void Form1::recogniseInput() {
+    strong::Preamble preamble;
+    const QFileInfo input(Text1->text());
+    showStrong(input.isFile() &&
+               strong::probeStrongFile(QFile::encodeName(input.filePath()).toStdString(),
+                                       preamble) == strong::Status::Ok);
 }
 
 void Form1::Text1Drop(const QStringList &paths) {

@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 Libraries::Libraries(QString codecFile, QString archiverFile, QString programFolder)
     : m_codecFile(std::move(codecFile)), m_archiverFile(std::move(archiverFile)),
@@ -11,6 +12,26 @@ Libraries::Libraries(QString codecFile, QString archiverFile, QString programFol
 Libraries::~Libraries() {
     for (auto &[file, library] : m_loaded)
         platform::unloadLibrary(library);
+}
+
+bool Libraries::chooseCodecFile(const QString &fallbackFolder) {
+    QStringList candidates;
+    if (m_codecFile.contains(u'/')) {
+        candidates << m_codecFile;
+    } else {
+        if (!m_programFolder.isEmpty())
+            candidates << m_programFolder + u'/' + m_codecFile;
+        candidates << fallbackFolder + u'/' + m_codecFile;
+    }
+    for (const QString &candidate : candidates) {
+        if (!QFileInfo(candidate).isFile())
+            continue;
+        m_codecFile = candidate;
+        if (!m_archiverFile.contains(u'/'))
+            m_archiverFile = QFileInfo(candidate).path() + u'/' + m_archiverFile;
+        return true;
+    }
+    return false;
 }
 
 void *Libraries::bind(const QString &file, const char *function) {

@@ -1,6 +1,8 @@
 // The functions the program takes from the codec library and the archiver library. Each is
-// bound by library file name and function name at its own first call and kept for the run.
-// A function that cannot be bound gives nothing, and the caller decides what that means.
+// bound by library file and function name at its own first call and kept for the run. A bare
+// file name is loaded from the program's folder until start-up chooses the codec library's file
+// (chooseCodecFile); a function that cannot be bound gives nothing, and the caller decides what
+// that means.
 #pragma once
 
 #include <QString>
@@ -23,6 +25,15 @@ class Libraries {
     std::optional<uint32_t> GetMemDat(uint32_t index);
     std::optional<int32_t> Unlha(const QString &commandLine);
     std::optional<int32_t> UnlhaGetRunning();
+
+    // Start-up's choice of the codec library: the file beside the program when a regular file
+    // of that name is there, else the one in fallbackFolder (the working folder). The copy
+    // beside the program comes first because it is the one installed with it; a library in
+    // whatever folder the program was started from must not stand in for it. From then on
+    // exactly the chosen file is loaded, and a bare archiver name from the chosen file's folder,
+    // where the codec library itself looks for the archiver first. False, with nothing changed,
+    // when neither folder holds one.
+    bool chooseCodecFile(const QString &fallbackFolder);
 
     const QString &codecFile() const { return m_codecFile; }
 

@@ -2,6 +2,8 @@
 
 #include "rules.h"
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -55,4 +57,20 @@ int DialogPresenter::present(QWidget *window, const texts::Text &prompt, int sty
     default:
         return rules::kAnswerOk;
     }
+}
+
+std::optional<QString> DialogPresenter::askPassphrase(QWidget *window, const texts::Text &prompt,
+                                                      const texts::Text &title) {
+    QInputDialog box(window);
+    box.setWindowTitle(title.shown());
+    box.setLabelText(prompt.shown().replace(u'\r', u'\n'));
+    box.setTextEchoMode(QLineEdit::Password);
+    box.setInputMethodHints(Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    if (box.exec() != QDialog::Accepted)
+        return std::nullopt;
+    return box.textValue();
 }

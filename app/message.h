@@ -4,6 +4,8 @@
 
 #include "texts.h"
 
+#include <optional>
+
 class QWidget;
 
 class MessagePresenter {
@@ -12,6 +14,9 @@ class MessagePresenter {
     // Shows one message and returns the answer (1 OK, 2 Cancel, 6 Yes, 7 No).
     virtual int present(QWidget *window, const texts::Text &prompt, int style,
                         const texts::Text &title) = 0;
+    // Asks for a passphrase, shown as dots; nothing when the user cancels.
+    virtual std::optional<QString> askPassphrase(QWidget *window, const texts::Text &prompt,
+                                                 const texts::Text &title) = 0;
 };
 
 // A modal QMessageBox with the style's buttons and icon, brought to the foreground.
@@ -19,4 +24,6 @@ class DialogPresenter : public MessagePresenter {
   public:
     int present(QWidget *window, const texts::Text &prompt, int style,
                 const texts::Text &title) override;
+    std::optional<QString> askPassphrase(QWidget *window, const texts::Text &prompt,
+                                         const texts::Text &title) override;
 };

@@ -7,8 +7,9 @@ class QWidget;
 
 namespace platform {
 
-// Loads a library by file name. A bare name is looked for in the program's folder first, as
-// the system's own search does for programs; nullptr when it cannot be loaded.
+// Loads a library file: a name with a folder in it from exactly that path, a bare name from the
+// program's folder only, never through the system's search, which could offer any file of that
+// name; nullptr when it cannot be loaded.
 void *loadLibrary(const QString &fileName, const QString &programFolder);
 void *findFunction(void *library, const char *name);
 void unloadLibrary(void *library);

@@ -19,12 +19,13 @@
 namespace platform {
 
 void *loadLibrary(const QString &fileName, const QString &programFolder) {
-    if (!fileName.contains(u'/') && !programFolder.isEmpty()) {
-        const QByteArray beside = QFile::encodeName(programFolder + u'/' + fileName);
-        if (void *library = ::dlopen(beside.constData(), RTLD_NOW | RTLD_LOCAL))
-            return library;
+    QString path = fileName;
+    if (!fileName.contains(u'/')) {
+        if (programFolder.isEmpty())
+            return nullptr;
+        path = programFolder + u'/' + fileName;
     }
-    return ::dlopen(QFile::encodeName(fileName).constData(), RTLD_NOW | RTLD_LOCAL);
+    return ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
 }
 
 void *findFunction(void *library, const char *name) {

@@ -12,7 +12,8 @@ int Form1::ShowMessage(const texts::Text &prompt, int style, const texts::Text &
 
 void Form1::StartCommand() {
     m_workflow.StartCommand({Text3->text(), Text1->text(), Text4->text(), Text2->text(),
-                             static_cast<int16_t>(selectedKind()), m_mode, lzh_ch->isChecked()});
+                             static_cast<int16_t>(selectedKind()), m_mode, lzh_ch->isChecked(),
+                             strong_ch->isChecked()});
 }
 
 int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,

@@ -61,6 +61,8 @@ texts::Text finishText(double seconds) {
 std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
     const int error = kOk | kIconExclamation;
     using tolvex::Result;
+    if (result == kWrongPassphrase)
+        return Message{texts::kWrongPassphrase, error, texts::kError};
     switch (tolvex::resultOf(result)) {
     case Result::OutputExists:
         return Message{texts::kOverwrite, kOkCancel | kIconQuestion, texts::kError};

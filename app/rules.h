@@ -24,6 +24,9 @@ enum Style : int {
 enum Answer : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
 
 inline constexpr int kSilentStop = -10;
+// A strong file that did not open: the wrong passphrase, or a damaged file (which cannot be told
+// apart). The window's own result, beside the engine's codes.
+inline constexpr int kWrongPassphrase = -20;
 
 // What START does: the two mode buttons.
 enum class Mode { Encrypt, Decrypt };

@@ -34,6 +34,8 @@ void Form1::SaveSettings() {
         savePosition();
     m_workflow.WriteSetting(file, "Save", "Lzh", flag(lzh_ch->isChecked()));
     m_workflow.WriteSetting(file, "Save", "TOPMOST", flag(Check1->isChecked()));
+    // The choice for encryption, whatever the box shows for a decrypted input.
+    m_workflow.WriteSetting(file, "Save", "Strong", flag(m_strongChosen));
 }
 
 void Form1::savePosition() {
@@ -84,4 +86,9 @@ void Form1::LoadSettings() {
         lzh_ch->setChecked(*saved.lzh);
     if (saved.topmost)
         Check1->setChecked(*saved.topmost);
+    if (saved.strong) {
+        m_strongChosen = *saved.strong;
+        if (m_mode == rules::Mode::Encrypt)
+            showStrong(*saved.strong);
+    }
 }

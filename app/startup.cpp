@@ -27,6 +27,7 @@ bool Form1::Load(bool anotherCopyRunning) {
         lzh_ch->setChecked(false);
         LzhChChange(); // runs even when the box was already clear
         lzh_lb->show();
+        fitCaptions(); // the label is wider than the box it stands for
     }
     showCaption(texts::Text::verbatim(texts::kIdleCaption));
     m_mode = rules::Mode::Encrypt;

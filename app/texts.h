@@ -80,6 +80,16 @@ inline const Text kDecryptedOutputLabel =
 inline const Text kEncryptingCaption = QT_TRANSLATE_NOOP("Tolvex", "Tolvex v3.10  <暗号化中>");
 inline const Text kDecryptingCaption = QT_TRANSLATE_NOOP("Tolvex", "Tolvex v3.10  <復号化中>");
 
+// The strong option.
+inline const Text kStrong = QT_TRANSLATE_NOOP("Tolvex", "強力");
+inline const Text kStrongTip = QT_TRANSLATE_NOOP(
+    "Tolvex", "パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。\r"
+              "復号化では、ファイルが強力かどうかを自動で判別します。");
+inline const Text kPassphraseLabel =
+    QT_TRANSLATE_NOOP("Tolvex", "←にパスフレーズを入れてください。");
+inline const Text kPassphraseHint =
+    QT_TRANSLATE_NOOP("Tolvex", "*パスフレーズを忘れると、ファイルは二度と元に戻せません。");
+
 // Titles.
 inline const Text kError = QT_TRANSLATE_NOOP("Tolvex", "エラー");
 inline const Text kReport = QT_TRANSLATE_NOOP("Tolvex", "報告");
@@ -102,6 +112,14 @@ inline const Text kWrongKey =
     QT_TRANSLATE_NOOP("Tolvex", "Tolvexファイルでは無いか、またはコードが間違っています。");
 inline const Text kTemplateMissing = QT_TRANSLATE_NOOP("Tolvex", "設定ファイルがみつかりません。");
 inline const Text kSameFile = QT_TRANSLATE_NOOP("Tolvex", "変換元と出力先とが同じファイルです。");
+inline const Text kNoPassphrase = QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが入力されていません");
+inline const Text kPassphraseTooLong =
+    QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが長すぎます（4096バイトまでです）。");
+inline const Text kConfirmPassphrase =
+    QT_TRANSLATE_NOOP("Tolvex", "確認のため、パスフレーズをもう一度入れてください。");
+inline const Text kPassphraseMismatch = QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが一致しません。");
+inline const Text kWrongPassphrase =
+    QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが違うか、ファイルが壊れています。");
 // The finish reports; %1 is the time taken.
 inline const Text kFinished = QT_TRANSLATE_NOOP("Tolvex", "処理が終了しました。\r所要時間：%1秒");
 inline const Text kFinishedGood =

@@ -5,11 +5,22 @@
 
 #include <QByteArray>
 #include <QString>
+#include <sys/types.h>
 
 namespace userfolders {
 
-// True when this process may create and rename files in the folder.
-bool writableFolder(const QString &folder);
+// What the choice of a settings folder needs to know of a folder, all read through one
+// descriptor, so the answers belong to one and the same folder.
+struct FolderFacts {
+    QString path;          // as given
+    QString realPath;      // where the folder really is, links resolved; empty when unknown
+    bool found = false;    // a folder was there to open
+    uid_t owner = 0;       // its owner, when found
+    bool writable = false; // this process may create and rename files in it
+};
+
+// The facts of the folder (the root folder for an empty name).
+FolderFacts readFolderFacts(const QString &folder);
 
 // mkdir -p whose new folders are private (0700); the umask still applies on top.
 void makePrivateFolders(const QByteArray &path);

@@ -1,8 +1,12 @@
 #include "workflow.h"
 
+#include "fd.h"
 #include "ini.h"
-#include "private_folder.h"
+#include "naming.h"
+#include "passphrase_rule.h"
 #include "results.h"
+#include "secret.h"
+#include "strong_jobs.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -51,26 +55,49 @@ int Workflow::ShowMessage(const texts::Text &prompt, int style, const texts::Tex
     return answer;
 }
 
+std::optional<QString> Workflow::AskPassphrase(const texts::Text &prompt,
+                                               const texts::Text &title) {
+    QWidget *parent = m_view.beforeMessage();
+    std::optional<QString> answer = m_presenter->askPassphrase(parent, prompt, title);
+    m_view.afterMessage();
+    return answer;
+}
+
 std::optional<bool> Workflow::CheckLibraries(const QString &workingFolder) {
-    // Both files are looked for where the engine will open them: the working directory.
+    const auto missing = [&](const QString &name) {
+        ShowMessage(texts::missingFile(name), rules::kIconStop, texts::Text::verbatim(name));
+    };
+    // Both files are looked for in the working folder, where the engine opens Tolvex.dat. The
+    // codec library checked is then the file loaded: the program's own copy when it has one,
+    // else exactly the one found here, never another one that a search would come upon.
     for (const QString &name : {texts::kCodecLibraryFile, texts::kTemplateFile}) {
         if (!QFileInfo(workingFolder + u'/' + name).isFile()) {
-            ShowMessage(texts::missingFile(name), rules::kIconStop, texts::Text::verbatim(name));
+            missing(name);
             return std::nullopt;
         }
+    }
+    if (!m_libraries.chooseCodecFile(workingFolder)) {
+        missing(texts::kCodecLibraryFile);
+        return std::nullopt;
     }
     // The first call into the codec library: one that is there but cannot be loaded (damaged,
     // made for another system) is as good as missing, and is said so now rather than at START.
     const auto archiverVersion = m_libraries.FindLzh();
     if (!archiverVersion) {
-        ShowMessage(texts::missingFile(texts::kCodecLibraryFile), rules::kIconStop,
-                    texts::Text::verbatim(texts::kCodecLibraryFile));
+        missing(texts::kCodecLibraryFile);
         return std::nullopt;
     }
     return *archiverVersion != 0;
 }
 
-int Workflow::runJob(const StartRequest &request, int32_t keyCode, bool replacing) {
+int Workflow::runJob(const StartRequest &request, int32_t keyCode, std::string_view passphrase,
+                     bool replacing) {
+    const bool strong = !passphrase.empty();
+    if (strong && request.mode == rules::Mode::Encrypt)
+        return EncryptStrong(request.input, request.outputBase, passphrase, replacing, request.kind,
+                             request.compress);
+    if (strong)
+        return DecryptStrong(request.input, request.outputBase, passphrase, replacing);
     if (request.mode == rules::Mode::Encrypt)
         return EncryptFile(request.input, request.outputBase, keyCode,
                            replacing ? kEncodeReplacing : kEncode, request.kind, request.compress);
@@ -79,8 +106,16 @@ int Workflow::runJob(const StartRequest &request, int32_t keyCode, bool replacin
 }
 
 void Workflow::StartCommand(const StartRequest &request) {
+    // A strong file is recognised by itself; only encryption takes the window's choice.
+    strong::Preamble preamble;
+    const bool strongJob =
+        request.mode == rules::Mode::Encrypt
+            ? request.strong
+            : strong::probeStrongFile(QFile::encodeName(request.input).toStdString(), preamble) ==
+                  strong::Status::Ok;
     if (request.keyText.isEmpty()) {
-        ShowMessage(texts::kNoKey, rules::kIconExclamation, texts::kError);
+        ShowMessage(strongJob ? texts::kNoPassphrase : texts::kNoKey, rules::kIconExclamation,
+                    texts::kError);
         return;
     }
     if (request.input.isEmpty() || request.outputBase.isEmpty()) {
@@ -91,17 +126,26 @@ void Workflow::StartCommand(const StartRequest &request) {
         ShowMessage(texts::kNoOutputName, rules::kIconExclamation, texts::kError);
         return;
     }
-    // The key box holds only hexadecimal digits; anything else reads as nothing typed.
-    const auto keyCode = rules::keyCodeFromText(request.keyText);
-    if (!keyCode) {
-        ShowMessage(texts::kNoKey, rules::kIconExclamation, texts::kError);
-        return;
+    std::optional<int32_t> keyCode;
+    strong::Secret passphrase;
+    if (strongJob) {
+        const auto held = strongPassphrase(request);
+        if (!held)
+            return;
+        passphrase = *held;
+    } else {
+        // The key box holds only hexadecimal digits; anything else reads as nothing typed.
+        keyCode = rules::keyCodeFromText(request.keyText);
+        if (!keyCode) {
+            ShowMessage(texts::kNoKey, rules::kIconExclamation, texts::kError);
+            return;
+        }
     }
 
     m_view.showCaption(rules::busyCaption(request.mode));
     m_view.hideForJob();
     double started = monotonicSeconds();
-    int result = runJob(request, *keyCode, false);
+    int result = runJob(request, keyCode.value_or(0), passphrase.view(), false);
     m_lastAnswer = result;
     while (result != rules::kSilentStop) {
         const double elapsed = monotonicSeconds() - started;
@@ -114,11 +158,132 @@ void Workflow::StartCommand(const StartRequest &request) {
         // Overwrite: the same job again in the replacing mode, timed on its own.
         m_view.hideForJob();
         started = monotonicSeconds();
-        result = runJob(request, *keyCode, true);
+        result = runJob(request, keyCode.value_or(0), passphrase.view(), true);
         m_lastAnswer = result;
     }
     m_view.showAfterJob();
     m_view.showCaption(texts::Text::verbatim(texts::kIdleCaption));
+}
+
+std::optional<strong::Secret> Workflow::strongPassphrase(const StartRequest &request) {
+    std::string typed = request.keyText.toStdString(); // UTF-8, as the passphrase rule takes it
+    std::optional<strong::Secret> held;
+    switch (strong::checkPassphrase(typed)) {
+    case strong::PassphraseCheck::Empty:
+        ShowMessage(texts::kNoPassphrase, rules::kIconExclamation, texts::kError);
+        break;
+    case strong::PassphraseCheck::TooLong:
+        ShowMessage(texts::kPassphraseTooLong, rules::kIconExclamation, texts::kError);
+        break;
+    case strong::PassphraseCheck::Ok:
+        held = strong::Secret::from(strong::trimmed(typed));
+        if (!held)
+            ShowMessage(texts::kCannotCreate, rules::kIconExclamation, texts::kError);
+        break;
+    }
+    strong::wipe(typed);
+    if (!held || request.mode != rules::Mode::Encrypt)
+        return held;
+    // A passphrase typed wrong when encrypting would lock the file away for good: once more.
+    const auto again = AskPassphrase(texts::kConfirmPassphrase, texts::kConfirm);
+    if (!again)
+        return std::nullopt;
+    std::string second = again->toStdString();
+    const bool same = strong::trimmed(second) == held->view();
+    strong::wipe(second);
+    if (!same) {
+        ShowMessage(texts::kPassphraseMismatch, rules::kIconExclamation, texts::kError);
+        return std::nullopt;
+    }
+    return held;
+}
+
+namespace {
+
+std::string bytes(const QString &path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A strong job's result as the engine's codes, so the reports and the overwrite question are
+// the same as for classic files.
+int strongResult(strong::Status status) {
+    switch (status) {
+    case strong::Status::Ok:
+        return 0;
+    case strong::Status::OutputExists:
+        return 1;
+    case strong::Status::ReadFailed:
+        return -1;
+    case strong::Status::TemplateFailed:
+        return -5;
+    case strong::Status::NotStrong:
+    case strong::Status::Unsupported:
+    case strong::Status::Damaged:
+        return rules::kWrongPassphrase;
+    case strong::Status::WriteFailed:
+    case strong::Status::NameTooLong:
+    case strong::Status::BadName:
+    case strong::Status::NoMemory:
+    case strong::Status::Cancelled:
+        break;
+    }
+    return -2;
+}
+
+// The output's folder, opened once: the job writes and names its output only through it.
+tolvex::files::Fd outputFolder(const QString &outputBase) {
+    const QString folder = rules::splitPath(outputBase).folder;
+    return tolvex::files::openFolder(folder.isEmpty() ? std::string(".") : bytes(folder));
+}
+
+} // namespace
+
+int Workflow::EncryptStrong(const QString &input, const QString &outputBase,
+                            std::string_view passphrase, bool replacing, int16_t kind,
+                            bool compress) {
+    const QString name = rules::splitPath(outputBase).name;
+    const QString output =
+        QFile::decodeName(QByteArray::fromStdString(tolvex::encodedName(bytes(outputBase), kind)));
+    if (QFileInfo::exists(output) &&
+        QFileInfo(output).canonicalFilePath() == QFileInfo(input).canonicalFilePath())
+        return -6;
+    QString source = input;
+    std::optional<privatefolder::JobFolder> job;
+    if (compress) {
+        const auto archive = packInput(input, job);
+        if (!archive)
+            return rules::kSilentStop;
+        source = *archive;
+    }
+    const tolvex::files::Fd folder = outputFolder(outputBase);
+    if (!folder.valid())
+        return -2;
+    strong::StrongEncryption how;
+    how.kind = kind;
+    how.templatePath = bytes(texts::kTemplateFile); // where the engine takes it from too
+    how.kdf = strong::defaultKdf();
+    how.passphrase = passphrase;
+    // A packed input is recorded as an archive, so its decryption offers the extraction.
+    const QString recorded =
+        compress ? name + QStringLiteral(".lzh") : rules::splitPath(input).name;
+    const int result = strongResult(
+        strong::encryptStrongInto(bytes(source), bytes(recorded), folder.get(),
+                                  bytes(rules::splitPath(output).name), replacing, how, {}));
+    m_lastAnswer = result;
+    return result;
+}
+
+int Workflow::DecryptStrong(const QString &input, const QString &outputBase,
+                            std::string_view passphrase, bool replacing) {
+    const tolvex::files::Fd folder = outputFolder(outputBase);
+    if (!folder.valid())
+        return -2;
+    std::string outputName;
+    const int result = strongResult(strong::decryptStrongInto(
+        bytes(input), folder.get(), bytes(rules::splitPath(outputBase).name), replacing, passphrase,
+        outputName, {}));
+    m_lastAnswer = result;
+    return afterDecryption(result, outputBase);
 }
 
 // The codec library could not be bound although start-up found it: say so, as start-up would.
@@ -136,25 +301,33 @@ int32_t Workflow::GetBufferSize(const QString &path) {
     return rules::bufferSizeFor(available, length);
 }
 
+std::optional<QString> Workflow::packInput(const QString &input,
+                                           std::optional<privatefolder::JobFolder> &job) {
+    // The archive holds the plaintext: it is made in a fresh folder of this job inside the
+    // user's private folder, never beside the output, and goes with the folder at any return.
+    if (!WaitUnlhaFree())
+        return std::nullopt;
+    job = privatefolder::JobFolder::make();
+    if (!job || PackLzh(input, job->archive()) != 0) {
+        ShowMessage(texts::kPackFailed, rules::kIconExclamation, texts::kError);
+        return std::nullopt;
+    }
+    if (!QFileInfo::exists(job->archive())) {
+        ShowMessage(texts::kNoArchive, rules::kIconExclamation, texts::kError);
+        return std::nullopt;
+    }
+    return job->archive();
+}
+
 int Workflow::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode,
                           int mode, int16_t kind, bool compress) {
     QString source = input;
-    // The archive holds the plaintext: it is made in a fresh folder of this job inside the
-    // user's private folder, never beside the output, and goes with the folder at any return.
     std::optional<privatefolder::JobFolder> job;
     if (compress) {
-        if (!WaitUnlhaFree())
+        const auto archive = packInput(input, job);
+        if (!archive)
             return rules::kSilentStop;
-        job = privatefolder::JobFolder::make();
-        if (!job || PackLzh(input, job->archive()) != 0) {
-            ShowMessage(texts::kPackFailed, rules::kIconExclamation, texts::kError);
-            return rules::kSilentStop;
-        }
-        source = job->archive();
-        if (!QFileInfo::exists(source)) {
-            ShowMessage(texts::kNoArchive, rules::kIconExclamation, texts::kError);
-            return rules::kSilentStop;
-        }
+        source = *archive;
     }
     const int32_t bufferSize = GetBufferSize(source);
     const auto result = m_libraries.MakeCode(source, outputBase, keyCode, mode, kind, bufferSize);
@@ -173,9 +346,13 @@ int Workflow::DecryptFile(const QString &input, const QString &outputBase, int32
     if (!result)
         return codecMissing();
     m_lastAnswer = *result;
+    return afterDecryption(*result, outputBase);
+}
+
+int Workflow::afterDecryption(int result, const QString &outputBase) {
     const QString lzh = outputBase + QStringLiteral(".lzh");
-    if (*result != 0 || !QFileInfo(lzh).isFile())
-        return *result;
+    if (result != 0 || !QFileInfo(lzh).isFile())
+        return result;
 
     if (m_libraries.FindLzh().value_or(0) == 0) {
         ShowMessage(texts::kLzhWithoutArchiver, rules::kIconExclamation, texts::kCannotProcessLzh);
@@ -238,7 +415,8 @@ SavedSettings Workflow::ReadSettings(const QString &file) {
     settings.left = number(read("Pos", "Left"));
     settings.lzh = checkValue(read("Save", "Lzh"));
     settings.topmost = checkValue(read("Save", "TOPMOST"));
-    for (const auto &value : {settings.save, settings.lzh, settings.topmost})
+    settings.strong = checkValue(read("Save", "Strong"));
+    for (const auto &value : {settings.save, settings.lzh, settings.topmost, settings.strong})
         if (value)
             m_lastAnswer = static_cast<int>(*value);
     return settings;

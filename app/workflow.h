@@ -7,7 +7,9 @@
 
 #include "libraries.h"
 #include "message.h"
+#include "private_folder.h"
 #include "rules.h"
+#include "secret.h"
 #include "texts.h"
 
 #include <QString>
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
 class QWidget;
 
@@ -34,13 +37,14 @@ class WorkflowView {
 
 // What START reads from the controls.
 struct StartRequest {
-    QString keyText;
+    QString keyText; // the key, or the passphrase of a strong file
     QString input;
     QString outputBase; // the output's folder and name, without extension
     QString outputName; // the name box alone
     int16_t kind = 0;
     rules::Mode mode = rules::Mode::Encrypt;
     bool compress = false;
+    bool strong = false; // encrypting: the strong format; decrypting: the input tells itself
 };
 
 // The saved settings as the window applies them; a value missing or unreadable in the file is
@@ -51,6 +55,7 @@ struct SavedSettings {
     std::optional<double> left; // twips
     std::optional<bool> lzh;
     std::optional<bool> topmost;
+    std::optional<bool> strong;
 };
 
 class Workflow {
@@ -59,9 +64,12 @@ class Workflow {
 
     // The only way a message box is shown.
     int ShowMessage(const texts::Text &prompt, int style, const texts::Text &title);
+    // A passphrase asked for in a box of its own, through the same presenter.
+    std::optional<QString> AskPassphrase(const texts::Text &prompt, const texts::Text &title);
 
-    // Start-up: the codec library and Tolvex.dat in the working folder, and the codec library
-    // usable. Whether the archiver library is there, or nothing when the program must end.
+    // Start-up: the codec library beside the program or in the working folder (the one found is
+    // the one loaded), Tolvex.dat in the working folder, and the codec library usable. Whether
+    // the archiver library is there, or nothing when the program must end.
     std::optional<bool> CheckLibraries(const QString &workingFolder);
 
     void StartCommand(const StartRequest &request);
@@ -70,6 +78,14 @@ class Workflow {
                     int16_t kind, bool compress);
     int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode);
     int32_t GetBufferSize(const QString &path);
+
+    // Strong files: encrypted under a key derived from `passphrase` (the default, moderate cost),
+    // and decrypted, each published whole. The results are the engine's codes, and
+    // rules::kWrongPassphrase for a strong file that does not open.
+    int EncryptStrong(const QString &input, const QString &outputBase, std::string_view passphrase,
+                      bool replacing, int16_t kind, bool compress);
+    int DecryptStrong(const QString &input, const QString &outputBase, std::string_view passphrase,
+                      bool replacing);
 
     bool WaitUnlhaFree(); // false when the user cancelled
     int16_t PackLzh(const QString &input, const QString &archive);
@@ -84,8 +100,18 @@ class Workflow {
     const QVariant &LastAnswer() const { return m_lastAnswer; }
 
   private:
-    int runJob(const StartRequest &request, int32_t keyCode, bool replacing);
+    int runJob(const StartRequest &request, int32_t keyCode, std::string_view passphrase,
+               bool replacing);
     int codecMissing();
+    // The typed passphrase held to the rule, confirmed a second time when encrypting; nothing
+    // when the start ends here (and the user was told why).
+    std::optional<strong::Secret> strongPassphrase(const StartRequest &request);
+    // The temporary archive of a compressed input, made in a job folder of its own; nothing
+    // when the user cancelled or packing failed (and was said so).
+    std::optional<QString> packInput(const QString &input,
+                                     std::optional<privatefolder::JobFolder> &job);
+    // After a decryption: an archive is offered for extraction, as the user chooses.
+    int afterDecryption(int result, const QString &outputBase);
 
     WorkflowView &m_view;
     std::shared_ptr<MessagePresenter> m_presenter;

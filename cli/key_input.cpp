@@ -96,15 +96,6 @@ KeyResult fromText(std::string_view text, const std::string &where) {
 
 } // namespace
 
-std::string_view trimmed(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (!text.empty() && blank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && blank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 namespace {
 
 // Opens a key file by name without blocking on what is not a file, then keeps a regular file

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "key_code.h"
+#include "passphrase_rule.h"
 
 #include <cstdint>
 #include <optional>
@@ -15,7 +16,7 @@ namespace cli {
 using tolvex::keyCodeFromText;
 
 // ASCII white space (space, tab, LF, VT, FF, CR) cut from both ends; other bytes are kept.
-std::string_view trimmed(std::string_view text);
+using strong::trimmed;
 
 struct KeySources {
     std::optional<std::string> keyFile; // --key-file FILE ("-": standard input), for messages

@@ -6,6 +6,7 @@
 // (see readKeyFile); a longer line at the prompt is refused, never cut.
 #pragma once
 
+#include "passphrase_rule.h"
 #include "secret.h"
 
 #include <optional>
@@ -17,14 +18,8 @@ namespace cli {
 using strong::Secret;
 using strong::wipe;
 
-inline constexpr size_t kMaxPassphrase = 4096;
-
-// The rule as --help states it; the manual, README and the format page say it word for word.
-inline constexpr const char *kPassphraseRule =
-    "A passphrase is its bytes as given (UTF-8 from a UTF-8 terminal or file), without\n"
-    "normalisation; ASCII white space is cut at both ends, and 1 to 4096 bytes must remain.\n"
-    "A key file holds it on one line: one trailing LF or CRLF is dropped, and a second line\n"
-    "that is not blank is refused, never cut. The prompt takes as much as a key file.\n";
+using strong::kMaxPassphrase;
+using strong::kPassphraseRule;
 
 struct PassphraseSources {
     std::optional<std::string> keyFile; // --key-file FILE ("-": standard input), for messages

@@ -23,15 +23,6 @@ strong::Hooks hooksFor(ProgressLink *link) {
     return hooks;
 }
 
-// The extension a strong file's recorded name gives its output.
-std::string recordedExtension(const std::string &recorded, const std::string &outputBase) {
-    std::string extension(tolvex::extensionOf(recorded));
-    // A dot-file (".bashrc") was encrypted under its whole name: its base is the name already.
-    if (!extension.empty() && baseName(outputBase) == recorded)
-        extension.clear();
-    return extension;
-}
-
 } // namespace
 
 Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
@@ -56,6 +47,8 @@ Outcome strongFailure(strong::Status status, const std::string &source, const st
         return fail(kExitInternal, strong::statusText(status));
     case strong::Status::Cancelled:
         return fail(kExitInterrupted, "interrupted; nothing written");
+    case strong::Status::OutputExists: // the CLI stages its outputs: never a name taken
+        return fail(kExitCannotWrite, strong::statusText(status));
     case strong::Status::Ok:
         break;
     }
@@ -90,7 +83,7 @@ std::optional<Outcome> decryptStrong(Job &job, const std::string &stagedBase) {
     // An output name the file system cannot take is refused before any content is decrypted.
     std::optional<Outcome> refused;
     hooks.acceptName = [&](const std::string &name) {
-        const std::string extension = recordedExtension(name, plan.outputBase);
+        const std::string extension = strong::recordedExtension(name, baseName(plan.outputBase));
         const std::string output = tolvex::decodedName(plan.outputBase, extension);
         if (baseName(output).size() > kMaxNameLength)
             return strong::Status::NameTooLong;
@@ -110,7 +103,7 @@ std::optional<Outcome> decryptStrong(Job &job, const std::string &stagedBase) {
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
         return strongFailure(status, plan.input, plan.outputFolder, plan.size);
-    const std::string extension = recordedExtension(found.name, plan.outputBase);
+    const std::string extension = strong::recordedExtension(found.name, baseName(plan.outputBase));
     if (!tolvex::isUsableExtension(extension))
         return fail(kExitWrongKey, "the recorded name cannot name a file; nothing written");
     plan.extension = extension;

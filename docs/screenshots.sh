@@ -52,10 +52,18 @@ if [ "${1:-}" = --desktop ]; then
     sleep 1
     shot "$main" message.png
     "$PROBE" "エラー" do "push button" "キャンセル" press
+
+    # The strong option: the key box takes a passphrase, shown as dots.
+    "$PROBE" "$main_name" do "check box" "強力" toggle
+    sleep 1
+    "$PROBE" "$main_name" settext 2 "correct horse battery"
+    sleep 1
+    shot "$main" window-strong.png
     "$XWIN" --close "$main_name"
     wait $pid || true
 
-    # The English window.
+    # The English window, from the same first start.
+    rm -f "$program/Save.ini"
     TOLVEX_LANGUAGE=en ./tolvex 2> /dev/null &
     pid=$!
     eval "$("$XWIN" --info "$main_name")"
@@ -66,6 +74,11 @@ if [ "${1:-}" = --desktop ]; then
     "$PROBE" "$main_name" settext 2 "1A2B"
     sleep 1
     shot "$main" window-en.png
+    "$PROBE" "$main_name" do "check box" "Strong" toggle
+    sleep 1
+    "$PROBE" "$main_name" settext 2 "correct horse battery"
+    sleep 1
+    shot "$main" window-strong-en.png
     "$XWIN" --close "$main_name"
     wait $pid || true
     kill $wm || true
@@ -82,4 +95,4 @@ unshare --mount --propagation private bash -c '
     xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" dbus-run-session -- "$@"
 ' _ "$0" --desktop "$BUILD/bin" "$BUILD/tests/app/x_window" "$BUILD/tests/app/a11y_probe" "$HERE" \
     2> /dev/null
-echo "written: $HERE/window.png $HERE/window-panel.png $HERE/message.png $HERE/window-en.png"
+echo "written: $HERE/window.png $HERE/window-panel.png $HERE/message.png $HERE/window-strong.png $HERE/window-en.png $HERE/window-strong-en.png"

@@ -264,6 +264,8 @@ std::string statusText(Status status) {
         return "not enough memory for the key derivation";
     case Status::Cancelled:
         return "interrupted";
+    case Status::OutputExists:
+        return "the output exists already";
     }
     return "unknown";
 }

@@ -59,6 +59,7 @@ enum class Status {
     BadName,  // a name to record that readers refuse (a control character, a '/', . or ..)
     NoMemory, // the key derivation could not have its memory
     Cancelled,
+    OutputExists, // publishing without replacing: the output's name is taken
 };
 
 // A text for a person; Damaged gives the one message for every authentication failure.

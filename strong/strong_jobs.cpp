@@ -2,6 +2,8 @@
 
 #include "fd.h"
 #include "kind_names.h"
+#include "naming.h"
+#include "temporaries.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -97,6 +99,96 @@ strong::Status decryptStrongFile(const std::string &source, const std::string &o
     }
     if (status != strong::Status::Ok)
         ::unlink(output.c_str());
+    return status;
+}
+
+std::string recordedExtension(const std::string &recorded, const std::string &baseName) {
+    // A recorded name is a bare name (readers refuse a '/'): its extension follows the last dot.
+    const size_t dot = recorded.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : recorded.substr(dot + 1);
+    if (!extension.empty() && baseName == recorded)
+        extension.clear();
+    return extension;
+}
+
+std::string decryptedName(const std::string &recorded, const std::string &baseName) {
+    return tolvex::decodedName(baseName, recordedExtension(recorded, baseName));
+}
+
+namespace {
+
+// Gives a finished temporary its permissions and its name.
+Status publish(files::TemporaryFile &output, mode_t mode, const std::string &name, bool replace) {
+    if (!files::setMode(output.fd(), files::outputMode(mode)) || !files::syncFile(output.fd()))
+        return Status::WriteFailed;
+    if (replace ? output.replace(name) : output.linkAs(name))
+        return Status::Ok;
+    return errno == EEXIST ? Status::OutputExists : Status::WriteFailed;
+}
+
+// Whether `name` is taken in the folder (by anything, a link included).
+bool taken(int folder, const std::string &name) {
+    return files::statusAt(folder, name, false).has_value();
+}
+
+} // namespace
+
+Status encryptStrongInto(const std::string &source, const std::string &recordedName, int folder,
+                         const std::string &outputName, bool replace,
+                         const StrongEncryption &settings, const Hooks &hooks) {
+    struct stat st;
+    const files::Fd in = openSource(source, st);
+    if (!in.valid())
+        return Status::ReadFailed;
+    if (!replace && taken(folder, outputName))
+        return Status::OutputExists;
+    files::TemporaryFile out(folder, files::kCodecPrefix);
+    if (!out.valid())
+        return Status::WriteFailed;
+    EncryptRequest request;
+    request.kind = settings.kind;
+    request.templatePath = settings.templatePath;
+    request.kdf = settings.kdf;
+    request.passphrase = settings.passphrase;
+    request.name = recordedName;
+    request.size = static_cast<uint64_t>(st.st_size);
+    Status status = encrypt(request, readerOf(in.get()), writerOf(out.fd()), hooks);
+    if (status == Status::Ok)
+        status = publish(
+            out, settings.permissions ? static_cast<mode_t>(*settings.permissions) : st.st_mode,
+            outputName, replace);
+    if (status != Status::Ok)
+        out.discard();
+    return status;
+}
+
+Status decryptStrongInto(const std::string &source, int folder, const std::string &baseName,
+                         bool replace, std::string_view passphrase, std::string &outputName,
+                         const Hooks &hooks) {
+    struct stat st;
+    const files::Fd in = openSource(source, st);
+    if (!in.valid())
+        return Status::ReadFailed;
+    files::TemporaryFile out(folder, files::kCodecPrefix);
+    if (!out.valid())
+        return Status::WriteFailed;
+    Hooks checked = hooks;
+    checked.acceptName = [&](const std::string &recorded) {
+        if (!tolvex::isUsableExtension(recordedExtension(recorded, baseName)))
+            return Status::BadName;
+        outputName = decryptedName(recorded, baseName);
+        if (outputName.size() > kMaxNameSize)
+            return Status::NameTooLong;
+        if (!replace && taken(folder, outputName))
+            return Status::OutputExists;
+        return hooks.acceptName ? hooks.acceptName(recorded) : Status::Ok;
+    };
+    Decrypted result;
+    Status status = decrypt(passphrase, readerOf(in.get()), writerOf(out.fd()), result, checked);
+    if (status == Status::Ok)
+        status = publish(out, st.st_mode, outputName, replace);
+    if (status != Status::Ok)
+        out.discard();
     return status;
 }
 

@@ -30,6 +30,28 @@ strong::Status decryptStrongFile(const std::string &source, const std::string &o
                                  std::string_view passphrase, strong::Decrypted &result,
                                  const strong::Hooks &hooks);
 
+// The extension (without its dot) a strong file's recorded name gives an output named
+// `baseName`: the recorded one, except that a dot-file (".bashrc") was recorded under its
+// whole name, which is the base already.
+std::string recordedExtension(const std::string &recorded, const std::string &baseName);
+// The output's name for a decrypted strong file: `baseName` with the recorded extension.
+std::string decryptedName(const std::string &recorded, const std::string &baseName);
+
+// Encrypts `source` into `folder` (an open folder) as `outputName`, published whole: written
+// to a private temporary there and given the name once complete. A taken name is replaced only
+// when `replace`; otherwise the result is OutputExists and nothing is written.
+Status encryptStrongInto(const std::string &source, const std::string &recordedName, int folder,
+                         const std::string &outputName, bool replace,
+                         const StrongEncryption &settings, const Hooks &hooks);
+
+// Decrypts `source` into `folder` as decryptedName(recorded name, `baseName`), published whole
+// once the whole file has proved authentic; `outputName` tells the name. A taken name is
+// replaced only when `replace` (OutputExists otherwise, found before any content is
+// decrypted). On any result but Ok nothing is left in the folder.
+Status decryptStrongInto(const std::string &source, int folder, const std::string &baseName,
+                         bool replace, std::string_view passphrase, std::string &outputName,
+                         const Hooks &hooks);
+
 // Probe of a file's first bytes: Ok for a strong file, NotStrong, or why it cannot be read
 // (Unsupported, Damaged, ReadFailed).
 strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamble);

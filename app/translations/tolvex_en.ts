@@ -219,5 +219,41 @@
         <source>%1が見つかりません。<byte value="xd"/>ファイルを確認するか、再インストールしてください。</source>
         <translation>%1 was not found.<byte value="xd"/>Check the file, or install Tolvex again.</translation>
     </message>
+    <message>
+        <source>強力</source>
+        <translation>Strong</translation>
+    </message>
+    <message>
+        <source>パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。<byte value="xd"/>復号化では、ファイルが強力かどうかを自動で判別します。</source>
+        <translation>Encrypts under a key derived from a passphrase (Argon2id and XChaCha20-Poly1305).<byte value="xd"/>When decrypting, a strong file is recognised by itself.</translation>
+    </message>
+    <message>
+        <source>←にパスフレーズを入れてください。</source>
+        <translation>← Enter the passphrase here.</translation>
+    </message>
+    <message>
+        <source>*パスフレーズを忘れると、ファイルは二度と元に戻せません。</source>
+        <translation>*A forgotten passphrase cannot be recovered, and neither can the file.</translation>
+    </message>
+    <message>
+        <source>パスフレーズが入力されていません</source>
+        <translation>No passphrase has been entered.</translation>
+    </message>
+    <message>
+        <source>パスフレーズが長すぎます（4096バイトまでです）。</source>
+        <translation>The passphrase is too long (at most 4096 bytes).</translation>
+    </message>
+    <message>
+        <source>確認のため、パスフレーズをもう一度入れてください。</source>
+        <translation>Enter the passphrase once more, to confirm it.</translation>
+    </message>
+    <message>
+        <source>パスフレーズが一致しません。</source>
+        <translation>The passphrases do not match.</translation>
+    </message>
+    <message>
+        <source>パスフレーズが違うか、ファイルが壊れています。</source>
+        <translation>Wrong passphrase, or the file is damaged.</translation>
+    </message>
 </context>
 </TS>

@@ -3,7 +3,8 @@
 //   a11y_probe WINDOW dump                      every object of the window: role, name, states
 //   a11y_probe WINDOW do ROLE NAME ACTION       performs the named action of the first object
 //                                               with that role and name
-//   a11y_probe WINDOW settext INDEX TEXT        puts TEXT into the INDEX-th text box (from 0)
+//   a11y_probe WINDOW settext INDEX TEXT        puts TEXT into the INDEX-th text box (from 0;
+//                                               a password box counts as a text box)
 // WINDOW is a top-level window's name (its title); it is waited for up to 20 s.
 #include <atspi/atspi.h>
 
@@ -137,7 +138,8 @@ int setText(AtspiAccessible *window, int index, const std::string &text) {
     int seen = 0;
     int result = 3;
     walk(window, 0, [&](AtspiAccessible *a, int) {
-        if (roleOf(a) != "text" || seen++ != index)
+        const std::string role = roleOf(a);
+        if ((role != "text" && role != "password text") || seen++ != index)
             return false;
         Ref<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(a));
         result = editable.object && atspi_editable_text_set_text_contents(editable.object,

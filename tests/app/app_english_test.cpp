@@ -57,8 +57,29 @@ class EnglishTest : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
 
+    // The top row's controls stand side by side, none over another, inside the main area.
+    void checkTopRowApart() {
+        const int mainArea = form->twipsToPixels(Form1::kCollapsedWidth);
+        QList<QWidget *> row;
+        for (QWidget *control : form->findChildren<QWidget *>())
+            if (control->parentWidget() == form.get() && control->isVisibleTo(form.get()) &&
+                control->y() == controls(*form).Option1[0]->y() && control->x() < mainArea)
+                row << control;
+        std::sort(row.begin(), row.end(), [](QWidget *a, QWidget *b) { return a->x() < b->x(); });
+        QVERIFY(row.size() >= 5);
+        for (qsizetype i = 1; i < row.size(); ++i)
+            QVERIFY2(row[i - 1]->geometry().right() < row[i]->x(),
+                     qPrintable(row[i - 1]->objectName() + " overlaps " + row[i]->objectName()));
+        QVERIFY2(row.last()->geometry().right() < mainArea,
+                 qPrintable(QStringLiteral("%1 ends at %2, the main area at %3")
+                                .arg(row.last()->objectName())
+                                .arg(row.last()->geometry().right())
+                                .arg(mainArea)));
+    }
+
     // Every caption that is shown, with its control: none may be wider than its place.
     void checkNothingIsCut() {
+        checkTopRowApart();
         for (QWidget *control : form->findChildren<QWidget *>()) {
             if (!control->isVisibleTo(form.get()))
                 continue;

@@ -382,6 +382,22 @@ class SettingsTest : public QObject {
         QVERIFY(controls(*form).Check1->isChecked() && platform::isOnTop(form.get()));
     }
 
+    // The strong choice is saved and read as compression is; a file without it reads as off.
+    void strongChoiceIsSavedLikeCompression() {
+        start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n");
+        QVERIFY(!controls(*form).strong_ch->isChecked());
+        controls(*form).strong_ch->setChecked(true);
+        form->close();
+        QCOMPARE(value("Save", "Strong"), QString("1"));
+        QCOMPARE(value("Save", "Lzh"), QString("1"));
+
+        start("[Save]\nSave=1\nLzh=0\nTOPMOST=1\nStrong=1\n");
+        QVERIFY(controls(*form).strong_ch->isChecked());
+        QVERIFY(controls(*form).Text3->passphraseMode());
+        start("[Save]\nSave=0\nStrong=1\n"); // not applied when settings are not kept
+        QVERIFY(!controls(*form).strong_ch->isChecked());
+    }
+
     void closingSavesTheCurrentChoices() {
         start();
         controls(*form).Check1->setChecked(false);

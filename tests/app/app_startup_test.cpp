@@ -1,12 +1,17 @@
 // Start-up: a second copy, a missing codec library or Tolvex.dat end the program with their
 // message, before anything is set up or written.
 #include "form1.h"
+#include "form_controls.h"
 #include "program_folder.h"
 #include "scripted_presenter.h"
 #include "text_compare.h"
 #include "texts.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+// What a folder holds under the codec library's name.
+enum Copy { None, Good, Damaged };
 
 class StartupTest : public QObject {
     Q_OBJECT
@@ -97,6 +102,59 @@ class StartupTest : public QObject {
             QVERIFY(!form->isVisible());
             QCOMPARE(QDir(folder.path()).entryList(QDir::Files), before); // no settings written
         }
+    }
+
+    // The codec library start-up checks is the one that runs: beside the program, else in the
+    // working folder. The program's own copy comes first, as it was installed with the program,
+    // while the working folder is wherever the program was started from and must not put
+    // another library in its place; so a damaged copy beside the program is not passed over.
+    void codecLibraryCheckedIsTheOneLoaded_data() {
+        QTest::addColumn<int>("besideProgram");
+        QTest::addColumn<int>("inWorkingFolder");
+        QTest::addColumn<bool>("starts");
+        QTest::newRow("only in the working folder") << int{None} << int{Good} << true;
+        // Start-up looks in the working folder, as it always has: missing there is missing.
+        QTest::newRow("only beside the program") << int{Good} << int{None} << false;
+        QTest::newRow("both: the program's copy runs") << int{Good} << int{Damaged} << true;
+        QTest::newRow("both: the program's damaged copy") << int{Damaged} << int{Good} << false;
+    }
+    void codecLibraryCheckedIsTheOneLoaded() {
+        QFETCH(int, besideProgram);
+        QFETCH(int, inWorkingFolder);
+        QFETCH(bool, starts);
+        const auto place = [](int copy, const QString &path) {
+            if (copy == Good)
+                return QFile::copy(QStringLiteral(TOLVEX_BIN_DIR) + "/libHalvet_Tolvex.so", path);
+            const QByteArray damaged = QByteArray("\x7f"
+                                                  "ELF\2\1\1",
+                                                  7) +
+                                       QByteArray(200, '\0');
+            QFile library(path);
+            return copy == None ||
+                   (library.open(QIODevice::WriteOnly) && library.write(damaged) == damaged.size());
+        };
+        QTemporaryDir program;
+        ProgramFolder working(ProgramFolder::Template | ProgramFolder::Archiver);
+        QVERIFY(place(besideProgram, program.filePath("libHalvet_Tolvex.so")));
+        QVERIFY(place(inWorkingFolder, working.path("libHalvet_Tolvex.so")));
+        auto presenter = std::make_shared<ScriptedPresenter>();
+        auto form = working.makeWindow(presenter, program.path());
+        QCOMPARE(form->Load(false), starts);
+        if (!starts) {
+            QCOMPARE(presenter->shown.size(), 1);
+            QCOMPARE(presenter->shown[0].text, texts::missingFile("libHalvet_Tolvex.so"));
+            return;
+        }
+        controls(*form).lzh_ch->setChecked(false);
+        QFile input(working.path("in.txt"));
+        QVERIFY(input.open(QIODevice::WriteOnly) && input.write("plain") == 5);
+        input.close();
+        form->Text1Drop({input.fileName()});
+        controls(*form).Text3->setText(QStringLiteral("5a"));
+        controls(*form).Command1->click();
+        QCOMPARE(presenter->shown.size(), 1);
+        QVERIFY(presenter->shown[0].text.startsWith("処理が終了しました。"));
+        QVERIFY(QFileInfo(working.path("Tolvex.tvx")).size() > 5);
     }
 
     void secondCopyIsRefused() {

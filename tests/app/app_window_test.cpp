@@ -455,6 +455,64 @@ class WindowTest : public QObject {
         QCOMPARE(form->winId(), id);
     }
 
+    // The strong option: the key box takes a passphrase and its labels say so; decrypting, the
+    // input tells whether it is strong, and the user's choice comes back for encryption.
+    void strongOptionSwitchesTheKeyBox() {
+        auto c = controls(*form);
+        c.lzh_ch->setChecked(false);
+        QVERIFY(!c.strong_ch->isChecked() && c.strong_ch->isEnabled());
+        QCOMPARE(c.strong_ch->text(), QString("強力"));
+        QVERIFY(!c.strong_ch->toolTip().isEmpty());
+        QVERIFY(!c.strong_ch->accessibleDescription().isEmpty());
+        c.Text3->setFocus();
+        QTest::keyClicks(c.Text3, "12g4");
+        QCOMPARE(c.Text3->text(), QString("124"));
+
+        c.strong_ch->click();
+        QVERIFY(c.Text3->text().isEmpty()); // a key is no passphrase
+        QTest::keyClicks(c.Text3, "Green tea #123456789");
+        QCOMPARE(c.Text3->text(), QString("Green tea #123456789"));
+        QCOMPARE(c.Text3->echoMode(), QLineEdit::Password);
+        QCOMPARE(c.label[5]->text(), QString("←にパスフレーズを入れてください。"));
+        QCOMPARE(c.label[4]->text(), texts::kPassphraseHint);
+        QCOMPARE(accessibleName(c.Text3), QString("←にパスフレーズを入れてください。"));
+
+        writeFile(folder->path("plain.txt"), "plain");
+        runStart(folder->path("plain.txt"), "1"); // keeps the strong choice: it asks again
+        QCOMPARE(presenter->asked, QStringList{texts::kConfirmPassphrase});
+        c.strong_ch->click();
+        QCOMPARE(c.Text3->echoMode(), QLineEdit::Normal);
+        QCOMPARE(c.label[5]->text(), texts::kKeyLabel);
+        QCOMPARE(c.label[4]->text(), texts::kKeyHint);
+
+        // A classic and a strong file of the same content, then decryption.
+        writeFile(folder->path("other.txt"), "other");
+        runStart(folder->path("other.txt"), "5");
+        QVERIFY(QFileInfo::exists(folder->path("Tolvex.tvx")));
+        QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("classic.tvx")));
+        c.strong_ch->click();
+        presenter->passphrases = {QString("pw")};
+        runStart(folder->path("other.txt"), "pw");
+        QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("strong.tvx")));
+
+        c.Option1[1]->click();
+        QVERIFY(!c.strong_ch->isEnabled());
+        QVERIFY(!c.strong_ch->isChecked()); // nothing dropped yet
+        dropOn(c.Text1, {folder->path("strong.tvx")});
+        QVERIFY(c.strong_ch->isChecked() && c.Text3->passphraseMode());
+        dropOn(c.Text1, {folder->path("classic.tvx")});
+        QVERIFY(!c.strong_ch->isChecked() && !c.Text3->passphraseMode());
+        c.Text2->setText("back");
+        dropOn(c.Text1, {folder->path("strong.tvx")});
+        c.Text3->setText("pw");
+        c.Command1->click();
+        QCOMPARE(presenter->shown.last().title, QString("報告"));
+        QCOMPARE(readFile(folder->path("back.txt")), QByteArray("other"));
+
+        c.Option1[0]->click();
+        QVERIFY(c.strong_ch->isEnabled() && c.strong_ch->isChecked()); // the user's choice
+    }
+
     void encryptThenDecrypt_data() {
         QTest::addColumn<int>("kind");
         QTest::addColumn<QString>("extension");

@@ -207,6 +207,162 @@ class WorkflowTest : public QObject {
         QVERIFY(!QFileInfo::exists(folder->path("Tolvex.tvx")));
     }
 
+    // Strong files: every part of START as for classic files, the passphrase asked twice.
+    void strongRoundTrip_data() {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("no disguise") << 0 << ".tvx";
+        QTest::newRow("png") << 6 << ".png";
+        QTest::newRow("zip") << 15 << ".zip";
+    }
+    void strongRoundTrip() {
+        QFETCH(int, kind);
+        QFETCH(QString, extension);
+        const QByteArray content = "strong content 強力 " + QByteArray::number(kind);
+        writeFile(folder->path("report.doc"), content);
+        StartRequest there = request(folder->path("report.doc"), "  correct horse 馬  ",
+                                     rules::Mode::Encrypt, false, static_cast<int16_t>(kind));
+        there.strong = true;
+        presenter->passphrases = {QString("correct horse 馬")}; // the rule cuts the blanks
+        auto shown = start(there);
+        QCOMPARE(presenter->asked, QStringList{texts::kConfirmPassphrase});
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.startsWith("処理が終了しました。\r所要時間："));
+        QCOMPARE(shown[0].windowTitle, rules::busyCaption(rules::Mode::Encrypt));
+        const QString encoded = folder->path("Tolvex") + extension;
+        QVERIFY(readFile(encoded).size() > content.size());
+        QVERIFY(!readFile(encoded).contains("strong content"));
+
+        StartRequest back = request(encoded, "correct horse 馬", rules::Mode::Decrypt);
+        back.outputBase = folder->path("back");
+        shown = start(back);
+        QCOMPARE(presenter->asked.size(), 1); // decrypting asks once, in the key box
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
+        QCOMPARE(readFile(folder->path("back.doc")), content);
+    }
+
+    void strongPassphraseMustBeTypedAlikeTwice() {
+        writeFile(folder->path("in.txt"), "x");
+        StartRequest there = request(folder->path("in.txt"), "one", rules::Mode::Encrypt);
+        there.strong = true;
+        const QStringList before = entriesOf(folder->path());
+        presenter->passphrases = {QString("two")};
+        auto shown = start(there);
+        QCOMPARE(presenter->texts(), QStringList{texts::kPassphraseMismatch});
+        presenter->passphrases = {std::nullopt}; // cancelled: nothing more is said
+        shown = start(there);
+        QVERIFY(shown.isEmpty());
+        there.keyText = " \t ";
+        shown = start(there);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kNoPassphrase);
+        there.keyText = QString(4097, u'p');
+        shown = start(there);
+        QCOMPARE(shown[0].text, texts::kPassphraseTooLong);
+        QCOMPARE(entriesOf(folder->path()), before);
+    }
+
+    void wrongPassphraseWritesNothing() {
+        writeFile(folder->path("in.txt"), "secret");
+        StartRequest there = request(folder->path("in.txt"), "right", rules::Mode::Encrypt);
+        there.strong = true;
+        presenter->passphrases = {QString("right")};
+        start(there);
+        StartRequest back = request(folder->path("Tolvex.tvx"), "wrong", rules::Mode::Decrypt);
+        back.outputBase = folder->path("out");
+        const QStringList before = entriesOf(folder->path());
+        auto shown = start(back);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kWrongPassphrase);
+        QCOMPARE(shown[0].style, 48);
+        QCOMPARE(entriesOf(folder->path()), before);
+
+        // A damaged file gets the same message, and nothing either.
+        QByteArray encoded = readFile(folder->path("Tolvex.tvx"));
+        encoded[encoded.size() - 3] = static_cast<char>(encoded[encoded.size() - 3] ^ 1);
+        writeFile(folder->path("Tolvex.tvx"), encoded);
+        back.keyText = "right";
+        shown = start(back);
+        QCOMPARE(shown[0].text, texts::kWrongPassphrase);
+        QCOMPARE(entriesOf(folder->path()), before);
+    }
+
+    void strongOverwriteAsks() {
+        writeFile(folder->path("in.txt"), "first");
+        StartRequest there = request(folder->path("in.txt"), "pw", rules::Mode::Encrypt);
+        there.strong = true;
+        presenter->passphrases = {QString("pw"), QString("pw"), QString("pw")};
+        start(there);
+        const QByteArray first = readFile(folder->path("Tolvex.tvx"));
+        presenter->answers = {rules::kAnswerCancel};
+        auto shown = start(there);
+        QCOMPARE(shown[0].text, texts::kOverwrite);
+        QCOMPARE(readFile(folder->path("Tolvex.tvx")), first);
+        writeFile(folder->path("in.txt"), "second");
+        presenter->answers = {rules::kAnswerOk};
+        shown = start(there);
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[1].title, QString("報告"));
+        QVERIFY(readFile(folder->path("Tolvex.tvx")) != first);
+        QCOMPARE(entriesOf(folder->path()).filter(".tolvex-"), QStringList());
+    }
+
+    // A folder, packed and encrypted strongly, comes back through the extraction offer.
+    void strongCompressedFolder() {
+        QDir(folder->path()).mkpath("tree/inner");
+        writeFile(folder->path("tree/a.txt"), "alpha");
+        writeFile(folder->path("tree/inner/b.txt"), "beta");
+        StartRequest there = request(folder->path("tree"), "pw", rules::Mode::Encrypt, true, 4);
+        there.strong = true;
+        presenter->passphrases = {QString("pw")};
+        start(there);
+        QDir(folder->path()).mkpath("restore");
+        QVERIFY(QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh")));
+        StartRequest back = request(folder->path("restore/enc.lzh"), "pw", rules::Mode::Decrypt);
+        back.outputBase = folder->path("restore/back");
+        presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
+        const auto shown = start(back);
+        QCOMPARE(presenter->texts().mid(presenter->texts().size() - 2),
+                 (QStringList{texts::kOfferExtract, texts::kOfferDelete}));
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(readFile(folder->path("restore/tree/a.txt")), QByteArray("alpha"));
+        QCOMPARE(readFile(folder->path("restore/tree/inner/b.txt")), QByteArray("beta"));
+        QVERIFY(!QFileInfo::exists(folder->path("restore/back.lzh")));
+    }
+
+    // Files the window makes open with tolvex-cli, and the other way round.
+    void strongFilesCrossToTheCommandLine() {
+        const QString cli = QStringLiteral(TOLVEX_BIN_DIR) + "/tolvex-cli";
+        writeFile(folder->path("mine.txt"), "made by the window");
+        StartRequest there =
+            request(folder->path("mine.txt"), "shared pw", rules::Mode::Encrypt, false, 3);
+        there.strong = true;
+        presenter->passphrases = {QString("shared pw")};
+        start(there);
+        QProcess run;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TOLVEX_PASSPHRASE", "shared pw");
+        run.setProcessEnvironment(env);
+        run.setWorkingDirectory(folder->path());
+        run.start(cli, {"decrypt", "--quiet", "--output", folder->path("from-window"),
+                        folder->path("Tolvex.jpg")});
+        QVERIFY(run.waitForFinished(60000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(readFile(folder->path("from-window.txt")), QByteArray("made by the window"));
+
+        writeFile(folder->path("theirs.txt"), "made by tolvex-cli");
+        run.start(cli, {"encrypt", "--quiet", "--strong", "--disguise", "wav", "--output",
+                        folder->path("cli"), folder->path("theirs.txt")});
+        QVERIFY(run.waitForFinished(60000));
+        QCOMPARE(run.exitCode(), 0);
+        StartRequest back = request(folder->path("cli.wav"), "shared pw", rules::Mode::Decrypt);
+        back.outputBase = folder->path("from-cli");
+        const auto shown = start(back);
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(readFile(folder->path("from-cli.txt")), QByteArray("made by tolvex-cli"));
+    }
+
     void missingFilesEndStartUp() {
         QFile::remove(folder->path("Tolvex.dat"));
         QCOMPARE(workflow->CheckLibraries(folder->path()), std::nullopt);

@@ -152,6 +152,95 @@ if [ "${1:-}" = --desktop ]; then
     check "the next start opens where the window was" [ "$frame_x,$frame_y" = "$placed_x,$placed_y" ]
     check "and ends when closed" close_program
 
+    # The strong option: a file and a folder, back through the window and through tolvex-cli;
+    # a wrong passphrase writes nothing.
+    ./tolvex 2>> "$WORK/tolvex.log" &
+    pid=$!
+    info "$main_name"
+    printf 'strong content 強力\n' > "$WORK/secret.txt"
+    mkdir -p "$WORK/tree/inner"
+    printf 'alpha\n' > "$WORK/tree/a.txt"
+    printf 'beta\n' > "$WORK/tree/inner/b.txt"
+    strong_start() { # input, output base, passphrase, the passphrase again
+        settext 0 "$1"
+        settext 1 "$2"
+        settext 2 "$3"
+        press "$main_name" START
+        wait_box "確認"
+        "$PROBE" "確認" settext 0 "$4"
+        answer "確認" OK
+    }
+    toggle "check box" "強力"
+    toggle "check box" "圧縮有効"
+    check "強力 on: the key box asks for a passphrase" \
+        until_true bash -c "'$PROBE' '$main_name' dump | grep -q \$'\tlabel\t←にパスフレーズを入れてください。'"
+    strong_start "$WORK/secret.txt" "$WORK/strong" "correct horse" "correct horse typo"
+    wait_box "エラー"
+    check "a second passphrase that differs is refused" \
+        bash -c "'$PROBE' エラー dump | grep -q \$'\tlabel\tパスフレーズが一致しません。'"
+    answer "エラー" OK
+    check "and nothing is written" [ ! -e "$WORK/strong.tvx" ]
+    strong_start "$WORK/secret.txt" "$WORK/strong" "correct horse" "correct horse"
+    wait_box "報告"
+    answer "報告" OK
+    check "a strong file is written" [ -f "$WORK/strong.tvx" ]
+    TOLVEX_PASSPHRASE="correct horse" ./tolvex-cli decrypt --quiet --output "$WORK/by-cli" \
+        "$WORK/strong.tvx" > /dev/null 2>&1 || true
+    check "tolvex-cli decrypts the window's strong file byte for byte" cmp -s "$WORK/secret.txt" "$WORK/by-cli.txt"
+    toggle "check box" "圧縮有効"
+    strong_start "$WORK/tree" "$WORK/strong-tree" "pw for the tree" "pw for the tree"
+    wait_box "報告"
+    answer "報告" OK
+    check "a strong folder is written" [ -f "$WORK/strong-tree.tvx" ]
+
+    toggle "radio button" "復号化"
+    until_true nth_text_is 1 "↓に変換するファイルを入れてください"
+    settext 0 "$WORK/strong.tvx"
+    check "decrypting, the strong input is recognised" \
+        until_true bash -c "'$PROBE' '$main_name' dump | grep -q \$'\tlabel\t←にパスフレーズを入れてください。'"
+    before=$(ls -A "$WORK" | sort)
+    settext 1 "$WORK/wrong"
+    settext 2 "incorrect horse"
+    press "$main_name" START
+    wait_box "エラー"
+    check "a wrong passphrase gets its message" \
+        bash -c "'$PROBE' エラー dump | grep -q \$'\tlabel\tパスフレーズが違うか、ファイルが壊れています。'"
+    answer "エラー" OK
+    check "and writes nothing" [ "$(ls -A "$WORK" | sort)" = "$before" ]
+    settext 1 "$WORK/back-strong"
+    settext 2 "correct horse"
+    press "$main_name" START
+    wait_box "報告"
+    answer "報告" OK
+    check "the window decrypts its strong file byte for byte" cmp -s "$WORK/secret.txt" "$WORK/back-strong.txt"
+
+    mkdir "$WORK/restore"
+    settext 0 "$WORK/strong-tree.tvx"
+    settext 1 "$WORK/restore/tree"
+    settext 2 "pw for the tree"
+    press "$main_name" START
+    wait_box "確認"
+    press "確認" "$(buttons 確認 | cut -d' ' -f1)" # extract; the next box has the same title
+    until_true bash -c "'$PROBE' 確認 dump | grep -q 'lzhファイルを削除しますか'"
+    answer "確認" "$(buttons 確認 | cut -d' ' -f1)" # and delete the archive
+    until_true bash -c "'$XWIN' --info '$main_name' > /dev/null"
+    check "the strong folder comes back through the window" \
+        diff -r "$WORK/tree" "$WORK/restore/tree"
+    printf 'made by tolvex-cli\n' > "$WORK/cli-made.txt"
+    TOLVEX_PASSPHRASE="cli pw" ./tolvex-cli encrypt --quiet --strong --kdf interactive \
+        --output "$WORK/cli-made" "$WORK/cli-made.txt" > /dev/null 2>&1 || true
+    settext 0 "$WORK/cli-made.tvx"
+    settext 1 "$WORK/from-cli"
+    settext 2 "cli pw"
+    press "$main_name" START
+    wait_box "報告"
+    answer "報告" OK
+    check "the window decrypts tolvex-cli's strong file byte for byte" \
+        cmp -s "$WORK/cli-made.txt" "$WORK/from-cli.txt"
+    toggle "radio button" "暗号化"
+    toggle "check box" "強力" # off again, as the English start below expects
+    check "and ends when closed" close_program
+
     # Under an English locale the window and its boxes speak English.
     LANG=en_US.UTF-8 ./tolvex 2>> "$WORK/tolvex.log" &
     pid=$!

@@ -27,6 +27,7 @@ struct FormControls {
     QPushButton *Can_BOT;
     std::array<QRadioButton *, 2> Option1;
     QCheckBox *lzh_ch;
+    QCheckBox *strong_ch;
     QLabel *lzh_lb;
     QCheckBox *Check1;
     QCheckBox *Check2;
@@ -62,6 +63,7 @@ inline FormControls controls(const Form1 &form) {
         c.Option1[static_cast<size_t>(i)] =
             namedControl<QRadioButton>(form, QStringLiteral("Option1_%1").arg(i));
     c.lzh_ch = namedControl<QCheckBox>(form, QStringLiteral("lzh_ch"));
+    c.strong_ch = namedControl<QCheckBox>(form, QStringLiteral("strong_ch"));
     c.lzh_lb = namedControl<QLabel>(form, QStringLiteral("lzh_lb"));
     c.Check1 = namedControl<QCheckBox>(form, QStringLiteral("Check1"));
     c.Check2 = namedControl<QCheckBox>(form, QStringLiteral("Check2"));

@@ -30,12 +30,14 @@ class ProgramFolder {
         return name.isEmpty() ? m_dir.path() : m_dir.path() + u'/' + name;
     }
 
-    // A window bound to this folder's libraries, with a scripted presenter.
-    std::unique_ptr<Form1> makeWindow(std::shared_ptr<ScriptedPresenter> presenter) const {
+    // A window bound to this folder's libraries, with a scripted presenter. The program is in
+    // this folder too unless programFolder names another one.
+    std::unique_ptr<Form1> makeWindow(std::shared_ptr<ScriptedPresenter> presenter,
+                                      const QString &programFolder = {}) const {
         Form1::Config config;
         config.codecLibrary = QStringLiteral("libHalvet_Tolvex.so");
         config.archiverLibrary = QStringLiteral("libunlha32.so");
-        config.programFolder = m_dir.path();
+        config.programFolder = programFolder.isEmpty() ? m_dir.path() : programFolder;
         config.workingFolder = m_dir.path();
         return std::make_unique<Form1>(config, presenter);
     }

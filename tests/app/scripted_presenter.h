@@ -37,6 +37,13 @@ class ScriptedPresenter : public MessagePresenter {
                : (style & 0x0F) == rules::kOkCancel ? rules::kAnswerCancel
                                                     : rules::kAnswerOk;
     }
+    // A passphrase question: recorded with the prompt, answered from `passphrases` (nothing,
+    // the user's cancel, when the script has no more).
+    std::optional<QString> askPassphrase(QWidget *, const texts::Text &prompt,
+                                         const texts::Text &) override {
+        asked << prompt.source();
+        return passphrases.isEmpty() ? std::nullopt : passphrases.takeFirst();
+    }
     QStringList texts() const {
         QStringList t;
         for (const auto &m : shown)
@@ -47,6 +54,8 @@ class ScriptedPresenter : public MessagePresenter {
     // Looks at the world while a message is up, in the middle of the job that shows it.
     std::function<void(const QString &prompt)> whileShown;
     QList<int> answers;
+    QList<std::optional<QString>> passphrases;
+    QStringList asked;
     QList<ShownMessage> shown;
     int unscriptedQuestions = 0;
 };

@@ -1,6 +1,7 @@
-// Where the settings file lives: beside the program when its folder is writable, else in the
-// user's configuration folder. Read-only cases run in a child process under the unprivileged
-// identity 65534 when the suite runs as root, since root may write anywhere.
+// Where the settings file lives: beside a portable copy (its folder the user's own, writable and
+// outside the system's folders), else in the user's configuration folder. Cases that need an
+// ordinary user run in a child process under the unprivileged identity 65534 when the suite
+// runs as root, since root may write anywhere and the folders here belong to that identity.
 #include "ini.h"
 
 #include "test_files.h"
@@ -65,11 +66,95 @@ class SettingsLocationTest : public QObject {
     }
 
     void writableFolderKeepsTheSettingsBeside() {
-        QCOMPARE(
-            ini::ChooseSettingsFolder(program, QFile::encodeName(config), QFile::encodeName(home)),
-            program);
-        QVERIFY(!QFileInfo::exists(config + "/tolvex"));
-        QCOMPARE(ini::SettingsFolder(program), program);
+        const int result = asOrdinaryUser([&] {
+            if (ini::ChooseSettingsFolder(program, QFile::encodeName(config),
+                                          QFile::encodeName(home)) != program)
+                return 1;
+            if (QFileInfo::exists(config + "/tolvex"))
+                return 2;
+            return ini::SettingsFolder(program) == program ? 0 : 3;
+        });
+        QCOMPARE(result, 0);
+    }
+
+    // The rule itself, for users and folders a test cannot make: root, the system's folders.
+    void portableCopyRule_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<uint>("owner");
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<uint>("user");
+        QTest::addColumn<bool>("portable");
+        QTest::newRow("own writable folder")
+            << "/home/ann/tolvex" << 1000u << true << 1000u << true;
+        QTest::newRow("own read-only folder")
+            << "/home/ann/tolvex" << 1000u << false << 1000u << false;
+        // A folder open to all (as /tmp is) still belongs to someone else.
+        QTest::newRow("another user's folder") << "/srv/tolvex" << 0u << true << 1000u << false;
+        QTest::newRow("package folder, run by a user")
+            << "/usr/lib/x86_64-linux-gnu/tolvex" << 0u << false << 1000u << false;
+        // Root owns a package's folder and may write there: the place alone tells.
+        QTest::newRow("package folder, run by root")
+            << "/usr/lib/x86_64-linux-gnu/tolvex" << 0u << true << 0u << false;
+        QTest::newRow("/opt, run by root") << "/opt/tolvex/" << 0u << true << 0u << false;
+        QTest::newRow("/usr itself") << "/usr" << 0u << true << 0u << false;
+        QTest::newRow("the root folder") << "/" << 0u << true << 0u << false;
+        QTest::newRow("/usr/local owned by its user")
+            << "/usr/local/lib/tolvex" << 1000u << true << 1000u << false;
+        QTest::newRow("root's own copy") << "/root/tolvex" << 0u << true << 0u << true;
+        QTest::newRow("root's copy in /tmp") << "/tmp/x/usr/lib/tolvex" << 0u << true << 0u << true;
+        QTest::newRow("a name that only starts like /opt")
+            << "/optical/tolvex" << 0u << true << 0u << true;
+    }
+    void portableCopyRule() {
+        QFETCH(QString, path);
+        QFETCH(uint, owner);
+        QFETCH(bool, writable);
+        QFETCH(uint, user);
+        QFETCH(bool, portable);
+        userfolders::FolderFacts facts;
+        facts.path = QStringLiteral("/given/by/the/caller");
+        facts.realPath = path;
+        facts.found = true;
+        facts.owner = owner;
+        facts.writable = writable;
+        QCOMPARE(ini::PortableCopy(facts, user), portable);
+        // The folder as given is where a portable copy's settings go; an installed copy's go to
+        // the configuration folder.
+        QCOMPARE(ini::ChooseSettingsFolder(facts, user, QFile::encodeName(config), {}),
+                 portable ? facts.path : config + "/tolvex");
+        facts.found = false;
+        QVERIFY(!ini::PortableCopy(facts, user));
+    }
+
+    // A real folder of another user that this one may write in: /tmp, root's and open to all.
+    void anotherUsersWritableFolderIsNotUsed() {
+        struct stat st;
+        if (::stat("/tmp", &st) != 0 || st.st_uid != 0 || (st.st_mode & 0777) != 0777)
+            QSKIP("/tmp is not root's folder open to all here");
+        const int result = asOrdinaryUser([&] {
+            if (ini::ChooseSettingsFolder("/tmp", QFile::encodeName(config), {}) !=
+                config + "/tolvex")
+                return 1;
+            return modeOf(config + "/tolvex") == 0700 ? 0 : 2;
+        });
+        QCOMPARE(result, 0);
+    }
+
+    // The folder's facts come from the folder itself: through a link, its real place.
+    void factsComeFromTheFolderItself() {
+        const QString link = base->filePath("link");
+        QVERIFY(QFile::link(program, link));
+        const userfolders::FolderFacts facts = userfolders::readFolderFacts(link);
+        QVERIFY(facts.found);
+        QCOMPARE(facts.path, link);
+        QCOMPARE(facts.realPath, QFileInfo(program).canonicalFilePath());
+        struct stat st;
+        QVERIFY(::stat(QFile::encodeName(program).constData(), &st) == 0);
+        QCOMPARE(facts.owner, st.st_uid);
+        QVERIFY(facts.writable);
+        QVERIFY(!userfolders::readFolderFacts(base->filePath("missing")).found);
+        QVERIFY(QFile(base->filePath("file")).open(QIODevice::WriteOnly));
+        QVERIFY(!userfolders::readFolderFacts(base->filePath("file")).found);
     }
 
     void readOnlyFolderUsesTheConfigHome() {
