@@ -12,6 +12,11 @@ command -v weston > /dev/null || { echo "SKIP: weston is not installed"; exit $S
 [ -e "$PLUGINS/libqwayland-generic.so" ] ||
     { echo "SKIP: Qt's Wayland plugin (qt6-wayland) is not installed"; exit $SKIP; }
 
+# Sanitized builds: leaks inside the system's Wayland, D-Bus and font libraries are not the
+# program's.
+SUPPRESSIONS=$(cd "$(dirname "$0")/../app" && pwd)/lsan.supp
+export LSAN_OPTIONS="suppressions=$SUPPRESSIONS${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 WORK=$(mktemp -d)
 compositor=
 program=
