@@ -247,14 +247,10 @@ int Workflow::EncryptStrong(const QString &input, const QString &outputBase,
     if (QFileInfo::exists(output) &&
         QFileInfo(output).canonicalFilePath() == QFileInfo(input).canonicalFilePath())
         return -6;
-    QString source = input;
     std::optional<privatefolder::JobFolder> job;
-    if (compress) {
-        const auto archive = packInput(input, job);
-        if (!archive)
-            return rules::kSilentStop;
-        source = *archive;
-    }
+    const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
+    if (!source)
+        return rules::kSilentStop;
     const tolvex::files::Fd folder = outputFolder(outputBase);
     if (!folder.valid())
         return -2;
@@ -267,7 +263,7 @@ int Workflow::EncryptStrong(const QString &input, const QString &outputBase,
     const QString recorded =
         compress ? name + QStringLiteral(".lzh") : rules::splitPath(input).name;
     const int result = strongResult(
-        strong::encryptStrongInto(bytes(source), bytes(recorded), folder.get(),
+        strong::encryptStrongInto(bytes(*source), bytes(recorded), folder.get(),
                                   bytes(rules::splitPath(output).name), replacing, how, {}));
     m_lastAnswer = result;
     return result;
@@ -321,16 +317,12 @@ std::optional<QString> Workflow::packInput(const QString &input,
 
 int Workflow::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode,
                           int mode, int16_t kind, bool compress) {
-    QString source = input;
     std::optional<privatefolder::JobFolder> job;
-    if (compress) {
-        const auto archive = packInput(input, job);
-        if (!archive)
-            return rules::kSilentStop;
-        source = *archive;
-    }
-    const int32_t bufferSize = GetBufferSize(source);
-    const auto result = m_libraries.MakeCode(source, outputBase, keyCode, mode, kind, bufferSize);
+    const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
+    if (!source)
+        return rules::kSilentStop;
+    const int32_t bufferSize = GetBufferSize(*source);
+    const auto result = m_libraries.MakeCode(*source, outputBase, keyCode, mode, kind, bufferSize);
     job.reset();
     if (!result)
         return codecMissing();
