@@ -53,6 +53,24 @@ files::Fd openSource(const std::string &source, struct stat &st) {
     return in;
 }
 
+// What encrypt() is asked for a source of this size, recording `name`.
+EncryptRequest requestFor(const StrongEncryption &settings, const std::string &name,
+                          const struct stat &source) {
+    EncryptRequest request;
+    request.kind = settings.kind;
+    request.templatePath = settings.templatePath;
+    request.kdf = settings.kdf;
+    request.passphrase = settings.passphrase;
+    request.name = name;
+    request.size = static_cast<uint64_t>(source.st_size);
+    return request;
+}
+
+// The permission bits the output is made from: the stand-in's chosen ones, else the source's.
+mode_t outputModeFor(const StrongEncryption &settings, const struct stat &source) {
+    return settings.permissions ? static_cast<mode_t>(*settings.permissions) : source.st_mode;
+}
+
 } // namespace
 
 strong::Status encryptStrongFile(const std::string &source, const std::string &name,
@@ -65,18 +83,11 @@ strong::Status encryptStrongFile(const std::string &source, const std::string &n
     files::Fd out = createOutput(output);
     if (!out.valid())
         return strong::Status::WriteFailed;
-    strong::EncryptRequest request;
-    request.kind = settings.kind;
-    request.templatePath = settings.templatePath;
-    request.kdf = settings.kdf;
-    request.passphrase = settings.passphrase;
-    request.name = name;
-    request.size = uint64_t(st.st_size);
     // Publishing syncs the file when it replaces one, as for classic outputs.
-    strong::Status status =
-        strong::encrypt(request, readerOf(in.get()), writerOf(out.get()), hooks);
+    strong::Status status = strong::encrypt(requestFor(settings, name, st), readerOf(in.get()),
+                                            writerOf(out.get()), hooks);
     if (status == strong::Status::Ok)
-        status = finish(out, settings.permissions ? mode_t(*settings.permissions) : st.st_mode);
+        status = finish(out, outputModeFor(settings, st));
     return status;
 }
 
@@ -145,18 +156,10 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
     files::TemporaryFile out(folder, files::kCodecPrefix);
     if (!out.valid())
         return Status::WriteFailed;
-    EncryptRequest request;
-    request.kind = settings.kind;
-    request.templatePath = settings.templatePath;
-    request.kdf = settings.kdf;
-    request.passphrase = settings.passphrase;
-    request.name = recordedName;
-    request.size = static_cast<uint64_t>(st.st_size);
-    Status status = encrypt(request, readerOf(in.get()), writerOf(out.fd()), hooks);
+    Status status = encrypt(requestFor(settings, recordedName, st), readerOf(in.get()),
+                            writerOf(out.fd()), hooks);
     if (status == Status::Ok)
-        status = publish(
-            out, settings.permissions ? static_cast<mode_t>(*settings.permissions) : st.st_mode,
-            outputName, replace);
+        status = publish(out, outputModeFor(settings, st), outputName, replace);
     if (status != Status::Ok)
         out.discard();
     return status;

@@ -11,17 +11,7 @@ set -euo pipefail
 if [ "${1:-}" = --desktop ]; then
     # Inside the virtual display and a session bus of its own.
     WORK=$2 XWIN=$3 PROBE=$4
-    fail=0
-    check() {
-        local what=$1
-        shift
-        if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-    }
-    # Waits (up to 20 s) until the command succeeds.
-    until_true() {
-        for _ in $(seq 200); do "$@" && return 0; sleep 0.1; done
-        return 1
-    }
+    source "$(dirname "$0")/../support/checks.sh"
     info() { "$XWIN" --info "$1" > "$WORK/info" && source "$WORK/info"; }
     is_above() { info "$main"; [ "$above" = "$1" ]; }
     has_width() {

@@ -35,17 +35,7 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 export LANG=C.UTF-8 XDG_SESSION_TYPE=wayland # as a GNOME on Wayland session has it
 unset QT_QPA_PLATFORM DISPLAY WAYLAND_DISPLAY XAUTHORITY LANGUAGE LC_ALL LC_MESSAGES
 export WAYLAND_DISPLAY=tolvex-test
-fail=0
-check() {
-    local what=$1
-    shift
-    if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; fail=1; fi
-}
-# Waits (up to 10 s) until the command succeeds.
-until_true() {
-    for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done
-    return 1
-}
+source "$(dirname "$0")/../support/checks.sh"
 # True once the program handles SIGTERM (bit 15 of its caught-signals mask): its window is up.
 catches_term() {
     local mask
