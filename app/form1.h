@@ -88,18 +88,6 @@ class Form1 : public QWidget, private WorkflowView {
     // Start command (the START button).
     void StartCommand();
 
-    // Jobs, with the compression switch as it stands.
-    int EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-                    int16_t kind);
-    int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-                    int16_t kind);
-    int32_t GetBufferSize(const QString &path);
-
-    // Archiver bridge.
-    bool WaitUnlhaFree(); // false when the user cancelled
-    int16_t PackLzh(const QString &input, const QString &archive);
-    int16_t UnpackLzh(const QString &archive);
-
     // Mode and input selection.
     void Option1Click(int index);
     void LzhChChange();

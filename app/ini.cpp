@@ -1,11 +1,11 @@
 #include "ini.h"
 
 #include "fd.h"
+#include "publish.h"
 #include "user_folders.h"
 
 #include <QFile>
 #include <QList>
-#include <QRandomGenerator>
 #include <cerrno>
 #include <fcntl.h>
 #include <map>
@@ -51,33 +51,29 @@ std::optional<QByteArray> readRegularFile(const QString &file) {
     return all;
 }
 
-// Puts text under the name whole or not at all: written under a fresh name beside it, then
-// renamed over the name. A link in the name's place is thereby replaced itself, never written
-// through to the file it points at. The permissions of a regular file there are kept.
+// Puts text under the name whole or not at all: written to a temporary in its folder, then
+// published over the name. A link in the name's place is thereby replaced itself, never written
+// through to the file it points at; a regular file there lends its permissions.
 enum class Replaced { Yes, No, FolderRefused };
 Replaced replaceFile(const QByteArray &path, const QByteArray &text) {
-    struct stat old;
-    const bool keepMode = ::lstat(path.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    QByteArray temporary;
-    int created = -1;
-    for (int attempt = 0; attempt < 16 && created < 0; ++attempt) {
-        temporary =
-            path + ".tmp-" + QByteArray::number(QRandomGenerator::system()->generate64(), 36);
-        created = ::open(temporary.constData(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-        if (created < 0 && errno != EEXIST)
-            return errno == EACCES || errno == EPERM || errno == EROFS ? Replaced::FolderRefused
-                                                                       : Replaced::No;
-    }
-    if (created < 0)
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folderPath = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
+    const std::string name = (slash < 0 ? path : path.mid(slash + 1)).toStdString();
+    const Fd folder = tolvex::files::openFolder(folderPath.toStdString());
+    if (!folder.valid() || name.empty())
         return Replaced::No;
-    const Fd fd(created);
-    const bool written =
-        writeAll(fd.get(), text) && (!keepMode || ::fchmod(fd.get(), old.st_mode & 07777) == 0) &&
-        ::fsync(fd.get()) == 0 && ::rename(temporary.constData(), path.constData()) == 0;
-    if (!written)
-        ::unlink(temporary.constData());
-    return written ? Replaced::Yes : Replaced::No;
+    tolvex::files::TemporaryFile temporary(folder.get(), tolvex::files::kCodecPrefix);
+    if (!temporary.valid())
+        return errno == EACCES || errno == EPERM || errno == EROFS ? Replaced::FolderRefused
+                                                                   : Replaced::No;
+    const auto old = tolvex::files::statusAt(folder.get(), name, false);
+    const std::optional<mode_t> source =
+        old && S_ISREG(old->st_mode) ? std::optional<mode_t>(old->st_mode) : std::nullopt;
+    if (!writeAll(temporary.fd(), text))
+        return Replaced::No;
+    return tolvex::files::publish(temporary, name, {true, source}) == tolvex::files::Published::Done
+               ? Replaced::Yes
+               : Replaced::No;
 }
 
 // Where the folder allows no new file, the file itself is overwritten: only a regular file,

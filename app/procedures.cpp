@@ -1,5 +1,5 @@
-// The design-named procedures that the workflow carries out, each handed over in one line, and
-// what the workflow asks of the window around a message and a job.
+// The window's commands, each handed to the workflow in one line, and what the workflow asks of
+// the window around a message and a job.
 #include "form1.h"
 #include "platform.h"
 
@@ -14,32 +14,6 @@ void Form1::StartCommand() {
     m_workflow.StartCommand({Text3->text(), Text1->text(), Text4->text(), Text2->text(),
                              static_cast<int16_t>(selectedKind()), m_mode, lzh_ch->isChecked(),
                              strong_ch->isChecked()});
-}
-
-int Form1::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-                       int16_t kind) {
-    return m_workflow.EncryptFile(input, outputBase, keyCode, mode, kind, lzh_ch->isChecked());
-}
-
-int Form1::DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-                       int16_t /*kind: the engine recognises the disguise itself*/) {
-    return m_workflow.DecryptFile(input, outputBase, keyCode, mode);
-}
-
-int32_t Form1::GetBufferSize(const QString &path) {
-    return m_workflow.GetBufferSize(path);
-}
-
-bool Form1::WaitUnlhaFree() {
-    return m_workflow.WaitUnlhaFree();
-}
-
-int16_t Form1::PackLzh(const QString &input, const QString &archive) {
-    return m_workflow.PackLzh(input, archive);
-}
-
-int16_t Form1::UnpackLzh(const QString &archive) {
-    return m_workflow.UnpackLzh(archive);
 }
 
 QWidget *Form1::beforeMessage() {

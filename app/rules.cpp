@@ -129,8 +129,11 @@ std::optional<QString> packCommandLine(const QString &archive, const QString &in
 }
 
 std::optional<QString> extractCommandLine(const QString &archive) {
-    return asText(
-        archiver_commands::extractCommandLine(bytes(archive), bytes(splitPath(archive).folder)));
+    return extractCommandLine(archive, splitPath(archive).folder);
+}
+
+std::optional<QString> extractCommandLine(const QString &archive, const QString &folder) {
+    return asText(archiver_commands::extractCommandLine(bytes(archive), bytes(folder)));
 }
 
 } // namespace rules

@@ -73,5 +73,7 @@ SplitPath splitPath(const QString &path);
 // the quoted command line cannot carry.
 std::optional<QString> packCommandLine(const QString &archive, const QString &input);
 std::optional<QString> extractCommandLine(const QString &archive);
+// Into `folder` rather than the archive's own.
+std::optional<QString> extractCommandLine(const QString &archive, const QString &folder);
 
 } // namespace rules

@@ -2,16 +2,22 @@
 
 #include "fd.h"
 #include "ini.h"
+#include "layout.h"
 #include "naming.h"
 #include "passphrase_rule.h"
+#include "publish.h"
 #include "results.h"
 #include "secret.h"
 #include "strong_jobs.h"
+#include "temporaries.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -90,18 +96,106 @@ std::optional<bool> Workflow::CheckLibraries(const QString &workingFolder) {
     return *archiverVersion != 0;
 }
 
-int Workflow::runJob(const StartRequest &request, int32_t keyCode, std::string_view passphrase,
-                     bool replacing) {
+namespace {
+
+std::string bytes(const QString &path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// A strong job's result as the engine's codes, so the reports and the overwrite question are
+// the same as for classic files.
+int strongResult(strong::Status status) {
+    switch (status) {
+    case strong::Status::Ok:
+        return 0;
+    case strong::Status::OutputExists:
+        return 1;
+    case strong::Status::ReadFailed:
+        return -1;
+    case strong::Status::TemplateFailed:
+        return -5;
+    case strong::Status::NotStrong:
+    case strong::Status::Unsupported:
+    case strong::Status::Damaged:
+        return rules::kWrongPassphrase;
+    case strong::Status::WriteFailed:
+    case strong::Status::NameTooLong:
+    case strong::Status::BadName:
+    case strong::Status::NoMemory:
+    case strong::Status::Cancelled:
+        break;
+    }
+    return -2;
+}
+
+// The output's folder, opened once: the job writes and names its output only through it.
+tolvex::files::Fd outputFolder(const QString &outputBase) {
+    const QString folder = rules::splitPath(outputBase).folder;
+    return tolvex::files::openFolder(folder.isEmpty() ? std::string(".") : bytes(folder));
+}
+
+// A path to `name` inside the open folder, for the codec's interface, which takes paths: it
+// reaches that very folder, whatever its own path names meanwhile.
+QString inFolder(int folder, const QString &name) {
+    return QFile::decodeName(tolvex::files::descriptorPath(folder).c_str()) + u'/' + name;
+}
+
+// Whether `name` in the open folder is the input itself (links followed).
+bool sameFileAt(int folder, const std::string &name, const std::string &input) {
+    const auto out = tolvex::files::statusAt(folder, name, true);
+    const auto in = tolvex::files::statusAt(AT_FDCWD, input, true);
+    return out && in && out->st_dev == in->st_dev && out->st_ino == in->st_ino;
+}
+
+bool isArchiveName(const std::string &extension) {
+    return extension.size() == 3 && (extension[0] | 0x20) == 'l' && (extension[1] | 0x20) == 'z' &&
+           (extension[2] | 0x20) == 'h';
+}
+
+// The extension a classic file records for its content, read from its control record (it
+// stands there in clear); nothing for a file that is none of ours.
+std::optional<std::string> recordedExtension(const std::string &input) {
+    tolvex::files::OpenResult opened;
+    const tolvex::files::Fd in = tolvex::files::openRegular(AT_FDCWD, input, true, opened);
+    uint8_t leading[8];
+    const int64_t got =
+        in.valid() ? tolvex::files::readAt(in.get(), 0, leading, sizeof leading) : -1;
+    if (got <= 0)
+        return std::nullopt;
+    const auto header = tolvex::headerLengthFor({leading, size_t(got)});
+    std::array<uint8_t, tolvex::kControlRecordSize> record;
+    if (!header || tolvex::files::readAt(in.get(), *header, record.data(), record.size()) !=
+                       int64_t(record.size()))
+        return std::nullopt;
+    const auto fields = tolvex::readControlRecord(record);
+    if (!fields)
+        return std::nullopt;
+    return std::string(fields->extension);
+}
+
+// Removes `name` from the folder only while it still is the file held.
+void removeIfStill(int folder, const std::string &name, int held) {
+    const auto now = tolvex::files::statusAt(folder, name, false);
+    const auto mine = tolvex::files::status(held);
+    if (now && mine && now->st_dev == mine->st_dev && now->st_ino == mine->st_ino)
+        ::unlinkat(folder, name.c_str(), 0);
+}
+
+} // namespace
+
+int Workflow::runJob(const StartRequest &request, int folder, int32_t keyCode,
+                     std::string_view passphrase, bool replacing) {
     const bool strong = !passphrase.empty();
+    const QString name = rules::splitPath(request.outputBase).name;
     if (strong && request.mode == rules::Mode::Encrypt)
-        return EncryptStrong(request.input, request.outputBase, passphrase, replacing, request.kind,
+        return EncryptStrong(request.input, folder, name, passphrase, replacing, request.kind,
                              request.compress);
     if (strong)
-        return DecryptStrong(request.input, request.outputBase, passphrase, replacing);
+        return DecryptStrong(request.input, folder, name, passphrase, replacing);
     if (request.mode == rules::Mode::Encrypt)
-        return EncryptFile(request.input, request.outputBase, keyCode,
+        return EncryptFile(request.input, folder, name, keyCode,
                            replacing ? kEncodeReplacing : kEncode, request.kind, request.compress);
-    return DecryptFile(request.input, request.outputBase, keyCode,
+    return DecryptFile(request.input, folder, name, keyCode,
                        replacing ? kDecodeReplacing : kDecode);
 }
 
@@ -142,10 +236,15 @@ void Workflow::StartCommand(const StartRequest &request) {
         }
     }
 
+    // The output's folder is opened once: the job, and its rerun after the overwrite question,
+    // write and name the output only through it, whatever its path names meanwhile.
+    const tolvex::files::Fd folder = outputFolder(request.outputBase);
     m_view.showCaption(rules::busyCaption(request.mode));
     m_view.hideForJob();
     double started = monotonicSeconds();
-    int result = runJob(request, keyCode.value_or(0), passphrase.view(), false);
+    int result = folder.valid()
+                     ? runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), false)
+                     : -2;
     m_lastAnswer = result;
     while (result != rules::kSilentStop) {
         const double elapsed = monotonicSeconds() - started;
@@ -158,7 +257,7 @@ void Workflow::StartCommand(const StartRequest &request) {
         // Overwrite: the same job again in the replacing mode, timed on its own.
         m_view.hideForJob();
         started = monotonicSeconds();
-        result = runJob(request, keyCode.value_or(0), passphrase.view(), true);
+        result = runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), true);
         m_lastAnswer = result;
     }
     m_view.showAfterJob();
@@ -198,62 +297,16 @@ std::optional<strong::Secret> Workflow::strongPassphrase(const StartRequest &req
     return held;
 }
 
-namespace {
-
-std::string bytes(const QString &path) {
-    return QFile::encodeName(path).toStdString();
-}
-
-// A strong job's result as the engine's codes, so the reports and the overwrite question are
-// the same as for classic files.
-int strongResult(strong::Status status) {
-    switch (status) {
-    case strong::Status::Ok:
-        return 0;
-    case strong::Status::OutputExists:
-        return 1;
-    case strong::Status::ReadFailed:
-        return -1;
-    case strong::Status::TemplateFailed:
-        return -5;
-    case strong::Status::NotStrong:
-    case strong::Status::Unsupported:
-    case strong::Status::Damaged:
-        return rules::kWrongPassphrase;
-    case strong::Status::WriteFailed:
-    case strong::Status::NameTooLong:
-    case strong::Status::BadName:
-    case strong::Status::NoMemory:
-    case strong::Status::Cancelled:
-        break;
-    }
-    return -2;
-}
-
-// The output's folder, opened once: the job writes and names its output only through it.
-tolvex::files::Fd outputFolder(const QString &outputBase) {
-    const QString folder = rules::splitPath(outputBase).folder;
-    return tolvex::files::openFolder(folder.isEmpty() ? std::string(".") : bytes(folder));
-}
-
-} // namespace
-
-int Workflow::EncryptStrong(const QString &input, const QString &outputBase,
+int Workflow::EncryptStrong(const QString &input, int folder, const QString &name,
                             std::string_view passphrase, bool replacing, int16_t kind,
                             bool compress) {
-    const QString name = rules::splitPath(outputBase).name;
-    const QString output =
-        QFile::decodeName(QByteArray::fromStdString(tolvex::encodedName(bytes(outputBase), kind)));
-    if (QFileInfo::exists(output) &&
-        QFileInfo(output).canonicalFilePath() == QFileInfo(input).canonicalFilePath())
+    const std::string output = tolvex::encodedName(bytes(name), kind);
+    if (sameFileAt(folder, output, bytes(input)))
         return -6;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
         return rules::kSilentStop;
-    const tolvex::files::Fd folder = outputFolder(outputBase);
-    if (!folder.valid())
-        return -2;
     strong::StrongEncryption how;
     how.kind = kind;
     how.templatePath = bytes(texts::kTemplateFile); // where the engine takes it from too
@@ -262,24 +315,20 @@ int Workflow::EncryptStrong(const QString &input, const QString &outputBase,
     // A packed input is recorded as an archive, so its decryption offers the extraction.
     const QString recorded =
         compress ? name + QStringLiteral(".lzh") : rules::splitPath(input).name;
-    const int result = strongResult(
-        strong::encryptStrongInto(bytes(*source), bytes(recorded), folder.get(),
-                                  bytes(rules::splitPath(output).name), replacing, how, {}));
+    const int result = strongResult(strong::encryptStrongInto(bytes(*source), bytes(recorded),
+                                                              folder, output, replacing, how, {}));
     m_lastAnswer = result;
     return result;
 }
 
-int Workflow::DecryptStrong(const QString &input, const QString &outputBase,
+int Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
                             std::string_view passphrase, bool replacing) {
-    const tolvex::files::Fd folder = outputFolder(outputBase);
-    if (!folder.valid())
-        return -2;
     std::string outputName;
+    tolvex::files::Fd written;
     const int result = strongResult(strong::decryptStrongInto(
-        bytes(input), folder.get(), bytes(rules::splitPath(outputBase).name), replacing, passphrase,
-        outputName, {}));
+        bytes(input), folder, bytes(name), replacing, passphrase, outputName, {}, &written));
     m_lastAnswer = result;
-    return afterDecryption(result, outputBase);
+    return afterDecryption(result, folder, written, outputName);
 }
 
 // The codec library could not be bound although start-up found it: say so, as start-up would.
@@ -315,14 +364,15 @@ std::optional<QString> Workflow::packInput(const QString &input,
     return job->archive();
 }
 
-int Workflow::EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode,
+int Workflow::EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
                           int mode, int16_t kind, bool compress) {
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
         return rules::kSilentStop;
     const int32_t bufferSize = GetBufferSize(*source);
-    const auto result = m_libraries.MakeCode(*source, outputBase, keyCode, mode, kind, bufferSize);
+    const auto result =
+        m_libraries.MakeCode(*source, inFolder(folder, name), keyCode, mode, kind, bufferSize);
     job.reset();
     if (!result)
         return codecMissing();
@@ -330,20 +380,60 @@ int Workflow::EncryptFile(const QString &input, const QString &outputBase, int32
     return *result;
 }
 
-// The engine recognises the disguise itself: decryption takes no kind.
-int Workflow::DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode,
+// The engine recognises the disguise itself: decryption takes no kind. An archive, which the
+// user is offered to extract, is decrypted into a private staging folder first and moved into
+// place from there, so that what is offered is the very file this job wrote.
+int Workflow::DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
                           int mode) {
     const int32_t bufferSize = GetBufferSize(input);
-    const auto result = m_libraries.MakeCode(input, outputBase, keyCode, mode, 0, bufferSize);
+    const auto extension = recordedExtension(bytes(input));
+    if (!extension || !isArchiveName(*extension)) {
+        const auto result =
+            m_libraries.MakeCode(input, inFolder(folder, name), keyCode, mode, 0, bufferSize);
+        if (!result)
+            return codecMissing();
+        m_lastAnswer = *result;
+        return *result;
+    }
+    const bool replacing = mode == kDecodeReplacing;
+    const std::string outputName = tolvex::decodedName(bytes(name), *extension);
+    const auto taken = tolvex::files::statusAt(folder, outputName, false);
+    if (sameFileAt(folder, outputName, bytes(input)))
+        return -6;
+    if (taken && !replacing)
+        return 1;
+    tolvex::files::StagingFolder staging(folder, tolvex::files::kCodecPrefix);
+    if (!staging.valid() || staging.path().empty())
+        return -2;
+    const auto result =
+        m_libraries.MakeCode(input, QFile::decodeName(staging.path().c_str()) + u'/' + name,
+                             keyCode, kDecode, 0, bufferSize);
     if (!result)
         return codecMissing();
     m_lastAnswer = *result;
-    return afterDecryption(*result, outputBase);
+    if (!tolvex::leftOutput(tolvex::resultOf(*result)))
+        return *result;
+    tolvex::files::OpenResult opened;
+    tolvex::files::Fd written = tolvex::files::openRegular(staging.fd(), outputName, false, opened);
+    if (!written.valid())
+        return -2;
+    switch (
+        tolvex::files::publishStaged(staging.fd(), outputName, written.get(), folder, replacing)) {
+    case tolvex::files::Published::Done:
+        break;
+    case tolvex::files::Published::Exists:
+        return 1; // taken while it was decrypted
+    case tolvex::files::Published::IsFolder:
+    case tolvex::files::Published::Failed:
+        return -2;
+    }
+    return afterDecryption(*result, folder, written, outputName);
 }
 
-int Workflow::afterDecryption(int result, const QString &outputBase) {
-    const QString lzh = outputBase + QStringLiteral(".lzh");
-    if (result != 0 || !QFileInfo(lzh).isFile())
+int Workflow::afterDecryption(int result, int folder, const tolvex::files::Fd &written,
+                              const std::string &outputName) {
+    if (result != 0 || !written.valid() ||
+        !isArchiveName(strong::recordedExtension(outputName, {})))
         return result;
 
     if (m_libraries.FindLzh().value_or(0) == 0) {
@@ -355,13 +445,17 @@ int Workflow::afterDecryption(int result, const QString &outputBase) {
         return rules::kSilentStop;
     if (!WaitUnlhaFree())
         return rules::kSilentStop;
-    if (UnpackLzh(lzh) != 0) {
+    // The archive and its destination as the descriptors held: whatever has been done to their
+    // names while the questions were on screen, this job's file goes into this job's folder.
+    const QString archive = QFile::decodeName(tolvex::files::descriptorPath(written.get()).c_str());
+    const QString destination = QFile::decodeName(tolvex::files::descriptorPath(folder).c_str());
+    if (archive.isEmpty() || destination.isEmpty() || UnpackLzh(archive, destination) != 0) {
         ShowMessage(texts::kExtractFailed, rules::kIconExclamation, texts::kError);
         return rules::kSilentStop;
     }
     if (ShowMessage(texts::kOfferDelete, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
         rules::kAnswerYes)
-        QFile::remove(lzh);
+        removeIfStill(folder, outputName, written.get());
     return rules::kSilentStop;
 }
 
@@ -390,8 +484,8 @@ int16_t Workflow::PackLzh(const QString &input, const QString &archive) {
     return static_cast<int16_t>(m_libraries.Unlha(*command).value_or(-1));
 }
 
-int16_t Workflow::UnpackLzh(const QString &archive) {
-    const auto command = rules::extractCommandLine(archive);
+int16_t Workflow::UnpackLzh(const QString &archive, const QString &folder) {
+    const auto command = rules::extractCommandLine(archive, folder);
     if (!command)
         return -1;
     return static_cast<int16_t>(m_libraries.Unlha(*command).value_or(-1));

@@ -5,6 +5,7 @@
 // hold and shows what it asks for through WorkflowView.
 #pragma once
 
+#include "fd.h"
 #include "libraries.h"
 #include "message.h"
 #include "private_folder.h"
@@ -17,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 class QWidget;
@@ -74,22 +76,12 @@ class Workflow {
 
     void StartCommand(const StartRequest &request);
 
-    int EncryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode,
-                    int16_t kind, bool compress);
-    int DecryptFile(const QString &input, const QString &outputBase, int32_t keyCode, int mode);
     int32_t GetBufferSize(const QString &path);
-
-    // Strong files: encrypted under a key derived from `passphrase` (the default, moderate cost),
-    // and decrypted, each published whole. The results are the engine's codes, and
-    // rules::kWrongPassphrase for a strong file that does not open.
-    int EncryptStrong(const QString &input, const QString &outputBase, std::string_view passphrase,
-                      bool replacing, int16_t kind, bool compress);
-    int DecryptStrong(const QString &input, const QString &outputBase, std::string_view passphrase,
-                      bool replacing);
 
     bool WaitUnlhaFree(); // false when the user cancelled
     int16_t PackLzh(const QString &input, const QString &archive);
-    int16_t UnpackLzh(const QString &archive);
+    // Extracts everything in `archive` into `folder`.
+    int16_t UnpackLzh(const QString &archive, const QString &folder);
 
     SavedSettings ReadSettings(const QString &file);
     // Writes one key of the [Save] or [Pos] section; the answer is kept as the last answer.
@@ -100,8 +92,23 @@ class Workflow {
     const QVariant &LastAnswer() const { return m_lastAnswer; }
 
   private:
-    int runJob(const StartRequest &request, int32_t keyCode, std::string_view passphrase,
-               bool replacing);
+    // One run of the job into the open output folder `folder`; `replacing` after the user
+    // agreed to overwrite.
+    int runJob(const StartRequest &request, int folder, int32_t keyCode,
+               std::string_view passphrase, bool replacing);
+    // The jobs write into the open folder `folder`, under `name` with the extension the kind or
+    // the recorded name gives. The results are the engine's codes, and
+    // rules::kWrongPassphrase for a strong file that does not open.
+    int EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
+                    int mode, int16_t kind, bool compress);
+    int DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
+                    int mode);
+    // Strong files: encrypted under a key derived from `passphrase` (the default, moderate cost),
+    // and decrypted, each published whole.
+    int EncryptStrong(const QString &input, int folder, const QString &name,
+                      std::string_view passphrase, bool replacing, int16_t kind, bool compress);
+    int DecryptStrong(const QString &input, int folder, const QString &name,
+                      std::string_view passphrase, bool replacing);
     int codecMissing();
     // The typed passphrase held to the rule, confirmed a second time when encrypting; nothing
     // when the start ends here (and the user was told why).
@@ -110,8 +117,10 @@ class Workflow {
     // when the user cancelled or packing failed (and was said so).
     std::optional<QString> packInput(const QString &input,
                                      std::optional<privatefolder::JobFolder> &job);
-    // After a decryption: an archive is offered for extraction, as the user chooses.
-    int afterDecryption(int result, const QString &outputBase);
+    // After a decryption: the file this job wrote (`written`, named `outputName` in `folder`),
+    // when its recorded name says it is an archive, is offered for extraction into that folder.
+    int afterDecryption(int result, int folder, const tolvex::files::Fd &written,
+                        const std::string &outputName);
 
     WorkflowView &m_view;
     std::shared_ptr<MessagePresenter> m_presenter;

@@ -226,6 +226,16 @@ int extractArchive(const Command &command, std::string &message) {
         return failure.code;
     }
 
+    // Folders that are there already keep their permissions and times: an archive may add to
+    // a folder, never open it wider.
+    std::set<Parts> existing;
+    for (size_t i = 0; i < members.size(); ++i)
+        if (selected[i] && members[i].folder) {
+            const Parts parts = splitPath(*members[i].safePath);
+            if (files::meetsAt(root.get(), parts, true) == files::Meets::Same)
+                existing.insert(parts);
+        }
+
     // Every member passed: into place, in archive order.
     files::TreeMover mover(root.get(), staging.fd(), mode_t(0777 & ~mask));
     std::set<std::string> moved;
@@ -254,6 +264,8 @@ int extractArchive(const Command &command, std::string &message) {
         if (!selected[i] || !m.folder)
             continue;
         const Parts parts = splitPath(*m.safePath);
+        if (existing.count(parts))
+            continue;
         Failure ignored;
         Fd folder = openFolders(root.get(), parts, parts.size(), ignored);
         if (!folder.valid() || !done.insert(parts).second)

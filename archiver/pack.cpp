@@ -3,6 +3,7 @@
 #include "crc16.h"
 #include "lha_writer.h"
 #include "platform.h"
+#include "publish.h"
 #include "segment_scheduler.h"
 #include "unlha32.h"
 
@@ -23,8 +24,21 @@ namespace {
 struct Planned {
     MemberInfo info;
     bool folder = false;
-    std::string diskPath;
+    std::string diskPath; // for messages, and to open a file the user named
+    // Below a folder the user named: that folder, held, and the path inside it, opened without
+    // ever leaving it.
+    std::shared_ptr<const Fd> root;
+    std::string inside;
 };
+
+// Opens a member's file for reading: the named file as a shell would, anything below a named
+// folder only inside that folder.
+Fd openMember(const Planned &m) {
+    if (m.root)
+        return tolvex::files::openBeneath(m.root->get(), m.inside, O_RDONLY);
+    OpenResult opened;
+    return openRegular(AT_FDCWD, m.diskPath, true, opened);
+}
 
 struct Failure {
     int code = 0;
@@ -68,49 +82,27 @@ class Planner {
     Planner(int recursion, std::optional<std::pair<dev_t, ino_t>> skip)
         : m_recursion(recursion), m_skip(skip) {}
 
-    // Adds a named file or folder and, when recursing, everything below a folder. Links are
-    // followed: the member holds what they lead to.
-    bool add(const std::string &diskPath, const std::string &memberPath, bool named) {
+    // Adds a named file or folder and, when recursing, everything below a folder. The name
+    // itself may be a link, as with cp; below it a link is packed as what it names only when
+    // that lies inside the named folder too, and refused otherwise.
+    bool add(const std::string &diskPath, const std::string &memberPath) {
         const auto found = statusAt(AT_FDCWD, diskPath, true);
         if (!found) {
-            if (named && errno == ENOENT)
+            if (errno == ENOENT)
                 failure = {UNLHA_ERROR_NOT_FOUND, "not found: " + diskPath};
             else
                 failure = {UNLHA_ERROR_READ, "cannot read " + diskPath};
             return false;
         }
-        const struct stat &st = *found;
-        if (m_skip && st.st_dev == m_skip->first && st.st_ino == m_skip->second)
-            return true; // the archive itself, inside a folder being packed
-        MemberInfo info{memberPath, clampTime(st.st_mtime),
-                        static_cast<uint16_t>(st.st_mode & 0xFFFF)};
-        sharedBits &= st.st_mode;
-        if (S_ISREG(st.st_mode)) {
-            if (m_paths.insert(memberPath).second)
-                members.push_back({info, false, diskPath});
-            return true;
-        }
-        if (!S_ISDIR(st.st_mode)) {
-            failure = {UNLHA_ERROR_READ, "neither a file nor a folder: " + diskPath};
-            return false;
-        }
-        if (m_paths.insert(memberPath).second)
-            members.push_back({info, true, diskPath});
-        if (m_recursion == 0)
-            return true;
-        const auto id = std::make_pair(st.st_dev, st.st_ino);
-        if (!m_ancestors.insert(id).second)
-            return true; // a link back up the tree: its content is already being packed
-        const auto names = listFolder(diskPath);
-        if (!names) {
+        if (!S_ISDIR(found->st_mode))
+            return addNode(*found, {diskPath, memberPath, nullptr, {}});
+        auto root = std::make_shared<const Fd>(tolvex::files::openFolder(diskPath));
+        const auto held = root->valid() ? status(root->get()) : std::nullopt;
+        if (!held || !S_ISDIR(held->st_mode)) {
             failure = {UNLHA_ERROR_READ, "cannot read the folder " + diskPath};
             return false;
         }
-        for (const auto &name : *names)
-            if (!add(diskPath + "/" + name, memberPath + "/" + name, false))
-                return false;
-        m_ancestors.erase(id);
-        return true;
+        return addNode(*held, {diskPath, memberPath, root, "."});
     }
 
     std::vector<Planned> members;
@@ -120,6 +112,69 @@ class Planner {
     mode_t sharedBits = 066;
 
   private:
+    struct Place {
+        std::string diskPath;
+        std::string memberPath;
+        std::shared_ptr<const Fd> root;
+        std::string inside;
+    };
+
+    // What lies at a place below a named folder: a link resolved inside that folder.
+    std::optional<struct stat> inspect(const Place &place) {
+        const Fd fd = tolvex::files::openBeneath(place.root->get(), place.inside, O_PATH);
+        if (fd.valid())
+            return status(fd.get());
+        if (errno == EXDEV)
+            failure = {UNLHA_ERROR_UNSAFE,
+                       "refused: the link " + place.diskPath + " leads outside the folder packed"};
+        else if (errno == ENOENT || errno == ELOOP)
+            failure = {UNLHA_ERROR_READ, "a link that leads nowhere: " + place.diskPath};
+        else
+            failure = {UNLHA_ERROR_READ, "cannot read " + place.diskPath};
+        return std::nullopt;
+    }
+
+    bool addNode(const struct stat &st, const Place &place) {
+        if (m_skip && st.st_dev == m_skip->first && st.st_ino == m_skip->second)
+            return true; // the archive itself, inside a folder being packed
+        MemberInfo info{place.memberPath, clampTime(st.st_mtime),
+                        static_cast<uint16_t>(st.st_mode & 0xFFFF)};
+        sharedBits &= st.st_mode;
+        const std::string inside = place.inside == "." ? std::string() : place.inside;
+        if (S_ISREG(st.st_mode)) {
+            if (m_paths.insert(place.memberPath).second)
+                members.push_back({info, false, place.diskPath, place.root, inside});
+            return true;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+            failure = {UNLHA_ERROR_READ, "neither a file nor a folder: " + place.diskPath};
+            return false;
+        }
+        if (m_paths.insert(place.memberPath).second)
+            members.push_back({info, true, place.diskPath, place.root, inside});
+        if (m_recursion == 0)
+            return true;
+        const auto id = std::make_pair(st.st_dev, st.st_ino);
+        if (!m_ancestors.insert(id).second)
+            return true; // a link back up the tree: its content is already being packed
+        const Fd folder = tolvex::files::openBeneath(place.root->get(), place.inside, O_RDONLY);
+        const auto names =
+            folder.valid() ? tolvex::files::listFolderAt(folder.get()) : std::nullopt;
+        if (!names) {
+            failure = {UNLHA_ERROR_READ, "cannot read the folder " + place.diskPath};
+            return false;
+        }
+        for (const auto &name : *names) {
+            const Place below{place.diskPath + "/" + name, place.memberPath + "/" + name,
+                              place.root, inside.empty() ? name : inside + "/" + name};
+            const auto found = inspect(below);
+            if (!found || !addNode(*found, below))
+                return false;
+        }
+        m_ancestors.erase(id);
+        return true;
+    }
+
     int m_recursion;
     std::optional<std::pair<dev_t, ino_t>> m_skip;
     std::set<std::string> m_paths;
@@ -193,7 +248,7 @@ class ReadAhead {
             if (m_nextRead > index && (m_aheadBytes >= kAheadBudget || m_blocked))
                 return;
             auto file = std::make_unique<File>();
-            read(m.diskPath, *file);
+            read(m, *file);
             m_aheadBytes += file->data.size();
             m_blocked = file->streamed;
             if (!file->streamed && !file->readFailed)
@@ -202,11 +257,10 @@ class ReadAhead {
         }
     }
 
-    static void read(const std::string &path, File &file) {
-        OpenResult opened;
-        Fd source = openRegular(AT_FDCWD, path, true, opened);
+    static void read(const Planned &m, File &file) {
+        Fd source = openMember(m);
         const auto st = source.valid() ? status(source.get()) : std::nullopt;
-        if (!st) {
+        if (!st || !S_ISREG(st->st_mode)) {
             file.readFailed = true;
             return;
         }
@@ -281,7 +335,7 @@ int planMembers(const Command &command, Planner &planner, std::string &message) 
             message = "a name to pack must lie inside the base folder: " + name;
             return UNLHA_ERROR_NAME;
         }
-        if (!planner.add(command.folder + *stored, *stored, true)) {
+        if (!planner.add(command.folder + *stored, *stored)) {
             message = planner.failure.text;
             return planner.failure.code;
         }
@@ -344,9 +398,9 @@ int writeMembers(ArchiveWriter &writer, SegmentScheduler &scheduler, int old,
             s = writer.addRead(m.info, file.data.data(), file.data.size(), file.crc,
                                lh5JoinSegments(file.segments->parts()));
         } else {
-            OpenResult opened;
-            Fd source = openRegular(AT_FDCWD, m.diskPath, true, opened);
-            if (!source.valid()) {
+            Fd source = openMember(m);
+            const auto st = source.valid() ? status(source.get()) : std::nullopt;
+            if (!st || !S_ISREG(st->st_mode)) {
                 message = "cannot read " + m.diskPath;
                 return UNLHA_ERROR_READ;
             }
@@ -405,16 +459,23 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
     if (const int code = writeMembers(writer, scheduler, old.get(), kept, planner, message);
         code != UNLHA_OK)
         return code;
-    const mode_t mode = target.exists
-                            ? (target.st.st_mode & 0777)
-                            : static_cast<mode_t>((0600 | planner.sharedBits) & ~processUmask());
-    if (writer.finish() != WriteStatus::Ok || !setMode(temp.fd(), mode) || !syncFile(temp.fd())) {
+    if (writer.finish() != WriteStatus::Ok) {
         message = "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    if (!(target.exists ? temp.replace(archiveName) : temp.linkAs(archiveName))) {
-        message = errno == EEXIST ? "the archive appeared while it was written: " + command.archive
-                                  : "cannot write the archive " + command.archive;
+    // The archive allows no more than every packed file and folder does, nor more than the
+    // archive it replaces.
+    const tolvex::files::Publication how{target.exists,
+                                         static_cast<mode_t>(0600 | planner.sharedBits)};
+    switch (tolvex::files::publish(temp, archiveName, how)) {
+    case tolvex::files::Published::Done:
+        break;
+    case tolvex::files::Published::Exists:
+        message = "the archive appeared while it was written: " + command.archive;
+        return UNLHA_ERROR_WRITE;
+    case tolvex::files::Published::IsFolder:
+    case tolvex::files::Published::Failed:
+        message = "cannot write the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
     message =

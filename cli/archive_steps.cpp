@@ -56,7 +56,7 @@ Outcome extractArchive(const Job &job, const std::string &staged) {
     const Plan &plan = job.plan;
     if (auto missing = archiverMissing(job.archiver))
         return *missing;
-    auto unpacked = StagingFolder::create(plan.outputFolder);
+    auto unpacked = StagingFolder::create(job.folder.get());
     if (!unpacked)
         return cannotWriteIn(plan.outputFolder, errno);
     const ArchiverResult extracted = job.archiver->extract(staged, unpacked->path());
@@ -65,7 +65,7 @@ Outcome extractArchive(const Job &job, const std::string &staged) {
                     "extraction failed: " + extracted.message);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing extracted");
-    const TreeResult moved = publishTree(*unpacked, plan.outputFolder, job.options().force);
+    const TreeResult moved = publishTree(*unpacked, job.folder.get(), job.options().force);
     const std::string where = displayName(plan.outputFolder + "/" + moved.conflict);
     switch (moved.outcome) {
     case Publish::Done:

@@ -1,11 +1,13 @@
 #include "classic_conversion.h"
 
+#include "display_name.h"
 #include "engine.h"
 #include "exit_codes.h"
 #include "fd.h"
 #include "halvet_tolvex.h"
 #include "interruption.h"
 #include "naming.h"
+#include "paths.h"
 #include "results.h"
 
 #include <sys/stat.h>
@@ -22,18 +24,21 @@ void onProgress(void *context, uint64_t done, uint64_t /*total*/) {
 
 // Runs the engine on `source` into `outputBase`.
 int32_t runEngine(Job &job, const std::string &source, const std::string &outputBase, int32_t mode,
-                  bool showProgress) {
+                  bool showProgress, std::optional<uint32_t> permissions = std::nullopt) {
     const Settings &settings = job.settings;
     tolvex::ConvertRequest r;
     r.source = source.c_str();
     r.outputBase = outputBase.c_str();
     r.keyCode = settings.key;
     r.mode = mode;
-    r.kind = mode == TOLVEX_MODE_ENCODE ? settings.options.kind : 0;
+    const bool encoding = mode == TOLVEX_MODE_ENCODE || mode == TOLVEX_MODE_ENCODE_OVERWRITE;
+    r.kind = encoding ? settings.options.kind : 0;
     r.bufferSize = kBufferSize;
     r.templatePath = settings.templatePath.c_str();
     r.fillerSeed = settings.fillerSeed;
     r.cancel = &interruptRequested();
+    r.permissions = permissions;
+    r.keepDamaged = settings.options.keepDamaged;
     if (showProgress) {
         r.progress = onProgress;
         r.progressContext = &job.link;
@@ -41,8 +46,14 @@ int32_t runEngine(Job &job, const std::string &source, const std::string &output
     return tolvex::convert(r);
 }
 
-Outcome engineFailure(int32_t result, const std::string &source, const Job &job, uint64_t size) {
+Outcome engineFailure(int32_t result, const std::string &source, const Job &job, uint64_t size,
+                      const std::string &output) {
     switch (tolvex::resultOf(result)) {
+    case tolvex::Result::OutputExists:
+        return published(Publish::Exists, source, output);
+    case tolvex::Result::SameFile:
+        return fail(kExitSameFile,
+                    "the output " + displayName(output) + " would be the input itself");
     case tolvex::Result::SourceMissing:
         return fail(kExitInputMissing, source + " does not exist");
     case tolvex::Result::CannotOpen:
@@ -61,41 +72,37 @@ Outcome engineFailure(int32_t result, const std::string &source, const Job &job,
 
 } // namespace
 
-std::optional<Outcome> encryptClassic(Job &job, const std::string &source,
-                                      const std::string &stagedBase,
+std::optional<Outcome> encryptClassic(Job &job, int folder, const std::string &source,
                                       std::optional<uint32_t> permissions, bool showProgress) {
-    const int32_t result = runEngine(job, source, stagedBase, TOLVEX_MODE_ENCODE, showProgress);
+    const Plan &plan = job.plan;
+    const std::string base = inFolder(folder, leafName(plan.outputBase));
+    const int32_t mode = job.options().force ? TOLVEX_MODE_ENCODE_OVERWRITE : TOLVEX_MODE_ENCODE;
+    const int32_t result = runEngine(job, source, base, mode, showProgress, permissions);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (tolvex::resultOf(result) != tolvex::Result::Done)
-        return engineFailure(result, source, job, sizeOf(source));
-    if (permissions) {
-        const std::string staged = tolvex::encodedName(stagedBase, job.options().kind);
-        ::chmod(staged.c_str(), tolvex::files::outputMode(static_cast<mode_t>(*permissions)));
-    }
+        return engineFailure(result, source, job, sizeOf(source), plan.outputPath);
     return std::nullopt;
 }
 
-std::optional<Outcome> decryptClassic(Job &job, const std::string &stagedBase) {
+std::optional<Outcome> decryptClassic(Job &job, int folder) {
     const Plan &plan = job.plan;
-    const int32_t result = runEngine(job, plan.input, stagedBase, TOLVEX_MODE_DECODE, true);
+    const std::string base = inFolder(folder, leafName(plan.outputBase));
+    const int32_t mode = job.options().force ? TOLVEX_MODE_DECODE_OVERWRITE : TOLVEX_MODE_DECODE;
+    const int32_t result = runEngine(job, plan.input, base, mode, true);
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
-    if (!tolvex::leftOutput(tolvex::resultOf(result)))
-        return engineFailure(result, plan.input, job, plan.size);
-    if (tolvex::resultOf(result) != tolvex::Result::Damaged)
+    const tolvex::Result r = tolvex::resultOf(result);
+    if (r == tolvex::Result::Done)
         return std::nullopt;
+    if (r != tolvex::Result::Damaged)
+        return engineFailure(result, plan.input, job, plan.size, plan.outputPath);
     if (!job.options().keepDamaged)
         return fail(kExitDamaged, "damaged: the content check failed after decoding; nothing "
                                   "written (--keep-damaged keeps what could be recovered)");
-    const std::string staged = tolvex::decodedName(stagedBase, plan.extension);
-    const std::string target = tolvex::decodedName(plan.outputBase, plan.extension);
-    const Outcome kept =
-        published(publishFile(staged, target, job.options().force), plan.input, target);
-    if (kept.exitCode != kExitOk)
-        return kept;
-    return fail(kExitDamaged,
-                "damaged: the content check failed; what could be recovered is kept as " + target);
+    return fail(kExitDamaged, "damaged: the content check failed; what could be recovered is "
+                              "kept as " +
+                                  displayName(plan.outputPath));
 }
 
 } // namespace cli

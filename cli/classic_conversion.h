@@ -9,16 +9,15 @@
 
 namespace cli {
 
-// Encodes `source` (the input, or its archive) into the staging folder as
-// encodedName(stagedBase, kind), made with `permissions` when given. Nothing, or why nothing
-// was written.
-std::optional<Outcome> encryptClassic(Job &job, const std::string &source,
-                                      const std::string &stagedBase,
+// Encodes `source` (the input, or its archive) into the open folder `folder` as its output
+// name, published there whole, made with `permissions` when given. Nothing, or why nothing was
+// written.
+std::optional<Outcome> encryptClassic(Job &job, int folder, const std::string &source,
                                       std::optional<uint32_t> permissions, bool showProgress);
 
-// Decodes the input into the staging folder as decodedName(stagedBase, extension). A damaged
-// content ends the input: refused, or kept under --keep-damaged. Nothing, or why the input ends
-// here.
-std::optional<Outcome> decryptClassic(Job &job, const std::string &stagedBase);
+// Decodes the input into the open folder `folder` as decodedName(base, extension), published
+// whole. A damaged content ends the input: nothing written, or kept under --keep-damaged.
+// Nothing, or why the input ends here.
+std::optional<Outcome> decryptClassic(Job &job, int folder);
 
 } // namespace cli

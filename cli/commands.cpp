@@ -114,6 +114,9 @@ std::string helpText() {
            kPassphraseRule +
            "In a run of classic and strong files, --key-file serves only the kind that has no\n"
            "other source (TOLVEX_PASSPHRASE, or --key or TOLVEX_KEY).\n"
+           "--compress follows an input that is a link, as cp does; inside a folder it packs\n"
+           "a link as what it names only when that lies inside the folder, and refuses one\n"
+           "that leads out of it.\n"
            "Tolvex.dat is looked for beside the program first, then in the working directory.\n"
            "When SOURCE_DATE_EPOCH is set, it seeds the filler instead of the clock, so that\n"
            "encrypting the same file twice gives the same bytes.\n"

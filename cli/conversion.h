@@ -2,6 +2,7 @@
 // the outputs the run has claimed, and one input's context on its way through the steps.
 #pragma once
 
+#include "fd.h"
 #include "options.h"
 #include "publishing.h"
 #include "secret.h"
@@ -42,6 +43,8 @@ struct Plan {
     bool strong = false;         // decrypt: a strong file (its name is known once decrypted)
     uint64_t size = 0;
     std::optional<Outcome> failed; // set when the input cannot even be started
+    // The output folder, opened once before the first job starts (holdOutputFolders).
+    std::shared_ptr<const tolvex::files::Fd> folder;
 };
 
 // The outputs of one run and the inputs that make them, so that no output of a run is written
@@ -85,8 +88,19 @@ struct Job {
     const Settings &settings;
     ArchiverClient *archiver;
     ProgressLink link;
+    // The output folder, opened once when the job starts: every later step (staging, writing,
+    // publishing, extracting) works relative to it, whatever its path names meanwhile.
+    tolvex::files::Fd folder{};
     const Options &options() const { return settings.options; }
 };
+
+// What follows the last '/' of a path, as its folder holds it ("" for "out/", whose output is
+// a dot-file named by its extension alone).
+std::string leafName(const std::string &path);
+
+// A path to `name` inside the open folder `folder`, for interfaces that take paths: it reaches
+// that very folder however it is renamed or replaced. Empty without /proc.
+std::string inFolder(int folder, const std::string &name);
 
 // What a file system takes for one name (NAME_MAX on Linux).
 inline constexpr size_t kMaxNameLength = 255;
@@ -96,6 +110,8 @@ std::string lowered(std::string s);
 
 // Whether both paths name the same file.
 bool sameFile(const std::string &a, const std::string &b);
+// Whether `name` in the open folder `folder` is the file `input` (links followed).
+bool sameFileAt(int folder, const std::string &name, const std::string &input);
 
 // Why a file would not open as a regular file.
 std::string whyUnreadable(int error);

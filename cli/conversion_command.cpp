@@ -111,7 +111,7 @@ int runConversions(const Options &options, Direction direction) {
     Settings settings;
     settings.options = options;
     settings.direction = direction;
-    const std::vector<Plan> plans = planAll(settings);
+    std::vector<Plan> plans = planAll(settings);
     settings.fillerSeed = fillerSeedFromEnvironment();
     const std::string folder = programFolder();
     settings.templatePath = findTemplate(folder);
@@ -129,6 +129,7 @@ int runConversions(const Options &options, Direction direction) {
                 return exitWith(kExitCannotWrite, "cannot create the output folder: " + problem);
         }
     }
+    holdOutputFolders(plans);
     installInterruptCleanup();
 
     uint64_t total = 0;

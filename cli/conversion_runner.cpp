@@ -8,6 +8,7 @@
 #include "layout.h"
 #include "naming.h"
 #include "paths.h"
+#include "planning.h"
 #include "progress.h"
 #include "staging_folder.h"
 #include "strong_conversion.h"
@@ -15,16 +16,38 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 namespace cli {
 namespace {
 
-// Packs the input when asked, converts it into a staging folder beside its output and moves
-// the output into place.
+// Opens the job's output folder, once: every later step works relative to it.
+std::optional<Outcome> openOutputFolder(Job &job) {
+    const std::string &path = job.plan.outputFolder;
+    job.folder = job.plan.folder
+                     ? tolvex::files::duplicate(job.plan.folder->get())
+                     : tolvex::files::openFolder(path.empty() ? std::string(".") : path);
+    // A folder this user may not write is said so before anything is read.
+    if (!job.folder.valid() || ::faccessat(job.folder.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        return cannotWriteIn(path, errno);
+    if (inFolder(job.folder.get(), "").empty())
+        return cannotWriteIn(path, ENOENT); // without /proc no path reaches the folder held
+    return std::nullopt;
+}
+
+Outcome done(const Plan &plan) {
+    return published(Publish::Done, plan.input, plan.outputPath);
+}
+
+// Packs the input when asked and converts it into its output, published whole in the output
+// folder.
 Outcome encryptOne(Job &job) {
     const Options &o = job.options();
     const Plan &plan = job.plan;
+    if (auto failed = openOutputFolder(job))
+        return *failed;
     PackedInput packed;
     if (o.compress) {
         if (auto failed = packInput(job, packed))
@@ -33,39 +56,44 @@ Outcome encryptOne(Job &job) {
     const std::string &source = o.compress ? packed.archive : plan.input;
     // The archive's bytes are not the planned ones: a packed input counts as done at its end.
     const bool showProgress = !o.compress;
-    auto staging = StagingFolder::create(plan.outputFolder);
-    if (!staging)
-        return cannotWriteIn(plan.outputFolder, errno);
-    const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
-    const std::string staged = tolvex::encodedName(stagedBase, o.kind);
     // The recorded name ends in ".lzh" for a packed input, as the engine's extension does.
     const std::optional<Outcome> failed =
         o.strong
-            ? encryptStrong(job, source,
+            ? encryptStrong(job, job.folder.get(), source,
                             o.compress ? baseName(plan.outputBase) + ".lzh" : baseName(plan.input),
-                            staged, packed.permissions, showProgress)
-            : encryptClassic(job, source, stagedBase, packed.permissions, showProgress);
-    if (failed)
-        return *failed;
-    return published(publishFile(staged, plan.outputPath, o.force), plan.input, plan.outputPath);
+                            packed.permissions, showProgress)
+            : encryptClassic(job, job.folder.get(), source, packed.permissions, showProgress);
+    return failed ? *failed : done(plan);
 }
 
-// Decrypts the input into a staging folder beside its output, then moves the output into
-// place or extracts the archive it is.
+// Decrypts the input into its output, published whole in the output folder; an archive to
+// extract goes through a staging folder there first, and so does a strong file under
+// --extract, whose content tells only when decrypted whether it is an archive.
 Outcome decryptOne(Job &job) {
-    const Plan &plan = job.plan;
-    auto staging = StagingFolder::create(plan.outputFolder);
+    Plan &plan = job.plan;
+    if (auto failed = openOutputFolder(job))
+        return *failed;
+    const bool staged = plan.extractArchive || (plan.strong && job.options().extract);
+    if (!staged) {
+        const auto failed = plan.strong ? decryptStrong(job, job.folder.get(), false)
+                                        : decryptClassic(job, job.folder.get());
+        return failed ? *failed : done(plan);
+    }
+    auto staging = StagingFolder::create(job.folder.get());
     if (!staging)
         return cannotWriteIn(plan.outputFolder, errno);
-    const std::string stagedBase = staging->path() + "/" + baseName(plan.outputBase);
-    if (auto failed =
-            plan.strong ? decryptStrong(job, stagedBase) : decryptClassic(job, stagedBase))
+    if (auto failed = plan.strong ? decryptStrong(job, staging->fd(), true)
+                                  : decryptClassic(job, staging->fd()))
         return *failed;
-    const std::string staged = tolvex::decodedName(stagedBase, plan.extension);
+    const std::string name = leafName(tolvex::decodedName(plan.outputBase, plan.extension));
     if (plan.extractArchive)
-        return extractArchive(job, staged);
-    return published(publishFile(staged, plan.outputPath, job.options().force), plan.input,
-                     plan.outputPath);
+        return extractArchive(job, inFolder(staging->fd(), name));
+    // A strong file that holds no archive: into place as any output.
+    if (auto taken = outputIsFree(plan.outputPath, plan.input, job.options().force,
+                                  "; use --output or --output-dir"))
+        return *taken;
+    const TreeResult moved = publishTree(*staging, job.folder.get(), job.options().force);
+    return published(moved.outcome, plan.input, plan.outputPath);
 }
 
 Outcome convertOne(const Plan &plan, const Settings &settings, Reporter &reporter,

@@ -14,6 +14,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -83,7 +85,7 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
     if (strongProbe == strong::Status::Ok) {
         p.strong = true;
     } else if (strongProbe != strong::Status::NotStrong) {
-        return strongFailure(strongProbe, input, ".", 0);
+        return strongFailure(strongProbe, input, ".", 0, "");
     }
     if (!encrypting && !p.strong) {
         const Inspection seen = inspect(input, {});
@@ -117,7 +119,12 @@ std::optional<Outcome> nameOutput(const Settings &settings, Plan &p, const std::
         p.outputBase = outputName; // beside an input named without a folder: no "./" either
     else
         p.outputBase = folderName(p.input) + "/" + outputName;
-    p.outputFolder = folderName(p.outputBase);
+    // The folder that holds leafName(outputBase): for "out/" (a dot-file named by its
+    // extension alone) that is "out" itself.
+    const size_t slash = p.outputBase.rfind('/');
+    p.outputFolder = slash == std::string::npos ? std::string(".")
+                     : slash == 0               ? std::string("/")
+                                                : p.outputBase.substr(0, slash);
     if (encrypting)
         p.outputPath = tolvex::encodedName(p.outputBase, o.kind);
     else if (p.extractArchive)
@@ -182,6 +189,21 @@ std::vector<Plan> planAll(const Settings &settings) {
         plans.push_back(std::move(p));
     }
     return plans;
+}
+
+void holdOutputFolders(std::vector<Plan> &plans) {
+    std::map<std::string, std::shared_ptr<const tolvex::files::Fd>> held;
+    for (Plan &p : plans) {
+        if (p.failed)
+            continue;
+        auto &folder = held[p.outputFolder];
+        if (!folder)
+            folder = std::make_shared<const tolvex::files::Fd>(tolvex::files::openFolder(
+                p.outputFolder.empty() ? std::string(".") : p.outputFolder));
+        // A folder that cannot be opened is refused when its job starts, saying why.
+        if (folder->valid())
+            p.folder = folder;
+    }
 }
 
 } // namespace cli

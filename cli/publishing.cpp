@@ -17,11 +17,6 @@ namespace {
 
 namespace files = tolvex::files;
 
-bool syncFile(const std::string &path) {
-    const files::Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return fd.valid() && ::fsync(fd.get()) == 0;
-}
-
 // The names in a folder held by its descriptor.
 std::optional<std::vector<std::string>> namesIn(int folder) {
     files::Fd listing = files::duplicate(folder);
@@ -85,38 +80,16 @@ std::optional<TreeResult> planMerge(int staging, int root, const files::Parts &p
 
 } // namespace
 
-Publish publishFile(const std::string &staged, const std::string &finalPath, bool replace) {
+TreeResult publishTree(const StagingFolder &staged, int destination, bool replace) {
     const auto lock = lockStaging();
-    if (!replace) {
-        if (files::renameNoReplace(AT_FDCWD, staged, AT_FDCWD, finalPath))
-            return Publish::Done;
-        return errno == EEXIST ? Publish::Exists : Publish::Failed;
-    }
-    struct stat old;
-    if (::lstat(finalPath.c_str(), &old) == 0) {
-        if (S_ISDIR(old.st_mode))
-            return Publish::IsFolder;
-        // Never wider than the file it replaces (a link is replaced itself and lends nothing).
-        struct stat now;
-        if (S_ISREG(old.st_mode) && ::stat(staged.c_str(), &now) == 0)
-            ::chmod(staged.c_str(), now.st_mode & old.st_mode & 07777);
-        // The new content must be on the disk before the old goes: a crash could leave neither.
-        if (!syncFile(staged))
-            return Publish::Failed;
-    }
-    return ::rename(staged.c_str(), finalPath.c_str()) == 0 ? Publish::Done : Publish::Failed;
-}
-
-TreeResult publishTree(const StagingFolder &staged, const std::string &destination, bool replace) {
-    const auto lock = lockStaging();
-    const files::Fd root = files::openFolder(destination);
+    const files::Fd root = files::duplicate(destination);
     if (!root.valid())
-        return {Publish::Failed, destination};
+        return {Publish::Failed, {}};
     std::vector<Step> steps;
     if (!replace) {
         const auto names = namesIn(staged.fd());
         if (!names)
-            return {Publish::Failed, destination};
+            return {Publish::Failed, {}};
         for (const auto &name : *names) {
             struct stat st;
             if (::fstatat(root.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)

@@ -33,15 +33,12 @@ void removeEveryStagingFolder(const std::unique_lock<std::mutex> &) {
 StagingFolder::StagingFolder(int parent)
     : m_folder(parent, files::kCliPrefix), m_path(files::descriptorPath(m_folder.fd())) {}
 
-std::unique_ptr<StagingFolder> StagingFolder::create(const std::string &parent) {
-    const files::Fd folder = files::openFolder(parent.empty() ? std::string(".") : parent);
-    if (!folder.valid())
-        return nullptr;
+std::unique_ptr<StagingFolder> StagingFolder::create(int parent) {
     std::unique_ptr<StagingFolder> staging;
     {
         // Made and registered in one step: an interruption finds it either way.
         const auto lock = lockStaging();
-        staging.reset(new StagingFolder(folder.get()));
+        staging.reset(new StagingFolder(parent));
         if (staging->m_folder.valid() && !staging->m_path.empty()) {
             registry().insert(staging.get());
             return staging;
@@ -58,7 +55,7 @@ std::unique_ptr<StagingFolder> StagingFolder::createPrivate() {
     const files::Fd folder = files::openPrivateFolder(files::PrivateFolder::Runtime);
     if (!folder.valid())
         return nullptr;
-    return create(files::descriptorPath(folder.get()));
+    return create(folder.get());
 }
 
 StagingFolder::~StagingFolder() {

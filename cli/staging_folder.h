@@ -17,8 +17,9 @@ namespace cli {
 // descriptor it holds: path() reaches that very folder whatever is renamed meanwhile.
 class StagingFolder {
   public:
-    // Made in PARENT after sweeping it; nothing and errno set when it cannot be made.
-    static std::unique_ptr<StagingFolder> create(const std::string &parent);
+    // Made in the open folder `parent` after sweeping it; nothing and errno set when it cannot
+    // be made.
+    static std::unique_ptr<StagingFolder> create(int parent);
     // Made in the user's private folder, for plaintext that has no place beside the output.
     static std::unique_ptr<StagingFolder> createPrivate();
     ~StagingFolder();

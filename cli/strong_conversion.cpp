@@ -1,5 +1,6 @@
 #include "strong_conversion.h"
 
+#include "display_name.h"
 #include "engine.h"
 #include "exit_codes.h"
 #include "interruption.h"
@@ -26,7 +27,7 @@ strong::Hooks hooksFor(ProgressLink *link) {
 } // namespace
 
 Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
-                      uint64_t size) {
+                      uint64_t size, const std::string &output) {
     switch (status) {
     case strong::Status::Damaged:
     case strong::Status::NotStrong:
@@ -47,16 +48,16 @@ Outcome strongFailure(strong::Status status, const std::string &source, const st
         return fail(kExitInternal, strong::statusText(status));
     case strong::Status::Cancelled:
         return fail(kExitInterrupted, "interrupted; nothing written");
-    case strong::Status::OutputExists: // the CLI stages its outputs: never a name taken
-        return fail(kExitCannotWrite, strong::statusText(status));
+    case strong::Status::OutputExists: // taken since planning looked
+        return published(Publish::Exists, source, output);
     case strong::Status::Ok:
         break;
     }
     return fail(kExitInternal, "unexpected failure");
 }
 
-std::optional<Outcome> encryptStrong(Job &job, const std::string &source, const std::string &name,
-                                     const std::string &staged, std::optional<uint32_t> permissions,
+std::optional<Outcome> encryptStrong(Job &job, int folder, const std::string &source,
+                                     const std::string &name, std::optional<uint32_t> permissions,
                                      bool showProgress) {
     const Settings &settings = job.settings;
     strong::StrongEncryption how;
@@ -65,63 +66,55 @@ std::optional<Outcome> encryptStrong(Job &job, const std::string &source, const 
     how.kdf = settings.kdf;
     how.passphrase = settings.passphrase.view();
     how.permissions = permissions;
-    const strong::Status status = strong::encryptStrongFile(
-        source, name, staged, how, hooksFor(showProgress ? &job.link : nullptr));
+    const strong::Status status = strong::encryptStrongInto(
+        source, name, folder, leafName(job.plan.outputPath), job.options().force, how,
+        hooksFor(showProgress ? &job.link : nullptr));
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
     if (status != strong::Status::Ok)
-        return strongFailure(status, source, job.plan.outputFolder, sizeOf(source));
+        return strongFailure(status, source, job.plan.outputFolder, sizeOf(source),
+                             job.plan.outputPath);
     return std::nullopt;
 }
 
-std::optional<Outcome> decryptStrong(Job &job, const std::string &stagedBase) {
+std::optional<Outcome> decryptStrong(Job &job, int folder, bool staged) {
     const Options &o = job.options();
     Plan &plan = job.plan;
-    const std::string content = stagedBase + ".content";
-    strong::Decrypted found;
+    const std::string base = leafName(plan.outputBase);
     strong::Hooks hooks = hooksFor(&job.link);
-    // An output name the file system cannot take is refused before any content is decrypted.
+    // An output this run makes already, or the input itself, is refused before any content is
+    // decrypted.
     std::optional<Outcome> refused;
     hooks.acceptName = [&](const std::string &name) {
-        const std::string extension = strong::recordedExtension(name, baseName(plan.outputBase));
+        const std::string extension = strong::recordedExtension(name, base);
         const std::string output = tolvex::decodedName(plan.outputBase, extension);
-        if (baseName(output).size() > kMaxNameLength)
-            return strong::Status::NameTooLong;
         // An archive to extract has no output file of its own to claim.
         if (!(o.extract && lowered(extension) == "lzh")) {
             refused = job.settings.claims->refuseShared(output, plan.input);
+            if (!refused && sameFileAt(job.folder.get(), leafName(output), plan.input))
+                refused = fail(kExitSameFile, "the output " + displayName(output) +
+                                                  " would be the input itself; use --output or "
+                                                  "--output-dir");
             if (refused)
                 return strong::Status::Cancelled;
         }
         return strong::Status::Ok;
     };
-    const strong::Status status = strong::decryptStrongFile(
-        plan.input, content, job.settings.passphrase.view(), found, hooks);
+    std::string outputName;
+    const strong::Status status =
+        strong::decryptStrongInto(plan.input, folder, base, o.force && !staged,
+                                  job.settings.passphrase.view(), outputName, hooks);
     if (refused)
         return refused;
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
+    const std::string extension = strong::recordedExtension(outputName, base);
+    const std::string output = tolvex::decodedName(plan.outputBase, extension);
     if (status != strong::Status::Ok)
-        return strongFailure(status, plan.input, plan.outputFolder, plan.size);
-    const std::string extension = strong::recordedExtension(found.name, baseName(plan.outputBase));
-    if (!tolvex::isUsableExtension(extension))
-        return fail(kExitWrongKey, "the recorded name cannot name a file; nothing written");
+        return strongFailure(status, plan.input, plan.outputFolder, plan.size, output);
     plan.extension = extension;
     plan.extractArchive = o.extract && lowered(extension) == "lzh";
-    const std::string staged = tolvex::decodedName(stagedBase, extension);
-    if (::rename(content.c_str(), staged.c_str()) != 0)
-        return fail(kExitCannotWrite,
-                    std::string("cannot name the output: ") + std::strerror(errno));
-    plan.outputPath =
-        plan.extractArchive ? plan.outputFolder : tolvex::decodedName(plan.outputBase, extension);
-    if (!plan.extractArchive) {
-        if (auto taken = outputIsFree(plan.outputPath, plan.input, o.force,
-                                      "; use --output or --output-dir"))
-            return taken;
-    }
-    // Nothing is published once an interruption came.
-    if (interruptRequested())
-        return fail(kExitInterrupted, "interrupted; nothing written");
+    plan.outputPath = plan.extractArchive ? plan.outputFolder : output;
     return std::nullopt;
 }
 

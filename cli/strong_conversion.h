@@ -10,19 +10,21 @@
 namespace cli {
 
 // The outcome of a strong file that could not be read or written. `folder` is the output
-// folder and `size` the source's, to tell a full disk.
+// folder and `size` the source's, to tell a full disk; `output` the output's path.
 Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
-                      uint64_t size);
+                      uint64_t size, const std::string &output);
 
-// Encrypts `source` (the input, or its archive) into the new file `staged`, recording `name`.
-// `permissions`: see strong::StrongEncryption. Nothing, or why nothing was written.
-std::optional<Outcome> encryptStrong(Job &job, const std::string &source, const std::string &name,
-                                     const std::string &staged, std::optional<uint32_t> permissions,
+// Encrypts `source` (the input, or its archive) into the open folder `folder` as the output's
+// name, recording `name`, published there whole. `permissions`: see strong::StrongEncryption.
+// Nothing, or why nothing was written.
+std::optional<Outcome> encryptStrong(Job &job, int folder, const std::string &source,
+                                     const std::string &name, std::optional<uint32_t> permissions,
                                      bool showProgress);
 
-// Decrypts the input into the staging folder as decodedName(stagedBase, extension); the plan
-// learns the recorded extension and what the output is called. The content is published only
-// after it all verified. Nothing, or why the input ends here.
-std::optional<Outcome> decryptStrong(Job &job, const std::string &stagedBase);
+// Decrypts the input into the open folder `folder` (the output folder, or with `staged` a
+// staging folder that holds it until extraction) under the output's name with its recorded
+// extension, published only after it all verified; the plan learns the recorded extension and
+// what the output is called. Nothing, or why the input ends here.
+std::optional<Outcome> decryptStrong(Job &job, int folder, bool staged);
 
 } // namespace cli

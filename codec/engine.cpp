@@ -338,8 +338,8 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     for (auto &b : header)
         b ^= kHeaderMask;
 
-    auto output =
-        platform::OutputFile::create(outputPath, replace, source->permissions(), r.outputNaming);
+    auto output = platform::OutputFile::create(
+        outputPath, replace, r.permissions ? r.permissions : source->permissions(), r.outputNaming);
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);
@@ -396,8 +396,8 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
     if (!replace && platform::pathExists(outputPath.c_str()))
         return TOLVEX_OUTPUT_EXISTS;
 
-    auto output =
-        platform::OutputFile::create(outputPath, replace, source->permissions(), r.outputNaming);
+    auto output = platform::OutputFile::create(
+        outputPath, replace, r.permissions ? r.permissions : source->permissions(), r.outputNaming);
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);
@@ -408,7 +408,9 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
                       blockKeysFor(k, false), false, r);
     if (!payload.ok)
         return TOLVEX_CANNOT_OPEN;
-    // A mismatch keeps the output: the user may still want what could be recovered.
+    // A mismatch keeps the output, when asked: the user may still want what could be recovered.
+    if (payload.crc != storedCrc && !r.keepDamaged)
+        return TOLVEX_CRC_MISMATCH;
     return committed(*output, payload.crc == storedCrc ? TOLVEX_OK : TOLVEX_CRC_MISMATCH);
 }
 

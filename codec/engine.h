@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,12 @@ struct ConvertRequest {
     void *progressContext = nullptr;
     // When set and it turns true, the call stops after the current piece with -2.
     const std::atomic<bool> *cancel = nullptr;
+    // The permission bits the output is made from, when the source stands in for what the
+    // user chose (the archive of a packed input); the source's own otherwise.
+    std::optional<uint32_t> permissions;
+    // Decoding: whether an output whose content check failed is still published (Damaged
+    // either way; without it nothing is written). MakeCode keeps what could be recovered.
+    bool keepDamaged = true;
     // How the output is held until complete; MakeCode keeps the default.
     platform::OutputNaming outputNaming = platform::OutputNaming::UnnamedWherePossible;
 };

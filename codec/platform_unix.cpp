@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include "fd.h"
+#include "publish.h"
 #include "temporaries.h"
 
 #include <algorithm>
@@ -41,7 +42,7 @@ struct OutputState {
     files::Fd folder;
     files::TemporaryFile temp;
     std::string name;
-    mode_t mode = 0600;
+    std::optional<mode_t> source;
 };
 
 OutputState *stateOf(void *state) {
@@ -116,8 +117,8 @@ std::optional<OutputFile> OutputFile::create(const std::string &path, bool repla
     if (!state->temp.valid())
         return std::nullopt;
     state->name = nameOf(path);
-    state->mode =
-        files::outputMode(permissions ? std::optional<mode_t>(mode_t(*permissions)) : std::nullopt);
+    if (permissions)
+        state->source = mode_t(*permissions);
     OutputFile file(intptr_t(state->temp.fd()), path, {}, replace);
     file.m_state = state.release();
     return file;
@@ -135,39 +136,22 @@ OutputFile::Commit OutputFile::commit() {
     OutputState *state = stateOf(m_state);
     if (m_done || !state)
         return Commit::Failed;
-    const int fd = state->temp.fd();
-    // A replacement never gets wider permissions than the file it replaces; a link at the name
-    // is replaced itself and lends nothing.
-    mode_t mode = state->mode;
-    struct stat old;
-    if (m_replace &&
-        ::fstatat(state->folder.get(), state->name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(old.st_mode))
-        mode &= old.st_mode;
-    // Before a rename replaces the old file, the new content must be on the disk: otherwise a
-    // crash could leave neither.
-    if (::fchmod(fd, mode) != 0 || (m_replace && ::fsync(fd) != 0)) {
-        discard();
-        return Commit::Failed;
-    }
-    const bool published =
-        m_replace ? state->temp.replace(state->name) : state->temp.linkAs(state->name);
-    if (!published) {
-        const bool taken = !m_replace && errno == EEXIST;
-        discard();
-        return taken ? Commit::Exists : Commit::Failed;
-    }
-    // A late write error (NFS, quota) shows on close: then the file named is not what was
-    // written, and goes again.
-    const int copy = ::dup(fd);
-    const bool closed = copy < 0 || ::close(copy) == 0;
-    if (!closed && !m_replace)
-        ::unlinkat(state->folder.get(), state->name.c_str(), 0);
+    const files::Published published =
+        files::publish(state->temp, state->name, {m_replace, state->source});
     delete state;
     m_state = nullptr;
     m_handle = -1;
     m_done = true;
-    return closed ? Commit::Done : Commit::Failed;
+    switch (published) {
+    case files::Published::Done:
+        return Commit::Done;
+    case files::Published::Exists:
+        return Commit::Exists;
+    case files::Published::IsFolder:
+    case files::Published::Failed:
+        break;
+    }
+    return Commit::Failed;
 }
 
 // An unnamed file vanishes with its descriptor; a named one is unlinked.

@@ -7,9 +7,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace tolvex::files {
@@ -251,9 +253,17 @@ bool removeFileAt(int folder, const std::string &name) {
 }
 
 std::optional<std::vector<std::string>> listFolder(const std::string &path) {
-    DIR *dir = ::opendir(path.c_str());
+    const Fd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.valid() ? listFolderAt(fd.get()) : std::nullopt;
+}
+
+std::optional<std::vector<std::string>> listFolderAt(int fd) {
+    Fd listing = duplicate(fd);
+    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
     if (!dir)
         return std::nullopt;
+    listing.release();
+    ::rewinddir(dir);
     std::vector<std::string> names;
     errno = 0;
     while (const dirent *entry = ::readdir(dir)) {
@@ -269,6 +279,29 @@ std::optional<std::vector<std::string>> listFolder(const std::string &path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+Fd openBeneath(int root, const std::string &path, int flags) {
+    const bool pathOnly = (flags & O_PATH) != 0;
+    open_how how{};
+    // openat2 refuses flags that O_PATH would ignore.
+    how.flags = static_cast<uint64_t>(flags | O_CLOEXEC | (pathOnly ? 0 : O_NOCTTY | O_NONBLOCK));
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+    Fd fd(static_cast<int>(::syscall(SYS_openat2, root, path.c_str(), &how, sizeof how)));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+        return Fd();
+    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        errno = EINVAL;
+        return Fd();
+    }
+    if (pathOnly)
+        return fd;
+    // Opened without waiting (a FIFO would hang the open); reads block as usual.
+    const int status = ::fcntl(fd.get(), F_GETFL);
+    if (status < 0 || ::fcntl(fd.get(), F_SETFL, status & ~O_NONBLOCK) != 0)
+        return Fd();
+    return fd;
 }
 
 std::optional<std::string> resolvedPath(const std::string &path) {

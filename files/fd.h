@@ -90,6 +90,13 @@ bool removeFileAt(int folder, const std::string &name);
 // The names in a folder given by path, "." and ".." left out, sorted; nothing when it cannot be
 // read to the end.
 std::optional<std::vector<std::string>> listFolder(const std::string &path);
+// The names in an open folder, as listFolder gives them.
+std::optional<std::vector<std::string>> listFolderAt(int fd);
+// Opens `path` below the open folder `root` (openat2's RESOLVE_BENEATH): links on the way are
+// followed only while they stay inside `root`; one that leads out fails with EXDEV. `flags`
+// as for open; a regular file or folder only, checked on the descriptor as openRegular does.
+Fd openBeneath(int root, const std::string &path, int flags);
+
 // The absolute path with every link resolved; nothing when some part does not exist.
 std::optional<std::string> resolvedPath(const std::string &path);
 

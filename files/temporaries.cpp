@@ -119,6 +119,44 @@ bool sameNode(const struct stat &a, const struct stat &b) {
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+// The clock file times are taken from: a time read from it before a creation is never later
+// than the new node's times.
+timespec fileClock() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return now;
+}
+
+bool notBefore(const statx_timestamp &t, const timespec &since) {
+    return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
+}
+
+bool isEmptyFolder(int fd) {
+    Fd listing = duplicate(fd);
+    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
+    if (!dir)
+        return false;
+    listing.release();
+    ::rewinddir(dir);
+    bool empty = true;
+    while (const dirent *e = ::readdir(dir))
+        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
+            empty = false;
+    ::closedir(dir);
+    return empty;
+}
+
+// Whether the open folder is the one this process made at or after `made`: empty, and born
+// (or, where the file system keeps no birth time, last changed in its content) no earlier. A
+// folder of the user's swapped in under the new name is older, or holds something.
+bool freshlyMade(int fd, const timespec &made) {
+    struct statx sx {};
+    if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BTIME | STATX_MTIME, &sx) != 0)
+        return false;
+    const statx_timestamp &born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+    return notBefore(born, made) && isEmptyFolder(fd);
+}
+
 } // namespace
 
 bool renameNoReplace(int fromFolder, const std::string &from, int toFolder, const std::string &to) {
@@ -412,6 +450,7 @@ StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(dup
     if (!m_parent.valid())
         return;
     sweep(parent);
+    const timespec before = fileClock();
     const auto name = createUnderFreshName(prefix, [&](const std::string &candidate) {
         return ::mkdirat(parent, candidate.c_str(), 0700) == 0;
     });
@@ -419,10 +458,11 @@ StagingFolder::StagingFolder(int parent, std::string_view prefix) : m_parent(dup
         return;
     Fd fd = openFolderAt(parent, *name);
     struct stat st;
-    // What is there now must be the folder just made: ours, private. Anything else was put in
-    // its place by someone else and is left alone.
+    // What is there now must be the folder just made: ours, private, new and empty. Anything
+    // else was put in its place by someone else and is left alone.
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
-        (st.st_mode & 077) != 0 || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        (st.st_mode & 077) != 0 || !freshlyMade(fd.get(), before) ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         forgetPending(*name);
         if (fd.valid())
             errno = EEXIST;

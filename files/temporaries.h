@@ -61,6 +61,7 @@ class TemporaryFile {
     TemporaryFile &operator=(const TemporaryFile &) = delete;
     bool valid() const { return m_fd.valid(); }
     int fd() const { return m_fd.get(); }
+    int folder() const { return m_folder; }
     // Gives it `name` in its folder, only when nothing has that name (EEXIST otherwise, even
     // against a file that appeared meanwhile).
     bool linkAs(const std::string &name);
@@ -79,7 +80,10 @@ class TemporaryFile {
 };
 
 // A private folder (0700) inside another, locked while it exists and removed with its content
-// unless kept. Used only through its descriptor.
+// unless kept. Used only through its descriptor. Linux has no call that makes a folder and
+// opens it in one step, so the folder opened under the new name must prove to be the one just
+// made: empty, and born no earlier than the mkdir (anyone who can write the parent could have
+// exchanged the name with one of the user's own folders in between).
 class StagingFolder {
   public:
     // Creates it in `parent` after sweeping that folder; valid() tells whether that worked.

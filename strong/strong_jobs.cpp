@@ -3,6 +3,7 @@
 #include "fd.h"
 #include "kind_names.h"
 #include "naming.h"
+#include "publish.h"
 #include "temporaries.h"
 
 #include <cerrno>
@@ -29,20 +30,6 @@ strong::ReadFn readerOf(int fd) {
 
 strong::WriteFn writerOf(int fd) {
     return [fd](const uint8_t *data, size_t size) { return files::writeAll(fd, data, size); };
-}
-
-// A new output in the staging folder: private while it is written.
-files::Fd createOutput(const std::string &output) {
-    return files::Fd(
-        ::open(output.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-}
-
-// Gives a finished output its permissions (the source's, as cp does) and closes it: a late
-// write error (NFS, quota) shows here.
-strong::Status finish(files::Fd &out, mode_t sourceMode) {
-    if (::fchmod(out.get(), files::outputMode(sourceMode)) != 0 || !out.close())
-        return strong::Status::WriteFailed;
-    return strong::Status::Ok;
 }
 
 // The source, opened as a regular file, and what it is.
@@ -73,46 +60,6 @@ mode_t outputModeFor(const StrongEncryption &settings, const struct stat &source
 
 } // namespace
 
-strong::Status encryptStrongFile(const std::string &source, const std::string &name,
-                                 const std::string &output, const StrongEncryption &settings,
-                                 const strong::Hooks &hooks) {
-    struct stat st;
-    const files::Fd in = openSource(source, st);
-    if (!in.valid())
-        return strong::Status::ReadFailed;
-    files::Fd out = createOutput(output);
-    if (!out.valid())
-        return strong::Status::WriteFailed;
-    // Publishing syncs the file when it replaces one, as for classic outputs.
-    strong::Status status = strong::encrypt(requestFor(settings, name, st), readerOf(in.get()),
-                                            writerOf(out.get()), hooks);
-    if (status == strong::Status::Ok)
-        status = finish(out, outputModeFor(settings, st));
-    return status;
-}
-
-strong::Status decryptStrongFile(const std::string &source, const std::string &output,
-                                 std::string_view passphrase, strong::Decrypted &result,
-                                 const strong::Hooks &hooks) {
-    struct stat st;
-    const files::Fd in = openSource(source, st);
-    if (!in.valid())
-        return strong::Status::ReadFailed;
-    strong::Status status;
-    {
-        files::Fd out = createOutput(output);
-        if (!out.valid())
-            return strong::Status::WriteFailed;
-        status =
-            strong::decrypt(passphrase, readerOf(in.get()), writerOf(out.get()), result, hooks);
-        if (status == strong::Status::Ok)
-            status = finish(out, st.st_mode);
-    }
-    if (status != strong::Status::Ok)
-        ::unlink(output.c_str());
-    return status;
-}
-
 std::string recordedExtension(const std::string &recorded, const std::string &baseName) {
     // A recorded name is a bare name (readers refuse a '/'): its extension follows the last dot.
     const size_t dot = recorded.rfind('.');
@@ -128,13 +75,26 @@ std::string decryptedName(const std::string &recorded, const std::string &baseNa
 
 namespace {
 
-// Gives a finished temporary its permissions and its name.
-Status publish(files::TemporaryFile &output, mode_t mode, const std::string &name, bool replace) {
-    if (!files::setMode(output.fd(), files::outputMode(mode)) || !files::syncFile(output.fd()))
-        return Status::WriteFailed;
-    if (replace ? output.replace(name) : output.linkAs(name))
+Status published(files::TemporaryFile &output, mode_t mode, const std::string &name, bool replace,
+                 files::Fd *held) {
+    // The caller may go on with the very file it published (the window offers an archive for
+    // extraction): a descriptor taken before the name is given.
+    if (held)
+        *held = files::duplicate(output.fd());
+    switch (files::publish(output, name, {replace, mode})) {
+    case files::Published::Done:
         return Status::Ok;
-    return errno == EEXIST ? Status::OutputExists : Status::WriteFailed;
+    case files::Published::Exists:
+        if (held)
+            held->close();
+        return Status::OutputExists;
+    case files::Published::IsFolder:
+    case files::Published::Failed:
+        break;
+    }
+    if (held)
+        held->close();
+    return Status::WriteFailed;
 }
 
 // Whether `name` is taken in the folder (by anything, a link included).
@@ -159,7 +119,7 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
     Status status = encrypt(requestFor(settings, recordedName, st), readerOf(in.get()),
                             writerOf(out.fd()), hooks);
     if (status == Status::Ok)
-        status = publish(out, outputModeFor(settings, st), outputName, replace);
+        status = published(out, outputModeFor(settings, st), outputName, replace, nullptr);
     if (status != Status::Ok)
         out.discard();
     return status;
@@ -167,7 +127,7 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
 
 Status decryptStrongInto(const std::string &source, int folder, const std::string &baseName,
                          bool replace, std::string_view passphrase, std::string &outputName,
-                         const Hooks &hooks) {
+                         const Hooks &hooks, files::Fd *written) {
     struct stat st;
     const files::Fd in = openSource(source, st);
     if (!in.valid())
@@ -189,7 +149,7 @@ Status decryptStrongInto(const std::string &source, int folder, const std::strin
     Decrypted result;
     Status status = decrypt(passphrase, readerOf(in.get()), writerOf(out.fd()), result, checked);
     if (status == Status::Ok)
-        status = publish(out, st.st_mode, outputName, replace);
+        status = published(out, st.st_mode, outputName, replace, written);
     if (status != Status::Ok)
         out.discard();
     return status;

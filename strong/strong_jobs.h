@@ -1,6 +1,7 @@
 // Strong files on disk: a whole file encrypted into a new output, or decrypted into one.
 #pragma once
 
+#include "fd.h"
 #include "strong_format.h"
 
 #include <cstdint>
@@ -19,17 +20,6 @@ struct StrongEncryption {
     std::optional<uint32_t> permissions;
 };
 
-// Encrypts `source` into the new file `output` (which must not exist), recording `name`.
-// errno is kept for ReadFailed and WriteFailed.
-strong::Status encryptStrongFile(const std::string &source, const std::string &name,
-                                 const std::string &output, const StrongEncryption &settings,
-                                 const strong::Hooks &hooks);
-
-// Decrypts `source` into the new file `output`. On any result but Ok, `output` is removed.
-strong::Status decryptStrongFile(const std::string &source, const std::string &output,
-                                 std::string_view passphrase, strong::Decrypted &result,
-                                 const strong::Hooks &hooks);
-
 // The extension (without its dot) a strong file's recorded name gives an output named
 // `baseName`: the recorded one, except that a dot-file (".bashrc") was recorded under its
 // whole name, which is the base already.
@@ -47,10 +37,11 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
 // Decrypts `source` into `folder` as decryptedName(recorded name, `baseName`), published whole
 // once the whole file has proved authentic; `outputName` tells the name. A taken name is
 // replaced only when `replace` (OutputExists otherwise, found before any content is
-// decrypted). On any result but Ok nothing is left in the folder.
+// decrypted). On any result but Ok nothing is left in the folder. With `written`, it holds
+// the published file afterwards, whatever is done to its name.
 Status decryptStrongInto(const std::string &source, int folder, const std::string &baseName,
                          bool replace, std::string_view passphrase, std::string &outputName,
-                         const Hooks &hooks);
+                         const Hooks &hooks, tolvex::files::Fd *written = nullptr);
 
 // Probe of a file's first bytes: Ok for a strong file, NotStrong, or why it cannot be read
 // (Unsupported, Damaged, ReadFailed).

@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTest>
 #include <QWidget>
+#include <sys/stat.h>
 
 namespace {
 
@@ -329,6 +330,120 @@ class WorkflowTest : public QObject {
         QCOMPARE(readFile(folder->path("restore/tree/a.txt")), QByteArray("alpha"));
         QCOMPARE(readFile(folder->path("restore/tree/inner/b.txt")), QByteArray("beta"));
         QVERIFY(!QFileInfo::exists(folder->path("restore/back.lzh")));
+    }
+
+    // An encrypted folder "tree" (a.txt, inner/b.txt) as folder->path(name).
+    void makeEncryptedTree(const QString &name) {
+        QDir(folder->path()).mkpath("tree/inner");
+        writeFile(folder->path("tree/a.txt"), "alpha");
+        writeFile(folder->path("tree/inner/b.txt"), "beta");
+        start(request(folder->path("tree"), "7", rules::Mode::Encrypt, true, 0));
+        QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path(name)));
+        QVERIFY(QDir(folder->path("tree")).removeRecursively());
+    }
+
+    // A real archive of a folder "evil" holding evil.sh, made by the archiver.
+    QString plantedArchive() {
+        QDir(folder->path()).mkpath("evil");
+        writeFile(folder->path("evil/evil.sh"), "echo owned");
+        const QString archive = folder->path("planted.lzh");
+        [&] { QCOMPARE(workflow->PackLzh(folder->path("evil"), archive), int16_t(0)); }();
+        QDir(folder->path("evil")).removeRecursively();
+        return archive;
+    }
+
+    // The extraction offer concerns only the file this job wrote, held while the questions are
+    // up: an archive planted under the default name, or put in place of this job's one (by a
+    // rename or a link) while the question is on screen, is never what gets extracted.
+    void extractionOfferConcernsOnlyTheFileThisJobWrote() {
+        const QString planted = plantedArchive();
+        QVERIFY(QFile::copy(planted, folder->path("Tolvex.lzh")));
+        writeFile(folder->path("note.txt"), "just text");
+        start(request(folder->path("note.txt"), "7"));
+        QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("note.tvx")));
+        auto shown = start(request(folder->path("note.tvx"), "7", rules::Mode::Decrypt));
+        QVERIFY(!presenter->texts().contains(texts::kOfferExtract));
+        QVERIFY(!QFileInfo::exists(folder->path("evil")));
+        QCOMPARE(readFile(folder->path("Tolvex.txt")), QByteArray("just text"));
+
+        makeEncryptedTree("tree.tvx");
+        QVERIFY(QFile::remove(folder->path("Tolvex.lzh")));
+        for (const bool byLink : {false, true}) {
+            presenter->whileShown = [&](const QString &prompt) {
+                if (prompt != texts::kOfferExtract)
+                    return;
+                QFile::remove(folder->path("Tolvex.lzh"));
+                if (byLink)
+                    QFile::link(planted, folder->path("Tolvex.lzh"));
+                else
+                    QFile::copy(planted, folder->path("Tolvex.lzh"));
+            };
+            presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
+            shown = start(request(folder->path("tree.tvx"), "7", rules::Mode::Decrypt));
+            presenter->whileShown = nullptr;
+            QCOMPARE(presenter->texts().mid(presenter->texts().size() - 2),
+                     (QStringList{texts::kOfferExtract, texts::kOfferDelete}));
+            QCOMPARE(readFile(folder->path("tree/inner/b.txt")), QByteArray("beta"));
+            QVERIFY(!QFileInfo::exists(folder->path("evil")));
+            // What stands under the name now is not the job's file: it is not deleted either.
+            QVERIFY(QFileInfo::exists(folder->path("Tolvex.lzh")));
+            QVERIFY(QFile::remove(folder->path("Tolvex.lzh")));
+            QVERIFY(QDir(folder->path("tree")).removeRecursively());
+        }
+    }
+
+    // Extraction adds to a folder that is there already and never opens it wider.
+    void extractionKeepsAnExistingFoldersPermissions() {
+        makeEncryptedTree("tree.tvx");
+        QDir(folder->path()).mkpath("tree");
+        QVERIFY(QFile::setPermissions(folder->path("tree"), QFileDevice::ReadOwner |
+                                                                QFileDevice::WriteOwner |
+                                                                QFileDevice::ExeOwner));
+        presenter->answers = {rules::kAnswerYes, rules::kAnswerNo};
+        start(request(folder->path("tree.tvx"), "7", rules::Mode::Decrypt));
+        QCOMPARE(readFile(folder->path("tree/a.txt")), QByteArray("alpha"));
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(folder->path("tree")).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0700));
+    }
+
+    // The rerun after "overwrite?" writes into the folder the first run opened, whatever its
+    // path names by then: a folder swapped for a link while the question is up gets nothing.
+    void overwriteRerunStaysInTheFolderItOpened() {
+        QDir(folder->path()).mkpath("shared/out");
+        QDir(folder->path()).mkpath("elsewhere");
+        writeFile(folder->path("in.txt"), "the secret");
+        writeFile(folder->path("shared/out/Tolvex.tvx"), "old");
+        StartRequest r = request(folder->path("in.txt"), "7");
+        r.outputBase = folder->path("shared/out/Tolvex");
+        presenter->whileShown = [&](const QString &prompt) {
+            if (prompt != texts::kOverwrite)
+                return;
+            QVERIFY(QDir(folder->path("shared")).rename("out", "moved"));
+            QVERIFY(QFile::link(folder->path("elsewhere"), folder->path("shared/out")));
+        };
+        presenter->answers = {rules::kAnswerOk};
+        const auto shown = start(r);
+        presenter->whileShown = nullptr;
+        QCOMPARE(shown.size(), 2);
+        QCOMPARE(shown[0].text, texts::kOverwrite);
+        QVERIFY(entriesOf(folder->path("elsewhere")).isEmpty());
+        QCOMPARE(QFileInfo(folder->path("shared/moved/Tolvex.tvx")).size(), qint64(15 + 10));
+    }
+
+    // A link inside a folder being packed that leads out of it is refused; the window packs
+    // nothing and says so.
+    void packingRefusesALinkThatLeadsOutOfTheFolder() {
+        QDir(folder->path()).mkpath("project");
+        QDir(folder->path()).mkpath("private");
+        writeFile(folder->path("project/a.txt"), "alpha");
+        writeFile(folder->path("private/key"), "PRIVATE");
+        QVERIFY(QFile::link(folder->path("private"), folder->path("project/assets")));
+        const auto shown =
+            start(request(folder->path("project"), "7", rules::Mode::Encrypt, true, 0));
+        QCOMPARE(presenter->texts().last(), texts::kPackFailed);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(!QFileInfo::exists(folder->path("Tolvex.tvx")));
     }
 
     // Files the window makes open with tolvex-cli, and the other way round.

@@ -190,7 +190,7 @@ TEST_P(KilledWhileWriting, BySigkill) {
     std::string input, output;
     prepare(dir, input, output);
     const pid_t pid = startCli(dir.path(), arguments(input), "5A");
-    EXPECT_TRUE(waitFor([&] { return !leftovers(dir.path()).empty(); }));
+    EXPECT_TRUE(waitFor([&] { return writingIn(pid, dir.path()); }));
     ::kill(pid, SIGKILL);
     if (waitStatus(pid) != 128 + SIGKILL)
         GTEST_SKIP() << "the conversion finished before the signal arrived";
@@ -211,7 +211,8 @@ TEST(Staging, DeepTreeIsRemovedUnderALowDescriptorLimit) {
     if (pid == 0) {
         bool gone = false;
         {
-            auto staging = StagingFolder::create(dir.path());
+            const tolvex::files::Fd parent = tolvex::files::openFolder(dir.path());
+            auto staging = StagingFolder::create(parent.get());
             if (!staging)
                 ::_exit(2);
             int fd = ::open(staging->path().c_str(), O_RDONLY | O_DIRECTORY);

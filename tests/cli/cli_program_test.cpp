@@ -464,8 +464,7 @@ TEST(Program, InterruptionRemovesTheUnfinishedOutput) {
     // Wait until the conversion has begun writing, then interrupt it.
     bool staged = false;
     for (int i = 0; i < 3000 && !staged; ++i) {
-        for (const auto &name : listTree(dir.path()))
-            staged = staged || name.find(".tolvex-cli-") != std::string::npos;
+        staged = writingIn(pid, dir.path());
         if (!staged)
             ::usleep(10000);
     }

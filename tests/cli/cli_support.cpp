@@ -210,4 +210,15 @@ int TerminalRun::finish() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+bool writingIn(pid_t pid, const std::string &folder) {
+    std::error_code error;
+    for (const auto &entry :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind(folder + "/#", 0) == 0 || target.rfind(folder + "/.tolvex", 0) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace cli_test

@@ -46,6 +46,10 @@ struct RunResult {
 
 // Runs the program with these arguments. TOLVEX_KEY and SOURCE_DATE_EPOCH are removed from
 // the inherited environment unless given in options.environment.
+// Whether the process holds a file it is writing in `folder`: a temporary there, named or
+// unnamed (which shows as "FOLDER/#INODE (deleted)").
+bool writingIn(pid_t pid, const std::string &folder);
+
 RunResult runCli(const std::vector<std::string> &arguments, const RunOptions &options = {});
 
 // The codec library's MakeCode, called with the working directory set to the program's

@@ -14,6 +14,7 @@
 #include "passphrase.h"
 #include "paths.h"
 #include "progress.h"
+#include "publish.h"
 #include "publishing.h"
 #include "secret.h"
 #include "staging_folder.h"
@@ -369,43 +370,59 @@ TEST(Inspect, DescriptionNeverShowsTheCheckWord) {
     EXPECT_EQ(text.find("1234"), std::string::npos);
 }
 
-TEST(Publish, WithoutReplaceAnExistingNameIsKept) {
-    TempDir dir;
-    writeFile(dir / "staged", std::string("new"));
-    writeFile(dir / "final", std::string("old"));
-    EXPECT_EQ(publishFile(dir / "staged", dir / "final", false), Publish::Exists);
-    EXPECT_EQ(readFile(dir / "final"), Bytes({'o', 'l', 'd'}));
-    EXPECT_TRUE(exists(dir / "staged"));
+namespace {
+// A finished temporary in `folder` holding `text`.
+std::unique_ptr<tolvex::files::TemporaryFile> finished(int folder, const std::string &text) {
+    auto file = std::make_unique<tolvex::files::TemporaryFile>(folder, ".tolvex-");
+    EXPECT_TRUE(file->valid() && tolvex::files::writeAll(file->fd(), text.data(), text.size()));
+    return file;
 }
+} // namespace
 
-TEST(Publish, ReplaceKeepsTheOldPermissions) {
+TEST(Publish, OneRuleForNamesModesAndFolders) {
+    namespace files = tolvex::files;
     TempDir dir;
-    writeFile(dir / "staged", std::string("new"));
+    const files::Fd folder = files::openFolder(dir.path());
     writeFile(dir / "final", std::string("old"));
     ::chmod((dir / "final").c_str(), 0600);
-    EXPECT_EQ(publishFile(dir / "staged", dir / "final", true), Publish::Done);
+    // Without replace a taken name is kept, and nothing is left behind.
+    EXPECT_EQ(files::publish(*finished(folder.get(), "new"), "final", {false, 0644}),
+              files::Published::Exists);
+    EXPECT_EQ(readFile(dir / "final"), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(listTree(dir.path()).size(), 1u);
+    // A replacement takes its source's bits, never wider than the file it replaces.
+    EXPECT_EQ(files::publish(*finished(folder.get(), "new"), "final", {true, 0644}),
+              files::Published::Done);
     EXPECT_EQ(readFile(dir / "final"), Bytes({'n', 'e', 'w'}));
     struct stat st;
     ASSERT_EQ(::stat((dir / "final").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    // A new name: the source's read and write bits under the umask, never execute bits.
+    EXPECT_EQ(files::publish(*finished(folder.get(), "x"), "fresh", {false, 0750}),
+              files::Published::Done);
+    ASSERT_EQ(::stat((dir / "fresh").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u & ~files::processUmask());
     ::mkdir((dir / "folder").c_str(), 0755);
-    writeFile(dir / "staged2", std::string("x"));
-    EXPECT_EQ(publishFile(dir / "staged2", dir / "folder", true), Publish::IsFolder);
+    EXPECT_EQ(files::publish(*finished(folder.get(), "x"), "folder", {true, 0644}),
+              files::Published::IsFolder);
+    EXPECT_EQ(listTree(dir.path()).size(), 3u) << "final, fresh and the folder alone";
 }
 
 TEST(Publish, TreeMovesNothingWhenOneNameExists) {
     TempDir dir;
-    const auto staged = StagingFolder::create(dir.path());
+    const tolvex::files::Fd folder = tolvex::files::openFolder(dir.path());
+    const auto staged = StagingFolder::create(folder.get());
     ASSERT_TRUE(staged);
     ::mkdir((dir / "dest").c_str(), 0755);
+    const tolvex::files::Fd dest = tolvex::files::openFolder(dir / "dest");
     writeFile(staged->path() + "/a", std::string("a"));
     writeFile(staged->path() + "/b", std::string("b"));
     writeFile(dir / "dest/b", std::string("old"));
-    const TreeResult r = publishTree(*staged, dir / "dest", false);
+    const TreeResult r = publishTree(*staged, dest.get(), false);
     EXPECT_EQ(r.outcome, Publish::Exists);
     EXPECT_EQ(r.conflict, "b");
     EXPECT_FALSE(exists(dir / "dest/a"));
-    EXPECT_EQ(publishTree(*staged, dir / "dest", true).outcome, Publish::Done);
+    EXPECT_EQ(publishTree(*staged, dest.get(), true).outcome, Publish::Done);
     EXPECT_EQ(readFile(dir / "dest/b"), Bytes({'b'}));
     EXPECT_EQ(readFile(dir / "dest/a"), Bytes({'a'}));
 }
@@ -413,8 +430,9 @@ TEST(Publish, TreeMovesNothingWhenOneNameExists) {
 TEST(Staging, FolderGoesAwayWithItsContent) {
     TempDir dir;
     std::string path;
+    const tolvex::files::Fd folder = tolvex::files::openFolder(dir.path());
     {
-        auto staging = StagingFolder::create(dir.path());
+        auto staging = StagingFolder::create(folder.get());
         ASSERT_TRUE(staging);
         path = staging->path();
         writeFile(path + "/partial", std::string("half"));
@@ -423,7 +441,7 @@ TEST(Staging, FolderGoesAwayWithItsContent) {
     EXPECT_TRUE(listTree(dir.path()).empty());
     ::chmod(dir.path().c_str(), 0555);
     if (::geteuid() != 0) {
-        EXPECT_FALSE(StagingFolder::create(dir.path()));
+        EXPECT_FALSE(StagingFolder::create(folder.get()));
     }
     ::chmod(dir.path().c_str(), 0777);
 }

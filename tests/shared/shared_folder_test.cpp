@@ -13,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <grp.h>
 #include <iostream>
 #include <map>
@@ -251,12 +252,14 @@ std::map<std::string, std::string> snapshot(const std::string &folder) {
     return seen;
 }
 
-// A group member who, for each new folder named like our staging folders, renames it away and
-// puts a link to `target` in its place. Started with its watch in place; stop() ends it and
-// tells how many folders it swapped.
-class Swapper {
+// A group member who watches `watched` with inotify and, for each event of `mask` that `act`
+// takes (the open folder watched, and the name the event carries, empty for the folder
+// itself), acts at once; `act` tells whether it acted. Started with its watch in place; stop()
+// ends it and tells how often it acted.
+class Watcher {
   public:
-    Swapper(const std::string &shared, const std::string &target) {
+    using Act = std::function<bool(int folder, const std::string &name)>;
+    Watcher(const std::string &watched, uint32_t mask, Act act) {
         int ready[2];
         if (::pipe(ready) != 0 || ::pipe(m_stop) != 0)
             return;
@@ -267,7 +270,7 @@ class Swapper {
             const gid_t team = kTeam;
             if (::setgroups(1, &team) != 0 || ::setgid(kAttacker) != 0 || ::setuid(kAttacker) != 0)
                 ::_exit(100);
-            ::_exit(watch(shared, target, ready[1], m_stop[0]));
+            ::_exit(watch(watched, mask, act, ready[1], m_stop[0]));
         }
         ::close(ready[1]);
         ::close(m_stop[0]);
@@ -284,14 +287,15 @@ class Swapper {
     }
 
   private:
-    static int watch(const std::string &shared, const std::string &target, int ready, int stop) {
+    static int watch(const std::string &watched, uint32_t mask, const Act &act, int ready,
+                     int stop) {
         const int events = ::inotify_init1(IN_CLOEXEC);
-        const int folder = ::open(shared.c_str(), O_RDONLY | O_DIRECTORY);
-        if (events < 0 || folder < 0 || ::inotify_add_watch(events, shared.c_str(), IN_CREATE) < 0)
+        const int folder = ::open(watched.c_str(), O_RDONLY | O_DIRECTORY);
+        if (events < 0 || folder < 0 || ::inotify_add_watch(events, watched.c_str(), mask) < 0)
             return 101;
         if (::write(ready, "r", 1) != 1)
             return 102;
-        int swapped = 0;
+        int acted = 0;
         alignas(struct inotify_event) char buffer[8192];
         for (;;) {
             struct pollfd waits[2] = {{events, POLLIN, 0}, {stop, POLLIN, 0}};
@@ -301,15 +305,11 @@ class Swapper {
                 for (ssize_t at = 0; at < n;) {
                     const auto *e = reinterpret_cast<const struct inotify_event *>(buffer + at);
                     at += sizeof(struct inotify_event) + e->len;
-                    if (!(e->mask & IN_ISDIR) || std::strncmp(e->name, ".tolvex-cli-", 12) != 0)
-                        continue;
-                    const std::string away = ".stolen-" + std::to_string(swapped);
-                    if (::renameat(folder, e->name, folder, away.c_str()) == 0 &&
-                        ::symlinkat(target.c_str(), folder, e->name) == 0)
-                        ++swapped;
+                    if (act(folder, e->len ? std::string(e->name) : std::string()))
+                        ++acted;
                 }
             } else if (waits[1].revents) {
-                return std::min(swapped, 99);
+                return std::min(acted, 99);
             }
         }
     }
@@ -317,6 +317,32 @@ class Swapper {
     pid_t m_child = -1;
     int m_stop[2] = {-1, -1};
     bool m_ready = false;
+};
+
+bool isStagingName(const std::string &name) {
+    return name.rfind(".tolvex-cli-", 0) == 0 || name.rfind(".unlha-", 0) == 0 ||
+           name.rfind(".tolvex-", 0) == 0;
+}
+
+// For each new folder named like our staging folders: renamed away, a link to `target` in its
+// place.
+class Swapper : public Watcher {
+  public:
+    Swapper(const std::string &shared, const std::string &target)
+        : Watcher(shared, IN_CREATE,
+                  [target, swapped = 0](int folder, const std::string &name) mutable {
+                      struct stat st;
+                      if (name.rfind(".tolvex-cli-", 0) != 0 ||
+                          ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+                          !S_ISDIR(st.st_mode))
+                          return false; // the link it put there itself
+                      const std::string away = ".stolen-" + std::to_string(swapped);
+                      if (::renameat(folder, name.c_str(), folder, away.c_str()) != 0 ||
+                          ::symlinkat(target.c_str(), folder, name.c_str()) != 0)
+                          return false;
+                      ++swapped;
+                      return true;
+                  }) {}
 };
 
 struct Team {
@@ -451,4 +477,219 @@ TEST(SharedFolderRace, ADecryptedFileTakesNoModeFromALinkAnotherMemberPutInItsPl
     EXPECT_EQ(modeOf(team.shared + "/secret.txt"), 0600u);
     EXPECT_EQ(readFile(bait), Bytes({'b', 'a', 'i', 't'}));
     EXPECT_EQ(modeOf(bait), 0666u);
+}
+
+// The five ways a second member of the group could lead the victim's files astray, each tried
+// the way it was found. The moments that inotify can catch are raced 20 times.
+namespace {
+
+constexpr int kRounds = 20;
+
+// Runs `body` as the victim, a member of the team.
+template <typename Body> int asVictim(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const gid_t team = kTeam;
+        if (::setgroups(1, &team) != 0 || ::setgid(kVictim) != 0 || ::setuid(kVictim) != 0)
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void chownAll(const std::string &path, uid_t user) {
+    ::lchown(path.c_str(), user, user);
+    if (fs::is_directory(fs::symlink_status(path)))
+        for (const auto &entry : fs::recursive_directory_iterator(path))
+            ::lchown(entry.path().c_str(), user, user);
+}
+
+// The victim's private folder beside the staging folders: twenty files, 0700.
+std::map<std::string, std::string> makeVault(const std::string &vault) {
+    fs::create_directories(vault);
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 20; ++i) {
+        const std::string name = "v" + std::to_string(i) + ".txt";
+        files[name] = "the victim's own file " + std::to_string(i);
+        writeFile(vault + "/" + name, files[name]);
+    }
+    chownAll(vault, kVictim);
+    ::chmod(vault.c_str(), 0700);
+    return files;
+}
+
+// Every file of the vault, wherever in `shared` its folder has been moved to.
+void expectVaultWhole(const std::string &shared, const std::map<std::string, std::string> &vault) {
+    std::map<std::string, std::string> found;
+    for (const auto &entry : fs::recursive_directory_iterator(shared))
+        if (entry.is_regular_file() && vault.count(entry.path().filename().string())) {
+            const auto content = readFile(entry.path().string());
+            found[entry.path().filename().string()] =
+                content ? std::string(content->begin(), content->end()) : "";
+        }
+    EXPECT_EQ(found, vault) << "a file of the victim's was deleted or changed";
+}
+
+// Exchanges every new staging-like folder with the victim's vault.
+Watcher::Act exchangeWith(const std::string &vault) {
+    return [vault](int folder, const std::string &name) {
+        return isStagingName(name) &&
+               ::renameat2(folder, name.c_str(), folder, vault.c_str(), RENAME_EXCHANGE) == 0;
+    };
+}
+
+// An encrypted file of `content` named `name` in the shared folder, the victim's.
+void placeEncrypted(const Team &team, const std::string &name, const std::string &content,
+                    bool strong) {
+    TempDir maker;
+    writeFile(maker / "secret.txt", content);
+    std::vector<std::string> args = {"encrypt", "-d", "png", "secret.txt"};
+    if (strong)
+        args.insert(args.begin() + 1, {"--strong", "--kdf", "interactive"});
+    ASSERT_EQ(run(maker, args).status, 0);
+    fs::copy_file(maker / "secret.png", team.shared + "/" + name);
+    ::chown((team.shared + "/" + name).c_str(), kVictim, kVictim);
+}
+
+RunResult victimWithPassphrase(const Team &team, std::vector<std::string> args) {
+    RunOptions o;
+    o.workingDirectory = team.shared;
+    o.environment = {"TOLVEX_KEY=77", "TOLVEX_PASSPHRASE=a shared passphrase", "HOME=" + team.home};
+    o.user = kVictim;
+    o.groups = {kTeam};
+    o.program = team.program;
+    return runCli(args, o);
+}
+
+} // namespace
+
+// 1. A staging folder is made, then opened: exchanged with the victim's own 0700 folder in
+// between, that folder must never be taken for it (and emptied at the end).
+TEST(SharedFolderRace, AStagingFolderExchangedWithOneOfTheUsersFoldersIsNeverTaken) {
+    Team team(02775);
+    const std::string vault = team.shared + "/vault";
+    const auto files = makeVault(vault);
+    int exchanged = 0;
+    {
+        // The file layer alone, as the archiver's extraction and the CLI use it.
+        Watcher attacker(team.shared, IN_CREATE, exchangeWith("vault"));
+        ASSERT_TRUE(attacker.ready());
+        const int status = asVictim([&] {
+            const files::Fd shared = files::openFolder(team.shared);
+            for (int round = 0; round < kRounds; ++round) {
+                const files::StagingFolder staging(shared.get(), files::kArchiverPrefix);
+                if (staging.valid() && !listTree(staging.path()).empty())
+                    return 1; // it holds what it did not make
+            }
+            return 0;
+        });
+        exchanged += attacker.stop();
+        EXPECT_EQ(status, 0) << "a staging folder held the victim's files";
+    }
+    expectVaultWhole(team.shared, files);
+    placeKit(team);
+    for (int round = 0; round < kRounds; ++round) {
+        Watcher attacker(team.shared, IN_CREATE, exchangeWith("vault"));
+        ASSERT_TRUE(attacker.ready());
+        const RunResult r = team.victim({"decrypt", "-x", "--force", "kit.tvx"});
+        exchanged += attacker.stop();
+        expectVaultWhole(team.shared, files);
+        if (r.status == 0)
+            EXPECT_EQ(readFile(team.shared + "/kit/docs/plan.txt"), Bytes(20000, 'p'));
+        else
+            EXPECT_NE(r.err.find("cannot write in the folder"), std::string::npos) << r.err;
+    }
+    std::cout << "folders exchanged with the victim's: " << exchanged << "\n";
+}
+
+// 2. The output folder is swapped for a link to the other member's folder once the victim has
+// opened it: the plaintext still goes where the victim asked, and nowhere else.
+TEST(SharedFolderRace, AnOutputFolderSwappedForALinkAfterItIsOpenedKeepsTheOutput) {
+    struct Row {
+        const char *name;
+        bool strong;
+        std::vector<std::string> extra;
+    };
+    const Row rows[] = {{"classic decrypt", false, {}},
+                        {"strong decrypt", true, {}},
+                        {"decrypt --extract", false, {"-x"}}};
+    int swapped = 0;
+    for (const Row &row : rows) {
+        for (int round = 0; round < kRounds; ++round) {
+            Team team(02775);
+            const bool extract = !row.extra.empty();
+            if (extract)
+                placeKit(team);
+            else
+                placeEncrypted(team, "secret.png", std::string(30000, 's'), row.strong);
+            const std::string out = team.shared + "/out";
+            const std::string theirs = team.shared + "/theirs";
+            fs::create_directories(out);
+            fs::create_directories(theirs);
+            ::chown(out.c_str(), kVictim, kVictim);
+            ::chown(theirs.c_str(), kAttacker, kAttacker);
+            ::chmod(theirs.c_str(), 0777);
+            const std::string shared = team.shared;
+            Watcher attacker(
+                out, IN_OPEN, [shared, done = false](int, const std::string &name) mutable {
+                    if (done || !name.empty())
+                        return false;
+                    done = ::rename((shared + "/out").c_str(), (shared + "/.moved").c_str()) == 0 &&
+                           ::symlink("theirs", (shared + "/out").c_str()) == 0;
+                    return done;
+                });
+            ASSERT_TRUE(attacker.ready());
+            std::vector<std::string> args = {"decrypt", "--output-dir", "out"};
+            args.insert(args.end(), row.extra.begin(), row.extra.end());
+            args.push_back(extract ? "kit.tvx" : "secret.png");
+            const RunResult r = victimWithPassphrase(team, args);
+            const int acted = attacker.stop();
+            swapped += acted;
+            EXPECT_TRUE(listTree(theirs).empty()) << row.name << ": the output went astray";
+            const std::string home = acted ? team.shared + "/.moved" : out;
+            if (r.status == 0 && extract)
+                EXPECT_EQ(readFile(home + "/kit/docs/plan.txt"), Bytes(20000, 'p')) << row.name;
+            else if (r.status == 0)
+                EXPECT_EQ(readFile(home + "/secret.txt"), Bytes(30000, 's')) << row.name;
+            else
+                ADD_FAILURE() << row.name << ": " << r.err;
+        }
+    }
+    std::cout << "output folders swapped after they were opened: " << swapped << "\n";
+}
+
+// 5. A link planted in a project folder the group may write never carries in what lies
+// outside the folder packed; a link that stays inside it is packed as what it names.
+TEST(SharedFolderRace, PackingRefusesALinkAnotherMemberPlantedThatLeadsOutOfTheFolder) {
+    for (const bool strong : {false, true}) {
+        Team team(02775);
+        const std::string project = team.shared + "/project";
+        fs::create_directories(project + "/docs");
+        writeFile(project + "/docs/readme.txt", std::string("readme"));
+        fs::create_directories(team.home + "/.ssh");
+        writeFile(team.home + "/.ssh/id_ed25519", std::string("PRIVATE KEY"));
+        chownAll(project, kVictim);
+        chownAll(team.home, kVictim);
+        ::chmod((team.home + "/.ssh/id_ed25519").c_str(), 0600);
+        ::chown(project.c_str(), kVictim, kTeam);
+        ::chmod(project.c_str(), 02775);
+        ASSERT_EQ(asAttacker([&] {
+                      return ::symlink((team.home + "/.ssh").c_str(),
+                                       (project + "/assets").c_str()) == 0
+                                 ? 0
+                                 : 1;
+                  }),
+                  0);
+        std::vector<std::string> args = {"encrypt", "-c", "project"};
+        if (strong)
+            args.insert(args.begin() + 1, {"--strong", "--kdf", "interactive"});
+        const RunResult r = victimWithPassphrase(team, args);
+        EXPECT_NE(r.status, 0) << (strong ? "strong" : "classic");
+        EXPECT_NE(r.err.find("project/assets"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("outside"), std::string::npos) << r.err;
+        EXPECT_FALSE(exists(team.shared + "/project.tvx"));
+        EXPECT_EQ(listTree(team.shared).size(), listTree(project).size() + 1) << "nothing beside";
+    }
 }
