@@ -5,6 +5,7 @@
 
 #include "unlha32.h"
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <lhasa.h>
@@ -13,13 +14,13 @@
 
 namespace unlha {
 
-std::optional<ArchiveReader> ArchiveReader::open(int fd) {
+std::optional<ArchiveReader> ArchiveReader::open(int fd, uint64_t start) {
     const auto st = status(fd);
     if (!st || !S_ISREG(st->st_mode))
         return std::nullopt;
-    // Readers of one descriptor take turns: each starts from the beginning.
+    // Readers of one descriptor take turns: each starts from the archive's beginning.
     Fd reading = duplicate(fd);
-    FILE *file = reading.valid() ? openStream(reading.get()) : nullptr;
+    FILE *file = reading.valid() ? openStream(reading.get(), start) : nullptr;
     if (!file)
         return std::nullopt;
     reading.release(); // the stream owns it now
@@ -78,10 +79,9 @@ bool isSeparator(uint8_t c) {
     return c == '/' || c == '\\' || c == 0xFF;
 }
 
-// A raw name field is unsafe when it starts at the root or holds a ".." component.
-bool rawNameIsSafe(const uint8_t *p, size_t n, bool mayStartWithSeparator) {
-    if (n > 0 && isSeparator(p[0]) && !mayStartWithSeparator)
-        return false;
+// A raw name field is unsafe when it holds a ".." component. One from the root is read below
+// the destination (see safeMemberPath).
+bool rawNameIsSafe(const uint8_t *p, size_t n) {
     // A NUL ends the name for liblhasa: what follows would be read differently by others.
     for (size_t i = 0; i < n; ++i)
         if (p[i] == 0)
@@ -115,9 +115,8 @@ void forEachExtended(const uint8_t *raw, size_t rawLength, size_t at, size_t wid
 bool extendedNamesAreSafe(const uint8_t *raw, size_t rawLength, size_t at, size_t width) {
     bool safe = true;
     forEachExtended(raw, rawLength, at, width, [&](uint8_t type, const uint8_t *data, size_t n) {
-        // A folder field ends each part with a separator; a leading one means the root.
         if (type == lha::kExtFileName || type == lha::kExtFolderName)
-            safe = rawNameIsSafe(data, n, false);
+            safe = rawNameIsSafe(data, n);
         return safe;
     });
     return safe;
@@ -134,7 +133,7 @@ bool rawHeaderIsSafe(const LHAFileHeader *h) {
         if (n < lha::kName || lha::kName + size_t(raw[lha::kNameLength]) > n)
             return false;
         const size_t nameLength = raw[lha::kNameLength];
-        if (!rawNameIsSafe(raw + lha::kName, nameLength, false))
+        if (!rawNameIsSafe(raw + lha::kName, nameLength))
             return false;
         if (h->header_level == 0)
             return true;
@@ -250,18 +249,138 @@ std::optional<std::string> level01Path(const LHAFileHeader *h) {
     return path;
 }
 
-bool onlyZerosFrom(int fd, uint64_t from, uint64_t to) {
-    uint8_t buffer[4096];
-    while (from < to) {
-        const size_t want = size_t(std::min<uint64_t>(sizeof buffer, to - from));
-        if (readAt(fd, from, buffer, want) != int64_t(want))
-            return false;
-        for (size_t i = 0; i < want; ++i)
-            if (buffer[i] != 0)
-                return false;
-        from += want;
+// The sizes of the 64-bit size field (levels 1 to 3), which liblhasa 0.3 does not read: it
+// keeps the low 32 bits of a member of 4 GiB or more.
+struct WideSizes {
+    uint64_t packed = 0;
+    uint64_t original = 0;
+};
+
+std::optional<WideSizes> wideSizes(const LHAFileHeader *h) {
+    const uint8_t *raw = h->raw_data;
+    const size_t n = h->raw_data_len;
+    size_t first = 0, width = 2;
+    switch (h->header_level) {
+    case 1:
+        if (!raw || n < lha::kName)
+            return std::nullopt;
+        first = lha::kName + raw[lha::kNameLength] + lha::kLevel1AfterName;
+        break;
+    case 2:
+        first = lha::kLevel2FirstExtension;
+        break;
+    case 3:
+        first = lha::kLevel3FirstExtension;
+        width = 4;
+        break;
+    default:
+        return std::nullopt;
     }
-    return true;
+    if (!raw)
+        return std::nullopt;
+    std::optional<WideSizes> sizes;
+    forEachExtended(raw, n, first, width, [&](uint8_t type, const uint8_t *data, size_t length) {
+        if (type == lha::kExtSizes && length >= 16)
+            sizes = WideSizes{loadLe64(data), loadLe64(data + 8)};
+        return true;
+    });
+    return sizes;
+}
+
+// LHARK (MS-DOS) records its own variant of -lh7- as -lh7-, in a level-1 header with a blank
+// for the OS; liblhasa 0.4 on calls it -lk7-.
+std::string methodOf(const LHAFileHeader *h) {
+    const std::string method = h->compress_method;
+    if (method == "-lh7-" && h->header_level == 1 && h->os_type == lha::kLharkOsId)
+        return kLharkMethod;
+    return method;
+}
+
+bool methodAt(const uint8_t *p) {
+    return p[0] == '-' && p[4] == '-';
+}
+
+// What may follow the last member: nothing, or an end mark (a zero byte, or CP/M's ^Z padding)
+// and then anything (OS-9 LHA leaves stale bytes there). A header standing there is one
+// liblhasa could not read: the archive is damaged, not at its end.
+bool archiveEndsAt(int fd, uint64_t end, uint64_t size) {
+    if (end >= size)
+        return true;
+    uint8_t next[lha::kMethod + lha::kMethodLength] = {};
+    const int64_t got = readAt(fd, end, next, sizeof next);
+    if (got < 1 || (next[0] != 0 && next[0] != 0x1A))
+        return false;
+    return got < int64_t(sizeof next) || !methodAt(next + lha::kMethod);
+}
+
+// The members of the archive starting at `start`.
+int scanFrom(int fd, uint64_t start, std::vector<ScannedMember> &members, std::string &message) {
+    members.clear();
+    auto reader = ArchiveReader::open(fd, start);
+    if (!reader) {
+        message = "cannot read the archive";
+        return UNLHA_ERROR_READ;
+    }
+    uint64_t end = start;
+    while (LHAFileHeader *h = reader->next()) {
+        ScannedMember m;
+        m.path = memberPath(h);
+        m.safePath = safeMemberPath(h);
+        m.method = methodOf(h);
+        m.folder = m.method == LHA_COMPRESS_TYPE_DIR;
+        m.link = h->symlink_target != nullptr || (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS) &&
+                                                  (h->unix_perms & S_IFMT) == S_IFLNK);
+        m.decodable = m.folder || lha_decoder_for_name(m.method.data()) != nullptr;
+        m.macintosh = h->os_type == LHA_OS_TYPE_MACOS;
+        m.headerStart = end;
+        m.dataStart = reader->position();
+        m.dataEnd = m.dataStart + h->compressed_length;
+        m.crc = h->crc;
+        m.length = h->length;
+        if (const auto wide = wideSizes(h)) {
+            // liblhasa steps over 32 bits of packed data: beyond that it would lose its place.
+            if (wide->packed > UINT32_MAX) {
+                message = "the packed size of " + m.path + " (" + std::to_string(wide->packed) +
+                          " bytes) is too large for this reader";
+                return UNLHA_ERROR_TOO_LARGE;
+            }
+            m.length = wide->original;
+        }
+        m.mtime = h->timestamp;
+        if (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS))
+            m.unixMode = h->unix_perms;
+        if (m.dataStart == UINT64_MAX || m.dataEnd > reader->fileSize()) {
+            message = "the archive is truncated";
+            return UNLHA_ERROR_DAMAGED;
+        }
+        end = m.dataEnd;
+        members.push_back(std::move(m));
+    }
+    if (members.empty()) {
+        message = "not an LHA archive";
+        return UNLHA_ERROR_DAMAGED;
+    }
+    // liblhasa stops quietly at a header it cannot read, as if the archive ended there.
+    if (!archiveEndsAt(fd, end, reader->fileSize())) {
+        message = "the archive is damaged or truncated";
+        return UNLHA_ERROR_DAMAGED;
+    }
+    return UNLHA_OK;
+}
+
+// Self-extracting archives: the program comes first, the archive somewhere after it.
+constexpr size_t kProgramSearch = size_t(1) << 20;
+
+std::vector<uint64_t> archiveCandidates(int fd) {
+    std::vector<uint8_t> head(kProgramSearch + lha::kLevel + 1);
+    const int64_t got = readAt(fd, 0, head.data(), head.size());
+    if (got < 2 || head[0] != 'M' || head[1] != 'Z')
+        return {0};
+    std::vector<uint64_t> at;
+    for (size_t i = 2; i + lha::kLevel < size_t(got) && i < kProgramSearch; ++i)
+        if (methodAt(head.data() + i + lha::kMethod) && head[i + lha::kLevel] <= 3)
+            at.push_back(i);
+    return at;
 }
 
 } // namespace
@@ -283,8 +402,13 @@ std::string memberPath(const LHAFileHeader *header) {
 }
 
 std::optional<std::string> safeMemberPath(const LHAFileHeader *header) {
-    const std::string path = memberPath(header);
-    if (path.empty() || path[0] == '/' || !rawHeaderIsSafe(header))
+    std::string path = memberPath(header);
+    // From the root of a drive or of the system, read as below the destination.
+    if (path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+        (path.size() == 2 || path[2] == '/'))
+        path.erase(0, 2);
+    path.erase(0, std::min(path.find_first_not_of('/'), path.size()));
+    if (path.empty() || !rawHeaderIsSafe(header))
         return std::nullopt;
     // The path as read once more: no empty, "." or ".." parts.
     size_t start = 0;
@@ -319,53 +443,47 @@ int openArchive(const std::string &path, int &fd, std::string &message) {
     return UNLHA_ERROR_READ;
 }
 
-int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &message) {
-    auto reader = ArchiveReader::open(fd);
-    if (!reader) {
-        message = "cannot read the archive";
-        return UNLHA_ERROR_READ;
-    }
+int scanArchive(int fd, std::vector<ScannedMember> &members, std::string &message,
+                uint64_t *start) {
     // liblhasa cannot tell a read error from the end of the archive: try one read here.
     uint8_t probe[1];
     if (readAt(fd, 0, probe, sizeof probe) < 0) {
         message = "cannot read the archive";
         return UNLHA_ERROR_READ;
     }
-    uint64_t end = 0;
-    while (LHAFileHeader *h = reader->next()) {
-        ScannedMember m;
-        m.path = memberPath(h);
-        m.safePath = safeMemberPath(h);
-        m.folder = std::string(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
-        m.link = h->symlink_target != nullptr || (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS) &&
-                                                  (h->unix_perms & S_IFMT) == S_IFLNK);
-        m.decodable = m.folder || lha_decoder_for_name(h->compress_method) != nullptr;
-        m.headerStart = end;
-        const uint64_t dataStart = reader->position();
-        m.dataEnd = dataStart + h->compressed_length;
-        m.crc = h->crc;
-        m.length = h->length;
-        m.mtime = h->timestamp;
-        if (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS))
-            m.unixMode = h->unix_perms;
-        if (dataStart == UINT64_MAX || m.dataEnd > reader->fileSize()) {
-            message = "the archive is truncated";
-            return UNLHA_ERROR_DAMAGED;
+    const std::vector<uint64_t> candidates = archiveCandidates(fd);
+    if (candidates.empty()) {
+        message = "not an LHA archive: a program with no LHA archive in its first 1 MiB";
+        return UNLHA_ERROR_DAMAGED;
+    }
+    // In a program, the first place that holds a whole archive; a method name in the program's
+    // own code is no archive. The first failure that read a member tells what went wrong.
+    int firstCode = UNLHA_OK;
+    std::string firstMessage;
+    for (const uint64_t at : candidates) {
+        std::string failure;
+        const int code = scanFrom(fd, at, members, failure);
+        if (code == UNLHA_OK) {
+            if (start)
+                *start = at;
+            return UNLHA_OK;
         }
-        end = m.dataEnd;
-        members.push_back(std::move(m));
+        if (code == UNLHA_ERROR_READ) {
+            message = failure;
+            return code;
+        }
+        if (firstCode == UNLHA_OK && (!members.empty() || candidates.size() == 1)) {
+            firstCode = code;
+            firstMessage = failure;
+        }
     }
-    // liblhasa stops quietly at a header it cannot read, as if the archive ended there. After
-    // the last member only the end mark (zero bytes) may follow.
-    if (members.empty()) {
-        message = "not an LHA archive";
+    members.clear();
+    if (firstCode == UNLHA_OK) {
+        message = "not an LHA archive: a program with no LHA archive in its first 1 MiB";
         return UNLHA_ERROR_DAMAGED;
     }
-    if (!onlyZerosFrom(reader->descriptor(), end, reader->fileSize())) {
-        message = "the archive is damaged or truncated";
-        return UNLHA_ERROR_DAMAGED;
-    }
-    return UNLHA_OK;
+    message = firstMessage;
+    return firstCode;
 }
 
 } // namespace unlha

@@ -1,6 +1,8 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
+#include "macbinary.h"
+#include "member_decoder.h"
 #include "platform.h"
 #include "unlha32.h"
 
@@ -8,9 +10,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <fnmatch.h>
-#include <lhasa.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -79,10 +81,24 @@ bool fitsDestination(int root, const Parts &parts, bool folder, Failure &failure
     return false;
 }
 
-// Decodes the current member into a new file in the staging folder and checks its length and
-// CRC. A decoder that produces more than the member declares is stopped there.
-bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, const std::string &name,
+// Writes `n` bytes at `at`; a block of zeros is left as a hole (the file's length is set at the
+// end), so a large member of zeros takes neither time nor room to write.
+bool writeSparse(int fd, uint64_t at, const uint8_t *data, size_t n) {
+    if (n > 0 && data[0] == 0 && std::memcmp(data, data + 1, n - 1) == 0)
+        return true;
+    return writeAt(fd, at, data, n);
+}
+
+// Decodes the member into a new file in the staging folder and checks it: as many bytes as the
+// header gives and their CRC, then the file's length on disk. A decoder that produces more than
+// the member declares is stopped there. A MacBinary member is written as its data fork.
+bool extractFile(int archive, const ScannedMember &m, int folder, const std::string &name,
                  mode_t mask, Failure &failure) {
+    auto decoder = MemberDecoder::open(archive, m);
+    if (!decoder) {
+        failure = {UNLHA_ERROR_INTERNAL, "cannot decode " + m.path};
+        return false;
+    }
     removeFileAt(folder, name); // an earlier member of the same name
     Fd out = createFileAt(folder, name, 0600);
     if (!out.valid()) {
@@ -90,25 +106,48 @@ bool extractFile(ArchiveReader &reader, const ScannedMember &m, int folder, cons
         return false;
     }
     std::vector<uint8_t> buffer(size_t(1) << 16);
-    uint64_t length = 0;
+    uint64_t decoded = 0;
     uint16_t crc = 0;
+    // The decoded bytes [skip, skip + keep) are the file.
+    uint64_t skip = 0;
+    uint64_t keep = m.length;
     for (;;) {
-        const size_t n = reader.read(buffer.data(), buffer.size());
+        const size_t n = decoder->read(buffer.data(), buffer.size());
         if (n == 0)
             break;
-        if (length + n > m.length) {
+        if (decoded + n > m.length) {
             failure = {UNLHA_ERROR_DAMAGED, "damaged data (longer than stored) in " + m.path};
             return false;
         }
         crc = crc16Update(crc, buffer.data(), n);
-        if (!writeAt(out.get(), length, buffer.data(), n)) {
+        if (decoded == 0 && m.macintosh && n >= kMacBinaryHeader)
+            if (const auto fork = macBinaryDataFork(buffer.data(), m.length)) {
+                skip = kMacBinaryHeader;
+                keep = *fork;
+            }
+        const uint64_t from = std::max(decoded, skip);
+        const uint64_t to = std::min(decoded + n, skip + keep);
+        if (to > from &&
+            !writeSparse(out.get(), from - skip, buffer.data() + (from - decoded), to - from)) {
             failure = {UNLHA_ERROR_WRITE, "cannot write " + m.path};
             return false;
         }
-        length += n;
+        decoded += n;
     }
-    if (length != m.length || crc != m.crc) {
-        failure = {UNLHA_ERROR_DAMAGED, "damaged data (CRC error) in " + m.path};
+    if (decoder->readFailed()) {
+        failure = {UNLHA_ERROR_READ, "cannot read the archive at " + m.path};
+        return false;
+    }
+    if (decoded != m.length || crc != m.crc) {
+        failure = {UNLHA_ERROR_DAMAGED, decoded < m.length
+                                            ? "damaged data (shorter than stored) in " + m.path
+                                            : "damaged data (CRC error) in " + m.path};
+        return false;
+    }
+    // Whatever happened on the way, the file holds exactly what the header gives, or fails.
+    const auto st = setLength(out.get(), keep) ? status(out.get()) : std::nullopt;
+    if (!st || uint64_t(st->st_size) != keep) {
+        failure = {UNLHA_ERROR_WRITE, "cannot write all of " + m.path};
         return false;
     }
     // Never set-user-ID, set-group-ID or sticky; never wider than the umask allows.
@@ -147,8 +186,10 @@ int extractArchive(const Command &command, std::string &message) {
         if (!selected[i])
             continue;
         if (!m.decodable) {
-            message = "unknown compression method in " + m.path;
-            return UNLHA_ERROR_DAMAGED;
+            message = m.method == kLharkMethod
+                          ? "LHARK's -lh7- variant is not supported in " + m.path
+                          : "unsupported method " + m.method + " in " + m.path;
+            return UNLHA_ERROR_UNSUPPORTED;
         }
         const Parts parts = splitPath(*m.safePath);
         for (const auto &part : parts) {
@@ -195,11 +236,6 @@ int extractArchive(const Command &command, std::string &message) {
             return failure.code;
         }
 
-    auto reader = ArchiveReader::open(archive.get());
-    if (!reader) {
-        message = "cannot read the archive";
-        return UNLHA_ERROR_READ;
-    }
     files::StagingFolder staging(root.get(), files::kArchiverPrefix);
     if (!staging.valid()) {
         message = "cannot create a staging folder in " + destination;
@@ -207,11 +243,6 @@ int extractArchive(const Command &command, std::string &message) {
     }
     const auto mask = mode_t(processUmask());
     for (size_t i = 0; i < members.size() && failure.code == 0; ++i) {
-        LHAFileHeader *h = reader->next();
-        if (!h || memberPath(h) != members[i].path) {
-            message = "the archive changed while it was read";
-            return UNLHA_ERROR_DAMAGED;
-        }
         if (!selected[i])
             continue;
         const ScannedMember &m = members[i];
@@ -219,7 +250,7 @@ int extractArchive(const Command &command, std::string &message) {
         Fd folder =
             openFolders(staging.fd(), parts, m.folder ? parts.size() : parts.size() - 1, failure);
         if (folder.valid() && !m.folder)
-            extractFile(*reader, m, folder.get(), parts.back(), mask, failure);
+            extractFile(archive.get(), m, folder.get(), parts.back(), mask, failure);
     }
     if (failure.code != 0) {
         message = failure.text;

@@ -14,6 +14,9 @@ inline uint32_t loadLe(const uint8_t *p, size_t width) {
         v = v << 8 | p[i];
     return v;
 }
+inline uint64_t loadLe64(const uint8_t *p) {
+    return uint64_t(loadLe(p + 4, 4)) << 32 | loadLe(p, 4);
+}
 inline void storeLe(uint8_t *p, size_t width, uint32_t v) {
     for (size_t i = 0; i < width; ++i, v >>= 8)
         p[i] = uint8_t(v);
@@ -51,11 +54,13 @@ inline constexpr size_t kLevel3FirstExtension = 28;
 
 inline constexpr uint8_t kPlainAttribute = 0x20;
 inline constexpr uint8_t kUnixOsId = 'U';
+inline constexpr uint8_t kLharkOsId = ' ';
 
 // Extended header types.
 inline constexpr uint8_t kExtHeaderCrc = 0x00;
 inline constexpr uint8_t kExtFileName = 0x01;
 inline constexpr uint8_t kExtFolderName = 0x02;
+inline constexpr uint8_t kExtSizes = 0x42; // packed and original size, 8 bytes each
 inline constexpr uint8_t kExtUnixMode = 0x50;
 inline constexpr uint8_t kExtUnixTime = 0x54;
 

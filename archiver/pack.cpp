@@ -354,11 +354,18 @@ int keptMembers(const Command &command, const ArchiveTarget &target, const Plann
         return code;
     old = Fd(oldFd);
     std::vector<ScannedMember> members;
-    if (const int code = scanArchive(old.get(), members, message); code != UNLHA_OK) {
+    uint64_t start = 0;
+    if (const int code = scanArchive(old.get(), members, message, &start); code != UNLHA_OK) {
         if (code == UNLHA_ERROR_DAMAGED)
             message =
                 "not replaced, it is not a sound archive (" + message + "): " + command.archive;
         return code;
+    }
+    // Rewritten, the program around the archive would be lost.
+    if (start != 0) {
+        message =
+            "not replaced, a self-extracting program is read but never updated: " + command.archive;
+        return UNLHA_ERROR_UNSUPPORTED;
     }
     std::set<std::string> fresh;
     for (const auto &m : planner.members)

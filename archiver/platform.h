@@ -39,9 +39,12 @@ using tolvex::files::statusAt;
 using tolvex::files::syncFile;
 using tolvex::files::writeAt;
 
-// A stdio stream reading `fd` from its beginning, for liblhasa; it owns the descriptor once made.
+// A stdio stream reading `fd` from `start`, for liblhasa; it owns the descriptor once made.
 // Nothing on failure (the descriptor then stays the caller's).
-FILE *openStream(int fd);
+FILE *openStream(int fd, uint64_t start = 0);
+// Sets the file's length: what was never written reads as zeros (and takes no room where the
+// file system keeps holes).
+bool setLength(int fd, uint64_t length);
 
 // Appends to a descriptor through a buffer, keeping track of the position.
 class BufferedOutput {

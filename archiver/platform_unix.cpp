@@ -15,10 +15,20 @@ namespace {
 constexpr size_t kOutputBuffer = size_t(1) << 18;
 }
 
-FILE *openStream(int fd) {
-    if (::lseek(fd, 0, SEEK_SET) != 0)
+FILE *openStream(int fd, uint64_t start) {
+    if (start > uint64_t(INT64_MAX) || ::lseek(fd, off_t(start), SEEK_SET) != off_t(start))
         return nullptr;
     return ::fdopen(fd, "rb");
+}
+
+bool setLength(int fd, uint64_t length) {
+    if (length > uint64_t(INT64_MAX))
+        return false;
+    int result;
+    do
+        result = ::ftruncate(fd, off_t(length));
+    while (result != 0 && errno == EINTR);
+    return result == 0;
 }
 
 BufferedOutput::BufferedOutput(int fd, uint64_t start) : m_fd(fd), m_flushed(start) {

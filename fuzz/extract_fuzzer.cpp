@@ -33,6 +33,8 @@ bool documented(int result) {
     case UNLHA_ERROR_NAME:
     case UNLHA_ERROR_NO_SPACE:
     case UNLHA_ERROR_NO_MATCH:
+    case UNLHA_ERROR_TOO_LARGE:
+    case UNLHA_ERROR_UNSUPPORTED:
         return true;
     default:
         return false; // not found, a command error or an internal failure: none can happen here

@@ -33,21 +33,23 @@ extern "C" {
 /* Results of Unlha. Callers look at the low 16 bits only: 0 is success. */
 enum {
     UNLHA_OK = 0,
-    UNLHA_ERROR_COMMAND = 0x8001,   /* unknown command or switch, missing argument */
-    UNLHA_ERROR_NOT_FOUND = 0x8002, /* the archive or a name to pack does not exist */
-    UNLHA_ERROR_READ = 0x8003,      /* a file cannot be read, or is neither file nor folder
-                                       (a FIFO, device or socket is never opened for reading) */
-    UNLHA_ERROR_WRITE = 0x8004,     /* the archive or an extracted file cannot be written */
-    UNLHA_ERROR_DAMAGED = 0x8005,   /* not an archive, damaged, truncated, a CRC mismatch,
-                                       or a method this library cannot decode */
-    UNLHA_ERROR_UNSAFE = 0x8006,    /* a member would land outside the destination, or is
-                                       a link; nothing is extracted */
-    UNLHA_ERROR_TOO_LARGE = 0x8007, /* a member of 4 GiB or more */
-    UNLHA_ERROR_NAME = 0x8008,      /* a name the archive cannot hold (absolute, "..") */
-    UNLHA_ERROR_INTERNAL = 0x8009,  /* out of memory or another unexpected failure */
-    UNLHA_ERROR_NO_SPACE = 0x800A,  /* the members to extract do not fit in the destination's
-                                       free space; nothing is extracted */
-    UNLHA_ERROR_NO_MATCH = 0x800B   /* no member matches the patterns to extract */
+    UNLHA_ERROR_COMMAND = 0x8001,    /* unknown command or switch, missing argument */
+    UNLHA_ERROR_NOT_FOUND = 0x8002,  /* the archive or a name to pack does not exist */
+    UNLHA_ERROR_READ = 0x8003,       /* a file cannot be read, or is neither file nor folder
+                                        (a FIFO, device or socket is never opened for reading) */
+    UNLHA_ERROR_WRITE = 0x8004,      /* the archive or an extracted file cannot be written */
+    UNLHA_ERROR_DAMAGED = 0x8005,    /* not an archive, damaged, truncated, a CRC mismatch */
+    UNLHA_ERROR_UNSAFE = 0x8006,     /* a member would land outside the destination, or is
+                                        a link; nothing is extracted */
+    UNLHA_ERROR_TOO_LARGE = 0x8007,  /* a member of 4 GiB or more to pack; to extract, a packed
+                                        size of 4 GiB or more */
+    UNLHA_ERROR_NAME = 0x8008,       /* a name the archive cannot hold (absolute, "..") */
+    UNLHA_ERROR_INTERNAL = 0x8009,   /* out of memory or another unexpected failure */
+    UNLHA_ERROR_NO_SPACE = 0x800A,   /* the members to extract do not fit in the destination's
+                                        free space; nothing is extracted */
+    UNLHA_ERROR_NO_MATCH = 0x800B,   /* no member matches the patterns to extract */
+    UNLHA_ERROR_UNSUPPORTED = 0x800C /* a compression method this library does not decode, or
+                                        a self-extracting program given to update */
 };
 
 /* Runs one command. `window` is not used. When outputSize is not 0, a NUL-terminated message

@@ -547,17 +547,19 @@ TEST_F(Hardening, PlainNamesExtractAtEveryHeaderLevel) {
 
 TEST_F(Hardening, HostileNamesAreRefusedAtEveryHeaderLevel) {
     const std::vector<std::string> names = {"../x",
-                                            "/tmp/x",
+                                            "/../x",
                                             "a/../../x",
                                             "..\\x",
-                                            "\\tmp\\x",
+                                            "\\..\\tmp\\x",
+                                            "C:\\..\\x",
+                                            "C:",
                                             ".",
                                             "..",
                                             "",
                                             "x/..",
                                             std::string("a\0/../../x", 10),
                                             std::string("ok\0", 3)};
-    const std::vector<std::string> folders = {"..\xFF", "\xFFtmp\xFF", "a\xFF..\xFF..\xFF",
+    const std::vector<std::string> folders = {"..\xFF", "\xFF..\xFFtmp\xFF", "a\xFF..\xFF..\xFF",
                                               std::string("a\0\xFF", 3)};
     struct Case {
         int level;

@@ -44,6 +44,7 @@ Extended extendedOf(const RawMember &m, bool withName, bool withCrc) {
         ext.push_back({0x02, *m.folder});
     if (m.mode)
         ext.push_back({0x50, std::string{char(*m.mode & 0xFF), char(*m.mode >> 8)}});
+    ext.insert(ext.end(), m.extended.begin(), m.extended.end());
     return ext;
 }
 
@@ -90,7 +91,7 @@ Bytes rawMember(const RawMember &m) {
         append(h, m.name);
         put16(h, crc);
         if (m.level == 1) {
-            h.push_back('U');
+            h.push_back(m.osId);
             put16(h, ext.empty() ? 0 : uint32_t(1 + ext[0].second.size() + 2));
         }
         const size_t base = h.size();
@@ -107,7 +108,7 @@ Bytes rawMember(const RawMember &m) {
         put16(h, 0); // total size, below
         appendCommon(h, m, uint32_t(m.data.size()), kUnixTime);
         put16(h, crc);
-        h.push_back('U');
+        h.push_back(m.osId);
         put16(h, uint32_t(1 + ext[0].second.size() + 2));
         const size_t crcAt = h.size() + 1;
         appendExtended(h, ext, 2);
@@ -121,7 +122,7 @@ Bytes rawMember(const RawMember &m) {
         put16(h, 4); // the word size of the size fields
         appendCommon(h, m, uint32_t(m.data.size()), kUnixTime);
         put16(h, crc);
-        h.push_back('U');
+        h.push_back(m.osId);
         put32(h, 0); // total size, below
         put32(h, uint32_t(1 + ext[0].second.size() + 4));
         const size_t crcAt = h.size() + 1;
@@ -136,6 +137,14 @@ Bytes rawMember(const RawMember &m) {
     }
     append(h, m.data);
     return h;
+}
+
+std::pair<uint8_t, std::string> sizesHeader(uint64_t packed, uint64_t original) {
+    std::string field;
+    for (const uint64_t v : {packed, original})
+        for (int i = 0; i < 8; ++i)
+            field += char(uint8_t(v >> (8 * i)));
+    return {0x42, field};
 }
 
 Bytes rawArchive(const std::vector<Bytes> &members) {

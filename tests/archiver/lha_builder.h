@@ -21,7 +21,13 @@ struct RawMember {
     std::optional<uint32_t> originalSize;   // the data's size when not given
     std::optional<uint16_t> crc;            // the data's CRC when not given
     std::optional<uint16_t> mode = 0100644; // Unix mode header (levels 1 to 3)
+    // More extended headers (levels 1 to 3), type and content, after the others.
+    std::vector<std::pair<uint8_t, std::string>> extended;
+    uint8_t osId = 'U'; // levels 1 to 3
 };
+
+// The 64-bit size extended header: packed and original size.
+std::pair<uint8_t, std::string> sizesHeader(uint64_t packed, uint64_t original);
 
 Bytes rawMember(const RawMember &m);
 // The members one after another, then the end mark.

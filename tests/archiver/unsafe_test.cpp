@@ -1,6 +1,6 @@
 // Crafted archives: names that lead out of the destination, links, truncation and a broken
-// header CRC are refused, and nothing is written anywhere; Shift_JIS names at levels 0 and 1
-// keep their characters whole.
+// header CRC are refused (a name from the root is read below the destination), and nothing is
+// written anywhere; Shift_JIS names at levels 0 and 1 keep their characters whole.
 #include "crc16.h"
 #include "lha_builder.h"
 #include "support.h"
@@ -93,8 +93,15 @@ TEST_F(Unsafe, ParentFolderNameIsRefused) {
     expectNothingWritten();
 }
 
-TEST_F(Unsafe, AbsoluteNameIsRefused) {
+TEST_F(Unsafe, NameFromTheRootExtractsBelowTheDestination) {
     const std::string folder = "\xFFtmp\xFF";
+    EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "kept")})), 0);
+    EXPECT_EQ(readFile(dir / "a/b/dest/tmp/x"), Bytes({'k', 'e', 'p', 't'}));
+    EXPECT_FALSE(exists("/tmp/x") && readFile("/tmp/x") == Bytes({'k', 'e', 'p', 't'}));
+}
+
+TEST_F(Unsafe, ClimbingFromTheRootIsRefused) {
+    const std::string folder = "\xFF..\xFFtmp\xFF";
     EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "escape")})), UNLHA_ERROR_UNSAFE);
     expectNothingWritten();
 }
