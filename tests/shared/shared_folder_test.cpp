@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -506,6 +507,34 @@ void chownAll(const std::string &path, uid_t user) {
             ::lchown(entry.path().c_str(), user, user);
 }
 
+// Busy processes on every core while it lives (at nice 10): the victim, at the lowest
+// priority, is then preempted between its system calls, as on a loaded machine, and a watcher
+// woken by inotify gets to act in between.
+class CpuLoad {
+  public:
+    CpuLoad() {
+        for (long i = 0; i < std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)); ++i)
+            if (const pid_t hog = ::fork(); hog == 0) {
+                if (::nice(10) == -1) {
+                }
+                for (volatile unsigned spin = 0;; spin = spin + 1) {
+                }
+            } else if (hog > 0)
+                m_hogs.push_back(hog);
+    }
+    ~CpuLoad() {
+        for (const pid_t hog : m_hogs) {
+            ::kill(hog, SIGKILL);
+            ::waitpid(hog, nullptr, 0);
+        }
+    }
+    CpuLoad(const CpuLoad &) = delete;
+    CpuLoad &operator=(const CpuLoad &) = delete;
+
+  private:
+    std::vector<pid_t> m_hogs;
+};
+
 // The victim's private folder beside the staging folders: twenty files, 0700.
 std::map<std::string, std::string> makeVault(const std::string &vault) {
     fs::create_directories(vault);
@@ -573,12 +602,17 @@ TEST(SharedFolderRace, AStagingFolderExchangedWithOneOfTheUsersFoldersIsNeverTak
     const auto files = makeVault(vault);
     int exchanged = 0;
     {
-        // The file layer alone, as the archiver's extraction and the CLI use it.
+        // The file layer alone, as the archiver's extraction and the CLI use it, on a loaded
+        // machine: ten times the rounds, since each is cheap.
+        const CpuLoad load; // first: its processes must not hold the watcher's pipes
         Watcher attacker(team.shared, IN_CREATE, exchangeWith("vault"));
         ASSERT_TRUE(attacker.ready());
         const int status = asVictim([&] {
+            errno = 0;
+            if (::nice(19) == -1 && errno != 0)
+                return 2;
             const files::Fd shared = files::openFolder(team.shared);
-            for (int round = 0; round < kRounds; ++round) {
+            for (int round = 0; round < 10 * kRounds; ++round) {
                 const files::StagingFolder staging(shared.get(), files::kArchiverPrefix);
                 if (staging.valid() && !listTree(staging.path()).empty())
                     return 1; // it holds what it did not make
