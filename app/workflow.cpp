@@ -140,13 +140,6 @@ QString inFolder(int folder, const QString &name) {
     return QFile::decodeName(tolvex::files::descriptorPath(folder).c_str()) + u'/' + name;
 }
 
-// Whether `name` in the open folder is the input itself (links followed).
-bool sameFileAt(int folder, const std::string &name, const std::string &input) {
-    const auto out = tolvex::files::statusAt(folder, name, true);
-    const auto in = tolvex::files::statusAt(AT_FDCWD, input, true);
-    return out && in && out->st_dev == in->st_dev && out->st_ino == in->st_ino;
-}
-
 bool isArchiveName(const std::string &extension) {
     return extension.size() == 3 && (extension[0] | 0x20) == 'l' && (extension[1] | 0x20) == 'z' &&
            (extension[2] | 0x20) == 'h';
@@ -301,7 +294,7 @@ int Workflow::EncryptStrong(const QString &input, int folder, const QString &nam
                             std::string_view passphrase, bool replacing, int16_t kind,
                             bool compress) {
     const std::string output = tolvex::encodedName(bytes(name), kind);
-    if (sameFileAt(folder, output, bytes(input)))
+    if (tolvex::files::sameFileAt(folder, output, bytes(input)))
         return -6;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
@@ -398,7 +391,7 @@ int Workflow::DecryptFile(const QString &input, int folder, const QString &name,
     const bool replacing = mode == kDecodeReplacing;
     const std::string outputName = tolvex::decodedName(bytes(name), *extension);
     const auto taken = tolvex::files::statusAt(folder, outputName, false);
-    if (sameFileAt(folder, outputName, bytes(input)))
+    if (tolvex::files::sameFileAt(folder, outputName, bytes(input)))
         return -6;
     if (taken && !replacing)
         return 1;

@@ -28,13 +28,6 @@ bool sameFile(const std::string &a, const std::string &b) {
            sa.st_ino == sb.st_ino;
 }
 
-bool sameFileAt(int folder, const std::string &name, const std::string &input) {
-    const auto out = tolvex::files::statusAt(folder, name, true);
-    struct stat in;
-    return out && ::stat(input.c_str(), &in) == 0 && out->st_dev == in.st_dev &&
-           out->st_ino == in.st_ino;
-}
-
 std::string leafName(const std::string &path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);

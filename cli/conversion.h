@@ -110,8 +110,6 @@ std::string lowered(std::string s);
 
 // Whether both paths name the same file.
 bool sameFile(const std::string &a, const std::string &b);
-// Whether `name` in the open folder `folder` is the file `input` (links followed).
-bool sameFileAt(int folder, const std::string &name, const std::string &input);
 
 // Why a file would not open as a regular file.
 std::string whyUnreadable(int error);

@@ -91,7 +91,8 @@ std::optional<Outcome> decryptStrong(Job &job, int folder, bool staged) {
         // An archive to extract has no output file of its own to claim.
         if (!(o.extract && lowered(extension) == "lzh")) {
             refused = job.settings.claims->refuseShared(output, plan.input);
-            if (!refused && sameFileAt(job.folder.get(), leafName(output), plan.input))
+            if (!refused &&
+                tolvex::files::sameFileAt(job.folder.get(), leafName(output), plan.input))
                 refused = fail(kExitSameFile, "the output " + displayName(output) +
                                                   " would be the input itself; use --output or "
                                                   "--output-dir");

@@ -281,6 +281,12 @@ std::optional<std::vector<std::string>> listFolderAt(int fd) {
     return names;
 }
 
+bool sameFileAt(int folder, const std::string &name, const std::string &input) {
+    const auto out = statusAt(folder, name, true);
+    const auto in = statusAt(AT_FDCWD, input, true);
+    return out && in && out->st_dev == in->st_dev && out->st_ino == in->st_ino;
+}
+
 Fd openBeneath(int root, const std::string &path, int flags) {
     const bool pathOnly = (flags & O_PATH) != 0;
     open_how how{};

@@ -80,6 +80,9 @@ std::optional<uint64_t> freeSpace(std::string path);
 // directory; `follow` false describes a link itself). Nothing on failure.
 std::optional<struct stat> status(int fd);
 std::optional<struct stat> statusAt(int folder, const std::string &name, bool follow);
+// Whether `name` in the open folder `folder` and the path `input` reach one file (links
+// followed): an output that would be its own input.
+bool sameFileAt(int folder, const std::string &name, const std::string &input);
 // Permission bits and modification time, set through the descriptor (the access time is kept).
 bool setMode(int fd, mode_t mode);
 bool setModifiedTime(int fd, time_t modified);

@@ -517,8 +517,8 @@ class CpuLoad {
             if (const pid_t hog = ::fork(); hog == 0) {
                 if (::nice(10) == -1) {
                 }
-                for (volatile unsigned spin = 0;; spin = spin + 1) {
-                }
+                for (;;)
+                    __asm__ volatile("" ::: "memory"); // busy, without being optimised away
             } else if (hog > 0)
                 m_hogs.push_back(hog);
     }
