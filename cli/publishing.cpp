@@ -17,22 +17,6 @@ namespace {
 
 namespace files = tolvex::files;
 
-// The names in a folder held by its descriptor.
-std::optional<std::vector<std::string>> namesIn(int folder) {
-    files::Fd listing = files::duplicate(folder);
-    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
-    if (!dir)
-        return std::nullopt;
-    listing.release();
-    ::rewinddir(dir);
-    std::vector<std::string> names;
-    while (const dirent *e = ::readdir(dir))
-        if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, ".."))
-            names.emplace_back(e->d_name);
-    ::closedir(dir);
-    return names;
-}
-
 // What merging the staged entry `parts` into the destination does: moves it whole where the
 // destination has nothing of its name, merges folders, replaces files. Every step is planned
 // before the first move, so that a conflict anywhere leaves everything as it was.
@@ -44,7 +28,7 @@ std::optional<TreeResult> planMerge(int staging, int root, const files::Parts &p
                                     std::vector<Step> &steps) {
     files::TreeError error = files::TreeError::None;
     const files::Fd folder = files::openParts(staging, parts, parts.size(), error);
-    const auto names = folder.valid() ? namesIn(folder.get()) : std::nullopt;
+    const auto names = folder.valid() ? files::listFolderAt(folder.get()) : std::nullopt;
     if (!names)
         return TreeResult{Publish::Failed, files::joinParts(parts, parts.size())};
     for (const auto &name : *names) {
@@ -87,7 +71,7 @@ TreeResult publishTree(const StagingFolder &staged, int destination, bool replac
         return {Publish::Failed, {}};
     std::vector<Step> steps;
     if (!replace) {
-        const auto names = namesIn(staged.fd());
+        const auto names = files::listFolderAt(staged.fd());
         if (!names)
             return {Publish::Failed, {}};
         for (const auto &name : *names) {

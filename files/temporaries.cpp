@@ -131,21 +131,6 @@ bool notBefore(const statx_timestamp &t, const timespec &since) {
     return t.tv_sec > since.tv_sec || (t.tv_sec == since.tv_sec && t.tv_nsec >= since.tv_nsec);
 }
 
-bool isEmptyFolder(int fd) {
-    Fd listing = duplicate(fd);
-    DIR *dir = listing.valid() ? ::fdopendir(listing.get()) : nullptr;
-    if (!dir)
-        return false;
-    listing.release();
-    ::rewinddir(dir);
-    bool empty = true;
-    while (const dirent *e = ::readdir(dir))
-        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..")
-            empty = false;
-    ::closedir(dir);
-    return empty;
-}
-
 // Whether the open folder is the one this process made at or after `made`: empty, and born
 // (or, where the file system keeps no birth time, last changed in its content) no earlier. A
 // folder of the user's swapped in under the new name is older, or holds something.
@@ -154,7 +139,8 @@ bool freshlyMade(int fd, const timespec &made) {
     if (::statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BTIME | STATX_MTIME, &sx) != 0)
         return false;
     const statx_timestamp &born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
-    return notBefore(born, made) && isEmptyFolder(fd);
+    const auto names = listFolderAt(fd);
+    return notBefore(born, made) && names && names->empty();
 }
 
 } // namespace

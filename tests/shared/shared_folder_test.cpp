@@ -380,18 +380,22 @@ struct Team {
     }
 };
 
-// Runs `body` as the attacker, a member of the team.
-template <typename Body> int asAttacker(Body body) {
+// Runs `body` as `user`, a member of the team.
+template <typename Body> int asMember(uid_t user, Body body) {
     const pid_t child = ::fork();
     if (child == 0) {
         const gid_t team = kTeam;
-        if (::setgroups(1, &team) != 0 || ::setgid(kAttacker) != 0 || ::setuid(kAttacker) != 0)
+        if (::setgroups(1, &team) != 0 || ::setgid(user) != 0 || ::setuid(user) != 0)
             ::_exit(100);
         ::_exit(body());
     }
     int status = 0;
     ::waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+template <typename Body> int asAttacker(Body body) {
+    return asMember(kAttacker, body);
 }
 
 // An encrypted folder `kit` (a .bashrc and a file in a subfolder) copied into the shared folder.
@@ -485,20 +489,6 @@ TEST(SharedFolderRace, ADecryptedFileTakesNoModeFromALinkAnotherMemberPutInItsPl
 namespace {
 
 constexpr int kRounds = 20;
-
-// Runs `body` as the victim, a member of the team.
-template <typename Body> int asVictim(Body body) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const gid_t team = kTeam;
-        if (::setgroups(1, &team) != 0 || ::setgid(kVictim) != 0 || ::setuid(kVictim) != 0)
-            ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
 
 void chownAll(const std::string &path, uid_t user) {
     ::lchown(path.c_str(), user, user);
@@ -607,7 +597,7 @@ TEST(SharedFolderRace, AStagingFolderExchangedWithOneOfTheUsersFoldersIsNeverTak
         const CpuLoad load; // first: its processes must not hold the watcher's pipes
         Watcher attacker(team.shared, IN_CREATE, exchangeWith("vault"));
         ASSERT_TRUE(attacker.ready());
-        const int status = asVictim([&] {
+        const int status = asMember(kVictim, [&] {
             errno = 0;
             if (::nice(19) == -1 && errno != 0)
                 return 2;
