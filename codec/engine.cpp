@@ -1,6 +1,7 @@
 #include "engine.h"
 
 #include "crc32.h"
+#include "disguise_header.h"
 #include "halvet_tolvex.h"
 #include "layout.h"
 #include "naming.h"
@@ -43,7 +44,9 @@ namespace {
 constexpr size_t kChunkSize = size_t(1) << 18;
 static_assert(kChunkSize % 16 == 0);
 
-// The generator the format's encoders use for filler: values 0 to 32767, seeded with the time.
+// The generator of the filler after a short extension: values 0 to 32767, seeded with the time.
+// Its sequence is that of the Microsoft C runtime's rand(): a given seed gives the filler any
+// other writer of these files gives.
 class FillerGenerator {
   public:
     explicit FillerGenerator(uint32_t seed) : m_state(seed) {}
@@ -71,8 +74,9 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// The output would be the source itself: by name (letters folded, as the format's own rule
-// has it) or because both names reach one file (links, "./", hard links).
+// The output would be the source itself: by name with ASCII letters folded (callers on
+// case-insensitive file systems have always had -6 for "A.TXT" against "a.txt"), or because
+// both names reach one file (links, "./", hard links).
 bool isSource(const std::string &output, const char *source) {
     return equalsIgnoringAsciiCase(output, source) || platform::sameFile(output.c_str(), source);
 }
@@ -122,7 +126,7 @@ void transform(uint8_t *data, size_t length, const BlockKeys &keys) {
 }
 
 // The working buffers. The caller's buffer size sets no property of the output, only how much
-// memory the call may hold; negative sizes are refused as the format's contract requires.
+// memory the call may hold; a negative size is refused with -7, as callers have always seen.
 constexpr size_t kBuffers = 4;
 
 std::unique_ptr<uint8_t[]> allocateStaging(int32_t bufferSize) {
@@ -321,7 +325,6 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     storeLe32(record.data() + record::kCheckWord, k ^ uint32_t(extensionChecksum(extension)));
     record[record::kExtensionLength] = uint8_t(extension.size());
 
-    const DisguiseKind &disguise = disguiseFor(r.kind);
     const std::string outputPath = encodedName(r.outputBase, r.kind);
     if (isSource(outputPath, r.source))
         return TOLVEX_SAME_FILE;
@@ -329,14 +332,14 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     if (!replace && platform::pathExists(outputPath.c_str()))
         return TOLVEX_OUTPUT_EXISTS;
 
-    // A template too short for the segment would give a header whose magic no decoder
-    // recognises: an output nobody could turn back. Refuse it before creating anything.
-    std::vector<uint8_t> header(disguise.length);
-    if (!header.empty() &&
-        templ.readAt(disguise.first, header.data(), header.size()) != int64_t(header.size()))
+    // A template that cannot give the kind's header would make an output nobody could turn
+    // back. Refuse it before creating anything.
+    const auto header =
+        readDisguiseHeader(r.kind, [&](uint64_t offset, void *buffer, size_t length) {
+            return templ.readAt(offset, buffer, length);
+        });
+    if (!header)
         return TOLVEX_TEMPLATE_MISSING;
-    for (auto &b : header)
-        b ^= kHeaderMask;
 
     auto output = platform::OutputFile::create(
         outputPath, replace, r.permissions ? r.permissions : source->permissions(), r.outputNaming);
@@ -346,7 +349,7 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
     if (!staging)
         return TOLVEX_NO_MEMORY; // the output is removed: nothing incomplete stays
 
-    if (!output->write(header.data(), header.size()) ||
+    if (!output->write(header->data(), header->size()) ||
         !output->write(record.data(), record.size()))
         return TOLVEX_CANNOT_OPEN;
     const PayloadResult payload =
@@ -355,7 +358,7 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
         return TOLVEX_CANNOT_OPEN;
     uint8_t crc[4];
     storeLe32(crc, payload.crc);
-    if (!output->writeAt(header.size() + record::kContentCrc, crc, sizeof crc))
+    if (!output->writeAt(header->size() + record::kContentCrc, crc, sizeof crc))
         return TOLVEX_CANNOT_OPEN;
     return committed(*output, TOLVEX_OK);
 }

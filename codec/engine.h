@@ -19,7 +19,7 @@ struct ConvertRequest {
     int32_t kind = 0;
     int32_t bufferSize = 0;
     const char *templatePath = "Tolvex.dat";
-    // Seeds the filler; 0 means the current time (as the format's encoders do).
+    // Seeds the filler; 0 means the current time, so two encodings a second apart differ there.
     uint32_t fillerSeed = 0;
     // Called after each piece of the payload with the bytes done and the payload's length;
     // it must not call back into the engine. What it throws ends the call with -7 for

@@ -1,5 +1,5 @@
-// The library's exports: thin wrappers that fix what the contract fixes (the template file's
-// bare name, the archiver library's name) over the engine and the queries.
+// The library's exports: thin wrappers over the engine and the queries that fix what callers
+// cannot choose (the template file's bare name, the archiver library's name).
 #include "halvet_tolvex.h"
 
 #include "engine.h"

@@ -1,5 +1,7 @@
 #include "strong_format.h"
 
+#include "disguise_header.h"
+#include "fd.h"
 #include "layout.h"
 #include "naming.h"
 
@@ -8,12 +10,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sys/stat.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace strong {
@@ -118,40 +117,16 @@ Status deriveKey(std::string_view passphrase, const uint8_t *salt, const KdfPara
     return Status::Ok;
 }
 
-int kindForHeaderLength(uint32_t length, const uint8_t *leading) {
-    for (int kind = 1; kind < tolvex::kKindCount; ++kind) {
-        const auto &d = tolvex::disguiseFor(kind);
-        if (d.length == length && tolvex::loadLe32(leading) == d.magic)
-            return kind;
-    }
-    return 0;
-}
-
 // The disguise header of a kind, unmasked from the template file.
-bool readDisguise(const std::string &templatePath, int kind, std::vector<uint8_t> &header) {
-    const auto &d = tolvex::disguiseFor(kind);
-    header.clear();
-    if (d.length == 0)
-        return true;
-    const int fd = ::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    header.resize(d.length);
-    size_t done = 0;
-    while (ok && done < header.size()) {
-        const ssize_t n =
-            ::pread(fd, header.data() + done, header.size() - done, off_t(d.first + done));
-        if (n <= 0)
-            ok = false;
-        else
-            done += size_t(n);
-    }
-    ::close(fd);
-    for (auto &b : header)
-        b ^= tolvex::kHeaderMask;
-    return ok && tolvex::loadLe32(header.data()) == d.magic;
+std::optional<std::vector<uint8_t>> disguiseHeader(const std::string &templatePath, int kind) {
+    if (tolvex::disguiseFor(kind).length == 0)
+        return std::vector<uint8_t>();
+    const tolvex::files::Fd templ(tolvex::files::openRegular(templatePath.c_str()));
+    if (!templ.valid())
+        return std::nullopt;
+    return tolvex::readDisguiseHeader(kind, [&](uint64_t offset, void *buffer, size_t length) {
+        return tolvex::files::readAt(templ.get(), offset, buffer, length);
+    });
 }
 
 bool cancelled(const Hooks &hooks) {
@@ -285,7 +260,7 @@ Status probe(std::span<const uint8_t> leading, Preamble &preamble) {
     if (std::memcmp(p, kMarker, kMarkerSize) != 0 || p[kOffClassicGuard] != kClassicGuard)
         return Status::NotStrong;
     preamble.headerLength = *length;
-    preamble.kind = *length ? kindForHeaderLength(*length, leading.data()) : 0;
+    preamble.kind = tolvex::kindOf(leading.first(std::min<size_t>(leading.size(), 8)));
     preamble.version = p[kOffVersion];
     preamble.kdf.opsLimit = tolvex::loadLe32(p + kOffOps);
     preamble.kdf.memLimit = loadLe64(p + kOffMem);
@@ -315,9 +290,10 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
     if (!withinBounds(request.kdf))
         return Status::Unsupported;
     const int kind = tolvex::disguiseFor(request.kind).kind;
-    std::vector<uint8_t> prefix;
-    if (!readDisguise(request.templatePath, kind, prefix))
+    auto header = disguiseHeader(request.templatePath, kind);
+    if (!header)
         return Status::TemplateFailed;
+    std::vector<uint8_t> prefix = std::move(*header);
     const size_t headerLength = prefix.size();
     prefix.resize(headerLength + kPreambleSize, 0);
     uint8_t *p = prefix.data() + headerLength;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Reads Halvet_Tolvex.dll's export table back with objdump and checks it against the library's
-# contract: exactly four names, each at its ordinal; the functions clean their own arguments off
+# Reads Halvet_Tolvex.dll's export table back with objdump and checks what callers link against:
+# exactly four names, each at its ordinal; the functions clean their own arguments off
 # the stack (__stdcall: "ret $0x18" after six 32-bit arguments); the class operator takes its
 # object in ECX and one argument (__thiscall); and the DLL needs nothing but the system's own
 # libraries. The .def file the DLL is linked with must declare the same four.

@@ -166,7 +166,7 @@ TEST_F(Results, ExistingOutputIsKeptUnlessTheModeOverwrites) {
 }
 
 TEST_F(Results, OutputThatIsTheSourceIsRefusedHoweverItIsSpelt) {
-    // Letters folded, as the format's rule has it.
+    // Names that differ only in ASCII letter case are one name to the library.
     EXPECT_EQ(makeCode(dir / "ENC.PNG", dir / "enc", kKey, TOLVEX_MODE_ENCODE_OVERWRITE, 6),
               TOLVEX_SAME_FILE);
     EXPECT_EQ(makeCode(dir / "enc.png", dir / "ENC", kKey, TOLVEX_MODE_ENCODE_OVERWRITE, 6),
