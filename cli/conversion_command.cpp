@@ -3,6 +3,7 @@
 #include "archiver_client.h"
 #include "conversion_runner.h"
 #include "exit_codes.h"
+#include "fd.h"
 #include "interruption.h"
 #include "key_input.h"
 #include "passphrase.h"
@@ -11,6 +12,7 @@
 #include "progress.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -125,8 +127,10 @@ int runConversions(const Options &options, Direction direction) {
             return *status;
         // A missing output folder is made, as mkdir -p would, once there is work for it.
         if (options.outputDir) {
-            if (const std::string problem = makeFolders(*options.outputDir); !problem.empty())
-                return exitWith(kExitCannotWrite, "cannot create the output folder: " + problem);
+            std::string failedAt;
+            if (!tolvex::files::makeFolders(*options.outputDir, &failedAt))
+                return exitWith(kExitCannotWrite, "cannot create the output folder: " + failedAt +
+                                                      ": " + std::strerror(errno));
         }
     }
     holdOutputFolders(plans);

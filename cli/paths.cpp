@@ -51,25 +51,6 @@ std::string folderName(const std::string &path) {
     return slash == 0 ? "/" : p.substr(0, slash);
 }
 
-std::string makeFolders(const std::string &path) {
-    const std::string target = withoutTrailingSlashes(path);
-    for (size_t slash = target.find('/', 1);; slash = target.find('/', slash + 1)) {
-        const std::string prefix = target.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) {
-            // A parent that exists as something other than a folder answers ENOTDIR here.
-            return prefix + ": " + std::strerror(errno);
-        }
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat st;
-    if (::stat(target.c_str(), &st) != 0)
-        return target + ": " + std::strerror(errno);
-    if (!S_ISDIR(st.st_mode))
-        return target + " exists and is not a folder";
-    return {};
-}
-
 std::string stem(const std::string &name) {
     const std::string_view extension = tolvex::extensionOf(name);
     if (extension.size() + 1 >= name.size() && name.find('.') == 0)

@@ -18,9 +18,6 @@ std::string withoutTrailingSlashes(std::string path);
 // The last component ("photos" for "a/photos/"), and the folder before it ("." when none).
 std::string baseName(const std::string &path);
 std::string folderName(const std::string &path);
-// Creates the folder and any missing parents, as mkdir -p does (the umask applies). Empty on
-// success, else what went wrong.
-std::string makeFolders(const std::string &path);
 
 // A name without its extension; a name that is only an extension (".profile") stays whole.
 std::string stem(const std::string &name);

@@ -71,10 +71,7 @@ bool pathExists(const char *path) {
 }
 
 bool sameFile(const char *a, const char *b) {
-    struct stat sa, sb;
-    if (::stat(a, &sa) != 0 || ::stat(b, &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    return files::sameFileAt(AT_FDCWD, a, b);
 }
 
 std::optional<InputFile> InputFile::open(const char *path) {

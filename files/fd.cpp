@@ -92,7 +92,7 @@ Fd duplicate(int fd) {
     return Fd(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
 }
 
-bool makeFolders(const std::string &path) {
+bool makeFolders(const std::string &path, std::string *failedAt) {
     std::string sofar;
     if (!path.empty() && path[0] == '/')
         sofar = "/";
@@ -104,12 +104,23 @@ bool makeFolders(const std::string &path) {
         if (part.empty())
             continue;
         sofar += part;
-        if (::mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST)
+        // A parent that exists as something other than a folder answers ENOTDIR here.
+        if (::mkdir(sofar.c_str(), 0777) != 0 && errno != EEXIST) {
+            if (failedAt)
+                *failedAt = sofar;
             return false;
+        }
         sofar += '/';
     }
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const bool found = ::stat(path.c_str(), &st) == 0;
+    if (found && S_ISDIR(st.st_mode))
+        return true;
+    if (found)
+        errno = ENOTDIR;
+    if (failedAt)
+        *failedAt = path;
+    return false;
 }
 
 namespace {
@@ -281,10 +292,14 @@ std::optional<std::vector<std::string>> listFolderAt(int fd) {
     return names;
 }
 
+bool sameFile(const struct stat &a, const struct stat &b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool sameFileAt(int folder, const std::string &name, const std::string &input) {
     const auto out = statusAt(folder, name, true);
     const auto in = statusAt(AT_FDCWD, input, true);
-    return out && in && out->st_dev == in->st_dev && out->st_ino == in->st_ino;
+    return out && in && sameFile(*out, *in);
 }
 
 Fd openBeneath(int root, const std::string &path, int flags) {

@@ -53,8 +53,9 @@ Fd openFolder(const std::string &path);
 Fd createFileAt(int folder, const std::string &name, unsigned mode);
 // A second descriptor for the same open file (closed on exec); invalid on failure.
 Fd duplicate(int fd);
-// Creates a folder and its missing parents (the umask applies); true when it is a folder now.
-bool makeFolders(const std::string &path);
+// Creates a folder and its missing parents, as mkdir -p does (the umask applies); true when it
+// is a folder now. On failure `failedAt`, when given, names the part that could not be made.
+bool makeFolders(const std::string &path, std::string *failedAt = nullptr);
 
 // Reads up to `length` bytes at `offset` (or at the current position without one), past
 // interruptions and short reads; -1 on error, else the count (short only at the end).
@@ -80,8 +81,11 @@ std::optional<uint64_t> freeSpace(std::string path);
 // directory; `follow` false describes a link itself). Nothing on failure.
 std::optional<struct stat> status(int fd);
 std::optional<struct stat> statusAt(int folder, const std::string &name, bool follow);
+// Whether two descriptions are of one file: the same device and inode. Names, letter case
+// and links never decide it.
+bool sameFile(const struct stat &a, const struct stat &b);
 // Whether `name` in the open folder `folder` and the path `input` reach one file (links
-// followed): an output that would be its own input.
+// followed): an output that would be its own input. AT_FDCWD compares two paths.
 bool sameFileAt(int folder, const std::string &name, const std::string &input);
 // Permission bits and modification time, set through the descriptor (the access time is kept).
 bool setMode(int fd, mode_t mode);

@@ -115,10 +115,6 @@ bool linkUnnamed(int fd, int folder, const std::string &name) {
     return ::linkat(fd, "", folder, name.c_str(), AT_EMPTY_PATH) == 0;
 }
 
-bool sameNode(const struct stat &a, const struct stat &b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 // The clock file times are taken from: a time read from it before a creation is never later
 // than the new node's times.
 timespec fileClock() {
@@ -231,7 +227,7 @@ void sweep(int folder) {
                       ::unlinkat(folder, name.c_str(), AT_REMOVEDIR) == 0;
         } else {
             removed = ::fstatat(folder, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-                      sameNode(now, st) && ::unlinkat(folder, name.c_str(), 0) == 0;
+                      sameFile(now, st) && ::unlinkat(folder, name.c_str(), 0) == 0;
         }
         if (removed && proven)
             forget(fd.get());
