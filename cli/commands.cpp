@@ -70,11 +70,25 @@ const Command *findCommand(const std::string &typed) {
     return nullptr;
 }
 
-bool takesOption(const Command &command, const std::string &longName) {
-    for (const char *option : command.options)
-        if (longName == option)
-            return true;
-    return false;
+ParseResult parseCommandLine(const std::vector<std::string> &arguments) {
+    if (arguments.empty())
+        return {std::nullopt, "no command; try 'tolvex-cli --help'"};
+    const Command *command = findCommand(arguments[0]);
+    if (!command)
+        return {std::nullopt, unknownCommand(arguments[0])};
+    if (!command->takesInputs) {
+        Options o;
+        o.command = command->name;
+        return {o, {}};
+    }
+    ParseResult parsed =
+        parseOptions(command->name, command->options, {arguments.begin() + 1, arguments.end()});
+    if (parsed.helpAsked) {
+        Options help;
+        help.command = findCommand("--help")->name;
+        return {help, {}};
+    }
+    return parsed;
 }
 
 std::string unknownCommand(const std::string &typed) {

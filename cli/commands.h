@@ -7,6 +7,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace cli {
 
@@ -23,8 +24,8 @@ struct Command {
 // The row of a command as typed, by name or alias; nullptr when there is none.
 const Command *findCommand(const std::string &typed);
 
-// Whether the command takes the option of this long name.
-bool takesOption(const Command &command, const std::string &longName);
+// Parses the arguments after the program name: the command word, then its options and inputs.
+ParseResult parseCommandLine(const std::vector<std::string> &arguments);
 
 // The refusal of a word that names no command.
 std::string unknownCommand(const std::string &typed);

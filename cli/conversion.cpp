@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -20,12 +21,6 @@ std::string lowered(std::string s) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     return s;
-}
-
-bool sameFile(const std::string &a, const std::string &b) {
-    struct stat sa, sb;
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
 }
 
 std::string leafName(const std::string &path) {
@@ -85,6 +80,51 @@ Outcome published(Publish result, const std::string &input, const std::string &o
     }
     return fail(kExitCannotWrite, "cannot move the output into place as " + displayName(output) +
                                       ": " + std::strerror(errno));
+}
+
+std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
+                                    const std::string &advice) {
+    struct stat out;
+    if (::lstat(output.c_str(), &out) != 0)
+        return std::nullopt;
+    const std::string shown = displayName(output);
+    if (tolvex::files::sameFileAt(AT_FDCWD, output, input))
+        return fail(kExitSameFile, "the output " + shown + " would be the input itself" + advice);
+    if (S_ISDIR(out.st_mode))
+        return fail(kExitOutputExists, shown + " is a folder; not replaced");
+    if (!force)
+        return fail(kExitOutputExists, shown + " exists; use --force to replace it");
+    return std::nullopt;
+}
+
+Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
+                      uint64_t size, const std::string &output) {
+    switch (status) {
+    case strong::Status::Damaged:
+    case strong::Status::NotStrong:
+        return fail(kExitWrongKey,
+                    strong::statusText(strong::Status::Damaged) + "; nothing written");
+    case strong::Status::Unsupported:
+        return fail(kExitWrongKey, strong::statusText(status));
+    case strong::Status::ReadFailed:
+    case strong::Status::WriteFailed:
+        return readOrWriteFailure(source, folder, size);
+    case strong::Status::TemplateFailed:
+        return fail(kExitTemplateMissing, strong::statusText(status));
+    case strong::Status::NameTooLong:
+        return fail(kExitCannotWrite, strong::statusText(status));
+    case strong::Status::BadName:
+        return fail(kExitInputUnreadable, strong::statusText(status));
+    case strong::Status::NoMemory:
+        return fail(kExitInternal, strong::statusText(status));
+    case strong::Status::Cancelled:
+        return fail(kExitInterrupted, "interrupted; nothing written");
+    case strong::Status::OutputExists: // taken since planning looked
+        return published(Publish::Exists, source, output);
+    case strong::Status::Ok:
+        break;
+    }
+    return fail(kExitInternal, "unexpected failure");
 }
 
 std::optional<std::string> OutputClaims::claim(const std::string &outputPath,

@@ -108,9 +108,6 @@ inline constexpr size_t kMaxNameLength = 255;
 // ASCII letters in lower case ("LZH" is an archive too).
 std::string lowered(std::string s);
 
-// Whether both paths name the same file.
-bool sameFile(const std::string &a, const std::string &b);
-
 // Why a file would not open as a regular file.
 std::string whyUnreadable(int error);
 
@@ -126,5 +123,15 @@ Outcome published(Publish result, const std::string &input, const std::string &o
 
 // The size of the file now; 0 when it cannot be told.
 uint64_t sizeOf(const std::string &path);
+
+// Whether `output` is free to take for `input`, or may be replaced with `force`. `advice`
+// follows the refusal of an output that would be the input itself.
+std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
+                                    const std::string &advice);
+
+// The outcome of a strong file that could not be read or written. `folder` is the output
+// folder and `size` the source's, to tell a full disk; `output` the output's path.
+Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
+                      uint64_t size, const std::string &output);
 
 } // namespace cli

@@ -2,110 +2,15 @@
 
 #include "display_name.h"
 #include "exit_codes.h"
-#include "fd.h"
 #include "kinds.h"
-#include "layout.h"
-#include "naming.h"
 #include "paths.h"
-#include "platform.h"
 #include "strong_jobs.h"
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace cli {
-namespace {
-
-using tolvex::files::Fd;
-
-bool readExactly(int fd, uint64_t offset, void *buffer, size_t length) {
-    return tolvex::files::readAt(fd, offset, buffer, length) == static_cast<int64_t>(length);
-}
-
-int kindFor(const uint8_t *leading, uint32_t headerLength) {
-    if (headerLength == 0)
-        return 0;
-    const uint32_t magic = tolvex::loadLe32(leading);
-    for (int k = 1; k < tolvex::kKindCount; ++k) {
-        const auto &d = tolvex::disguiseFor(k);
-        if (d.magic == magic && d.length == headerLength)
-            return k;
-    }
-    return 0;
-}
-
-std::optional<bool> headerMatches(int fd, int kind, const std::string &templatePath) {
-    if (kind == 0 || templatePath.empty())
-        return std::nullopt;
-    const auto &d = tolvex::disguiseFor(kind);
-    const Fd templ(::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (templ.get() < 0)
-        return std::nullopt;
-    std::vector<uint8_t> expected(d.length), actual(d.length);
-    if (!readExactly(templ.get(), d.first, expected.data(), expected.size()))
-        return std::nullopt;
-    if (!readExactly(fd, 0, actual.data(), actual.size()))
-        return false;
-    for (auto &b : expected)
-        b ^= tolvex::kHeaderMask;
-    return expected == actual;
-}
-
-} // namespace
-
-Inspection inspect(const std::string &path, const std::string &templatePath) {
-    Inspection r;
-    // Never blocks: a FIFO or a device is opened without waiting and refused below.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st;
-    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) {
-        r.errorNumber = errno;
-        r.error = std::strerror(errno);
-        return r;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        r.errorNumber = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-        r.error = S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file";
-        return r;
-    }
-    r.size = static_cast<uint64_t>(st.st_size);
-    uint8_t leading[8] = {};
-    const size_t leadingLength = static_cast<size_t>(std::min<uint64_t>(r.size, sizeof leading));
-    if (!readExactly(fd.get(), 0, leading, leadingLength)) {
-        r.errorNumber = errno ? errno : EIO;
-        r.error = std::strerror(r.errorNumber);
-        return r;
-    }
-    const auto headerLength = tolvex::headerLengthFor({leading, leadingLength});
-    if (!headerLength)
-        return r; // too short to hold even a magic number
-    r.headerLength = *headerLength;
-    r.kind = kindFor(leading, r.headerLength);
-    r.headerMatchesTemplate = headerMatches(fd.get(), r.kind, templatePath);
-    r.recordPresent = r.size >= static_cast<uint64_t>(r.headerLength) + tolvex::kControlRecordSize;
-    if (!r.recordPresent)
-        return r;
-    std::array<uint8_t, tolvex::kControlRecordSize> record;
-    if (!readExactly(fd.get(), r.headerLength, record.data(), record.size())) {
-        r.errorNumber = errno ? errno : EIO;
-        r.error = std::strerror(r.errorNumber);
-        return r;
-    }
-    r.payloadLength = r.size - r.headerLength - tolvex::kControlRecordSize;
-    const auto fields = tolvex::readControlRecord(record);
-    if (!fields || !isUsableExtension(fields->extension))
-        return r;
-    // The same rule the decoder applies: whatever it restores is recognised here.
-    r.extension = fields->extension;
-    r.verdict = r.headerMatchesTemplate.value_or(false) ? Verdict::Encoded : Verdict::Possibly;
-    return r;
-}
 
 std::string describe(const std::string &path, const Inspection &r) {
     if (!r.error.empty())

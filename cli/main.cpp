@@ -11,7 +11,7 @@
 int main(int argc, char **argv) {
     using namespace cli;
     const std::vector<std::string> arguments(argv + 1, argv + argc);
-    const ParseResult parsed = parseOptions(arguments);
+    const ParseResult parsed = parseCommandLine(arguments);
     if (!parsed.options)
         return exitWith(kExitUsage, parsed.error);
     try {

@@ -1,9 +1,10 @@
 #include "options.h"
 
-#include "commands.h"
 #include "kinds.h"
 
+#include <algorithm>
 #include <charconv>
+#include <string_view>
 
 namespace cli {
 namespace {
@@ -151,19 +152,12 @@ std::string optionsHelp() {
     return text + helpEntry("-h", "--help", nullptr, "this text");
 }
 
-ParseResult parseOptions(const std::vector<std::string> &arguments) {
-    if (arguments.empty())
-        return failure("no command; try 'tolvex-cli --help'");
-    const Command *command = findCommand(arguments[0]);
-    if (!command)
-        return failure(unknownCommand(arguments[0]));
+ParseResult parseOptions(const std::string &command, std::initializer_list<const char *> accepted,
+                         const std::vector<std::string> &arguments) {
     Options o;
-    o.command = command->name;
-    if (!command->takesInputs)
-        return {o, {}};
-
+    o.command = command;
     bool optionsEnded = false;
-    for (size_t i = 1; i < arguments.size(); ++i) {
+    for (size_t i = 0; i < arguments.size(); ++i) {
         std::string arg = arguments[i];
         if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
             o.inputs.push_back(arg);
@@ -180,15 +174,14 @@ ParseResult parseOptions(const std::vector<std::string> &arguments) {
                 arg.resize(eq);
             }
         }
-        if (arg == "-h" || arg == "--help") {
-            Options help;
-            help.command = findCommand(arg)->name;
-            return {help, {}};
-        }
+        if (arg == "-h" || arg == "--help")
+            return {std::nullopt, {}, true};
         const OptionRow *entry = findOption(arg);
         if (!entry)
             return failure("unknown option '" + arg + "' (try 'tolvex-cli --help')");
-        if (!takesOption(*command, entry->longName))
+        if (std::find_if(accepted.begin(), accepted.end(), [&](const char *name) {
+                return std::string_view(name) == entry->longName;
+            }) == accepted.end())
             return failure(arg + (entry->notApplicable ? entry->notApplicable
                                                        : " does not apply to " + o.command));
         if (!entry->valueName) {

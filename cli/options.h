@@ -1,7 +1,8 @@
-// The command line: a command, its options and the inputs. Each option is declared once, in
+// The options and inputs that follow a command word. Each option is declared once, in
 // options.cpp; which commands take it, in their rows of the command table (commands.cpp).
 #pragma once
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,12 +30,15 @@ struct Options {
 
 struct ParseResult {
     std::optional<Options> options;
-    std::string error; // set when options is empty
+    std::string error;      // set when options is empty and help was not asked for
+    bool helpAsked = false; // "-h" or "--help" stood among the options
 };
 
-// Parses the arguments after the program name. Options may come before or after the inputs;
-// "--" ends them. Both "--opt VALUE" and "--opt=VALUE" are accepted.
-ParseResult parseOptions(const std::vector<std::string> &arguments);
+// Parses the words after the command word for `command`, which takes the options named in
+// `accepted` (by their long names). Options may come before or after the inputs; "--" ends
+// them. Both "--opt VALUE" and "--opt=VALUE" are accepted.
+ParseResult parseOptions(const std::string &command, std::initializer_list<const char *> accepted,
+                         const std::vector<std::string> &arguments);
 
 // The options' part of --help.
 std::string optionsHelp();

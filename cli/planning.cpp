@@ -5,10 +5,10 @@
 #include "engine.h"
 #include "exit_codes.h"
 #include "fd.h"
-#include "info.h"
+#include "inspection.h"
 #include "layout.h"
+#include "naming.h"
 #include "paths.h"
-#include "strong_conversion.h"
 #include "strong_jobs.h"
 
 #include <cerrno>
@@ -71,7 +71,7 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
     // What is recorded must come back: a name a decrypted file may not have is refused now,
     // not found out when the file is decrypted.
     if (encrypting && !o.compress && !o.strong &&
-        !isUsableExtension(std::string(tolvex::extensionOf(name))))
+        !tolvex::isUsableExtension(std::string(tolvex::extensionOf(name))))
         return fail(kExitInputUnreadable,
                     "its extension holds a control character, which no decrypted name may hold; "
                     "rename it or use --compress");
@@ -163,21 +163,6 @@ Plan planOne(const Settings &settings, const std::string &input) {
 }
 
 } // namespace
-
-std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
-                                    const std::string &advice) {
-    struct stat out;
-    if (::lstat(output.c_str(), &out) != 0)
-        return std::nullopt;
-    const std::string shown = displayName(output);
-    if (sameFile(output, input))
-        return fail(kExitSameFile, "the output " + shown + " would be the input itself" + advice);
-    if (S_ISDIR(out.st_mode))
-        return fail(kExitOutputExists, shown + " is a folder; not replaced");
-    if (!force)
-        return fail(kExitOutputExists, shown + " exists; use --force to replace it");
-    return std::nullopt;
-}
 
 std::vector<Plan> planAll(const Settings &settings) {
     std::vector<Plan> plans;

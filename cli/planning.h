@@ -17,9 +17,4 @@ std::vector<Plan> planAll(const Settings &settings);
 // jobs work relative to that descriptor, whatever the folder's path names meanwhile.
 void holdOutputFolders(std::vector<Plan> &plans);
 
-// Whether `output` is free to take for `input`, or may be replaced with `force`. `advice`
-// follows the refusal of an output that would be the input itself.
-std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
-                                    const std::string &advice);
-
 } // namespace cli

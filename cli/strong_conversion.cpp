@@ -6,7 +6,6 @@
 #include "interruption.h"
 #include "naming.h"
 #include "paths.h"
-#include "planning.h"
 #include "strong_jobs.h"
 
 #include <cerrno>
@@ -25,36 +24,6 @@ strong::Hooks hooksFor(ProgressLink *link) {
 }
 
 } // namespace
-
-Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
-                      uint64_t size, const std::string &output) {
-    switch (status) {
-    case strong::Status::Damaged:
-    case strong::Status::NotStrong:
-        return fail(kExitWrongKey,
-                    strong::statusText(strong::Status::Damaged) + "; nothing written");
-    case strong::Status::Unsupported:
-        return fail(kExitWrongKey, strong::statusText(status));
-    case strong::Status::ReadFailed:
-    case strong::Status::WriteFailed:
-        return readOrWriteFailure(source, folder, size);
-    case strong::Status::TemplateFailed:
-        return fail(kExitTemplateMissing, strong::statusText(status));
-    case strong::Status::NameTooLong:
-        return fail(kExitCannotWrite, strong::statusText(status));
-    case strong::Status::BadName:
-        return fail(kExitInputUnreadable, strong::statusText(status));
-    case strong::Status::NoMemory:
-        return fail(kExitInternal, strong::statusText(status));
-    case strong::Status::Cancelled:
-        return fail(kExitInterrupted, "interrupted; nothing written");
-    case strong::Status::OutputExists: // taken since planning looked
-        return published(Publish::Exists, source, output);
-    case strong::Status::Ok:
-        break;
-    }
-    return fail(kExitInternal, "unexpected failure");
-}
 
 std::optional<Outcome> encryptStrong(Job &job, int folder, const std::string &source,
                                      const std::string &name, std::optional<uint32_t> permissions,

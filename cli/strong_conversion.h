@@ -9,11 +9,6 @@
 
 namespace cli {
 
-// The outcome of a strong file that could not be read or written. `folder` is the output
-// folder and `size` the source's, to tell a full disk; `output` the output's path.
-Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
-                      uint64_t size, const std::string &output);
-
 // Encrypts `source` (the input, or its archive) into the open folder `folder` as the output's
 // name, recording `name`, published there whole. `permissions`: see strong::StrongEncryption.
 // Nothing, or why nothing was written.

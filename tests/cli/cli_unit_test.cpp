@@ -125,8 +125,8 @@ TEST(Kinds, NamesAndNumbersBothWays) {
 
 TEST(Options, EncryptWithEverything) {
     const ParseResult r =
-        parseOptions(words({"encrypt", "a", "--disguise=png", "-c", "--force", "--output-dir",
-                            "out", "--jobs", "3", "-q", "b", "--", "--odd-name"}));
+        parseCommandLine(words({"encrypt", "a", "--disguise=png", "-c", "--force", "--output-dir",
+                                "out", "--jobs", "3", "-q", "b", "--", "--odd-name"}));
     ASSERT_TRUE(r.options) << r.error;
     const Options &o = *r.options;
     EXPECT_EQ(o.command, "encrypt");
@@ -157,7 +157,7 @@ TEST(Options, RefusesWhatDoesNotFit) {
         {"info", "--key", "1", "a"},
     };
     for (const auto &args : bad) {
-        const ParseResult r = parseOptions(args);
+        const ParseResult r = parseCommandLine(args);
         EXPECT_FALSE(r.options) << testing::PrintToString(args);
         EXPECT_FALSE(r.error.empty());
     }
@@ -185,7 +185,7 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
             std::vector<std::string> args{command};
             args.insert(args.end(), c.option.begin(), c.option.end());
             args.push_back("a");
-            const ParseResult r = parseOptions(args);
+            const ParseResult r = parseCommandLine(args);
             EXPECT_EQ(r.options.has_value(), belongs) << testing::PrintToString(args) << r.error;
             if (!belongs) {
                 EXPECT_NE(r.error.find("appl"), std::string::npos) << r.error;
@@ -198,7 +198,7 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
 }
 
 TEST(Options, HelpListsExamplesAndExitCodes) {
-    const ParseResult r = parseOptions(words({"--help"}));
+    const ParseResult r = parseCommandLine(words({"--help"}));
     ASSERT_TRUE(r.options);
     EXPECT_EQ(r.options->command, "help");
     const std::string help = helpText();
@@ -217,16 +217,16 @@ TEST(Commands, UsageAndUnknownCommandComeFromTheTable) {
               "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
               "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"
               "  tolvex-cli info PATH...");
-    EXPECT_EQ(parseOptions(words({"scramble", "a"})).error,
+    EXPECT_EQ(parseCommandLine(words({"scramble", "a"})).error,
               "unknown command 'scramble'; the commands are encrypt, decrypt and info (try "
               "'tolvex-cli --help')");
     for (const char *typed : {"help", "--help", "-h"}) {
-        const ParseResult r = parseOptions(words({typed, "--frobnicate"}));
+        const ParseResult r = parseCommandLine(words({typed, "--frobnicate"}));
         ASSERT_TRUE(r.options) << typed;
         EXPECT_EQ(r.options->command, "help");
     }
-    EXPECT_EQ(parseOptions(words({"--version"})).options->command, "--version");
-    EXPECT_EQ(parseOptions(words({"decrypt", "a", "-h"})).options->command, "help");
+    EXPECT_EQ(parseCommandLine(words({"--version"})).options->command, "--version");
+    EXPECT_EQ(parseCommandLine(words({"decrypt", "a", "-h"})).options->command, "help");
 }
 
 TEST(ExitStatus, SharedCodeOrMixed) {
