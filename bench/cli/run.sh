@@ -40,8 +40,8 @@ export TOLVEX_KEY=BE7C4
 SSL="openssl enc -aes-128-ctr -pbkdf2 -pass pass:bench"
 echo "small: $(find "$SMALL" -type f | wc -l) files, $(du -sh --apparent-size "$SMALL" | cut -f1);" \
      "large: $MIB MiB; $(nproc) cores; $(openssl version)"
-exec python3 bench/cli/compare.py \
-    "cli-small=sh -c 'cd $SMALL && exec $CLI encrypt --jobs 2 --quiet --output-dir $WORK/o-cli-small *'=>$WORK/o-cli-small" \
-    "openssl-small=sh -c 'cd $SMALL && ls | xargs -P 2 -I{} $SSL -in {} -out $WORK/o-ssl-small/{}.aes'=>$WORK/o-ssl-small" \
-    "cli-large=$CLI encrypt --jobs 2 --quiet --output-dir $WORK/o-cli-large $BIG=>$WORK/o-cli-large" \
-    "openssl-large=$SSL -in $BIG -out $WORK/o-ssl-large/big.aes=>$WORK/o-ssl-large"
+ROUNDS="${ROUNDS:-5}" exec python3 bench/compare.py --pairs \
+    "cli-small=sh -c 'cd $SMALL && exec $CLI encrypt --jobs 2 --quiet --output-dir $WORK/o-cli-small *'=>$WORK/o-cli-small/" \
+    "openssl-small=sh -c 'cd $SMALL && ls | xargs -P 2 -I{} $SSL -in {} -out $WORK/o-ssl-small/{}.aes'=>$WORK/o-ssl-small/" \
+    "cli-large=$CLI encrypt --jobs 2 --quiet --output-dir $WORK/o-cli-large $BIG=>$WORK/o-cli-large/" \
+    "openssl-large=$SSL -in $BIG -out $WORK/o-ssl-large/big.aes=>$WORK/o-ssl-large/"

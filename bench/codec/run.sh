@@ -25,7 +25,7 @@ TEMPLATE="$BUILD_DIR/bin/Tolvex.dat"
 rm -f "$WORK/input.tvx"
 "$TOOL" encode "$SRC" "$WORK/input" "$TEMPLATE" 0
 
-exec python3 bench/codec/compare.py \
+exec python3 bench/compare.py \
     "cp=cp $SRC $WORK/copy.bin=>$WORK/copy.bin" \
     "dd=dd if=$SRC of=$WORK/dd.bin bs=1M status=none=>$WORK/dd.bin" \
     "encode=$TOOL encode $SRC $WORK/enc $TEMPLATE 0=>$WORK/enc.tvx" \

@@ -28,7 +28,7 @@ win() { echo "Z:$1"; }
 rm -f "$WORK/input.png"
 (cd "$HOST_BIN" && ./codec_call 0 "$KEY" 6 65536 "$SRC" "$WORK/input" >/dev/null)
 
-exec python3 bench/codec/compare.py \
+exec python3 bench/compare.py \
     "linux-enc=env -C $HOST_BIN ./codec_call 0 $KEY 6 65536 $SRC $WORK/lenc=>$WORK/lenc.png" \
     "wine-enc=env -C $WIN_BIN $WINE codec_call.exe 0 $KEY 6 65536 $(win "$SRC") $(win "$WORK/wenc")=>$WORK/wenc.png" \
     "linux-dec=env -C $HOST_BIN ./codec_call 1 $KEY 0 65536 $WORK/input.png $WORK/ldec=>$WORK/ldec.bin" \

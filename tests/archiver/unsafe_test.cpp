@@ -97,7 +97,8 @@ TEST_F(Unsafe, NameFromTheRootExtractsBelowTheDestination) {
     const std::string folder = "\xFFtmp\xFF";
     EXPECT_EQ(extract(archiveOf({good, craftMember("x", &folder, "kept")})), 0);
     EXPECT_EQ(readFile(dir / "a/b/dest/tmp/x"), Bytes({'k', 'e', 'p', 't'}));
-    EXPECT_FALSE(exists("/tmp/x") && readFile("/tmp/x") == Bytes({'k', 'e', 'p', 't'}));
+    EXPECT_FALSE(std::filesystem::is_regular_file("/tmp/x") &&
+                 readFile("/tmp/x") == Bytes({'k', 'e', 'p', 't'}));
 }
 
 TEST_F(Unsafe, ClimbingFromTheRootIsRefused) {
