@@ -1,7 +1,9 @@
 #include "ini.h"
 
 #include "fd.h"
+#include "folders.h"
 #include "publish.h"
+#include "transfers.h"
 #include "user_folders.h"
 
 #include <QFile>

@@ -1,8 +1,10 @@
 #include "workflow.h"
 
 #include "fd.h"
+#include "folders.h"
 #include "ini.h"
 #include "layout.h"
+#include "names.h"
 #include "naming.h"
 #include "passphrase_rule.h"
 #include "publish.h"
@@ -10,6 +12,7 @@
 #include "secret.h"
 #include "strong_jobs.h"
 #include "temporaries.h"
+#include "transfers.h"
 
 #include <QFile>
 #include <QFileInfo>

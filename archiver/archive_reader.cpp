@@ -3,6 +3,7 @@
 #include "lha_header.h"
 #include "platform.h"
 
+#include "transfers.h"
 #include "unlha32.h"
 #include <algorithm>
 #include <cctype>

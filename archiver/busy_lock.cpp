@@ -2,6 +2,7 @@
 
 #include "platform.h"
 
+#include "folders.h"
 #include "private_folders.h"
 
 #include <cstdlib>

@@ -1,9 +1,11 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
+#include "folders.h"
 #include "macbinary.h"
 #include "member_decoder.h"
 #include "platform.h"
+#include "transfers.h"
 #include "unlha32.h"
 
 #include <algorithm>

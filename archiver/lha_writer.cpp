@@ -3,6 +3,7 @@
 #include "crc16.h"
 #include "lh5_encoder.h"
 #include "lha_header.h"
+#include "transfers.h"
 
 #include <sys/stat.h>
 

@@ -1,6 +1,7 @@
 #include "member_decoder.h"
 
 #include "platform.h"
+#include "transfers.h"
 
 #include <algorithm>
 #include <lhasa.h>

@@ -1,10 +1,13 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "crc16.h"
+#include "folders.h"
 #include "lha_writer.h"
+#include "names.h"
 #include "platform.h"
 #include "publish.h"
 #include "segment_scheduler.h"
+#include "transfers.h"
 #include "unlha32.h"
 
 #include <algorithm>

@@ -4,7 +4,10 @@
 #pragma once
 
 #include "fd.h"
+#include "folders.h"
+#include "names.h"
 #include "temporaries.h"
+#include "transfers.h"
 #include "tree_mover.h"
 
 #include <cstddef>

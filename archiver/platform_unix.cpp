@@ -1,4 +1,5 @@
 #include "platform.h"
+#include "transfers.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,6 +4,7 @@
 #include "exit_codes.h"
 #include "fd.h"
 #include "layout.h"
+#include "names.h"
 #include "progress.h"
 
 #include <cerrno>

@@ -4,6 +4,7 @@
 #include "conversion_runner.h"
 #include "exit_codes.h"
 #include "fd.h"
+#include "folders.h"
 #include "interruption.h"
 #include "key_input.h"
 #include "passphrase.h"

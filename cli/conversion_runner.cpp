@@ -4,6 +4,7 @@
 #include "classic_conversion.h"
 #include "display_name.h"
 #include "exit_codes.h"
+#include "folders.h"
 #include "interruption.h"
 #include "layout.h"
 #include "naming.h"

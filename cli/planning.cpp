@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "exit_codes.h"
 #include "fd.h"
+#include "folders.h"
 #include "inspection.h"
 #include "layout.h"
 #include "naming.h"

@@ -1,6 +1,7 @@
 #include "publishing.h"
 
 #include "fd.h"
+#include "folders.h"
 #include "tree_mover.h"
 
 #include <cerrno>

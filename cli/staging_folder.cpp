@@ -1,6 +1,7 @@
 #include "staging_folder.h"
 
 #include "fd.h"
+#include "names.h"
 #include "private_folders.h"
 
 #include <cerrno>

@@ -4,6 +4,7 @@
 #include "engine.h"
 #include "exit_codes.h"
 #include "interruption.h"
+#include "names.h"
 #include "naming.h"
 #include "paths.h"
 #include "strong_jobs.h"

@@ -1,8 +1,11 @@
 #include "platform.h"
 
 #include "fd.h"
+#include "folders.h"
+#include "names.h"
 #include "publish.h"
 #include "temporaries.h"
+#include "transfers.h"
 
 #include <algorithm>
 #include <cerrno>

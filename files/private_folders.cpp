@@ -1,4 +1,5 @@
 #include "private_folders.h"
+#include "folders.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,6 @@
 #include "publish.h"
+#include "names.h"
+#include "transfers.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,7 +1,10 @@
 #include "temporaries.h"
 
+#include "folders.h"
+#include "names.h"
 #include "naming.h"
 #include "private_folders.h"
+#include "transfers.h"
 
 #include <atomic>
 #include <cerrno>

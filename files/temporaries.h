@@ -12,6 +12,7 @@
 #pragma once
 
 #include "fd.h"
+#include "names.h"
 
 #include <string>
 #include <string_view>

@@ -1,4 +1,5 @@
 #include "tree_mover.h"
+#include "folders.h"
 
 #include <cerrno>
 #include <fcntl.h>

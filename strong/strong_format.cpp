@@ -4,6 +4,7 @@
 #include "fd.h"
 #include "layout.h"
 #include "naming.h"
+#include "transfers.h"
 
 #include <sodium.h>
 

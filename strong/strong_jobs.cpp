@@ -5,6 +5,7 @@
 #include "naming.h"
 #include "publish.h"
 #include "temporaries.h"
+#include "transfers.h"
 
 #include <cerrno>
 #include <fcntl.h>

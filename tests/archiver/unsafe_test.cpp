@@ -6,6 +6,7 @@
 #include "support.h"
 #include "unlha32.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 using namespace archiver_test;

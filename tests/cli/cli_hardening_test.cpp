@@ -4,6 +4,7 @@
 #include "display_name.h"
 #include "exit_codes.h"
 #include "fd.h"
+#include "folders.h"
 #include "key_input.h"
 #include "staging_folder.h"
 #include "temporaries.h"

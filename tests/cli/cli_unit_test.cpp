@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "engine.h"
 #include "exit_codes.h"
+#include "folders.h"
 #include "halvet_tolvex.h"
 #include "info.h"
 #include "key_input.h"
@@ -18,6 +19,7 @@
 #include "publishing.h"
 #include "secret.h"
 #include "staging_folder.h"
+#include "transfers.h"
 
 #include <gtest/gtest.h>
 #include <sys/prctl.h>

@@ -4,6 +4,7 @@
 #include "cli_support.h"
 #include "exit_codes.h"
 #include "fd.h"
+#include "folders.h"
 #include "temporaries.h"
 
 #include <gtest/gtest.h>
