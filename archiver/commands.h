@@ -2,7 +2,6 @@
 #pragma once
 
 #include "command_line.h"
-#include "temporaries.h"
 
 #include <functional>
 #include <string>
@@ -13,10 +12,6 @@ class SegmentScheduler;
 
 // What packing may be given besides the command; each has the library's own choice by default.
 struct PackOptions {
-    // How the archive is made before it gets its name: Named where unnamed files are known not
-    // to work on the archive's file system.
-    tolvex::files::TemporaryNaming temporaries =
-        tolvex::files::TemporaryNaming::UnnamedWherePossible;
     // Codes the members' segments; packing starts one of its own when none is given.
     SegmentScheduler *scheduler = nullptr;
     // Called between listing what to pack and reading it: a caller can see a file change in

@@ -454,8 +454,7 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix,
-                                      options.temporaries);
+    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix);
     if (!temp.valid()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;

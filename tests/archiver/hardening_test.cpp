@@ -7,6 +7,7 @@
 #include "lha_writer.h"
 #include "segment_scheduler.h"
 #include "support.h"
+#include "system_refusals.h"
 #include "temporaries.h"
 #include "unlha32.h"
 
@@ -221,35 +222,31 @@ TEST_F(Hardening, BusyLockFileOfAnotherUserIsNotUsed) {
 
 // ---- Temporaries -------------------------------------------------------------------------
 
-// Packing whose archive is made under a recorded name from the start, as where the file
-// system has no unnamed files.
-unlha::PackOptions namedTemporaries() {
-    unlha::PackOptions options;
-    options.temporaries = tolvex::files::TemporaryNaming::Named;
-    return options;
-}
-
-// Packs in a child that the file-size limit kills in the middle of writing the archive.
-int packKilledByTheSizeLimit(const TempDir &dir, const unlha::PackOptions &options) {
+// Packs in a child that the file-size limit kills in the middle of writing the archive. With
+// `unnamed` false the child finds no unnamed files, as on a file system without them, and the
+// archive is made under a recorded name from the start.
+int packKilledByTheSizeLimit(const TempDir &dir, bool unnamed) {
     return inChild([&] {
+        if (!unnamed && !test_files::refuseUnnamedFiles())
+            return 98;
         struct rlimit limit {
             256 * 1024, 256 * 1024
         };
         ::setrlimit(RLIMIT_FSIZE, &limit);
         ::signal(SIGXFSZ, SIG_DFL);
-        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "big.bin"), nullptr, options));
+        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "big.bin")));
     });
 }
 
 TEST_F(Hardening, KilledPackLeavesNoTemporaryAndNoArchive) {
     writeFile(dir / "big.bin", randomBytes(2 << 20, 4));
-    EXPECT_EQ(packKilledByTheSizeLimit(dir, {}), 128 + SIGXFSZ);
+    EXPECT_EQ(packKilledByTheSizeLimit(dir, true), 128 + SIGXFSZ);
     EXPECT_EQ(allPaths(dir.path()), std::vector<std::string>{"big.bin"});
 }
 
 TEST_F(Hardening, NamedTemporaryOfAKilledPackIsRemovedByTheNextRun) {
     writeFile(dir / "big.bin", randomBytes(2 << 20, 5));
-    EXPECT_EQ(packKilledByTheSizeLimit(dir, namedTemporaries()), 128 + SIGXFSZ);
+    EXPECT_EQ(packKilledByTheSizeLimit(dir, false), 128 + SIGXFSZ);
     EXPECT_FALSE(exists(dir / "out.lzh"));
     ASSERT_EQ(temporariesIn(dir.path()).size(), 1u) << "the named fallback was used";
     writeFile(dir / "small.txt", textBytes(1000, 6));
@@ -265,8 +262,9 @@ TEST_F(Hardening, NamedTemporaryOfARunningJobIsLeftAlone) {
     ASSERT_EQ(::flock(owner, LOCK_EX), 0);
     writeFile(dir / "small.txt", textBytes(1000, 7));
     const int status = inChild([&] {
-        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "small.txt"), nullptr,
-                              namedTemporaries()));
+        if (!test_files::refuseUnnamedFiles())
+            return 98;
+        return low(runCommand(packLine(dir / "out.lzh", dir.path(), "small.txt")));
     });
     EXPECT_EQ(status, 0);
     EXPECT_TRUE(exists(name));
