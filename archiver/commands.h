@@ -8,12 +8,8 @@
 
 namespace unlha {
 
-class SegmentScheduler;
-
 // What packing may be given besides the command; each has the library's own choice by default.
 struct PackOptions {
-    // Codes the members' segments; packing starts one of its own when none is given.
-    SegmentScheduler *scheduler = nullptr;
     // Called between listing what to pack and reading it: a caller can see a file change in
     // between (tests swap one for a FIFO there).
     std::function<void()> afterPlanning;

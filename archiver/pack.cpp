@@ -459,8 +459,7 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    std::optional<SegmentScheduler> ownScheduler;
-    SegmentScheduler &scheduler = options.scheduler ? *options.scheduler : ownScheduler.emplace();
+    SegmentScheduler scheduler;
     ArchiveWriter writer(temp.fd(), scheduler);
     if (const int code = writeMembers(writer, scheduler, old.get(), kept, planner, message);
         code != UNLHA_OK)

@@ -7,6 +7,7 @@
 #include <linux/audit.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sched.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -83,6 +84,12 @@ bool refuseUnnamedFiles() {
     refusals.push_back({SYS_open, 1, kUnnamed, EOPNOTSUPP});
 #endif
     return install(refusals);
+}
+
+bool refuseThreads() {
+    // clone3 takes its flags in a structure too: it answers ENOSYS, and the C library starts
+    // the thread with clone, whose flags tell a thread from a fork.
+    return install({{SYS_clone3, 0, 0, ENOSYS}, {SYS_clone, 0, CLONE_THREAD, EAGAIN}});
 }
 
 } // namespace test_files
