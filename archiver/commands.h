@@ -3,24 +3,15 @@
 
 #include "command_line.h"
 
-#include <functional>
 #include <string>
 
 namespace unlha {
-
-// What packing may be given besides the command; each has the library's own choice by default.
-struct PackOptions {
-    // Called between listing what to pack and reading it: a caller can see a file change in
-    // between (tests swap one for a FIFO there).
-    std::function<void()> afterPlanning;
-};
 
 // Packs the named files and folders into the archive. The archive is written as an unnamed
 // file beside it and gets its name only when complete; a link to an archive is updated at its
 // target. A file there that is not an archive is never replaced. Members of an existing archive are
 // kept unless a new member has the same path.
-int packArchive(const Command &command, std::string &message,
-                const PackOptions &options = PackOptions());
+int packArchive(const Command &command, std::string &message);
 
 // Extracts the members matching the patterns into the destination folder. The archive is read
 // through once before anything is written: a damaged archive, or one with a member that is a

@@ -425,7 +425,7 @@ int writeMembers(ArchiveWriter &writer, SegmentScheduler &scheduler, int old,
 
 } // namespace
 
-int packArchive(const Command &command, std::string &message, const PackOptions &options) {
+int packArchive(const Command &command, std::string &message) {
     ArchiveTarget target;
     if (const int code = findArchive(command, target, message); code != UNLHA_OK)
         return code;
@@ -435,8 +435,6 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
     Planner planner(command.recursion, skip);
     if (const int code = planMembers(command, planner, message); code != UNLHA_OK)
         return code;
-    if (options.afterPlanning)
-        options.afterPlanning();
     std::vector<ScannedMember> kept;
     Fd old;
     if (const int code = keptMembers(command, target, planner, old, kept, message);

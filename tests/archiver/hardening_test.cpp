@@ -2,6 +2,7 @@
 // restrictive umask, crafted names at every header level, too little room, few descriptors.
 #include "busy_lock.h"
 #include "commands.h"
+#include "folder_watcher.h"
 #include "lh5_encoder.h"
 #include "lha_builder.h"
 #include "lha_writer.h"
@@ -24,6 +25,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -128,24 +130,54 @@ TEST_F(Hardening, DeviceGivenAsTheArchiveIsUnreadableNotDamaged) {
     EXPECT_FALSE(exists(dir / "out"));
 }
 
-TEST_F(Hardening, FileSwappedForAFifoAfterListingIsRefused) {
-    makeFolder(dir / "in");
-    writeFile(dir / "in/a.txt", textBytes(5000, 1));
-    writeFile(dir / "in/b.txt", textBytes(5000, 2));
-    const std::string swapped = dir / "in/b.txt";
-    unlha::PackOptions options;
-    options.afterPlanning = [&] {
-        ::unlink(swapped.c_str());
-        ::mkfifo(swapped.c_str(), 0600);
-    };
+// Packs "in" (a.txt, then b.txt) while another process swaps b.txt for a FIFO the moment
+// a.txt is read: after planning listed b.txt as a file, racing its reading. The child's exit
+// status: the result's low byte, 97 when a refusal does not name b.txt.
+int packWhileBIsSwappedForAFifo(const TempDir &dir) {
+    test_files::FolderWatcher swapper(
+        dir / "in", IN_ACCESS, [](int folder, const std::string &name) {
+            struct stat st;
+            return name == "a.txt" && ::fstatat(folder, "b.txt", &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                   S_ISREG(st.st_mode) && ::unlinkat(folder, "b.txt", 0) == 0 &&
+                   ::mkfifoat(folder, "b.txt", 0600) == 0;
+        });
+    if (!swapper.ready())
+        return 96;
     const int status = inChild(
         [&] {
-            return low(runCommand(packLine(dir / "out.lzh", dir.path(), "in"), nullptr, options));
+            std::string message;
+            const int result = runCommand(packLine(dir / "out.lzh", dir.path(), "in"), &message);
+            if (result == UNLHA_ERROR_READ && message.find("b.txt") == std::string::npos)
+                return 97;
+            return low(result);
         },
         20);
-    EXPECT_EQ(status, low(UNLHA_ERROR_READ));
-    EXPECT_FALSE(exists(dir / "out.lzh"));
-    EXPECT_TRUE(temporariesIn(dir.path()).empty());
+    return swapper.stop() == 1 ? status : 95;
+}
+
+TEST_F(Hardening, FileSwappedForAFifoAfterListingIsRefused) {
+    // The swap lands while a.txt is checksummed and queued, before b.txt is opened; in a round
+    // where it comes too late all the same, b.txt must have been packed as listed, never the FIFO.
+    const Bytes b = textBytes(5000, 2);
+    bool refused = false;
+    for (int round = 0; round < 20 && !refused; ++round) {
+        SCOPED_TRACE(round);
+        TempDir d;
+        makeFolder(d / "in");
+        writeFile(d / "in/a.txt", textBytes(1 << 20, 1));
+        writeFile(d / "in/b.txt", b);
+        const int status = packWhileBIsSwappedForAFifo(d);
+        if (status == low(UNLHA_ERROR_READ)) {
+            refused = true;
+            EXPECT_FALSE(exists(d / "out.lzh"));
+            EXPECT_TRUE(temporariesIn(d.path()).empty());
+            continue;
+        }
+        ASSERT_EQ(status, 0);
+        ASSERT_EQ(runCommand(extractLine(d / "out.lzh", d / "out")), 0);
+        EXPECT_EQ(readFile(d / "out/in/b.txt"), b);
+    }
+    EXPECT_TRUE(refused) << "the swap never landed before b.txt was read";
 }
 
 // ---- The busy lock -----------------------------------------------------------------------
