@@ -2,34 +2,16 @@
 #pragma once
 
 #include "command_line.h"
-#include "temporaries.h"
 
-#include <functional>
 #include <string>
 
 namespace unlha {
-
-class SegmentScheduler;
-
-// What packing may be given besides the command; each has the library's own choice by default.
-struct PackOptions {
-    // How the archive is made before it gets its name: Named where unnamed files are known not
-    // to work on the archive's file system.
-    tolvex::files::TemporaryNaming temporaries =
-        tolvex::files::TemporaryNaming::UnnamedWherePossible;
-    // Codes the members' segments; packing starts one of its own when none is given.
-    SegmentScheduler *scheduler = nullptr;
-    // Called between listing what to pack and reading it: a caller can see a file change in
-    // between (tests swap one for a FIFO there).
-    std::function<void()> afterPlanning;
-};
 
 // Packs the named files and folders into the archive. The archive is written as an unnamed
 // file beside it and gets its name only when complete; a link to an archive is updated at its
 // target. A file there that is not an archive is never replaced. Members of an existing archive are
 // kept unless a new member has the same path.
-int packArchive(const Command &command, std::string &message,
-                const PackOptions &options = PackOptions());
+int packArchive(const Command &command, std::string &message);
 
 // Extracts the members matching the patterns into the destination folder. The archive is read
 // through once before anything is written: a damaged archive, or one with a member that is a

@@ -428,7 +428,7 @@ int writeMembers(ArchiveWriter &writer, SegmentScheduler &scheduler, int old,
 
 } // namespace
 
-int packArchive(const Command &command, std::string &message, const PackOptions &options) {
+int packArchive(const Command &command, std::string &message) {
     ArchiveTarget target;
     if (const int code = findArchive(command, target, message); code != UNLHA_OK)
         return code;
@@ -438,8 +438,6 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
     Planner planner(command.recursion, skip);
     if (const int code = planMembers(command, planner, message); code != UNLHA_OK)
         return code;
-    if (options.afterPlanning)
-        options.afterPlanning();
     std::vector<ScannedMember> kept;
     Fd old;
     if (const int code = keptMembers(command, target, planner, old, kept, message);
@@ -457,14 +455,12 @@ int packArchive(const Command &command, std::string &message, const PackOptions 
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix,
-                                      options.temporaries);
+    tolvex::files::TemporaryFile temp(folder.get(), tolvex::files::kArchiverPrefix);
     if (!temp.valid()) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    std::optional<SegmentScheduler> ownScheduler;
-    SegmentScheduler &scheduler = options.scheduler ? *options.scheduler : ownScheduler.emplace();
+    SegmentScheduler scheduler;
     ArchiveWriter writer(temp.fd(), scheduler);
     if (const int code = writeMembers(writer, scheduler, old.get(), kept, planner, message);
         code != UNLHA_OK)

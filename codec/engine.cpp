@@ -342,7 +342,7 @@ int32_t encode(const ConvertRequest &r, platform::InputFile &templ, uint32_t k) 
         return TOLVEX_TEMPLATE_MISSING;
 
     auto output = platform::OutputFile::create(
-        outputPath, replace, r.permissions ? r.permissions : source->permissions(), r.outputNaming);
+        outputPath, replace, r.permissions ? r.permissions : source->permissions());
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);
@@ -400,7 +400,7 @@ int32_t decode(const ConvertRequest &r, uint32_t k) {
         return TOLVEX_OUTPUT_EXISTS;
 
     auto output = platform::OutputFile::create(
-        outputPath, replace, r.permissions ? r.permissions : source->permissions(), r.outputNaming);
+        outputPath, replace, r.permissions ? r.permissions : source->permissions());
     if (!output)
         return TOLVEX_CANNOT_OPEN;
     auto staging = allocateStaging(r.bufferSize);

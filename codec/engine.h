@@ -34,8 +34,6 @@ struct ConvertRequest {
     // Decoding: whether an output whose content check failed is still published (Damaged
     // either way; without it nothing is written). MakeCode keeps what could be recovered.
     bool keepDamaged = true;
-    // How the output is held until complete; MakeCode keeps the default.
-    platform::OutputNaming outputNaming = platform::OutputNaming::UnnamedWherePossible;
 };
 
 // Runs one conversion and returns its result code (TOLVEX_OK, TOLVEX_OUTPUT_EXISTS, ...).

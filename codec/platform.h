@@ -52,10 +52,6 @@ class InputFile {
     intptr_t m_handle; // a descriptor, or a system handle; -1 for none
 };
 
-// How an output is held until commit(): unnamed where the file system allows, or always under
-// a named temporary, as on file systems without unnamed files (some network ones).
-enum class OutputNaming { UnnamedWherePossible, Named };
-
 // A new output file. It is written as an unnamed file in the output's folder and gets its
 // name only in commit(), when it is complete: a crash or a kill never leaves a truncated file
 // under the final name. Where there are no unnamed files (some file systems; always on
@@ -69,9 +65,8 @@ class OutputFile {
     // The output gets the source's read and write bits (`permissions`, where the system has
     // them) under the umask, as cp gives them; a replacement never gets wider ones than the
     // file it replaces. Nothing is taken from what a link at the name points to.
-    static std::optional<OutputFile>
-    create(const std::string &path, bool replace, std::optional<uint32_t> permissions,
-           OutputNaming naming = OutputNaming::UnnamedWherePossible);
+    static std::optional<OutputFile> create(const std::string &path, bool replace,
+                                            std::optional<uint32_t> permissions);
     OutputFile(OutputFile &&other) noexcept
         : m_handle(other.m_handle), m_finalPath(std::move(other.m_finalPath)),
           m_tempPath(std::move(other.m_tempPath)), m_replace(other.m_replace), m_done(other.m_done),

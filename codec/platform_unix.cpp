@@ -37,11 +37,8 @@ std::string nameOf(const std::string &path) {
 // An output being written: its folder, opened once, and the temporary in it. Everything after
 // create() works relative to that descriptor, whatever is renamed meanwhile.
 struct OutputState {
-    OutputState(files::Fd folderFd, OutputNaming naming)
-        : folder(std::move(folderFd)),
-          temp(folder.get(), files::kCodecPrefix,
-               naming == OutputNaming::Named ? files::TemporaryNaming::Named
-                                             : files::TemporaryNaming::UnnamedWherePossible) {}
+    explicit OutputState(files::Fd folderFd)
+        : folder(std::move(folderFd)), temp(folder.get(), files::kCodecPrefix) {}
     files::Fd folder;
     files::TemporaryFile temp;
     std::string name;
@@ -108,12 +105,11 @@ std::optional<uint32_t> InputFile::permissions() const {
 }
 
 std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace,
-                                             std::optional<uint32_t> permissions,
-                                             OutputNaming naming) {
+                                             std::optional<uint32_t> permissions) {
     files::Fd folder = files::openFolder(folderOf(path));
     if (!folder.valid())
         return std::nullopt;
-    auto state = std::make_unique<OutputState>(std::move(folder), naming);
+    auto state = std::make_unique<OutputState>(std::move(folder));
     if (!state->temp.valid())
         return std::nullopt;
     state->name = nameOf(path);

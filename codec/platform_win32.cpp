@@ -218,11 +218,9 @@ std::optional<uint64_t> InputFile::size() const {
     return uint64_t(size.QuadPart);
 }
 
-// Windows has no unnamed files: every output is written under a temporary name, whatever
-// `naming` asks.
+// Windows has no unnamed files: every output is written under a temporary name.
 std::optional<OutputFile> OutputFile::create(const std::string &path, bool replace,
-                                             std::optional<uint32_t> /*permissions*/,
-                                             OutputNaming /*naming*/) {
+                                             std::optional<uint32_t> /*permissions*/) {
     // A read-only file is one its owner said must not be overwritten; a rename could.
     const DWORD old = ::GetFileAttributesA(path.c_str());
     if (replace && old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))

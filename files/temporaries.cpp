@@ -341,10 +341,10 @@ std::optional<std::string> createUnderFreshName(std::string_view prefix, Make ma
     return std::nullopt;
 }
 
-TemporaryFile::TemporaryFile(int folder, std::string_view prefix, TemporaryNaming naming)
+TemporaryFile::TemporaryFile(int folder, std::string_view prefix)
     : m_folder(folder), m_prefix(prefix) {
     sweep(folder);
-    if (naming == TemporaryNaming::UnnamedWherePossible && unnamedFilesLinkable()) {
+    if (unnamedFilesLinkable()) {
         m_fd = Fd(::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
         if (m_fd.valid() || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
             return;

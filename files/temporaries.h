@@ -46,17 +46,13 @@ bool removeTree(int parent, const std::string &name);
 // Removes everything inside the folder `fd`, as removeTree does.
 bool emptyFolder(int fd);
 
-// How a temporary file is made: unnamed where the file system can link one into place, or
-// under a recorded name from the start (the fallback for file systems without unnamed files,
-// such as some network ones, which a caller may know of beforehand).
-enum class TemporaryNaming { UnnamedWherePossible, Named };
-
+// A file being written: unnamed where the file system can link one into place, under a
+// recorded name from the start where it has no unnamed files (some network ones).
 class TemporaryFile {
   public:
     // Creates it in `folder` (which must outlive it), private (0600) while it is written, after
     // sweeping that folder.
-    TemporaryFile(int folder, std::string_view prefix,
-                  TemporaryNaming naming = TemporaryNaming::UnnamedWherePossible);
+    TemporaryFile(int folder, std::string_view prefix);
     ~TemporaryFile();
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;

@@ -58,14 +58,13 @@ std::vector<std::string> allPaths(const std::string &folder) {
     return paths;
 }
 
-int runCommand(const std::string &line, std::string *message, const unlha::PackOptions &options) {
+int runCommand(const std::string &line, std::string *message) {
     std::string text;
     const auto command = unlha::parseCommand(line, text);
     int result = UNLHA_ERROR_COMMAND;
     if (command)
-        result = command->action == unlha::Action::Pack
-                     ? unlha::packArchive(*command, text, options)
-                     : unlha::extractArchive(*command, text);
+        result = command->action == unlha::Action::Pack ? unlha::packArchive(*command, text)
+                                                        : unlha::extractArchive(*command, text);
     if (message)
         *message = text;
     return result;

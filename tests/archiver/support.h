@@ -37,10 +37,8 @@ std::vector<Entry> snapshot(const std::string &folder);
 // Every path below a folder, the folder itself left out.
 std::vector<std::string> allPaths(const std::string &folder);
 
-// Runs a command line through the library's core, as Unlha does (without the busy lock);
-// packing is given `options`.
-int runCommand(const std::string &line, std::string *message = nullptr,
-               const unlha::PackOptions &options = unlha::PackOptions());
+// Runs a command line through the library's core, as Unlha does (without the busy lock).
+int runCommand(const std::string &line, std::string *message = nullptr);
 std::string quote(const std::string &s);
 
 // Runs a shell command; its exit status and what it printed to stdout.

@@ -2,7 +2,7 @@
 // off by the file-size limit while writing, a name taken while the output is written, and a
 // progress callback that throws on the path where a second thread writes.
 #include "halvet_tolvex.h"
-#include "platform.h"
+#include "system_refusals.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -43,17 +43,13 @@ int32_t resultOf(int status) {
 
 constexpr uint32_t kKey = 0x5EED;
 
-// The request keeps pointers into `source` and `base`: they must outlive it. Without `unnamed`
-// the output is held under a named temporary, as on file systems without unnamed files.
-tolvex::ConvertRequest request(const std::string &source, const std::string &base, int32_t mode,
-                               bool unnamed = true) {
+// The request keeps pointers into `source` and `base`: they must outlive it.
+tolvex::ConvertRequest request(const std::string &source, const std::string &base, int32_t mode) {
     tolvex::ConvertRequest r;
     r.source = source.c_str();
     r.outputBase = base.c_str();
     r.keyCode = kKey;
     r.mode = mode;
-    r.outputNaming = unnamed ? tolvex::platform::OutputNaming::UnnamedWherePossible
-                             : tolvex::platform::OutputNaming::Named;
     r.bufferSize = 1 << 20;
     r.templatePath = TOLVEX_TEMPLATE_FILE;
     r.fillerSeed = 9;
@@ -79,6 +75,20 @@ TEST(SourceType, DeviceIsRefused) {
     EXPECT_EQ(resultOf(inChild([&] { return runEngine("/dev/zero", dir / "out", 1, 0, 0); })),
               TOLVEX_CANNOT_OPEN);
     EXPECT_TRUE(listFolder(dir.path()).empty());
+}
+
+// In a child: without `unnamed`, unnamed files are refused from now on, as a file system without
+// them does, and the output is held under a named temporary. False when that failed.
+bool temporariesAs(bool unnamed) {
+    return unnamed || test_files::refuseUnnamedFiles();
+}
+
+// The named temporaries of ours in the folder.
+size_t namedTemporaries(const TempDir &dir) {
+    const auto names = listFolder(dir.path());
+    return size_t(std::count_if(names.begin(), names.end(), [](const std::string &name) {
+        return name.rfind(".tolvex-", 0) == 0;
+    }));
 }
 
 // One row per mode and per kind of temporary (unnamed, or the named stand-in).
@@ -141,11 +151,14 @@ TEST_P(KilledWhileWriting, SigkillLeavesNoFileUnderTheFinalName) {
     prepare(dir, source, output, replacing);
     const std::string base = dir / "out";
     const int status = inChild([&] {
-        auto r = request(source, base, GetParam().mode, GetParam().unnamed);
+        if (!temporariesAs(GetParam().unnamed))
+            return 98;
+        auto r = request(source, base, GetParam().mode);
         r.progress = killSelfAfterFirstPieces;
         return tolvex::convert(r);
     });
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    EXPECT_EQ(namedTemporaries(dir), GetParam().unnamed ? 0u : 1u) << "the kind of temporary";
     if (replacing)
         EXPECT_EQ(readFile(output)->size(), 8u) << "the old file stays as it was";
     else
@@ -160,11 +173,14 @@ TEST_P(KilledWhileWriting, FileSizeLimitLeavesNoFileUnderTheFinalName) {
     prepare(dir, source, output, replacing);
     const std::string base = dir / "out";
     const int status = inChild([&] {
+        if (!temporariesAs(GetParam().unnamed))
+            return 98;
         const rlimit rl{3 << 20, 3 << 20}; // SIGXFSZ keeps its default: the process ends
         ::setrlimit(RLIMIT_FSIZE, &rl);
-        return tolvex::convert(request(source, base, GetParam().mode, GetParam().unnamed));
+        return tolvex::convert(request(source, base, GetParam().mode));
     });
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(namedTemporaries(dir), GetParam().unnamed ? 0u : 1u) << "the kind of temporary";
     if (replacing)
         EXPECT_EQ(readFile(output)->size(), 8u);
     else
@@ -201,10 +217,15 @@ TEST(NameTakenMeanwhile, AnswersOutputExistsAndKeepsTheOtherFile) {
         writeFile(dir / "plain.bin", randomBytes(100000, 5));
         Intruder intruder{dir / "out.tvx"};
         const std::string source = dir / "plain.bin", base = dir / "out";
-        auto r = request(source, base, 0, unnamed);
-        r.progress = placeIntruder;
-        r.progressContext = &intruder;
-        EXPECT_EQ(tolvex::convert(r), TOLVEX_OUTPUT_EXISTS) << unnamed;
+        const int status = inChild([&] {
+            if (!temporariesAs(unnamed))
+                return 98;
+            auto r = request(source, base, 0);
+            r.progress = placeIntruder;
+            r.progressContext = &intruder;
+            return tolvex::convert(r);
+        });
+        EXPECT_EQ(resultOf(status), TOLVEX_OUTPUT_EXISTS) << unnamed;
         const std::string other = "someone else's";
         EXPECT_EQ(readFile(dir / "out.tvx"), Bytes(other.begin(), other.end()));
         EXPECT_EQ(listFolder(dir.path()), (std::vector<std::string>{"out.tvx", "plain.bin"}));
