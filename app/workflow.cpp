@@ -56,7 +56,6 @@ Workflow::Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> present
 int Workflow::ShowMessage(const texts::Text &prompt, int style, const texts::Text &title) {
     QWidget *parent = m_view.beforeMessage();
     const int answer = m_presenter->present(parent, prompt, style, title);
-    m_lastAnswer = answer;
     m_view.afterMessage();
     return answer;
 }
@@ -238,7 +237,6 @@ void Workflow::StartCommand(const StartRequest &request) {
     int result = folder.valid()
                      ? runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), false)
                      : -2;
-    m_lastAnswer = result;
     while (result != rules::kSilentStop) {
         const double elapsed = monotonicSeconds() - started;
         const auto message = rules::resultMessage(result, request.mode, elapsed);
@@ -251,7 +249,6 @@ void Workflow::StartCommand(const StartRequest &request) {
         m_view.hideForJob();
         started = monotonicSeconds();
         result = runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), true);
-        m_lastAnswer = result;
     }
     m_view.showAfterJob();
     m_view.showCaption(texts::Text::verbatim(texts::kIdleCaption));
@@ -308,10 +305,8 @@ int Workflow::EncryptStrong(const QString &input, int folder, const QString &nam
     // A packed input is recorded as an archive, so its decryption offers the extraction.
     const QString recorded =
         compress ? name + QStringLiteral(".lzh") : rules::splitPath(input).name;
-    const int result = strongResult(strong::encryptStrongInto(bytes(*source), bytes(recorded),
-                                                              folder, output, replacing, how, {}));
-    m_lastAnswer = result;
-    return result;
+    return strongResult(strong::encryptStrongInto(bytes(*source), bytes(recorded), folder, output,
+                                                  replacing, how, {}));
 }
 
 int Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
@@ -320,7 +315,6 @@ int Workflow::DecryptStrong(const QString &input, int folder, const QString &nam
     tolvex::files::Fd written;
     const int result = strongResult(strong::decryptStrongInto(
         bytes(input), folder, bytes(name), replacing, passphrase, outputName, {}, &written));
-    m_lastAnswer = result;
     return afterDecryption(result, folder, written, outputName);
 }
 
@@ -369,7 +363,6 @@ int Workflow::EncryptFile(const QString &input, int folder, const QString &name,
     job.reset();
     if (!result)
         return codecMissing();
-    m_lastAnswer = *result;
     return *result;
 }
 
@@ -385,7 +378,6 @@ int Workflow::DecryptFile(const QString &input, int folder, const QString &name,
             m_libraries.MakeCode(input, inFolder(folder, name), keyCode, mode, 0, bufferSize);
         if (!result)
             return codecMissing();
-        m_lastAnswer = *result;
         return *result;
     }
     const bool replacing = mode == kDecodeReplacing;
@@ -403,7 +395,6 @@ int Workflow::DecryptFile(const QString &input, int folder, const QString &name,
                              keyCode, kDecode, 0, bufferSize);
     if (!result)
         return codecMissing();
-    m_lastAnswer = *result;
     if (!tolvex::leftOutput(tolvex::resultOf(*result)))
         return *result;
     tolvex::files::OpenResult opened;
@@ -495,13 +486,10 @@ SavedSettings Workflow::ReadSettings(const QString &file) {
     settings.lzh = checkValue(read("Save", "Lzh"));
     settings.topmost = checkValue(read("Save", "TOPMOST"));
     settings.strong = checkValue(read("Save", "Strong"));
-    for (const auto &value : {settings.save, settings.lzh, settings.topmost, settings.strong})
-        if (value)
-            m_lastAnswer = static_cast<int>(*value);
     return settings;
 }
 
 void Workflow::WriteSetting(const QString &file, const char *section, const char *key,
                             const QString &value) {
-    m_lastAnswer = ini::WriteIni(file, QLatin1String(section), QLatin1String(key), value);
+    ini::WriteIni(file, QLatin1String(section), QLatin1String(key), value);
 }

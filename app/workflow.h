@@ -14,7 +14,6 @@
 #include "texts.h"
 
 #include <QString>
-#include <QVariant>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -84,12 +83,9 @@ class Workflow {
     int16_t UnpackLzh(const QString &archive, const QString &folder);
 
     SavedSettings ReadSettings(const QString &file);
-    // Writes one key of the [Save] or [Pos] section; the answer is kept as the last answer.
+    // Writes one key of the [Save] or [Pos] section.
     void WriteSetting(const QString &file, const char *section, const char *key,
                       const QString &value);
-
-    // The last answer, result or setting read: what the procedures last got back.
-    const QVariant &LastAnswer() const { return m_lastAnswer; }
 
   private:
     // One run of the job into the open output folder `folder`; `replacing` after the user
@@ -125,5 +121,4 @@ class Workflow {
     WorkflowView &m_view;
     std::shared_ptr<MessagePresenter> m_presenter;
     Libraries &m_libraries;
-    QVariant m_lastAnswer;
 };

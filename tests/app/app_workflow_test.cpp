@@ -141,7 +141,7 @@ class WorkflowTest : public QObject {
         QCOMPARE(shown.size(), 2);
         QCOMPARE(shown[1].title, QString("報告"));
         QCOMPARE(QFileInfo(folder->path("Tolvex.tvx")).size(), qint64(15 + 14));
-        QCOMPARE(workflow->LastAnswer().toInt(), int(rules::kAnswerOk));
+        QVERIFY(presenter->answers.isEmpty()); // the scripted OK answered the question
     }
 
     void wrongKeyAndDamagedFile() {
