@@ -1,7 +1,6 @@
 #include "workflow.h"
 
 #include "fd.h"
-#include "ini.h"
 #include "layout.h"
 #include "naming.h"
 #include "passphrase_rule.h"
@@ -15,7 +14,6 @@
 #include <QFileInfo>
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -29,23 +27,6 @@ double monotonicSeconds() {
 
 // The engine's modes: the first run never replaces an output, the rerun after the user's OK does.
 enum EngineMode : int { kEncode = 0, kDecode = 1, kEncodeReplacing = 2, kDecodeReplacing = 3 };
-
-// A setting as a number; nothing when the text is empty or no number (a hand-edited file).
-std::optional<double> number(const QString &text) {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
-}
-
-// A check box's saved value: outside 0 to 1 counts as 1.
-std::optional<bool> checkValue(const QString &text) {
-    const auto v = number(text);
-    if (!v)
-        return std::nullopt;
-    if (*v < 0 || *v > 1)
-        return true;
-    return std::nearbyint(*v) == 1;
-}
 
 } // namespace
 
@@ -473,23 +454,4 @@ int16_t Workflow::UnpackLzh(const QString &archive, const QString &folder) {
     if (!command)
         return -1;
     return static_cast<int16_t>(m_libraries.Unlha(*command).value_or(-1));
-}
-
-SavedSettings Workflow::ReadSettings(const QString &file) {
-    const auto read = [&](const char *section, const char *key) {
-        return ini::ReadIni(file, QLatin1String(section), QLatin1String(key));
-    };
-    SavedSettings settings;
-    settings.save = checkValue(read("Save", "Save"));
-    settings.top = number(read("Pos", "Top"));
-    settings.left = number(read("Pos", "Left"));
-    settings.lzh = checkValue(read("Save", "Lzh"));
-    settings.topmost = checkValue(read("Save", "TOPMOST"));
-    settings.strong = checkValue(read("Save", "Strong"));
-    return settings;
-}
-
-void Workflow::WriteSetting(const QString &file, const char *section, const char *key,
-                            const QString &value) {
-    ini::WriteIni(file, QLatin1String(section), QLatin1String(key), value);
 }

@@ -1,8 +1,8 @@
 // What the window does, without the window: start-up's checks, the START command with its
-// report and overwrite rerun, the encryption and decryption jobs, the bridge to the archiver
-// and the saved settings. It talks to the user only through its ShowMessage (the message
-// presenter) and to the libraries through the loader; the window hands it what its controls
-// hold and shows what it asks for through WorkflowView.
+// report and overwrite rerun, the encryption and decryption jobs and the bridge to the
+// archiver. It talks to the user only through its ShowMessage (the message presenter) and to
+// the libraries through the loader; the window hands it what its controls hold and shows what
+// it asks for through WorkflowView.
 #pragma once
 
 #include "fd.h"
@@ -48,17 +48,6 @@ struct StartRequest {
     bool strong = false; // encrypting: the strong format; decrypting: the input tells itself
 };
 
-// The saved settings as the window applies them; a value missing or unreadable in the file is
-// nothing, and the control keeps what start-up gave it.
-struct SavedSettings {
-    std::optional<bool> save;
-    std::optional<double> top;  // twips
-    std::optional<double> left; // twips
-    std::optional<bool> lzh;
-    std::optional<bool> topmost;
-    std::optional<bool> strong;
-};
-
 class Workflow {
   public:
     Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> presenter, Libraries &libraries);
@@ -81,11 +70,6 @@ class Workflow {
     int16_t PackLzh(const QString &input, const QString &archive);
     // Extracts everything in `archive` into `folder`.
     int16_t UnpackLzh(const QString &archive, const QString &folder);
-
-    SavedSettings ReadSettings(const QString &file);
-    // Writes one key of the [Save] or [Pos] section.
-    void WriteSetting(const QString &file, const char *section, const char *key,
-                      const QString &value);
 
   private:
     // One run of the job into the open output folder `folder`; `replacing` after the user
