@@ -28,6 +28,10 @@ double monotonicSeconds() {
 // The engine's modes: the first run never replaces an output, the rerun after the user's OK does.
 enum EngineMode : int { kEncode = 0, kDecode = 1, kEncodeReplacing = 2, kDecodeReplacing = 3 };
 
+using rules::JobResult;
+using rules::WindowResult;
+using tolvex::Result;
+
 } // namespace
 
 Workflow::Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> presenter,
@@ -82,22 +86,22 @@ std::string bytes(const QString &path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// A strong job's result as the engine's codes, so the reports and the overwrite question are
-// the same as for classic files.
-int strongResult(strong::Status status) {
+// A strong job's result as the engine's, so the reports and the overwrite question are the
+// same as for classic files.
+JobResult strongResult(strong::Status status) {
     switch (status) {
     case strong::Status::Ok:
-        return 0;
+        return Result::Done;
     case strong::Status::OutputExists:
-        return 1;
+        return Result::OutputExists;
     case strong::Status::ReadFailed:
-        return -1;
+        return Result::SourceMissing;
     case strong::Status::TemplateFailed:
-        return -5;
+        return Result::TemplateMissing;
     case strong::Status::NotStrong:
     case strong::Status::Unsupported:
     case strong::Status::Damaged:
-        return rules::kWrongPassphrase;
+        return WindowResult::WrongPassphrase;
     case strong::Status::WriteFailed:
     case strong::Status::NameTooLong:
     case strong::Status::BadName:
@@ -105,7 +109,13 @@ int strongResult(strong::Status status) {
     case strong::Status::Cancelled:
         break;
     }
-    return -2;
+    return Result::CannotOpen;
+}
+
+// Whether the result is the engine's `said`.
+bool engineSaid(const JobResult &result, Result said) {
+    const auto *engine = std::get_if<Result>(&result);
+    return engine && *engine == said;
 }
 
 // The output's folder, opened once: the job writes and names its output only through it.
@@ -156,8 +166,8 @@ void removeIfStill(int folder, const std::string &name, int held) {
 
 } // namespace
 
-int Workflow::runJob(const StartRequest &request, int folder, int32_t keyCode,
-                     std::string_view passphrase, bool replacing) {
+JobResult Workflow::runJob(const StartRequest &request, int folder, int32_t keyCode,
+                           std::string_view passphrase, bool replacing) {
     const bool strong = !passphrase.empty();
     const QString name = rules::splitPath(request.outputBase).name;
     if (strong && request.mode == rules::Mode::Encrypt)
@@ -215,16 +225,16 @@ void Workflow::StartCommand(const StartRequest &request) {
     m_view.showCaption(rules::busyCaption(request.mode));
     m_view.hideForJob();
     double started = monotonicSeconds();
-    int result = folder.valid()
-                     ? runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), false)
-                     : -2;
-    while (result != rules::kSilentStop) {
+    JobResult result = folder.valid() ? runJob(request, folder.get(), keyCode.value_or(0),
+                                               passphrase.view(), false)
+                                      : Result::CannotOpen;
+    for (;;) {
         const double elapsed = monotonicSeconds() - started;
         const auto message = rules::resultMessage(result, request.mode, elapsed);
         if (!message)
             break;
         const int answer = ShowMessage(message->text, message->style, message->title);
-        if (tolvex::resultOf(result) != tolvex::Result::OutputExists || answer != rules::kAnswerOk)
+        if (!engineSaid(result, Result::OutputExists) || answer != rules::kAnswerOk)
             break;
         // Overwrite: the same job again in the replacing mode, timed on its own.
         m_view.hideForJob();
@@ -268,16 +278,16 @@ std::optional<strong::Secret> Workflow::strongPassphrase(const StartRequest &req
     return held;
 }
 
-int Workflow::EncryptStrong(const QString &input, int folder, const QString &name,
-                            std::string_view passphrase, bool replacing, int16_t kind,
-                            bool compress) {
+JobResult Workflow::EncryptStrong(const QString &input, int folder, const QString &name,
+                                  std::string_view passphrase, bool replacing, int16_t kind,
+                                  bool compress) {
     const std::string output = tolvex::encodedName(bytes(name), kind);
     if (tolvex::files::sameFileAt(folder, output, bytes(input)))
-        return -6;
+        return Result::SameFile;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     strong::StrongEncryption how;
     how.kind = kind;
     how.templatePath = bytes(texts::kTemplateFile); // where the engine takes it from too
@@ -290,20 +300,22 @@ int Workflow::EncryptStrong(const QString &input, int folder, const QString &nam
                                                   replacing, how, {}));
 }
 
-int Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
-                            std::string_view passphrase, bool replacing) {
+JobResult Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
+                                  std::string_view passphrase, bool replacing) {
     std::string outputName;
     tolvex::files::Fd written;
-    const int result = strongResult(strong::decryptStrongInto(
+    const JobResult result = strongResult(strong::decryptStrongInto(
         bytes(input), folder, bytes(name), replacing, passphrase, outputName, {}, &written));
-    return afterDecryption(result, folder, written, outputName);
+    if (const auto *engine = std::get_if<Result>(&result))
+        return afterDecryption(*engine, folder, written, outputName);
+    return result;
 }
 
 // The codec library could not be bound although start-up found it: say so, as start-up would.
-int Workflow::codecMissing() {
+JobResult Workflow::codecMissing() {
     const QString name = QFileInfo(m_libraries.codecFile()).fileName();
     ShowMessage(texts::missingFile(name), rules::kIconStop, texts::Text::verbatim(name));
-    return rules::kSilentStop;
+    return WindowResult::StoppedSilently;
 }
 
 int32_t Workflow::GetBufferSize(const QString &path) {
@@ -332,26 +344,26 @@ std::optional<QString> Workflow::packInput(const QString &input,
     return job->archive();
 }
 
-int Workflow::EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                          int mode, int16_t kind, bool compress) {
+JobResult Workflow::EncryptFile(const QString &input, int folder, const QString &name,
+                                int32_t keyCode, int mode, int16_t kind, bool compress) {
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     const int32_t bufferSize = GetBufferSize(*source);
     const auto result =
         m_libraries.MakeCode(*source, inFolder(folder, name), keyCode, mode, kind, bufferSize);
     job.reset();
     if (!result)
         return codecMissing();
-    return *result;
+    return tolvex::resultOf(*result);
 }
 
 // The engine recognises the disguise itself: decryption takes no kind. An archive, which the
 // user is offered to extract, is decrypted into a private staging folder first and moved into
 // place from there, so that what is offered is the very file this job wrote.
-int Workflow::DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                          int mode) {
+JobResult Workflow::DecryptFile(const QString &input, int folder, const QString &name,
+                                int32_t keyCode, int mode) {
     const int32_t bufferSize = GetBufferSize(input);
     const auto extension = recordedExtension(bytes(input));
     if (!extension || !isArchiveName(*extension)) {
@@ -359,69 +371,70 @@ int Workflow::DecryptFile(const QString &input, int folder, const QString &name,
             m_libraries.MakeCode(input, inFolder(folder, name), keyCode, mode, 0, bufferSize);
         if (!result)
             return codecMissing();
-        return *result;
+        return tolvex::resultOf(*result);
     }
     const bool replacing = mode == kDecodeReplacing;
     const std::string outputName = tolvex::decodedName(bytes(name), *extension);
     const auto taken = tolvex::files::statusAt(folder, outputName, false);
     if (tolvex::files::sameFileAt(folder, outputName, bytes(input)))
-        return -6;
+        return Result::SameFile;
     if (taken && !replacing)
-        return 1;
+        return Result::OutputExists;
     tolvex::files::StagingFolder staging(folder, tolvex::files::kCodecPrefix);
     if (!staging.valid() || staging.path().empty())
-        return -2;
-    const auto result =
+        return Result::CannotOpen;
+    const auto code =
         m_libraries.MakeCode(input, QFile::decodeName(staging.path().c_str()) + u'/' + name,
                              keyCode, kDecode, 0, bufferSize);
-    if (!result)
+    if (!code)
         return codecMissing();
-    if (!tolvex::leftOutput(tolvex::resultOf(*result)))
-        return *result;
+    const Result result = tolvex::resultOf(*code);
+    if (!tolvex::leftOutput(result))
+        return result;
     tolvex::files::OpenResult opened;
     tolvex::files::Fd written = tolvex::files::openRegular(staging.fd(), outputName, false, opened);
     if (!written.valid())
-        return -2;
+        return Result::CannotOpen;
     switch (
         tolvex::files::publishStaged(staging.fd(), outputName, written.get(), folder, replacing)) {
     case tolvex::files::Published::Done:
         break;
     case tolvex::files::Published::Exists:
-        return 1; // taken while it was decrypted
+        return Result::OutputExists; // taken while it was decrypted
     case tolvex::files::Published::IsFolder:
     case tolvex::files::Published::Failed:
-        return -2;
+        return Result::CannotOpen;
     }
-    return afterDecryption(*result, folder, written, outputName);
+    return afterDecryption(result, folder, written, outputName);
 }
 
-int Workflow::afterDecryption(int result, int folder, const tolvex::files::Fd &written,
-                              const std::string &outputName) {
-    if (result != 0 || !written.valid() ||
+JobResult Workflow::afterDecryption(Result result, int folder, const tolvex::files::Fd &written,
+                                    const std::string &outputName) {
+    if (result != Result::Done || !written.valid() ||
         !isArchiveName(strong::recordedExtension(outputName, {})))
         return result;
 
     if (m_libraries.FindLzh().value_or(0) == 0) {
         ShowMessage(texts::kLzhWithoutArchiver, rules::kIconExclamation, texts::kCannotProcessLzh);
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     }
     if (ShowMessage(texts::kOfferExtract, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
         rules::kAnswerNo)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     if (!WaitUnlhaFree())
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     // The archive and its destination as the descriptors held: whatever has been done to their
     // names while the questions were on screen, this job's file goes into this job's folder.
     const QString archive = QFile::decodeName(tolvex::files::descriptorPath(written.get()).c_str());
     const QString destination = QFile::decodeName(tolvex::files::descriptorPath(folder).c_str());
     if (archive.isEmpty() || destination.isEmpty() || UnpackLzh(archive, destination) != 0) {
         ShowMessage(texts::kExtractFailed, rules::kIconExclamation, texts::kError);
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     }
     if (ShowMessage(texts::kOfferDelete, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
         rules::kAnswerYes)
         removeIfStill(folder, outputName, written.get());
-    return rules::kSilentStop;
+    return WindowResult::StoppedSilently;
 }
 
 bool Workflow::WaitUnlhaFree() {

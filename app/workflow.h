@@ -74,22 +74,22 @@ class Workflow {
   private:
     // One run of the job into the open output folder `folder`; `replacing` after the user
     // agreed to overwrite.
-    int runJob(const StartRequest &request, int folder, int32_t keyCode,
-               std::string_view passphrase, bool replacing);
+    rules::JobResult runJob(const StartRequest &request, int folder, int32_t keyCode,
+                            std::string_view passphrase, bool replacing);
     // The jobs write into the open folder `folder`, under `name` with the extension the kind or
-    // the recorded name gives. The results are the engine's codes, and
-    // rules::kWrongPassphrase for a strong file that does not open.
-    int EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                    int mode, int16_t kind, bool compress);
-    int DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                    int mode);
+    // the recorded name gives.
+    rules::JobResult EncryptFile(const QString &input, int folder, const QString &name,
+                                 int32_t keyCode, int mode, int16_t kind, bool compress);
+    rules::JobResult DecryptFile(const QString &input, int folder, const QString &name,
+                                 int32_t keyCode, int mode);
     // Strong files: encrypted under a key derived from `passphrase` (the default, moderate cost),
     // and decrypted, each published whole.
-    int EncryptStrong(const QString &input, int folder, const QString &name,
-                      std::string_view passphrase, bool replacing, int16_t kind, bool compress);
-    int DecryptStrong(const QString &input, int folder, const QString &name,
-                      std::string_view passphrase, bool replacing);
-    int codecMissing();
+    rules::JobResult EncryptStrong(const QString &input, int folder, const QString &name,
+                                   std::string_view passphrase, bool replacing, int16_t kind,
+                                   bool compress);
+    rules::JobResult DecryptStrong(const QString &input, int folder, const QString &name,
+                                   std::string_view passphrase, bool replacing);
+    rules::JobResult codecMissing();
     // The typed passphrase held to the rule, confirmed a second time when encrypting; nothing
     // when the start ends here (and the user was told why).
     std::optional<strong::Secret> strongPassphrase(const StartRequest &request);
@@ -99,8 +99,9 @@ class Workflow {
                                      std::optional<privatefolder::JobFolder> &job);
     // After a decryption: the file this job wrote (`written`, named `outputName` in `folder`),
     // when its recorded name says it is an archive, is offered for extraction into that folder.
-    int afterDecryption(int result, int folder, const tolvex::files::Fd &written,
-                        const std::string &outputName);
+    rules::JobResult afterDecryption(tolvex::Result result, int folder,
+                                     const tolvex::files::Fd &written,
+                                     const std::string &outputName);
 
     WorkflowView &m_view;
     std::shared_ptr<MessagePresenter> m_presenter;

@@ -130,7 +130,8 @@ class EnglishTest : public QObject {
     // them, and without it the texts stay in their Japanese source.
     void composedTextsAreTranslatedWhole() {
         const texts::Text missing = texts::missingFile("libHalvet_Tolvex.so");
-        const texts::Text report = rules::resultMessage(0, rules::Mode::Decrypt, 1.5)->text;
+        const texts::Text report =
+            rules::resultMessage(tolvex::Result::Done, rules::Mode::Decrypt, 1.5)->text;
         QCOMPARE(missing.shown(), missing.source());
         QCOMPARE(report.shown(), report.source());
         QCOMPARE(texts::kArchiverBusy.shown(), texts::kArchiverBusy.source());

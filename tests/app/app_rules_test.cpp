@@ -97,15 +97,21 @@ class RulesTest : public QObject {
         QFETCH(QString, title);
         QFETCH(int, style);
         QFETCH(QString, text);
-        const auto message = rules::resultMessage(result, mode, 1.5);
+        const auto message = rules::resultMessage(tolvex::resultOf(result), mode, 1.5);
         QVERIFY(message);
         QCOMPARE(message->title.source(), title);
         QCOMPARE(message->style, style);
         QCOMPARE(message->text.source(), text);
     }
     void resultsWithoutMessage() {
-        for (int result : {-10, -7, 3, 100, -8})
-            QVERIFY(!rules::resultMessage(result, rules::Mode::Encrypt, 1.0));
+        for (int result : {-7, 3, 100, -8})
+            QVERIFY(!rules::resultMessage(tolvex::resultOf(result), rules::Mode::Encrypt, 1.0));
+        QVERIFY(
+            !rules::resultMessage(rules::WindowResult::StoppedSilently, rules::Mode::Encrypt, 1.0));
+        const auto wrong =
+            rules::resultMessage(rules::WindowResult::WrongPassphrase, rules::Mode::Decrypt, 1.0);
+        QVERIFY(wrong);
+        QCOMPARE(wrong->text.source(), texts::kWrongPassphrase.source());
     }
 
     void captions() {
