@@ -156,6 +156,12 @@ std::optional<std::string> recordedExtension(const std::string &input) {
     return std::string(fields->extension);
 }
 
+// Whether `name` in the open folder would be the input itself, the same file by device and
+// inode: every job asks this before it writes.
+bool wouldBeInput(int folder, const std::string &name, const QString &input) {
+    return tolvex::files::sameFileAt(folder, name, bytes(input));
+}
+
 // Removes `name` from the folder only while it still is the file held.
 void removeIfStill(int folder, const std::string &name, int held) {
     const auto now = tolvex::files::statusAt(folder, name, false);
@@ -282,7 +288,7 @@ JobResult Workflow::EncryptStrong(const QString &input, int folder, const QStrin
                                   std::string_view passphrase, bool replacing, int16_t kind,
                                   bool compress) {
     const std::string output = tolvex::encodedName(bytes(name), kind);
-    if (tolvex::files::sameFileAt(folder, output, bytes(input)))
+    if (wouldBeInput(folder, output, input))
         return Result::SameFile;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
@@ -302,10 +308,23 @@ JobResult Workflow::EncryptStrong(const QString &input, int folder, const QStrin
 
 JobResult Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
                                   std::string_view passphrase, bool replacing) {
+    // The output's name comes with the content: it is held to the same-file rule once it is
+    // known, before any content is decrypted, and again when it is found taken, so the user is
+    // never offered to overwrite the input with its own decryption.
+    bool isInput = false;
+    strong::Hooks hooks;
+    hooks.acceptName = [&](const std::string &recorded) {
+        isInput = wouldBeInput(folder, strong::decryptedName(recorded, bytes(name)), input);
+        return isInput ? strong::Status::Cancelled : strong::Status::Ok;
+    };
     std::string outputName;
     tolvex::files::Fd written;
-    const JobResult result = strongResult(strong::decryptStrongInto(
-        bytes(input), folder, bytes(name), replacing, passphrase, outputName, {}, &written));
+    const strong::Status status = strong::decryptStrongInto(
+        bytes(input), folder, bytes(name), replacing, passphrase, outputName, hooks, &written);
+    if (isInput ||
+        (status == strong::Status::OutputExists && wouldBeInput(folder, outputName, input)))
+        return Result::SameFile;
+    const JobResult result = strongResult(status);
     if (const auto *engine = std::get_if<Result>(&result))
         return afterDecryption(*engine, folder, written, outputName);
     return result;
@@ -346,6 +365,8 @@ std::optional<QString> Workflow::packInput(const QString &input,
 
 JobResult Workflow::EncryptFile(const QString &input, int folder, const QString &name,
                                 int32_t keyCode, int mode, int16_t kind, bool compress) {
+    if (wouldBeInput(folder, tolvex::encodedName(bytes(name), kind), input))
+        return Result::SameFile;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
@@ -366,6 +387,9 @@ JobResult Workflow::DecryptFile(const QString &input, int folder, const QString 
                                 int32_t keyCode, int mode) {
     const int32_t bufferSize = GetBufferSize(input);
     const auto extension = recordedExtension(bytes(input));
+    const std::string outputName = tolvex::decodedName(bytes(name), extension.value_or(""));
+    if (extension && wouldBeInput(folder, outputName, input))
+        return Result::SameFile;
     if (!extension || !isArchiveName(*extension)) {
         const auto result =
             m_libraries.MakeCode(input, inFolder(folder, name), keyCode, mode, 0, bufferSize);
@@ -374,11 +398,7 @@ JobResult Workflow::DecryptFile(const QString &input, int folder, const QString 
         return tolvex::resultOf(*result);
     }
     const bool replacing = mode == kDecodeReplacing;
-    const std::string outputName = tolvex::decodedName(bytes(name), *extension);
-    const auto taken = tolvex::files::statusAt(folder, outputName, false);
-    if (tolvex::files::sameFileAt(folder, outputName, bytes(input)))
-        return Result::SameFile;
-    if (taken && !replacing)
+    if (tolvex::files::statusAt(folder, outputName, false) && !replacing)
         return Result::OutputExists;
     tolvex::files::StagingFolder staging(folder, tolvex::files::kCodecPrefix);
     if (!staging.valid() || staging.path().empty())

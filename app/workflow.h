@@ -77,7 +77,7 @@ class Workflow {
     rules::JobResult runJob(const StartRequest &request, int folder, int32_t keyCode,
                             std::string_view passphrase, bool replacing);
     // The jobs write into the open folder `folder`, under `name` with the extension the kind or
-    // the recorded name gives.
+    // the recorded name gives. An output that would be the input itself is refused as SameFile.
     rules::JobResult EncryptFile(const QString &input, int folder, const QString &name,
                                  int32_t keyCode, int mode, int16_t kind, bool compress);
     rules::JobResult DecryptFile(const QString &input, int folder, const QString &name,

@@ -309,6 +309,22 @@ class WorkflowTest : public QObject {
         QCOMPARE(entriesOf(folder->path()).filter(".tolvex-"), QStringList());
     }
 
+    // A strong file whose recorded name gives its decryption its own name is never its own
+    // output: the same-file message, as for a classic file, and the file as it was.
+    void strongFileIsNeverItsOwnOutput() {
+        writeFile(folder->path("plain.tvx"), "plain");
+        StartRequest there = request(folder->path("plain.tvx"), "pw", rules::Mode::Encrypt);
+        there.strong = true;
+        presenter->passphrases = {QString("pw")};
+        start(there);
+        const QByteArray encoded = readFile(folder->path("Tolvex.tvx"));
+        const auto shown = start(request(folder->path("Tolvex.tvx"), "pw", rules::Mode::Decrypt));
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].text, texts::kSameFile);
+        QCOMPARE(shown[0].style, 48);
+        QCOMPARE(readFile(folder->path("Tolvex.tvx")), encoded);
+    }
+
     // A folder, packed and encrypted strongly, comes back through the extraction offer.
     void strongCompressedFolder() {
         QDir(folder->path()).mkpath("tree/inner");
