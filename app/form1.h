@@ -1,7 +1,8 @@
 // The program's one window: its controls and what only a window does (drops, the mode and
 // compression switches, the output panel, dragging, keeping on top, placing itself). What START
-// does, the jobs, the archiver and the settings file are the workflow's (workflow.h); the
-// design-named procedures below hand over to it in one line.
+// does, the jobs and the archiver are the workflow's (workflow.h) and the settings file's keys
+// are settings.h's; START, ShowMessage and start-up's checks hand over to the workflow in one
+// line.
 #pragma once
 
 #include "layout.h"
@@ -135,7 +136,8 @@ class Form1 : public QWidget, private WorkflowView {
     void changeEvent(QEvent *event) override;
 
   private:
-    // Controls, by their design names (also their object names, by which tests find them).
+    // Controls; each is also its object name (Option1_0, inpmode_3, label_5, Line1 for the
+    // arrays), by which accessibility tools and tests find it.
     DropLineEdit *Text1;
     QLineEdit *Text2;
     KeyLineEdit *Text3;

@@ -170,7 +170,7 @@ class WindowTest : public QObject {
         QCOMPARE(form->minimumSize(), form->size());
         QCOMPARE(form->maximumSize(), form->size());
         QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        // Every control answers to its design name.
+        // Every control answers to its object name.
         for (const char *name :
              {"Text1",    "Text2",   "Text3",   "Text4",     "Command1",  "Command2",
               "Command3", "OK_BOT",  "Can_BOT", "Option1_0", "Option1_1", "lzh_ch",
