@@ -130,10 +130,6 @@ std::optional<QString> packCommandLine(const QString &archive, const QString &in
     return asText(archiver_commands::packCommandLine(bytes(archive), bytes(input)));
 }
 
-std::optional<QString> extractCommandLine(const QString &archive) {
-    return extractCommandLine(archive, splitPath(archive).folder);
-}
-
 std::optional<QString> extractCommandLine(const QString &archive, const QString &folder) {
     return asText(archiver_commands::extractCommandLine(bytes(archive), bytes(folder)));
 }

@@ -78,8 +78,7 @@ SplitPath splitPath(const QString &path);
 // The archiver's command lines (built by the shared archiver_commands); nothing for a path
 // the quoted command line cannot carry.
 std::optional<QString> packCommandLine(const QString &archive, const QString &input);
-std::optional<QString> extractCommandLine(const QString &archive);
-// Into `folder` rather than the archive's own.
+// Extracts everything in `archive` into `folder`.
 std::optional<QString> extractCommandLine(const QString &archive, const QString &folder);
 
 } // namespace rules

@@ -184,14 +184,14 @@ class RulesTest : public QObject {
                     R"("report.doc")"));
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/my data/" "photos 2")"));
-        QCOMPARE(rules::extractCommandLine("/out/letter.lzh").value(),
+        QCOMPARE(rules::extractCommandLine("/out/letter.lzh", "/out/").value(),
                  QString(R"(e -d -r2 -jyo0 "/out/letter.lzh" "/out/" "*")"));
         // A dropped folder given with its trailing separator is still stored under its name.
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/data/写真/").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/data/" "写真")"));
         // A double quote would end the argument early: no command line at all.
         QVERIFY(!rules::packCommandLine("/o/t.lzh", "/data/x\" \"y"));
-        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh"));
+        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh", "/out\"q/"));
     }
 };
 
