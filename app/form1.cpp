@@ -178,12 +178,7 @@ void Form1::setWidthTwips(int twips) {
     // that frame differs between desktops and themes and is known only after the window is
     // shown, while this width must be the same from the first moment on. The least and the
     // greatest size are the size itself, so no window manager offers to resize the window.
-    m_width = twips;
     setFixedSize(twipsToPixels(twips), twipsToPixels(kClientHeight));
-}
-
-int Form1::widthTwips() const {
-    return m_width;
 }
 
 // The caption the procedures set is the Japanese source; the title bar shows it in the

@@ -1,7 +1,8 @@
 // The program's one window: its controls and what only a window does (drops, the mode and
 // compression switches, the output panel, dragging, keeping on top, placing itself). What START
-// does, the jobs, the archiver and the settings file are the workflow's (workflow.h); the
-// design-named procedures below hand over to it in one line.
+// does, the jobs and the archiver are the workflow's (workflow.h) and the settings file's keys
+// are settings.h's; START, ShowMessage and start-up's checks hand over to the workflow in one
+// line.
 #pragma once
 
 #include "layout.h"
@@ -11,7 +12,6 @@
 #include "workflow.h"
 
 #include <QLineEdit>
-#include <QVariant>
 #include <QWidget>
 #include <array>
 #include <memory>
@@ -51,7 +51,6 @@ class KeyLineEdit : public QLineEdit {
     explicit KeyLineEdit(QWidget *parent);
     // Switches between a key and a passphrase; what was typed for the other goes.
     void setPassphraseMode(bool passphrase);
-    bool passphraseMode() const { return m_passphrase; }
 
   protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -119,28 +118,12 @@ class Form1 : public QWidget, private WorkflowView {
     // The window's width in twips (collapsed or expanded); the window manager's frame comes on
     // top of it. Only the program changes the window's size.
     void setWidthTwips(int twips);
-    int widthTwips() const;
     int twipsToPixels(int twips) const;
     float pixelsToTwips(double pixels) const;
-
-    Libraries &libraries() { return m_libraries; }
-    Workflow &workflow() { return m_workflow; }
 
     // The title bar: the window's title keeps the Japanese source, the bar shows it in the
     // interface language.
     void showCaption(const texts::Text &caption) override;
-
-    // Encrypting or decrypting, as the mode buttons say.
-    rules::Mode mode() const { return m_mode; }
-
-    // The window's state, for reading: the panel's folder, the dropped file's name (empty for
-    // a folder), whether the output location was chosen in the panel, whether a drag is on,
-    // and what the procedures last got back (an answer, a result, a setting).
-    const QString &currentFolder() const { return m_currentFolder; }
-    const QString &droppedName() const { return m_droppedName; }
-    bool customLocation() const { return m_customLocation; }
-    bool dragging() const { return m_dragging; }
-    const QVariant &lastAnswer() const { return m_workflow.LastAnswer(); }
 
   protected:
     void closeEvent(QCloseEvent *event) override;
@@ -153,7 +136,8 @@ class Form1 : public QWidget, private WorkflowView {
     void changeEvent(QEvent *event) override;
 
   private:
-    // Controls, by their design names (also their object names, by which tests find them).
+    // Controls; each is also its object name (Option1_0, inpmode_3, label_5, Line1 for the
+    // arrays), by which accessibility tools and tests find it.
     DropLineEdit *Text1;
     QLineEdit *Text2;
     KeyLineEdit *Text3;
@@ -210,7 +194,6 @@ class Form1 : public QWidget, private WorkflowView {
     bool m_strongChosen = false; // the user's choice for encryption, kept while decrypting
     void showStrong(bool strong);
     void recogniseInput();
-    int m_width = kCollapsedWidth; // twips
     QButtonGroup *m_modeGroup = nullptr;
     QButtonGroup *m_disguiseGroup = nullptr;
     // First start: the window system places the window; its position is saved once it is there.

@@ -3,7 +3,6 @@
 #include "archiver_commands.h"
 #include "key_code.h"
 #include "naming.h"
-#include "results.h"
 #include "texts.h"
 
 #include <QFile>
@@ -58,12 +57,15 @@ texts::Text finishText(double seconds) {
     return texts::kFinished.arg(formatElapsed(seconds));
 }
 
-std::optional<Message> resultMessage(int result, Mode mode, double seconds) {
+std::optional<Message> resultMessage(const JobResult &result, Mode mode, double seconds) {
     const int error = kOk | kIconExclamation;
     using tolvex::Result;
-    if (result == kWrongPassphrase)
-        return Message{texts::kWrongPassphrase, error, texts::kError};
-    switch (tolvex::resultOf(result)) {
+    if (const auto *own = std::get_if<WindowResult>(&result)) {
+        if (*own == WindowResult::WrongPassphrase)
+            return Message{texts::kWrongPassphrase, error, texts::kError};
+        return std::nullopt;
+    }
+    switch (std::get<Result>(result)) {
     case Result::OutputExists:
         return Message{texts::kOverwrite, kOkCancel | kIconQuestion, texts::kError};
     case Result::SourceMissing:
@@ -126,10 +128,6 @@ std::string bytes(const QString &path) {
 
 std::optional<QString> packCommandLine(const QString &archive, const QString &input) {
     return asText(archiver_commands::packCommandLine(bytes(archive), bytes(input)));
-}
-
-std::optional<QString> extractCommandLine(const QString &archive) {
-    return extractCommandLine(archive, splitPath(archive).folder);
 }
 
 std::optional<QString> extractCommandLine(const QString &archive, const QString &folder) {

@@ -3,11 +3,13 @@
 // archiver's command lines. The window's handlers call these; tests call them directly.
 #pragma once
 
+#include "results.h"
 #include "texts.h"
 
 #include <QString>
 #include <cstdint>
 #include <optional>
+#include <variant>
 
 namespace rules {
 
@@ -23,10 +25,14 @@ enum Style : int {
 };
 enum Answer : int { kAnswerOk = 1, kAnswerCancel = 2, kAnswerYes = 6, kAnswerNo = 7 };
 
-inline constexpr int kSilentStop = -10;
-// A strong file that did not open: the wrong passphrase, or a damaged file (which cannot be told
-// apart). The window's own result, beside the engine's codes.
-inline constexpr int kWrongPassphrase = -20;
+// How a job ends where the engine's results have no word for it.
+enum class WindowResult {
+    StoppedSilently, // nothing to report: the user cancelled, or was already told why
+    WrongPassphrase, // a strong file that did not open: the wrong passphrase, or a damaged file
+                     // (which cannot be told apart)
+};
+// A job's result: the engine's, or one of the window's own.
+using JobResult = std::variant<tolvex::Result, WindowResult>;
 
 // What START does: the two mode buttons.
 enum class Mode { Encrypt, Decrypt };
@@ -53,7 +59,7 @@ struct Message {
     texts::Text title;
 };
 // The report for a job's result, or nothing for the silent stop and results without one.
-std::optional<Message> resultMessage(int result, Mode mode, double seconds);
+std::optional<Message> resultMessage(const JobResult &result, Mode mode, double seconds);
 
 // The engine's staging buffer: the file's length, but at most a tenth of the available
 // memory (rounded half to even). Both figures are held to the signed 32-bit range first.
@@ -72,8 +78,7 @@ SplitPath splitPath(const QString &path);
 // The archiver's command lines (built by the shared archiver_commands); nothing for a path
 // the quoted command line cannot carry.
 std::optional<QString> packCommandLine(const QString &archive, const QString &input);
-std::optional<QString> extractCommandLine(const QString &archive);
-// Into `folder` rather than the archive's own.
+// Extracts everything in `archive` into `folder`.
 std::optional<QString> extractCommandLine(const QString &archive, const QString &folder);
 
 } // namespace rules

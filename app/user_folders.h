@@ -1,6 +1,6 @@
 // Places the program writes to besides the user's own outputs. A portable copy keeps them in
-// its own folder, as designed; an installed copy, whose folder belongs to the system, uses the
-// user's folders under the XDG base directory rules instead.
+// its own folder, so it carries everything with it; an installed copy, whose folder belongs to
+// the system, uses the user's folders under the XDG base directory rules instead.
 #pragma once
 
 #include <QByteArray>

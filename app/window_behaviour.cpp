@@ -1,4 +1,4 @@
-// m_dragging the window by its surface, its labels and the disguise frame; keeping it on top.
+// Dragging the window by its surface, its labels and the disguise frame; keeping it on top.
 #include "form1.h"
 #include "platform.h"
 

@@ -2,7 +2,6 @@
 
 #include "fd.h"
 #include "folders.h"
-#include "ini.h"
 #include "layout.h"
 #include "names.h"
 #include "naming.h"
@@ -18,7 +17,6 @@
 #include <QFileInfo>
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -33,22 +31,9 @@ double monotonicSeconds() {
 // The engine's modes: the first run never replaces an output, the rerun after the user's OK does.
 enum EngineMode : int { kEncode = 0, kDecode = 1, kEncodeReplacing = 2, kDecodeReplacing = 3 };
 
-// A setting as a number; nothing when the text is empty or no number (a hand-edited file).
-std::optional<double> number(const QString &text) {
-    bool ok = false;
-    const double v = text.toDouble(&ok);
-    return ok && std::isfinite(v) ? std::optional<double>(v) : std::nullopt;
-}
-
-// A check box's saved value: outside 0 to 1 counts as 1.
-std::optional<bool> checkValue(const QString &text) {
-    const auto v = number(text);
-    if (!v)
-        return std::nullopt;
-    if (*v < 0 || *v > 1)
-        return true;
-    return std::nearbyint(*v) == 1;
-}
+using rules::JobResult;
+using rules::WindowResult;
+using tolvex::Result;
 
 } // namespace
 
@@ -59,7 +44,6 @@ Workflow::Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> present
 int Workflow::ShowMessage(const texts::Text &prompt, int style, const texts::Text &title) {
     QWidget *parent = m_view.beforeMessage();
     const int answer = m_presenter->present(parent, prompt, style, title);
-    m_lastAnswer = answer;
     m_view.afterMessage();
     return answer;
 }
@@ -105,22 +89,22 @@ std::string bytes(const QString &path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// A strong job's result as the engine's codes, so the reports and the overwrite question are
-// the same as for classic files.
-int strongResult(strong::Status status) {
+// A strong job's result as the engine's, so the reports and the overwrite question are the
+// same as for classic files.
+JobResult strongResult(strong::Status status) {
     switch (status) {
     case strong::Status::Ok:
-        return 0;
+        return Result::Done;
     case strong::Status::OutputExists:
-        return 1;
+        return Result::OutputExists;
     case strong::Status::ReadFailed:
-        return -1;
+        return Result::SourceMissing;
     case strong::Status::TemplateFailed:
-        return -5;
+        return Result::TemplateMissing;
     case strong::Status::NotStrong:
     case strong::Status::Unsupported:
     case strong::Status::Damaged:
-        return rules::kWrongPassphrase;
+        return WindowResult::WrongPassphrase;
     case strong::Status::WriteFailed:
     case strong::Status::NameTooLong:
     case strong::Status::BadName:
@@ -128,7 +112,13 @@ int strongResult(strong::Status status) {
     case strong::Status::Cancelled:
         break;
     }
-    return -2;
+    return Result::CannotOpen;
+}
+
+// Whether the result is the engine's `said`.
+bool engineSaid(const JobResult &result, Result said) {
+    const auto *engine = std::get_if<Result>(&result);
+    return engine && *engine == said;
 }
 
 // The output's folder, opened once: the job writes and names its output only through it.
@@ -169,18 +159,16 @@ std::optional<std::string> recordedExtension(const std::string &input) {
     return std::string(fields->extension);
 }
 
-// Removes `name` from the folder only while it still is the file held.
-void removeIfStill(int folder, const std::string &name, int held) {
-    const auto now = tolvex::files::statusAt(folder, name, false);
-    const auto mine = tolvex::files::status(held);
-    if (now && mine && now->st_dev == mine->st_dev && now->st_ino == mine->st_ino)
-        ::unlinkat(folder, name.c_str(), 0);
+// Whether `name` in the open folder would be the input itself, the same file by device and
+// inode: every job asks this before it writes.
+bool wouldBeInput(int folder, const std::string &name, const QString &input) {
+    return tolvex::files::sameFileAt(folder, name, bytes(input));
 }
 
 } // namespace
 
-int Workflow::runJob(const StartRequest &request, int folder, int32_t keyCode,
-                     std::string_view passphrase, bool replacing) {
+JobResult Workflow::runJob(const StartRequest &request, int folder, int32_t keyCode,
+                           std::string_view passphrase, bool replacing) {
     const bool strong = !passphrase.empty();
     const QString name = rules::splitPath(request.outputBase).name;
     if (strong && request.mode == rules::Mode::Encrypt)
@@ -238,23 +226,21 @@ void Workflow::StartCommand(const StartRequest &request) {
     m_view.showCaption(rules::busyCaption(request.mode));
     m_view.hideForJob();
     double started = monotonicSeconds();
-    int result = folder.valid()
-                     ? runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), false)
-                     : -2;
-    m_lastAnswer = result;
-    while (result != rules::kSilentStop) {
+    JobResult result = folder.valid() ? runJob(request, folder.get(), keyCode.value_or(0),
+                                               passphrase.view(), false)
+                                      : Result::CannotOpen;
+    for (;;) {
         const double elapsed = monotonicSeconds() - started;
         const auto message = rules::resultMessage(result, request.mode, elapsed);
         if (!message)
             break;
         const int answer = ShowMessage(message->text, message->style, message->title);
-        if (tolvex::resultOf(result) != tolvex::Result::OutputExists || answer != rules::kAnswerOk)
+        if (!engineSaid(result, Result::OutputExists) || answer != rules::kAnswerOk)
             break;
         // Overwrite: the same job again in the replacing mode, timed on its own.
         m_view.hideForJob();
         started = monotonicSeconds();
         result = runJob(request, folder.get(), keyCode.value_or(0), passphrase.view(), true);
-        m_lastAnswer = result;
     }
     m_view.showAfterJob();
     m_view.showCaption(texts::Text::verbatim(texts::kIdleCaption));
@@ -293,16 +279,16 @@ std::optional<strong::Secret> Workflow::strongPassphrase(const StartRequest &req
     return held;
 }
 
-int Workflow::EncryptStrong(const QString &input, int folder, const QString &name,
-                            std::string_view passphrase, bool replacing, int16_t kind,
-                            bool compress) {
+JobResult Workflow::EncryptStrong(const QString &input, int folder, const QString &name,
+                                  std::string_view passphrase, bool replacing, int16_t kind,
+                                  bool compress) {
     const std::string output = tolvex::encodedName(bytes(name), kind);
-    if (tolvex::files::sameFileAt(folder, output, bytes(input)))
-        return -6;
+    if (wouldBeInput(folder, output, input))
+        return Result::SameFile;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     strong::StrongEncryption how;
     how.kind = kind;
     how.templatePath = bytes(texts::kTemplateFile); // where the engine takes it from too
@@ -311,27 +297,39 @@ int Workflow::EncryptStrong(const QString &input, int folder, const QString &nam
     // A packed input is recorded as an archive, so its decryption offers the extraction.
     const QString recorded =
         compress ? name + QStringLiteral(".lzh") : rules::splitPath(input).name;
-    const int result = strongResult(strong::encryptStrongInto(bytes(*source), bytes(recorded),
-                                                              folder, output, replacing, how, {}));
-    m_lastAnswer = result;
+    return strongResult(strong::encryptStrongInto(bytes(*source), bytes(recorded), folder, output,
+                                                  replacing, how, {}));
+}
+
+JobResult Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
+                                  std::string_view passphrase, bool replacing) {
+    // The output's name comes with the content: it is held to the same-file rule once it is
+    // known, before any content is decrypted, and again when it is found taken, so the user is
+    // never offered to overwrite the input with its own decryption.
+    bool isInput = false;
+    strong::Hooks hooks;
+    hooks.acceptName = [&](const std::string &recorded) {
+        isInput = wouldBeInput(folder, strong::decryptedName(recorded, bytes(name)), input);
+        return isInput ? strong::Status::Cancelled : strong::Status::Ok;
+    };
+    std::string outputName;
+    tolvex::files::Fd written;
+    const strong::Status status = strong::decryptStrongInto(
+        bytes(input), folder, bytes(name), replacing, passphrase, outputName, hooks, &written);
+    if (isInput ||
+        (status == strong::Status::OutputExists && wouldBeInput(folder, outputName, input)))
+        return Result::SameFile;
+    const JobResult result = strongResult(status);
+    if (const auto *engine = std::get_if<Result>(&result))
+        return afterDecryption(*engine, folder, written, outputName);
     return result;
 }
 
-int Workflow::DecryptStrong(const QString &input, int folder, const QString &name,
-                            std::string_view passphrase, bool replacing) {
-    std::string outputName;
-    tolvex::files::Fd written;
-    const int result = strongResult(strong::decryptStrongInto(
-        bytes(input), folder, bytes(name), replacing, passphrase, outputName, {}, &written));
-    m_lastAnswer = result;
-    return afterDecryption(result, folder, written, outputName);
-}
-
 // The codec library could not be bound although start-up found it: say so, as start-up would.
-int Workflow::codecMissing() {
+JobResult Workflow::codecMissing() {
     const QString name = QFileInfo(m_libraries.codecFile()).fileName();
     ShowMessage(texts::missingFile(name), rules::kIconStop, texts::Text::verbatim(name));
-    return rules::kSilentStop;
+    return WindowResult::StoppedSilently;
 }
 
 int32_t Workflow::GetBufferSize(const QString &path) {
@@ -360,99 +358,99 @@ std::optional<QString> Workflow::packInput(const QString &input,
     return job->archive();
 }
 
-int Workflow::EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                          int mode, int16_t kind, bool compress) {
+JobResult Workflow::EncryptFile(const QString &input, int folder, const QString &name,
+                                int32_t keyCode, int mode, int16_t kind, bool compress) {
+    if (wouldBeInput(folder, tolvex::encodedName(bytes(name), kind), input))
+        return Result::SameFile;
     std::optional<privatefolder::JobFolder> job;
     const auto source = compress ? packInput(input, job) : std::optional<QString>(input);
     if (!source)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     const int32_t bufferSize = GetBufferSize(*source);
     const auto result =
         m_libraries.MakeCode(*source, inFolder(folder, name), keyCode, mode, kind, bufferSize);
     job.reset();
     if (!result)
         return codecMissing();
-    m_lastAnswer = *result;
-    return *result;
+    return tolvex::resultOf(*result);
 }
 
 // The engine recognises the disguise itself: decryption takes no kind. An archive, which the
 // user is offered to extract, is decrypted into a private staging folder first and moved into
 // place from there, so that what is offered is the very file this job wrote.
-int Workflow::DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                          int mode) {
+JobResult Workflow::DecryptFile(const QString &input, int folder, const QString &name,
+                                int32_t keyCode, int mode) {
     const int32_t bufferSize = GetBufferSize(input);
     const auto extension = recordedExtension(bytes(input));
+    const std::string outputName = tolvex::decodedName(bytes(name), extension.value_or(""));
+    if (extension && wouldBeInput(folder, outputName, input))
+        return Result::SameFile;
     if (!extension || !isArchiveName(*extension)) {
         const auto result =
             m_libraries.MakeCode(input, inFolder(folder, name), keyCode, mode, 0, bufferSize);
         if (!result)
             return codecMissing();
-        m_lastAnswer = *result;
-        return *result;
+        return tolvex::resultOf(*result);
     }
     const bool replacing = mode == kDecodeReplacing;
-    const std::string outputName = tolvex::decodedName(bytes(name), *extension);
-    const auto taken = tolvex::files::statusAt(folder, outputName, false);
-    if (tolvex::files::sameFileAt(folder, outputName, bytes(input)))
-        return -6;
-    if (taken && !replacing)
-        return 1;
+    if (tolvex::files::statusAt(folder, outputName, false) && !replacing)
+        return Result::OutputExists;
     tolvex::files::StagingFolder staging(folder, tolvex::files::kCodecPrefix);
     if (!staging.valid() || staging.path().empty())
-        return -2;
-    const auto result =
+        return Result::CannotOpen;
+    const auto code =
         m_libraries.MakeCode(input, QFile::decodeName(staging.path().c_str()) + u'/' + name,
                              keyCode, kDecode, 0, bufferSize);
-    if (!result)
+    if (!code)
         return codecMissing();
-    m_lastAnswer = *result;
-    if (!tolvex::leftOutput(tolvex::resultOf(*result)))
-        return *result;
+    const Result result = tolvex::resultOf(*code);
+    if (!tolvex::leftOutput(result))
+        return result;
     tolvex::files::OpenResult opened;
     tolvex::files::Fd written = tolvex::files::openRegular(staging.fd(), outputName, false, opened);
     if (!written.valid())
-        return -2;
+        return Result::CannotOpen;
     switch (
         tolvex::files::publishStaged(staging.fd(), outputName, written.get(), folder, replacing)) {
     case tolvex::files::Published::Done:
         break;
     case tolvex::files::Published::Exists:
-        return 1; // taken while it was decrypted
+        return Result::OutputExists; // taken while it was decrypted
     case tolvex::files::Published::IsFolder:
     case tolvex::files::Published::Failed:
-        return -2;
+        return Result::CannotOpen;
     }
-    return afterDecryption(*result, folder, written, outputName);
+    return afterDecryption(result, folder, written, outputName);
 }
 
-int Workflow::afterDecryption(int result, int folder, const tolvex::files::Fd &written,
-                              const std::string &outputName) {
-    if (result != 0 || !written.valid() ||
+JobResult Workflow::afterDecryption(Result result, int folder, const tolvex::files::Fd &written,
+                                    const std::string &outputName) {
+    if (result != Result::Done || !written.valid() ||
         !isArchiveName(strong::recordedExtension(outputName, {})))
         return result;
 
     if (m_libraries.FindLzh().value_or(0) == 0) {
         ShowMessage(texts::kLzhWithoutArchiver, rules::kIconExclamation, texts::kCannotProcessLzh);
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     }
     if (ShowMessage(texts::kOfferExtract, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
         rules::kAnswerNo)
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     if (!WaitUnlhaFree())
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     // The archive and its destination as the descriptors held: whatever has been done to their
     // names while the questions were on screen, this job's file goes into this job's folder.
     const QString archive = QFile::decodeName(tolvex::files::descriptorPath(written.get()).c_str());
     const QString destination = QFile::decodeName(tolvex::files::descriptorPath(folder).c_str());
     if (archive.isEmpty() || destination.isEmpty() || UnpackLzh(archive, destination) != 0) {
         ShowMessage(texts::kExtractFailed, rules::kIconExclamation, texts::kError);
-        return rules::kSilentStop;
+        return WindowResult::StoppedSilently;
     }
     if (ShowMessage(texts::kOfferDelete, rules::kYesNo | rules::kIconQuestion, texts::kConfirm) ==
         rules::kAnswerYes)
-        removeIfStill(folder, outputName, written.get());
-    return rules::kSilentStop;
+        if (const auto held = tolvex::files::status(written.get()))
+            tolvex::files::removeIfStill(folder, outputName, *held);
+    return WindowResult::StoppedSilently;
 }
 
 bool Workflow::WaitUnlhaFree() {
@@ -485,26 +483,4 @@ int16_t Workflow::UnpackLzh(const QString &archive, const QString &folder) {
     if (!command)
         return -1;
     return static_cast<int16_t>(m_libraries.Unlha(*command).value_or(-1));
-}
-
-SavedSettings Workflow::ReadSettings(const QString &file) {
-    const auto read = [&](const char *section, const char *key) {
-        return ini::ReadIni(file, QLatin1String(section), QLatin1String(key));
-    };
-    SavedSettings settings;
-    settings.save = checkValue(read("Save", "Save"));
-    settings.top = number(read("Pos", "Top"));
-    settings.left = number(read("Pos", "Left"));
-    settings.lzh = checkValue(read("Save", "Lzh"));
-    settings.topmost = checkValue(read("Save", "TOPMOST"));
-    settings.strong = checkValue(read("Save", "Strong"));
-    for (const auto &value : {settings.save, settings.lzh, settings.topmost, settings.strong})
-        if (value)
-            m_lastAnswer = static_cast<int>(*value);
-    return settings;
-}
-
-void Workflow::WriteSetting(const QString &file, const char *section, const char *key,
-                            const QString &value) {
-    m_lastAnswer = ini::WriteIni(file, QLatin1String(section), QLatin1String(key), value);
 }

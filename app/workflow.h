@@ -1,8 +1,8 @@
 // What the window does, without the window: start-up's checks, the START command with its
-// report and overwrite rerun, the encryption and decryption jobs, the bridge to the archiver
-// and the saved settings. It talks to the user only through its ShowMessage (the message
-// presenter) and to the libraries through the loader; the window hands it what its controls
-// hold and shows what it asks for through WorkflowView.
+// report and overwrite rerun, the encryption and decryption jobs and the bridge to the
+// archiver. It talks to the user only through its ShowMessage (the message presenter) and to
+// the libraries through the loader; the window hands it what its controls hold and shows what
+// it asks for through WorkflowView.
 #pragma once
 
 #include "fd.h"
@@ -14,7 +14,6 @@
 #include "texts.h"
 
 #include <QString>
-#include <QVariant>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -49,17 +48,6 @@ struct StartRequest {
     bool strong = false; // encrypting: the strong format; decrypting: the input tells itself
 };
 
-// The saved settings as the window applies them; a value missing or unreadable in the file is
-// nothing, and the control keeps what start-up gave it.
-struct SavedSettings {
-    std::optional<bool> save;
-    std::optional<double> top;  // twips
-    std::optional<double> left; // twips
-    std::optional<bool> lzh;
-    std::optional<bool> topmost;
-    std::optional<bool> strong;
-};
-
 class Workflow {
   public:
     Workflow(WorkflowView &view, std::shared_ptr<MessagePresenter> presenter, Libraries &libraries);
@@ -83,33 +71,25 @@ class Workflow {
     // Extracts everything in `archive` into `folder`.
     int16_t UnpackLzh(const QString &archive, const QString &folder);
 
-    SavedSettings ReadSettings(const QString &file);
-    // Writes one key of the [Save] or [Pos] section; the answer is kept as the last answer.
-    void WriteSetting(const QString &file, const char *section, const char *key,
-                      const QString &value);
-
-    // The last answer, result or setting read: what the procedures last got back.
-    const QVariant &LastAnswer() const { return m_lastAnswer; }
-
   private:
     // One run of the job into the open output folder `folder`; `replacing` after the user
     // agreed to overwrite.
-    int runJob(const StartRequest &request, int folder, int32_t keyCode,
-               std::string_view passphrase, bool replacing);
+    rules::JobResult runJob(const StartRequest &request, int folder, int32_t keyCode,
+                            std::string_view passphrase, bool replacing);
     // The jobs write into the open folder `folder`, under `name` with the extension the kind or
-    // the recorded name gives. The results are the engine's codes, and
-    // rules::kWrongPassphrase for a strong file that does not open.
-    int EncryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                    int mode, int16_t kind, bool compress);
-    int DecryptFile(const QString &input, int folder, const QString &name, int32_t keyCode,
-                    int mode);
+    // the recorded name gives. An output that would be the input itself is refused as SameFile.
+    rules::JobResult EncryptFile(const QString &input, int folder, const QString &name,
+                                 int32_t keyCode, int mode, int16_t kind, bool compress);
+    rules::JobResult DecryptFile(const QString &input, int folder, const QString &name,
+                                 int32_t keyCode, int mode);
     // Strong files: encrypted under a key derived from `passphrase` (the default, moderate cost),
     // and decrypted, each published whole.
-    int EncryptStrong(const QString &input, int folder, const QString &name,
-                      std::string_view passphrase, bool replacing, int16_t kind, bool compress);
-    int DecryptStrong(const QString &input, int folder, const QString &name,
-                      std::string_view passphrase, bool replacing);
-    int codecMissing();
+    rules::JobResult EncryptStrong(const QString &input, int folder, const QString &name,
+                                   std::string_view passphrase, bool replacing, int16_t kind,
+                                   bool compress);
+    rules::JobResult DecryptStrong(const QString &input, int folder, const QString &name,
+                                   std::string_view passphrase, bool replacing);
+    rules::JobResult codecMissing();
     // The typed passphrase held to the rule, confirmed a second time when encrypting; nothing
     // when the start ends here (and the user was told why).
     std::optional<strong::Secret> strongPassphrase(const StartRequest &request);
@@ -119,11 +99,11 @@ class Workflow {
                                      std::optional<privatefolder::JobFolder> &job);
     // After a decryption: the file this job wrote (`written`, named `outputName` in `folder`),
     // when its recorded name says it is an archive, is offered for extraction into that folder.
-    int afterDecryption(int result, int folder, const tolvex::files::Fd &written,
-                        const std::string &outputName);
+    rules::JobResult afterDecryption(tolvex::Result result, int folder,
+                                     const tolvex::files::Fd &written,
+                                     const std::string &outputName);
 
     WorkflowView &m_view;
     std::shared_ptr<MessagePresenter> m_presenter;
     Libraries &m_libraries;
-    QVariant m_lastAnswer;
 };

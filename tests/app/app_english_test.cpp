@@ -61,10 +61,11 @@ class EnglishTest : public QObject {
     void checkTopRowApart() {
         const int mainArea = form->twipsToPixels(Form1::kCollapsedWidth);
         QList<QWidget *> row;
-        for (QWidget *control : form->findChildren<QWidget *>())
-            if (control->parentWidget() == form.get() && control->isVisibleTo(form.get()) &&
-                control->y() == controls(*form).Option1[0]->y() && control->x() < mainArea)
-                row << control;
+        for (QWidget *widget : form->findChildren<QWidget *>())
+            if (widget->parentWidget() == form.get() && widget->isVisibleTo(form.get()) &&
+                widget->y() == control<QRadioButton>(*form, "Option1_0")->y() &&
+                widget->x() < mainArea)
+                row << widget;
         std::sort(row.begin(), row.end(), [](QWidget *a, QWidget *b) { return a->x() < b->x(); });
         QVERIFY(row.size() >= 5);
         for (qsizetype i = 1; i < row.size(); ++i)
@@ -129,7 +130,8 @@ class EnglishTest : public QObject {
     // them, and without it the texts stay in their Japanese source.
     void composedTextsAreTranslatedWhole() {
         const texts::Text missing = texts::missingFile("libHalvet_Tolvex.so");
-        const texts::Text report = rules::resultMessage(0, rules::Mode::Decrypt, 1.5)->text;
+        const texts::Text report =
+            rules::resultMessage(tolvex::Result::Done, rules::Mode::Decrypt, 1.5)->text;
         QCOMPARE(missing.shown(), missing.source());
         QCOMPARE(report.shown(), report.source());
         QCOMPARE(texts::kArchiverBusy.shown(), texts::kArchiverBusy.source());
@@ -155,20 +157,21 @@ class EnglishTest : public QObject {
     void theWindowSpeaksEnglish() {
         QCoreApplication::installTranslator(&english);
         start();
-        QCOMPARE(controls(*form).Option1[0]->text(), QString("Encrypt"));
-        QCOMPARE(controls(*form).Command1->text(), QString("START"));
-        QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
-        QCOMPARE(controls(*form).label[1]->text(),
+        QCOMPARE(control<QRadioButton>(*form, "Option1_0")->text(), QString("Encrypt"));
+        QCOMPARE(control<QPushButton>(*form, "Command1")->text(), QString("START"));
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), QString("Drag and drop here."));
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(),
                  QString("↓ Put the file or folder to convert below"));
-        QCOMPARE(accessibleName(controls(*form).Text1),
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text1")),
                  QString("↓ Put the file or folder to convert below"));
-        QCOMPARE(controls(*form).Frame1->title(), QString("Disguise"));
+        QCOMPARE(control<QGroupBox>(*form, "Frame1")->title(), QString("Disguise"));
 
-        controls(*form).Option1[1]->click();
-        QCOMPARE(form->mode(), rules::Mode::Decrypt); // the state keeps its Japanese name
-        QCOMPARE(controls(*form).label[2]->text(), QString("↓ Save the decrypted file as"));
-        QCOMPARE(accessibleName(controls(*form).Text4), QString("↓ Save the decrypted file as"));
-        QCOMPARE(controls(*form).Text1->text(), QString("Drag and drop here."));
+        control<QRadioButton>(*form, "Option1_1")->click();
+        QCOMPARE(control<QLabel>(*form, "label_2")->text(),
+                 QString("↓ Save the decrypted file as"));
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text4")),
+                 QString("↓ Save the decrypted file as"));
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), QString("Drag and drop here."));
 
         // The title bar shows the caption in English; the procedures keep the source.
         form->showCaption(rules::busyCaption(rules::Mode::Decrypt));
@@ -212,9 +215,9 @@ class EnglishTest : public QObject {
             QCoreApplication::installTranslator(&english);
         start();
         checkNothingIsCut();
-        controls(*form).Option1[1]->click(); // decrypt: other labels, AUTO
+        control<QRadioButton>(*form, "Option1_1")->click(); // decrypt: other labels, AUTO
         checkNothingIsCut();
-        controls(*form).Command2->click(); // the panel
+        control<QPushButton>(*form, "Command2")->click(); // the panel
         checkNothingIsCut();
         start(ProgramFolder::Codec | ProgramFolder::Template); // no archiver: its label
         checkNothingIsCut();

@@ -57,7 +57,7 @@ class PanelTest : public QObject {
     bool hasWidth(int twips) const {
         const int pixels = form->twipsToPixels(twips);
         return form->width() == pixels && form->minimumWidth() == pixels &&
-               form->maximumWidth() == pixels && form->widthTwips() == twips;
+               form->maximumWidth() == pixels;
     }
     bool expanded() const { return hasWidth(Form1::kExpandedWidth); }
     bool collapsed() const { return hasWidth(Form1::kCollapsedWidth); }
@@ -70,7 +70,7 @@ class PanelTest : public QObject {
         form->show();
         QDir(folder->path()).mkpath("docs/inner");
         touch(folder->path("docs/report.doc"));
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
     }
     void cleanup() {
         form.reset();
@@ -79,132 +79,145 @@ class PanelTest : public QObject {
 
     void browseWithAFileMovesTheListsToItsFolder() {
         QVERIFY(collapsed());
-        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
-        QCOMPARE(controls(*form).Text1->text(), folder->path("docs/report.doc"));
-        controls(*form).Command2->click();
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/report.doc"));
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), folder->path("docs/report.doc"));
+        control<QPushButton>(*form, "Command2")->click();
         QVERIFY(expanded());
-        QVERIFY(form->customLocation());
-        QCOMPARE(controls(*form).Dir1->path(), folder->path("docs"));
-        QCOMPARE(form->currentFolder(), folder->path("docs"));
-        controls(*form).Text2->setText("secret");
-        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/Tolvex")); // nothing until OK
-        controls(*form).OK_BOT->click();
+        QCOMPARE(control<FolderList>(*form, "Dir1")->path(), folder->path("docs"));
+        control<QLineEdit>(*form, "Text2")->setText("secret");
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(),
+                 folder->path("docs/Tolvex")); // nothing until OK
+        control<QPushButton>(*form, "OK_BOT")->click();
         QVERIFY(collapsed());
-        QVERIFY(form->customLocation());
-        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/secret"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/secret"));
+        // The location is the user's own now: a later drop leaves it.
+        touch(folder->path("docs/inner/other.txt"));
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/inner/other.txt"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/secret"));
     }
 
     void browseWithAFolderLeavesTheListsAlone() {
-        controls(*form).lzh_ch->setChecked(true);
-        dropOn(controls(*form).Text1, folder->path("docs"));
-        const QString before = controls(*form).Dir1->path();
-        controls(*form).Command2->click();
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(true);
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs"));
+        const QString before = control<FolderList>(*form, "Dir1")->path();
+        control<QPushButton>(*form, "Command2")->click();
         QVERIFY(expanded());
-        QCOMPARE(controls(*form).Dir1->path(), before);
-        QCOMPARE(form->currentFolder(), folder->path());
+        QCOMPARE(control<FolderList>(*form, "Dir1")->path(), before);
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("Tolvex"));
     }
 
     void okWithoutTouchingTheListsUsesTheCurrentFolder() {
-        controls(*form).Command2->click();
-        controls(*form).OK_BOT->click();
-        QCOMPARE(controls(*form).Text4->text(), folder->path("Tolvex"));
+        control<QPushButton>(*form, "Command2")->click();
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("Tolvex"));
     }
 
     void okAtTheRootDoublesTheSeparator() {
-        controls(*form).Command2->click();
-        QVERIFY(controls(*form).Dir1->setPath("/"));
-        QCOMPARE(form->currentFolder(), QString("/"));
-        controls(*form).OK_BOT->click();
-        QCOMPARE(controls(*form).Text4->text(),
+        control<QPushButton>(*form, "Command2")->click();
+        QVERIFY(control<FolderList>(*form, "Dir1")->setPath("/"));
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(),
                  QString("//Tolvex")); // the system reads it as /Tolvex
     }
 
     void choosingAFolderInTheList() {
-        controls(*form).Command2->click();
-        QVERIFY(controls(*form).Dir1->setPath(folder->path("docs")));
-        const auto items = controls(*form).Dir1->findItems("inner", Qt::MatchEndsWith);
+        control<QPushButton>(*form, "Command2")->click();
+        QVERIFY(control<FolderList>(*form, "Dir1")->setPath(folder->path("docs")));
+        const auto items =
+            control<FolderList>(*form, "Dir1")->findItems("inner", Qt::MatchEndsWith);
         QCOMPARE(items.size(), 1);
-        emit controls(*form).Dir1->itemActivated(items[0]);
-        QCOMPARE(form->currentFolder(), folder->path("docs/inner"));
+        emit control<FolderList>(*form, "Dir1")->itemActivated(items[0]);
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/inner/Tolvex"));
         // Ancestors are listed above: going up works the same way.
-        emit controls(*form).Dir1->itemActivated(controls(*form).Dir1->item(0));
-        QCOMPARE(form->currentFolder(), QString("/"));
+        emit control<FolderList>(*form, "Dir1")
+            ->itemActivated(control<FolderList>(*form, "Dir1")->item(0));
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), QString("//Tolvex"));
     }
 
     void unreadableVolumeKeepsTheListsUsable() {
-        controls(*form).Command2->click();
-        const QString before = controls(*form).Dir1->path();
-        controls(*form).Drive1->addItem("/no/such/volume");
-        controls(*form).Drive1->setCurrentText("/no/such/volume");
+        control<QPushButton>(*form, "Command2")->click();
+        const QString before = control<FolderList>(*form, "Dir1")->path();
+        control<QComboBox>(*form, "Drive1")->addItem("/no/such/volume");
+        control<QComboBox>(*form, "Drive1")->setCurrentText("/no/such/volume");
         form->Drive1Change();
-        QCOMPARE(controls(*form).Dir1->path(), before);
-        QCOMPARE(form->currentFolder(), folder->path());
-        QVERIFY(controls(*form).Dir1->count() > 0);
+        QCOMPARE(control<FolderList>(*form, "Dir1")->path(), before);
+        QVERIFY(control<FolderList>(*form, "Dir1")->count() > 0);
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("Tolvex"));
     }
 
     void dropsAfterOkAndAfterCancel() {
         touch(folder->path("docs/inner/other.txt"));
-        controls(*form).Command2->click();
-        controls(*form).OK_BOT->click();
-        const QString chosen = controls(*form).Text4->text();
-        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
-        QCOMPARE(controls(*form).Text4->text(), chosen);
+        control<QPushButton>(*form, "Command2")->click();
+        control<QPushButton>(*form, "OK_BOT")->click();
+        const QString chosen = control<QLineEdit>(*form, "Text4")->text();
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/report.doc"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), chosen);
 
-        controls(*form).Command2->click();
-        controls(*form).Can_BOT->click();
-        QVERIFY(collapsed() && !form->customLocation());
-        dropOn(controls(*form).Text1, folder->path("docs/inner/other.txt"));
-        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/inner/Tolvex"));
+        control<QPushButton>(*form, "Command2")->click();
+        control<QPushButton>(*form, "Can_BOT")->click();
+        QVERIFY(collapsed());
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/inner/other.txt"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/inner/Tolvex"));
     }
 
     void defaultButtonGoesBackBesideTheInput() {
-        dropOn(controls(*form).Text1, folder->path("docs/report.doc"));
-        controls(*form).Command2->click();
-        controls(*form).OK_BOT->click();
-        controls(*form).Command2->click();
-        controls(*form).Text2->setText("again");
-        controls(*form).Command3->click();
-        QVERIFY(!form->customLocation());
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/report.doc"));
+        control<QPushButton>(*form, "Command2")->click();
+        control<QPushButton>(*form, "OK_BOT")->click();
+        control<QPushButton>(*form, "Command2")->click();
+        control<QLineEdit>(*form, "Text2")->setText("again");
+        control<QPushButton>(*form, "Command3")->click();
         QVERIFY(expanded()); // the panel stays open
-        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/again"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/again"));
         // With no file in the input box the output box keeps its text.
-        controls(*form).Text1->setText(folder->path("docs"));
-        controls(*form).Text2->setText("x");
-        controls(*form).Command3->click();
-        QCOMPARE(controls(*form).Text4->text(), folder->path("docs/again"));
+        control<QLineEdit>(*form, "Text1")->setText(folder->path("docs"));
+        control<QLineEdit>(*form, "Text2")->setText("x");
+        control<QPushButton>(*form, "Command3")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/again"));
+        // The location is beside the input again: a drop moves it.
+        dropOn(control<QLineEdit>(*form, "Text1"), folder->path("docs/report.doc"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("docs/x"));
     }
 
     void theFolderListShowsWholeRows() {
         QDir(folder->path()).mkpath("a/b/c/d/e/f");
-        controls(*form).Dir1->setPath(folder->path("a/b/c"));
-        controls(*form).Command2->click();
+        control<FolderList>(*form, "Dir1")->setPath(folder->path("a/b/c"));
+        control<QPushButton>(*form, "Command2")->click();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        const int row = controls(*form).Dir1->sizeHintForRow(0);
+        const int row = control<FolderList>(*form, "Dir1")->sizeHintForRow(0);
         QVERIFY(row > 0);
-        QVERIFY(controls(*form).Dir1->count() * row >
-                controls(*form).Dir1->viewport()->height()); // it scrolls
-        QCOMPARE(controls(*form).Dir1->viewport()->height() % row, 0);
-        QVERIFY(controls(*form).Dir1->viewport()->height() / row >= 4);
+        QVERIFY(control<FolderList>(*form, "Dir1")->count() * row >
+                control<FolderList>(*form, "Dir1")->viewport()->height()); // it scrolls
+        QCOMPARE(control<FolderList>(*form, "Dir1")->viewport()->height() % row, 0);
+        QVERIFY(control<FolderList>(*form, "Dir1")->viewport()->height() / row >= 4);
         // Scrolled to the end, the last folder is shown whole too.
-        controls(*form).Dir1->scrollToBottom();
-        const QRect last = controls(*form).Dir1->visualItemRect(
-            controls(*form).Dir1->item(controls(*form).Dir1->count() - 1));
-        QCOMPARE(last.bottom(), controls(*form).Dir1->viewport()->rect().bottom());
+        control<FolderList>(*form, "Dir1")->scrollToBottom();
+        const QRect last =
+            control<FolderList>(*form, "Dir1")
+                ->visualItemRect(control<FolderList>(*form, "Dir1")
+                                     ->item(control<FolderList>(*form, "Dir1")->count() - 1));
+        QCOMPARE(last.bottom(), control<FolderList>(*form, "Dir1")->viewport()->rect().bottom());
     }
 
     void theFrameBorderRunsAboveTheDisguiseButtons() {
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
         QStyleOptionGroupBox option;
-        option.initFrom(controls(*form).Frame1);
-        option.text = controls(*form).Frame1->title();
+        option.initFrom(control<QGroupBox>(*form, "Frame1"));
+        option.text = control<QGroupBox>(*form, "Frame1")->title();
         option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         option.lineWidth = 1;
-        const QStyle *style = controls(*form).Frame1->style();
-        const QRect frame = style->subControlRect(QStyle::CC_GroupBox, &option,
-                                                  QStyle::SC_GroupBoxFrame, controls(*form).Frame1);
-        const QRect caption = style->subControlRect(
-            QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, controls(*form).Frame1);
-        const QRect first = controls(*form).inpmode[0]->geometry();
+        const QStyle *style = control<QGroupBox>(*form, "Frame1")->style();
+        const QRect frame =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame,
+                                  control<QGroupBox>(*form, "Frame1"));
+        const QRect caption =
+            style->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel,
+                                  control<QGroupBox>(*form, "Frame1"));
+        const QRect first = control<QRadioButton>(*form, "inpmode_0")->geometry();
         QVERIFY2(
             frame.top() < first.top(),
             qPrintable(
@@ -212,31 +225,30 @@ class PanelTest : public QObject {
         QVERIFY(caption.bottom() < first.top());
         QVERIFY(!caption.intersects(first));
         // Every disguise button lies inside the frame.
-        for (QRadioButton *button : controls(*form).inpmode)
-            QVERIFY(frame.contains(button->geometry()));
+        for (int kind = 0; kind < tolvex::kKindCount; ++kind)
+            QVERIFY(frame.contains(
+                control<QRadioButton>(*form, QStringLiteral("inpmode_%1").arg(kind))->geometry()));
     }
 
     void draggingByALabelKeepsThePressedPointUnderThePointer() {
-        QWidget *source = controls(*form).label[1];
+        QWidget *source = control<QLabel>(*form, "label_1");
         const QPoint start = form->pos();
         const QPoint press = source->mapToGlobal(QPoint(10, 5));
         mouse(source, QEvent::MouseButtonPress, press, Qt::LeftButton);
-        QVERIFY(form->dragging());
         mouse(source, QEvent::MouseMove, press + QPoint(30, 20), Qt::LeftButton);
         QCOMPARE(form->pos(), start + QPoint(30, 20));
         QCOMPARE(source->mapToGlobal(QPoint(10, 5)), press + QPoint(30, 20));
         mouse(source, QEvent::MouseMove, press + QPoint(-5, 40), Qt::LeftButton);
         QCOMPARE(form->pos(), start + QPoint(-5, 40));
         mouse(source, QEvent::MouseButtonRelease, press + QPoint(-5, 40), Qt::LeftButton);
-        QVERIFY(!form->dragging());
         mouse(source, QEvent::MouseMove, press + QPoint(100, 100), Qt::NoButton);
         QCOMPARE(form->pos(), start + QPoint(-5, 40)); // moving without a press does nothing
     }
 
     void rightButtonFrameAndSurfaceDragToo() {
-        for (QWidget *source :
-             {static_cast<QWidget *>(controls(*form).Frame1), static_cast<QWidget *>(form.get()),
-              static_cast<QWidget *>(controls(*form).label[0])}) {
+        for (QWidget *source : {static_cast<QWidget *>(control<QGroupBox>(*form, "Frame1")),
+                                static_cast<QWidget *>(form.get()),
+                                static_cast<QWidget *>(control<QLabel>(*form, "label_0"))}) {
             const QPoint start = form->pos();
             const QPoint press = source->mapToGlobal(QPoint(3, 3));
             mouse(source, QEvent::MouseButtonPress, press, Qt::RightButton);
@@ -248,16 +260,15 @@ class PanelTest : public QObject {
 
     void controlsNeverStartADrag() {
         const QPoint start = form->pos();
-        for (QWidget *control : {static_cast<QWidget *>(controls(*form).Text1),
-                                 static_cast<QWidget *>(controls(*form).Command2),
-                                 static_cast<QWidget *>(controls(*form).Check2),
-                                 static_cast<QWidget *>(controls(*form).inpmode[3]),
-                                 static_cast<QWidget *>(controls(*form).Dir1)}) {
-            QTest::mousePress(control, Qt::LeftButton, {}, QPoint(4, 4));
-            QVERIFY(!form->dragging());
-            mouse(form.get(), QEvent::MouseMove, control->mapToGlobal(QPoint(40, 40)),
+        for (QWidget *pressed : {static_cast<QWidget *>(control<QLineEdit>(*form, "Text1")),
+                                 static_cast<QWidget *>(control<QPushButton>(*form, "Command2")),
+                                 static_cast<QWidget *>(control<QCheckBox>(*form, "Check2")),
+                                 static_cast<QWidget *>(control<QRadioButton>(*form, "inpmode_3")),
+                                 static_cast<QWidget *>(control<FolderList>(*form, "Dir1"))}) {
+            QTest::mousePress(pressed, Qt::LeftButton, {}, QPoint(4, 4));
+            mouse(form.get(), QEvent::MouseMove, pressed->mapToGlobal(QPoint(40, 40)),
                   Qt::LeftButton);
-            QTest::mouseRelease(control, Qt::LeftButton, {}, QPoint(4, 4));
+            QTest::mouseRelease(pressed, Qt::LeftButton, {}, QPoint(4, 4));
         }
         QCOMPARE(form->pos(), start);
     }
@@ -265,9 +276,9 @@ class PanelTest : public QObject {
     void keepOnTopFollowsCheck1() {
         QVERIFY(platform::isOnTop(form.get()));
         const QPoint at = form->pos();
-        controls(*form).Check1->click();
+        control<QCheckBox>(*form, "Check1")->click();
         QVERIFY(!platform::isOnTop(form.get()));
-        controls(*form).Check1->click();
+        control<QCheckBox>(*form, "Check1")->click();
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->pos(), at); // neither moved nor resized
         QVERIFY(form->isVisible());

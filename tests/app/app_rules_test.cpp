@@ -97,15 +97,21 @@ class RulesTest : public QObject {
         QFETCH(QString, title);
         QFETCH(int, style);
         QFETCH(QString, text);
-        const auto message = rules::resultMessage(result, mode, 1.5);
+        const auto message = rules::resultMessage(tolvex::resultOf(result), mode, 1.5);
         QVERIFY(message);
         QCOMPARE(message->title.source(), title);
         QCOMPARE(message->style, style);
         QCOMPARE(message->text.source(), text);
     }
     void resultsWithoutMessage() {
-        for (int result : {-10, -7, 3, 100, -8})
-            QVERIFY(!rules::resultMessage(result, rules::Mode::Encrypt, 1.0));
+        for (int result : {-7, 3, 100, -8})
+            QVERIFY(!rules::resultMessage(tolvex::resultOf(result), rules::Mode::Encrypt, 1.0));
+        QVERIFY(
+            !rules::resultMessage(rules::WindowResult::StoppedSilently, rules::Mode::Encrypt, 1.0));
+        const auto wrong =
+            rules::resultMessage(rules::WindowResult::WrongPassphrase, rules::Mode::Decrypt, 1.0);
+        QVERIFY(wrong);
+        QCOMPARE(wrong->text.source(), texts::kWrongPassphrase.source());
     }
 
     void captions() {
@@ -178,14 +184,14 @@ class RulesTest : public QObject {
                     R"("report.doc")"));
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/my data/photos 2").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/my data/" "photos 2")"));
-        QCOMPARE(rules::extractCommandLine("/out/letter.lzh").value(),
+        QCOMPARE(rules::extractCommandLine("/out/letter.lzh", "/out/").value(),
                  QString(R"(e -d -r2 -jyo0 "/out/letter.lzh" "/out/" "*")"));
         // A dropped folder given with its trailing separator is still stored under its name.
         QCOMPARE(rules::packCommandLine("/o/t.lzh", "/data/写真/").value(),
                  QString(R"(a -d -r2 "/o/t.lzh" "/data/" "写真")"));
         // A double quote would end the argument early: no command line at all.
         QVERIFY(!rules::packCommandLine("/o/t.lzh", "/data/x\" \"y"));
-        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh"));
+        QVERIFY(!rules::extractCommandLine("/out\"q/letter.lzh", "/out\"q/"));
     }
 };
 

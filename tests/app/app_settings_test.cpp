@@ -268,14 +268,15 @@ class SettingsTest : public QObject {
         });
         QVERIFY2(!watchdog->finish(), "start-up blocked on the FIFO");
         // Started as with no file, and the file made.
-        QVERIFY(controls(*form).lzh_ch->isChecked() && controls(*form).Check2->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isChecked() &&
+                control<QCheckBox>(*form, "Check2")->isChecked());
         QVERIFY(QFileInfo(ini()).isFile());
         QCOMPARE(value("Save", "Save"), QString("1"));
     }
 
     void settingsLinkedToADeviceStartAsMissing() {
         startWith([](const QString &file) { QVERIFY(QFile::link("/dev/zero", file)); });
-        QVERIFY(controls(*form).lzh_ch->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isChecked());
         QVERIFY(!isLink(ini()));
         QCOMPARE(value("Save", "Save"), QString("1"));
     }
@@ -286,7 +287,7 @@ class SettingsTest : public QObject {
         const QByteArray otherContent = "[Save]\nSave=1\nLzh=1\nTOPMOST=1\n";
         writeAll(other, otherContent);
         startWith([&](const QString &file) { QVERIFY(QFile::link(other, file)); });
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         form->close();
         QCOMPARE(readAll(other), otherContent);
         QVERIFY(!isLink(ini()));
@@ -299,7 +300,7 @@ class SettingsTest : public QObject {
         QCOMPARE(value("Save", "Lzh"), QString("1"));
         QCOMPARE(value("Save", "TOPMOST"), QString("1"));
         QVERIFY(platform::isOnTop(form.get()));
-        QVERIFY(controls(*form).lzh_ch->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isChecked());
     }
 
     void firstStartLeavesThePlaceToTheWindowSystem() {
@@ -336,36 +337,38 @@ class SettingsTest : public QObject {
     void savedPositionAndChoicesAreApplied() {
         start("[Save]\nSave=1\nLzh=0\nTOPMOST=0\n[Pos]\nTop=1500\nLeft=-30000\n");
         QCOMPARE(form->pos(), QPoint(form->twipsToPixels(-30000), form->twipsToPixels(1500)));
-        QVERIFY(!controls(*form).lzh_ch->isChecked());
-        QVERIFY(!controls(*form).Check1->isChecked());
+        QVERIFY(!control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QVERIFY(!control<QCheckBox>(*form, "Check1")->isChecked());
         QVERIFY(!platform::isOnTop(form.get())); // start-up put it on top first
     }
 
     void outOfRangeCountsAsOne() {
         start("[Save]\nSave=5\nLzh=-1\nTOPMOST=7\n[Pos]\nTop=0\nLeft=0\n");
-        QVERIFY(controls(*form).Check2->isChecked() && controls(*form).lzh_ch->isChecked() &&
-                controls(*form).Check1->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "Check2")->isChecked() &&
+                control<QCheckBox>(*form, "lzh_ch")->isChecked() &&
+                control<QCheckBox>(*form, "Check1")->isChecked());
         start("[Save]\nSave=-1\nLzh=0\nTOPMOST=0\n");
-        QVERIFY(controls(*form).Check2->isChecked() && !controls(*form).lzh_ch->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "Check2")->isChecked() &&
+                !control<QCheckBox>(*form, "lzh_ch")->isChecked());
     }
 
     void missingOrNonNumericValuesKeepStartUpValues() {
         start("[Save]\nSave=1\nLzh=yes\nTOPMOST=\n[Pos]\nTop=abc\n");
-        QVERIFY(controls(*form).lzh_ch->isChecked());
-        QVERIFY(controls(*form).Check1->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "Check1")->isChecked());
         QVERIFY(platform::isOnTop(form.get()));
     }
 
     void compressionStaysOffWithoutArchiver() {
         start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n", ProgramFolder::Codec | ProgramFolder::Template);
-        QVERIFY(!controls(*form).lzh_ch->isChecked());
-        QVERIFY(controls(*form).lzh_ch->isHidden());
+        QVERIFY(!control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isHidden());
     }
 
     void uncheckedSaveWritesOnlySave() {
         start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n[Pos]\nTop=300\nLeft=450\n");
-        controls(*form).Check2->setChecked(false);
-        controls(*form).Check1->setChecked(false);
+        control<QCheckBox>(*form, "Check2")->setChecked(false);
+        control<QCheckBox>(*form, "Check1")->setChecked(false);
         form->move(form->pos() + QPoint(50, 50));
         form->close();
         QCOMPARE(value("Save", "Save"), QString("0"));
@@ -377,31 +380,31 @@ class SettingsTest : public QObject {
         form = folder->makeWindow(std::make_shared<ScriptedPresenter>());
         const QPoint systemChosen = form->pos();
         QVERIFY(form->Load(false));
-        QVERIFY(!controls(*form).Check2->isChecked());
+        QVERIFY(!control<QCheckBox>(*form, "Check2")->isChecked());
         QCOMPARE(form->pos(), systemChosen);
-        QVERIFY(controls(*form).Check1->isChecked() && platform::isOnTop(form.get()));
+        QVERIFY(control<QCheckBox>(*form, "Check1")->isChecked() && platform::isOnTop(form.get()));
     }
 
     // The strong choice is saved and read as compression is; a file without it reads as off.
     void strongChoiceIsSavedLikeCompression() {
         start("[Save]\nSave=1\nLzh=1\nTOPMOST=1\n");
-        QVERIFY(!controls(*form).strong_ch->isChecked());
-        controls(*form).strong_ch->setChecked(true);
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked());
+        control<QCheckBox>(*form, "strong_ch")->setChecked(true);
         form->close();
         QCOMPARE(value("Save", "Strong"), QString("1"));
         QCOMPARE(value("Save", "Lzh"), QString("1"));
 
         start("[Save]\nSave=1\nLzh=0\nTOPMOST=1\nStrong=1\n");
-        QVERIFY(controls(*form).strong_ch->isChecked());
-        QVERIFY(controls(*form).Text3->passphraseMode());
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isChecked());
+        QVERIFY(control<QLineEdit>(*form, "Text3")->echoMode() == QLineEdit::Password);
         start("[Save]\nSave=0\nStrong=1\n"); // not applied when settings are not kept
-        QVERIFY(!controls(*form).strong_ch->isChecked());
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked());
     }
 
     void closingSavesTheCurrentChoices() {
         start();
-        controls(*form).Check1->setChecked(false);
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "Check1")->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         form->move(form->twipsToPixels(3000), form->twipsToPixels(1200));
         form->close();
         QCOMPARE(value("Save", "TOPMOST"), QString("0"));

@@ -145,13 +145,13 @@ class StartupTest : public QObject {
             QCOMPARE(presenter->shown[0].text, texts::missingFile("libHalvet_Tolvex.so"));
             return;
         }
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         QFile input(working.path("in.txt"));
         QVERIFY(input.open(QIODevice::WriteOnly) && input.write("plain") == 5);
         input.close();
         form->Text1Drop({input.fileName()});
-        controls(*form).Text3->setText(QStringLiteral("5a"));
-        controls(*form).Command1->click();
+        control<QLineEdit>(*form, "Text3")->setText(QStringLiteral("5a"));
+        control<QPushButton>(*form, "Command1")->click();
         QCOMPARE(presenter->shown.size(), 1);
         QVERIFY(presenter->shown[0].text.startsWith("処理が終了しました。"));
         QVERIFY(QFileInfo(working.path("Tolvex.tvx")).size() > 5);

@@ -85,6 +85,11 @@ QStringList treeOf(const QString &folder) {
     return paths;
 }
 
+// The mode as the window shows it: the label over the output box names it.
+QString modeShown(const Form1 &form) {
+    return control<QLabel>(form, "label_2")->text();
+}
+
 // What a screen reader announces for the control.
 QString accessibleName(QWidget *control) {
     QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
@@ -119,10 +124,10 @@ class WindowTest : public QObject {
 
     // Drop, key, START; returns the messages shown during START.
     QList<ShownMessage> runStart(const QString &input, const QString &key) {
-        dropOn(controls(*form).Text1, {input});
-        controls(*form).Text3->setText(key);
+        dropOn(control<QLineEdit>(*form, "Text1"), {input});
+        control<QLineEdit>(*form, "Text3")->setText(key);
         const qsizetype before = presenter->shown.size();
-        controls(*form).Command1->click();
+        control<QPushButton>(*form, "Command1")->click();
         return presenter->shown.mid(before);
     }
 
@@ -142,23 +147,22 @@ class WindowTest : public QObject {
 
     void initialState() {
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
-        QCOMPARE(controls(*form).Text1->text(), QString("ここにドラッグ＆ドロップして下さい。"));
-        QCOMPARE(controls(*form).Text4->text(), QString("保存場所を決めてください"));
-        QCOMPARE(controls(*form).Text2->text(), QString("Tolvex"));
-        QCOMPARE(controls(*form).Text3->text(), QString());
-        QCOMPARE(controls(*form).Text3->maxLength(), 8);
-        QVERIFY(controls(*form).Option1[0]->isChecked());
-        QVERIFY(controls(*form).inpmode[0]->isChecked());
-        QCOMPARE(controls(*form).inpmode[0]->text(), QString("偽装なし(.tvx)"));
-        QCOMPARE(controls(*form).inpmode[15]->text(), QString(".zip"));
-        QVERIFY(controls(*form).lzh_ch->isChecked());
-        QVERIFY(!controls(*form).lzh_ch->isHidden());
-        QVERIFY(controls(*form).lzh_lb->isHidden());
-        QVERIFY(controls(*form).label[7]->isHidden());
-        QVERIFY(controls(*form).Check1->isChecked() && controls(*form).Check2->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
-        QCOMPARE(form->currentFolder(), folder->path());
-        QVERIFY(!form->customLocation() && !form->dragging());
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(),
+                 QString("ここにドラッグ＆ドロップして下さい。"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), QString("保存場所を決めてください"));
+        QCOMPARE(control<QLineEdit>(*form, "Text2")->text(), QString("Tolvex"));
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString());
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->maxLength(), 8);
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QVERIFY(control<QRadioButton>(*form, "inpmode_0")->isChecked());
+        QCOMPARE(control<QRadioButton>(*form, "inpmode_0")->text(), QString("偽装なし(.tvx)"));
+        QCOMPARE(control<QRadioButton>(*form, "inpmode_15")->text(), QString(".zip"));
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QVERIFY(!control<QCheckBox>(*form, "lzh_ch")->isHidden());
+        QVERIFY(control<QLabel>(*form, "lzh_lb")->isHidden());
+        QVERIFY(control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(control<QCheckBox>(*form, "Check1")->isChecked() &&
+                control<QCheckBox>(*form, "Check2")->isChecked());
         QVERIFY(platform::isOnTop(form.get()));
         QCOMPARE(form->height(), form->twipsToPixels(3390));
         QCOMPARE(form->width(), form->twipsToPixels(Form1::kCollapsedWidth));
@@ -166,14 +170,25 @@ class WindowTest : public QObject {
         QCOMPARE(form->minimumSize(), form->size());
         QCOMPARE(form->maximumSize(), form->size());
         QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-        // Every control answers to its design name.
+        // Every control answers to its object name.
         for (const char *name :
              {"Text1",    "Text2",   "Text3",   "Text4",     "Command1",  "Command2",
               "Command3", "OK_BOT",  "Can_BOT", "Option1_0", "Option1_1", "lzh_ch",
               "lzh_lb",   "Check1",  "Check2",  "Frame1",    "inpmode_0", "inpmode_15",
               "label_7",  "label_0", "Drive1",  "Dir1",      "Line6"})
             QVERIFY2(form->findChild<QWidget *>(name), name);
-        QCOMPARE(accessibleName(controls(*form).Text3), QString("←にキーを入れてください。"));
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text3")),
+                 QString("←にキーを入れてください。"));
+        // No drag is on: the pointer moving over the window leaves it where it is.
+        const QPoint at = form->pos();
+        QMouseEvent moved(QEvent::MouseMove, QPointF(40, 40), form->mapToGlobal(QPointF(40, 40)),
+                          Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(form.get(), &moved);
+        QCOMPARE(form->pos(), at);
+        // The panel starts at the program's folder: OK puts the output there.
+        control<QPushButton>(*form, "Command2")->click();
+        control<QPushButton>(*form, "OK_BOT")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("Tolvex"));
     }
 
     void showMessageBringsWindowBackAndLeavesTopWhileOpen() {
@@ -183,43 +198,41 @@ class WindowTest : public QObject {
         QCOMPARE(presenter->shown.size(), 1);
         QVERIFY(presenter->shown[0].windowVisible);
         QVERIFY(!presenter->shown[0].windowOnTop);
-        QCOMPARE(form->lastAnswer().toInt(), int(rules::kAnswerCancel));
         QVERIFY(platform::isOnTop(form.get()));
 
-        controls(*form).Check1->setChecked(false);
+        control<QCheckBox>(*form, "Check1")->setChecked(false);
         platform::takeOffTop(form.get());
-        form->ShowMessage("x", 0, "t");
-        QCOMPARE(form->lastAnswer().toInt(), int(rules::kAnswerOk));
+        QCOMPARE(form->ShowMessage("x", 0, "t"), int(rules::kAnswerOk));
         QVERIFY(!platform::isOnTop(form.get()));
     }
 
     void keyBoxTakesOnlyHexDigits() {
-        QTest::keyClicks(controls(*form).Text3, "1g-Z aF");
-        QTest::keyClick(controls(*form).Text3, Qt::Key_Return);
-        QCOMPARE(controls(*form).Text3->text(), QString("1aF"));
-        QTest::keyClick(controls(*form).Text3, Qt::Key_Backspace);
-        QCOMPARE(controls(*form).Text3->text(), QString("1a"));
-        QTest::keyClicks(controls(*form).Text3, "bcdef0123");
-        QCOMPARE(controls(*form).Text3->text(),
+        QTest::keyClicks(control<QLineEdit>(*form, "Text3"), "1g-Z aF");
+        QTest::keyClick(control<QLineEdit>(*form, "Text3"), Qt::Key_Return);
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("1aF"));
+        QTest::keyClick(control<QLineEdit>(*form, "Text3"), Qt::Key_Backspace);
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("1a"));
+        QTest::keyClicks(control<QLineEdit>(*form, "Text3"), "bcdef0123");
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(),
                  QString("1abcdef0")); // a ninth character is refused
 
-        controls(*form).Text3->clear();
+        control<QLineEdit>(*form, "Text3")->clear();
         QGuiApplication::clipboard()->setText("x1 y2-z3");
-        QTest::keySequence(controls(*form).Text3, QKeySequence::Paste);
-        QCOMPARE(controls(*form).Text3->text(), QString("123"));
+        QTest::keySequence(control<QLineEdit>(*form, "Text3"), QKeySequence::Paste);
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("123"));
 
         // Text from an input method is held to the same alphabet.
         QInputMethodEvent composed;
         composed.setCommitString("4z5");
-        QCoreApplication::sendEvent(controls(*form).Text3, &composed);
-        QCOMPARE(controls(*form).Text3->text(), QString("123"));
-        QVERIFY(!controls(*form).Text3->acceptDrops());
+        QCoreApplication::sendEvent(control<QLineEdit>(*form, "Text3"), &composed);
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("123"));
+        QVERIFY(!control<QLineEdit>(*form, "Text3")->acceptDrops());
     }
 
     void startBeforeAnyDropFindsNoFile() {
-        controls(*form).lzh_ch->setChecked(false);
-        controls(*form).Text3->setText("1234");
-        controls(*form).Command1->click();
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
+        control<QLineEdit>(*form, "Text3")->setText("1234");
+        control<QPushButton>(*form, "Command1")->click();
         QCOMPARE(presenter->texts(), QStringList{texts::kSourceMissing});
         QCOMPARE(presenter->shown[0].windowTitle, rules::busyCaption(rules::Mode::Encrypt));
         QVERIFY(form->isVisible());
@@ -230,163 +243,178 @@ class WindowTest : public QObject {
         QDir(folder->path()).mkpath("in/sub.d");
         writeFile(folder->path("in/a.txt"), "a");
         writeFile(folder->path("in/.hidden"), "h");
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
 
-        dropOn(controls(*form).Text1, {folder->path("in/a.txt"), folder->path("in/.hidden")});
-        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt")); // the first item counts
-        QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
-        QCOMPARE(form->droppedName(), QString("a.txt"));
+        dropOn(control<QLineEdit>(*form, "Text1"),
+               {folder->path("in/a.txt"), folder->path("in/.hidden")});
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(),
+                 folder->path("in/a.txt")); // the first item counts
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("in/Tolvex"));
+        // The folder beside the input is the box's text without the dropped file's name.
+        control<QLineEdit>(*form, "Text2")->setText("other");
+        control<QPushButton>(*form, "Command3")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("in/other"));
+        control<QLineEdit>(*form, "Text2")->setText("Tolvex");
 
-        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFileUncompressed);
-        QCOMPARE(controls(*form).Text1->text(),
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(),
                  folder->path("in/a.txt")); // the previous input stays
-        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(), rules::inputLabel(false));
 
-        dropOn(controls(*form).Text1, {folder->path("in/.hidden")});
-        QCOMPARE(controls(*form).Text1->text(), folder->path("in/.hidden"));
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("in/.hidden")});
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), folder->path("in/.hidden"));
 
-        controls(*form).lzh_ch->setChecked(true);
-        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
-        QCOMPARE(controls(*form).Text1->text(), folder->path("in/sub.d"));
-        QCOMPARE(controls(*form).Text4->text(), folder->path("in/Tolvex"));
-        QVERIFY(form->droppedName().isEmpty());
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(true);
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("in/sub.d")});
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), folder->path("in/sub.d"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("in/Tolvex"));
+        // A folder leaves no dropped name: a file typed in afterwards is cut by nothing.
+        control<QLineEdit>(*form, "Text1")->setText(folder->path("in/a.txt"));
+        control<QPushButton>(*form, "Command3")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), folder->path("in/a.txtTolvex"));
 
-        controls(*form).Option1[1]->click();
-        dropOn(controls(*form).Text1, {folder->path("in/sub.d")});
+        control<QRadioButton>(*form, "Option1_1")->click();
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("in/sub.d")});
         QCOMPARE(presenter->texts().last(), texts::kDropAFile);
-        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), texts::kDropPrompt);
 
-        controls(*form).Command2->click(); // the location is the user's own now
-        controls(*form).Text4->setText("/chosen/base");
-        dropOn(controls(*form).Text1, {folder->path("in/a.txt")});
-        QCOMPARE(controls(*form).Text1->text(), folder->path("in/a.txt"));
-        QCOMPARE(controls(*form).Text4->text(), QString("/chosen/base"));
+        control<QPushButton>(*form, "Command2")->click(); // the location is the user's own now
+        control<QLineEdit>(*form, "Text4")->setText("/chosen/base");
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("in/a.txt")});
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), folder->path("in/a.txt"));
+        QCOMPARE(control<QLineEdit>(*form, "Text4")->text(), QString("/chosen/base"));
         QCOMPARE(presenter->shown.size(), 2);
     }
 
     void modeSwitchKeepsChoices() {
-        controls(*form).inpmode[6]->setChecked(true);
-        controls(*form).Text1->setText("/some/file");
-        controls(*form).Option1[1]->click();
-        QCOMPARE(form->mode(), rules::Mode::Decrypt);
-        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
-        QVERIFY(!controls(*form).label[7]->isHidden());
-        QVERIFY(!controls(*form).Frame1->isEnabled() && !controls(*form).lzh_ch->isEnabled());
-        QVERIFY(!controls(*form).inpmode[3]->isEnabled());
-        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
-        QCOMPARE(controls(*form).label[2]->text(),
+        control<QRadioButton>(*form, "inpmode_6")->setChecked(true);
+        control<QLineEdit>(*form, "Text1")->setText("/some/file");
+        control<QRadioButton>(*form, "Option1_1")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), texts::kDropPrompt);
+        QVERIFY(!control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(!control<QGroupBox>(*form, "Frame1")->isEnabled() &&
+                !control<QCheckBox>(*form, "lzh_ch")->isEnabled());
+        QVERIFY(!control<QRadioButton>(*form, "inpmode_3")->isEnabled());
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(), rules::inputLabel(false));
+        QCOMPARE(control<QLabel>(*form, "label_2")->text(),
                  QString("↓として復号化したファイルを保存します"));
 
-        controls(*form).Option1[0]->click();
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
-        QVERIFY(controls(*form).label[7]->isHidden());
-        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).lzh_ch->isEnabled() &&
-                controls(*form).inpmode[3]->isEnabled());
-        QVERIFY(controls(*form).inpmode[6]->isChecked() && controls(*form).lzh_ch->isChecked());
-        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(true));
-        QCOMPARE(controls(*form).label[2]->text(),
+        control<QRadioButton>(*form, "Option1_0")->click();
+        QVERIFY(control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(control<QGroupBox>(*form, "Frame1")->isEnabled() &&
+                control<QCheckBox>(*form, "lzh_ch")->isEnabled() &&
+                control<QRadioButton>(*form, "inpmode_3")->isEnabled());
+        QVERIFY(control<QRadioButton>(*form, "inpmode_6")->isChecked() &&
+                control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(), rules::inputLabel(true));
+        QCOMPARE(control<QLabel>(*form, "label_2")->text(),
                  QString("↓として暗号化したファイルを保存します"));
 
-        controls(*form).Text1->setText("/x");
-        controls(*form).lzh_ch->click();
-        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
-        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
+        control<QLineEdit>(*form, "Text1")->setText("/x");
+        control<QCheckBox>(*form, "lzh_ch")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), texts::kDropPrompt);
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(), rules::inputLabel(false));
     }
 
     // --- the two groups of option buttons ---------------------------------------------------
 
     void clickingTheSelectedModeKeepsIt() {
-        controls(*form).inpmode[6]->setChecked(true);
-        QTest::mouseClick(controls(*form).Option1[0], Qt::LeftButton);
-        QVERIFY(controls(*form).Option1[0]->isChecked());
-        QVERIFY(!controls(*form).Option1[1]->isChecked());
-        QVERIFY(controls(*form).inpmode[6]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
+        control<QRadioButton>(*form, "inpmode_6")->setChecked(true);
+        const QString shownBefore = modeShown(*form);
+        QTest::mouseClick(control<QRadioButton>(*form, "Option1_0"), Qt::LeftButton);
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QVERIFY(!control<QRadioButton>(*form, "Option1_1")->isChecked());
+        QVERIFY(control<QRadioButton>(*form, "inpmode_6")->isChecked());
+        QCOMPARE(modeShown(*form), shownBefore); // the mode handler did not run
 
-        QTest::mouseClick(controls(*form).Option1[1], Qt::LeftButton);
-        QTest::mouseClick(controls(*form).Option1[1], Qt::LeftButton);
-        QVERIFY(controls(*form).Option1[1]->isChecked());
-        QVERIFY(!controls(*form).Option1[0]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Decrypt);
-        QVERIFY(controls(*form).inpmode[6]->isChecked());
+        QTest::mouseClick(control<QRadioButton>(*form, "Option1_1"), Qt::LeftButton);
+        QTest::mouseClick(control<QRadioButton>(*form, "Option1_1"), Qt::LeftButton);
+        QVERIFY(control<QRadioButton>(*form, "Option1_1")->isChecked());
+        QVERIFY(!control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Decrypt));
+        QVERIFY(control<QRadioButton>(*form, "inpmode_6")->isChecked());
 
         // A disguise click leaves the mode alone, and the other way round.
-        controls(*form).Option1[0]->click();
-        QTest::mouseClick(controls(*form).inpmode[15], Qt::LeftButton);
-        QVERIFY(controls(*form).inpmode[15]->isChecked() &&
-                !controls(*form).inpmode[6]->isChecked());
-        QVERIFY(controls(*form).Option1[0]->isChecked());
+        control<QRadioButton>(*form, "Option1_0")->click();
+        QTest::mouseClick(control<QRadioButton>(*form, "inpmode_15"), Qt::LeftButton);
+        QVERIFY(control<QRadioButton>(*form, "inpmode_15")->isChecked() &&
+                !control<QRadioButton>(*form, "inpmode_6")->isChecked());
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
     }
 
     void arrowKeysStayInsideTheirGroup() {
         form->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
-        controls(*form).inpmode[6]->setChecked(true);
+        control<QRadioButton>(*form, "inpmode_6")->setChecked(true);
 
-        controls(*form).Option1[0]->setFocus();
-        QTest::keyClick(controls(*form).Option1[0], Qt::Key_Down);
-        QVERIFY(controls(*form).inpmode[6]->isChecked()); // the disguise is not replaced
-        QVERIFY(controls(*form).Option1[0]->isChecked());
-        QCOMPARE(QApplication::focusWidget(), controls(*form).Option1[0]);
+        control<QRadioButton>(*form, "Option1_0")->setFocus();
+        QTest::keyClick(control<QRadioButton>(*form, "Option1_0"), Qt::Key_Down);
+        QVERIFY(
+            control<QRadioButton>(*form, "inpmode_6")->isChecked()); // the disguise is not replaced
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(*form, "Option1_0"));
 
         // Moving to the other mode by key runs the mode handler.
-        QTest::keyClick(controls(*form).Option1[0], Qt::Key_Right);
-        QVERIFY(controls(*form).Option1[1]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Decrypt);
-        QVERIFY(!controls(*form).label[7]->isHidden());
-        QVERIFY(!controls(*form).inpmode[6]->isEnabled());
-        QTest::keyClick(controls(*form).Option1[1], Qt::Key_Left);
-        QVERIFY(controls(*form).Option1[0]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
-        QVERIFY(controls(*form).inpmode[6]->isEnabled() && controls(*form).inpmode[6]->isChecked());
+        QTest::keyClick(control<QRadioButton>(*form, "Option1_0"), Qt::Key_Right);
+        QVERIFY(control<QRadioButton>(*form, "Option1_1")->isChecked());
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Decrypt));
+        QVERIFY(!control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(!control<QRadioButton>(*form, "inpmode_6")->isEnabled());
+        QTest::keyClick(control<QRadioButton>(*form, "Option1_1"), Qt::Key_Left);
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Encrypt));
+        QVERIFY(control<QRadioButton>(*form, "inpmode_6")->isEnabled() &&
+                control<QRadioButton>(*form, "inpmode_6")->isChecked());
 
         // From the disguises, no key reaches the mode buttons.
-        controls(*form).inpmode[6]->setFocus();
+        control<QRadioButton>(*form, "inpmode_6")->setFocus();
         for (int i = 0; i < 4; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
-        QVERIFY(controls(*form).Option1[0]->isChecked());
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
         QVERIFY(qobject_cast<QRadioButton *>(QApplication::focusWidget()));
-        QCOMPARE(QApplication::focusWidget()->parentWidget(), controls(*form).Frame1);
-        QVERIFY(!controls(*form).inpmode[6]->isChecked());
+        QCOMPARE(QApplication::focusWidget()->parentWidget(), control<QGroupBox>(*form, "Frame1"));
+        QVERIFY(!control<QRadioButton>(*form, "inpmode_6")->isChecked());
         QCOMPARE(QApplication::focusWidget(), form->findChild<QRadioButton *>("inpmode_0"));
-        QVERIFY(controls(*form).inpmode[0]->isChecked());
+        QVERIFY(control<QRadioButton>(*form, "inpmode_0")->isChecked());
     }
 
     void aModeSelectedByCodeOrScreenReaderRunsTheHandler() {
-        controls(*form).Text1->setText("/some/file");
-        controls(*form).Option1[1]->setChecked(true);
-        QCOMPARE(form->mode(), rules::Mode::Decrypt);
-        QVERIFY(!controls(*form).label[7]->isHidden());
-        QVERIFY(!controls(*form).Frame1->isEnabled() && !controls(*form).lzh_ch->isEnabled());
-        QCOMPARE(controls(*form).Text1->text(), texts::kDropPrompt);
+        control<QLineEdit>(*form, "Text1")->setText("/some/file");
+        control<QRadioButton>(*form, "Option1_1")->setChecked(true);
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Decrypt));
+        QVERIFY(!control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(!control<QGroupBox>(*form, "Frame1")->isEnabled() &&
+                !control<QCheckBox>(*form, "lzh_ch")->isEnabled());
+        QCOMPARE(control<QLineEdit>(*form, "Text1")->text(), texts::kDropPrompt);
 
         // The toggle action a screen reader offers on an option button.
         QAccessibleInterface *encrypt =
-            QAccessible::queryAccessibleInterface(controls(*form).Option1[0]);
+            QAccessible::queryAccessibleInterface(control<QRadioButton>(*form, "Option1_0"));
         QVERIFY(encrypt && encrypt->actionInterface());
         QVERIFY(encrypt->actionInterface()->actionNames().contains(
             QAccessibleActionInterface::toggleAction()));
         encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(controls(*form).Option1[0]->isChecked() &&
-                !controls(*form).Option1[1]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
-        QVERIFY(controls(*form).label[7]->isHidden());
-        QVERIFY(controls(*form).Frame1->isEnabled() && controls(*form).inpmode[3]->isEnabled());
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked() &&
+                !control<QRadioButton>(*form, "Option1_1")->isChecked());
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Encrypt));
+        QVERIFY(control<QLabel>(*form, "label_7")->isHidden());
+        QVERIFY(control<QGroupBox>(*form, "Frame1")->isEnabled() &&
+                control<QRadioButton>(*form, "inpmode_3")->isEnabled());
 
         // Toggling the selected mode cannot leave the window with none.
         encrypt->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
-        QVERIFY(controls(*form).Option1[0]->isChecked());
-        QCOMPARE(form->mode(), rules::Mode::Encrypt);
+        QVERIFY(control<QRadioButton>(*form, "Option1_0")->isChecked());
+        QCOMPARE(modeShown(*form), rules::outputLabel(rules::Mode::Encrypt));
 
         // A decryption chosen through the screen reader decrypts at START.
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         writeFile(folder->path("plain.txt"), "plain");
         runStart(folder->path("plain.txt"), "42");
-        QAccessible::queryAccessibleInterface(controls(*form).Option1[1])
+        QAccessible::queryAccessibleInterface(control<QRadioButton>(*form, "Option1_1"))
             ->actionInterface()
             ->doAction(QAccessibleActionInterface::toggleAction());
-        controls(*form).Text2->setText("back");
+        control<QLineEdit>(*form, "Text2")->setText("back");
         const auto shown = runStart(folder->path("Tolvex.tvx"), "42");
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
@@ -396,34 +424,34 @@ class WindowTest : public QObject {
     // --- what screen readers announce -------------------------------------------------------
 
     void accessibleNamesFollowTheCaptions() {
-        QCOMPARE(accessibleName(controls(*form).Text1),
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text1")),
                  QString("↓に変換するファイル or フォルダを入れてください"));
-        QCOMPARE(accessibleName(controls(*form).Text4),
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text4")),
                  QString("↓作成するファイル名(拡張子は自動で付きます)"));
-        QCOMPARE(accessibleName(controls(*form).Text2), QString("↓ファイル名"));
-        QCOMPARE(accessibleName(controls(*form).Option1[1]), QString("復号化"));
-        QCOMPARE(accessibleName(controls(*form).Frame1), QString("偽装モード設定"));
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text2")), QString("↓ファイル名"));
+        QCOMPARE(accessibleName(control<QRadioButton>(*form, "Option1_1")), QString("復号化"));
+        QCOMPARE(accessibleName(control<QGroupBox>(*form, "Frame1")), QString("偽装モード設定"));
 
-        controls(*form).Option1[1]->click();
-        QCOMPARE(accessibleName(controls(*form).Text1),
+        control<QRadioButton>(*form, "Option1_1")->click();
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text1")),
                  QString("↓に変換するファイルを入れてください"));
-        QCOMPARE(accessibleName(controls(*form).Text4),
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text4")),
                  QString("↓として復号化したファイルを保存します"));
 
-        controls(*form).Option1[0]->click();
-        QCOMPARE(accessibleName(controls(*form).Text4),
+        control<QRadioButton>(*form, "Option1_0")->click();
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text4")),
                  QString("↓として暗号化したファイルを保存します"));
-        controls(*form).lzh_ch->click();
-        QCOMPARE(accessibleName(controls(*form).Text1),
+        control<QCheckBox>(*form, "lzh_ch")->click();
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text1")),
                  QString("↓に変換するファイルを入れてください"));
     }
 
     // --- drops, the native window, the size -------------------------------------------------
 
     void onlyTheInputBoxTakesDrops() {
-        for (QWidget *control : form->findChildren<QWidget *>())
-            QVERIFY2(control->acceptDrops() == (control == controls(*form).Text1),
-                     qPrintable(control->objectName()));
+        QLineEdit *input = control<QLineEdit>(*form, "Text1");
+        for (QWidget *widget : form->findChildren<QWidget *>())
+            QVERIFY2(widget->acceptDrops() == (widget == input), qPrintable(widget->objectName()));
         QVERIFY(!form->acceptDrops());
     }
 
@@ -433,24 +461,24 @@ class WindowTest : public QObject {
         const QWindow *handle = form->windowHandle();
         const int collapsed = form->twipsToPixels(Form1::kCollapsedWidth);
 
-        controls(*form).Check1->click();
+        control<QCheckBox>(*form, "Check1")->click();
         QVERIFY(!platform::isOnTop(form.get()));
-        controls(*form).Check1->click();
+        control<QCheckBox>(*form, "Check1")->click();
         QVERIFY(platform::isOnTop(form.get()));
         form->ShowMessage("x", 0, "t");
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         writeFile(folder->path("in.txt"), "x");
         QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1);
         QCOMPARE(form->winId(), id);
         QCOMPARE(form->windowHandle(), handle);
         QCOMPARE(form->width(), collapsed);
 
-        controls(*form).Command2->click();
+        control<QPushButton>(*form, "Command2")->click();
         presenter->answers = {rules::kAnswerCancel};
         QCOMPARE(runStart(folder->path("in.txt"), "1").size(), 1); // the overwrite question
         QCOMPARE(form->width(), form->twipsToPixels(Form1::kExpandedWidth));
         QCOMPARE(form->maximumWidth(), form->width());
-        controls(*form).Can_BOT->click();
+        control<QPushButton>(*form, "Can_BOT")->click();
         QCOMPARE(form->width(), collapsed);
         QCOMPARE(form->winId(), id);
     }
@@ -458,59 +486,64 @@ class WindowTest : public QObject {
     // The strong option: the key box takes a passphrase and its labels say so; decrypting, the
     // input tells whether it is strong, and the user's choice comes back for encryption.
     void strongOptionSwitchesTheKeyBox() {
-        auto c = controls(*form);
-        c.lzh_ch->setChecked(false);
-        QVERIFY(!c.strong_ch->isChecked() && c.strong_ch->isEnabled());
-        QCOMPARE(c.strong_ch->text(), QString("強力"));
-        QVERIFY(!c.strong_ch->toolTip().isEmpty());
-        QVERIFY(!c.strong_ch->accessibleDescription().isEmpty());
-        c.Text3->setFocus();
-        QTest::keyClicks(c.Text3, "12g4");
-        QCOMPARE(c.Text3->text(), QString("124"));
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked() &&
+                control<QCheckBox>(*form, "strong_ch")->isEnabled());
+        QCOMPARE(control<QCheckBox>(*form, "strong_ch")->text(), QString("強力"));
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->toolTip().isEmpty());
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->accessibleDescription().isEmpty());
+        control<QLineEdit>(*form, "Text3")->setFocus();
+        QTest::keyClicks(control<QLineEdit>(*form, "Text3"), "12g4");
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("124"));
 
-        c.strong_ch->click();
-        QVERIFY(c.Text3->text().isEmpty()); // a key is no passphrase
-        QTest::keyClicks(c.Text3, "Green tea #123456789");
-        QCOMPARE(c.Text3->text(), QString("Green tea #123456789"));
-        QCOMPARE(c.Text3->echoMode(), QLineEdit::Password);
-        QCOMPARE(c.label[5]->text(), QString("←にパスフレーズを入れてください。"));
-        QCOMPARE(c.label[4]->text(), texts::kPassphraseHint);
-        QCOMPARE(accessibleName(c.Text3), QString("←にパスフレーズを入れてください。"));
+        control<QCheckBox>(*form, "strong_ch")->click();
+        QVERIFY(control<QLineEdit>(*form, "Text3")->text().isEmpty()); // a key is no passphrase
+        QTest::keyClicks(control<QLineEdit>(*form, "Text3"), "Green tea #123456789");
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->text(), QString("Green tea #123456789"));
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->echoMode(), QLineEdit::Password);
+        QCOMPARE(control<QLabel>(*form, "label_5")->text(),
+                 QString("←にパスフレーズを入れてください。"));
+        QCOMPARE(control<QLabel>(*form, "label_4")->text(), texts::kPassphraseHint);
+        QCOMPARE(accessibleName(control<QLineEdit>(*form, "Text3")),
+                 QString("←にパスフレーズを入れてください。"));
 
         writeFile(folder->path("plain.txt"), "plain");
         runStart(folder->path("plain.txt"), "1"); // keeps the strong choice: it asks again
         QCOMPARE(presenter->asked, QStringList{texts::kConfirmPassphrase});
-        c.strong_ch->click();
-        QCOMPARE(c.Text3->echoMode(), QLineEdit::Normal);
-        QCOMPARE(c.label[5]->text(), texts::kKeyLabel);
-        QCOMPARE(c.label[4]->text(), texts::kKeyHint);
+        control<QCheckBox>(*form, "strong_ch")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->echoMode(), QLineEdit::Normal);
+        QCOMPARE(control<QLabel>(*form, "label_5")->text(), texts::kKeyLabel);
+        QCOMPARE(control<QLabel>(*form, "label_4")->text(), texts::kKeyHint);
 
         // A classic and a strong file of the same content, then decryption.
         writeFile(folder->path("other.txt"), "other");
         runStart(folder->path("other.txt"), "5");
         QVERIFY(QFileInfo::exists(folder->path("Tolvex.tvx")));
         QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("classic.tvx")));
-        c.strong_ch->click();
+        control<QCheckBox>(*form, "strong_ch")->click();
         presenter->passphrases = {QString("pw")};
         runStart(folder->path("other.txt"), "pw");
         QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("strong.tvx")));
 
-        c.Option1[1]->click();
-        QVERIFY(!c.strong_ch->isEnabled());
-        QVERIFY(!c.strong_ch->isChecked()); // nothing dropped yet
-        dropOn(c.Text1, {folder->path("strong.tvx")});
-        QVERIFY(c.strong_ch->isChecked() && c.Text3->passphraseMode());
-        dropOn(c.Text1, {folder->path("classic.tvx")});
-        QVERIFY(!c.strong_ch->isChecked() && !c.Text3->passphraseMode());
-        c.Text2->setText("back");
-        dropOn(c.Text1, {folder->path("strong.tvx")});
-        c.Text3->setText("pw");
-        c.Command1->click();
+        control<QRadioButton>(*form, "Option1_1")->click();
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isEnabled());
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked()); // nothing dropped yet
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("strong.tvx")});
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isChecked() &&
+                control<QLineEdit>(*form, "Text3")->echoMode() == QLineEdit::Password);
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("classic.tvx")});
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked() &&
+                control<QLineEdit>(*form, "Text3")->echoMode() == QLineEdit::Normal);
+        control<QLineEdit>(*form, "Text2")->setText("back");
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("strong.tvx")});
+        control<QLineEdit>(*form, "Text3")->setText("pw");
+        control<QPushButton>(*form, "Command1")->click();
         QCOMPARE(presenter->shown.last().title, QString("報告"));
         QCOMPARE(readFile(folder->path("back.txt")), QByteArray("other"));
 
-        c.Option1[0]->click();
-        QVERIFY(c.strong_ch->isEnabled() && c.strong_ch->isChecked()); // the user's choice
+        control<QRadioButton>(*form, "Option1_0")->click();
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isEnabled() &&
+                control<QCheckBox>(*form, "strong_ch")->isChecked()); // the user's choice
     }
 
     void encryptThenDecrypt_data() {
@@ -524,11 +557,11 @@ class WindowTest : public QObject {
     void encryptThenDecrypt() {
         QFETCH(int, kind);
         QFETCH(QString, extension);
-        controls(*form).lzh_ch->setChecked(false);
+        control<QCheckBox>(*form, "lzh_ch")->setChecked(false);
         QDir(folder->path()).mkpath("work");
         const QByteArray content = someContent(5000 + kind);
         writeFile(folder->path("work/report.doc"), content);
-        controls(*form).inpmode[size_t(kind)]->setChecked(true);
+        control<QRadioButton>(*form, QStringLiteral("inpmode_%1").arg(kind))->setChecked(true);
 
         auto shown = runStart(folder->path("work/report.doc"), "8a5c");
         QCOMPARE(shown.size(), 1);
@@ -541,8 +574,8 @@ class WindowTest : public QObject {
         QCOMPARE(form->windowTitle(), texts::kIdleCaption);
         QVERIFY(form->isVisible() && platform::isOnTop(form.get()));
 
-        controls(*form).Option1[1]->click();
-        controls(*form).Text2->setText("back");
+        control<QRadioButton>(*form, "Option1_1")->click();
+        control<QLineEdit>(*form, "Text2")->setText("back");
         shown = runStart(encoded, "8A5C");
         QCOMPARE(shown.size(), 1);
         QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
@@ -563,13 +596,14 @@ class WindowTest : public QObject {
         writeFile(earlier.filePath("leaked.txt"), "from an earlier run");
         QVERIFY(QDir().mkpath(privateFolder()));
         const QString stale = privateFolder() + "/temp.lzh";
-        QCOMPARE(form->libraries()
-                     .Unlha(rules::packCommandLine(stale, earlier.filePath("leaked.txt")).value())
-                     .value_or(-1),
-                 0);
+        Libraries archiver("libHalvet_Tolvex.so", "libunlha32.so", folder->path());
+        QCOMPARE(
+            archiver.Unlha(rules::packCommandLine(stale, earlier.filePath("leaked.txt")).value())
+                .value_or(-1),
+            0);
         const QByteArray staleBytes = readFile(stale);
 
-        controls(*form).inpmode[4]->setChecked(true);
+        control<QRadioButton>(*form, "inpmode_4")->setChecked(true);
         auto shown = runStart(tree, "77");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].title, QString("報告"));
@@ -582,8 +616,8 @@ class WindowTest : public QObject {
 
         QDir(folder->path()).mkpath("restore");
         QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh"));
-        controls(*form).Option1[1]->click();
-        controls(*form).Text2->setText("back");
+        control<QRadioButton>(*form, "Option1_1")->click();
+        control<QLineEdit>(*form, "Text2")->setText("back");
         presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
         shown = runStart(folder->path("restore/enc.lzh"), "77");
         QCOMPARE(presenter->texts().mid(presenter->shown.size() - 2),
@@ -625,8 +659,8 @@ class WindowTest : public QObject {
         };
         writeFile(folder->path("in.txt"), "plaintext");
         const mode_t before = ::umask(mode_t(mask));
-        controls(*form).Text3->setText("5");
-        controls(*form).Command1->click(); // no input dropped: nothing to pack
+        control<QLineEdit>(*form, "Text3")->setText("5");
+        control<QPushButton>(*form, "Command1")->click(); // no input dropped: nothing to pack
         const auto shown = runStart(folder->path("in.txt"), "5");
         ::umask(before);
 
@@ -702,17 +736,17 @@ class WindowTest : public QObject {
 
     void withoutArchiverCompressionIsHidden() {
         start(ProgramFolder::Codec | ProgramFolder::Template);
-        QVERIFY(controls(*form).lzh_ch->isHidden());
-        QVERIFY(!controls(*form).lzh_ch->isChecked());
-        QVERIFY(!controls(*form).lzh_lb->isHidden());
-        QCOMPARE(controls(*form).lzh_lb->text(), QString("libunlha32.so 未導入"));
-        QCOMPARE(controls(*form).label[1]->text(), rules::inputLabel(false));
+        QVERIFY(control<QCheckBox>(*form, "lzh_ch")->isHidden());
+        QVERIFY(!control<QCheckBox>(*form, "lzh_ch")->isChecked());
+        QVERIFY(!control<QLabel>(*form, "lzh_lb")->isHidden());
+        QCOMPARE(control<QLabel>(*form, "lzh_lb")->text(), QString("libunlha32.so 未導入"));
+        QCOMPARE(control<QLabel>(*form, "label_1")->text(), rules::inputLabel(false));
 
         // A decrypted archive can then only be reported.
         writeFile(folder->path("packed.lzh"), "not really an archive");
         runStart(folder->path("packed.lzh"), "9");
-        controls(*form).Option1[1]->click();
-        controls(*form).Text2->setText("out");
+        control<QRadioButton>(*form, "Option1_1")->click();
+        control<QLineEdit>(*form, "Text2")->setText("out");
         const auto shown = runStart(folder->path("Tolvex.tvx"), "9");
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, texts::kLzhWithoutArchiver);

@@ -79,14 +79,14 @@ class InstalledWindowTest : public QObject {
             config.workingFolder = program;
             auto presenter = std::make_shared<ScriptedPresenter>();
             Form1 form(config, presenter);
-            if (!form.Load(false) || !controls(form).lzh_ch->isChecked())
+            if (!form.Load(false) || !control<QCheckBox>(form, "lzh_ch")->isChecked())
                 return 2;
             // Start-up wrote the settings where the user may write.
             if (!QFile::exists(user + "/.config/tolvex/Save.ini"))
                 return 3;
             form.Text1Drop({photos});
-            controls(form).Text3->setText(QStringLiteral("77"));
-            controls(form).Command1->click();
+            control<QLineEdit>(form, "Text3")->setText(QStringLiteral("77"));
+            control<QPushButton>(form, "Command1")->click();
             if (presenter->texts().contains(texts::kPackFailed))
                 return 4;
             if (!QFile::exists(user + "/Tolvex.tvx"))
@@ -121,8 +121,8 @@ class InstalledWindowTest : public QObject {
         QVERIFY(form.Load(false));
         QVERIFY(QFile::exists(program + "/Save.ini"));
         form.Text1Drop({photos});
-        controls(form).Text3->setText(QStringLiteral("77"));
-        controls(form).Command1->click();
+        control<QLineEdit>(form, "Text3")->setText(QStringLiteral("77"));
+        control<QPushButton>(form, "Command1")->click();
         QVERIFY(!presenter->texts().contains(texts::kPackFailed));
         QVERIFY(QFile::exists(base->filePath("Tolvex.tvx")));
         // The temporary archive never lives beside the program, even where it could.
