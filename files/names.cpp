@@ -24,6 +24,11 @@ bool sameFileAt(int folder, const std::string &name, const std::string &input) {
     return out && in && sameFile(*out, *in);
 }
 
+bool removeIfStill(int folder, const std::string &name, const struct stat &held) {
+    const auto now = statusAt(folder, name, false);
+    return now && sameFile(*now, held) && ::unlinkat(folder, name.c_str(), 0) == 0;
+}
+
 std::optional<std::string> resolvedPath(const std::string &path) {
     char *resolved = ::realpath(path.c_str(), nullptr);
     if (!resolved)

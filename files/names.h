@@ -14,6 +14,9 @@ bool sameFile(const struct stat &a, const struct stat &b);
 // Whether `name` in the open folder `folder` and the path `input` reach one file (links
 // followed): an output that would be its own input. AT_FDCWD compares two paths.
 bool sameFileAt(int folder, const std::string &name, const std::string &input);
+// Removes `name` from `folder` only while it still names the file `held` describes: whatever
+// someone else has put under that name meanwhile stays.
+bool removeIfStill(int folder, const std::string &name, const struct stat &held);
 
 // The absolute path with every link resolved; nothing when some part does not exist.
 std::optional<std::string> resolvedPath(const std::string &path);

@@ -54,8 +54,7 @@ Published publish(TemporaryFile &file, const std::string &name, const Publicatio
     // What carries the name is not what was written: a new name goes again, unless someone
     // has put something else under it meanwhile. A replaced file cannot come back.
     if (!how.replace && mine)
-        if (const auto now = statusAt(folder, name, false); now && sameFile(*now, *mine))
-            ::unlinkat(folder, name.c_str(), 0);
+        removeIfStill(folder, name, *mine);
     errno = error;
     return Published::Failed;
 }
