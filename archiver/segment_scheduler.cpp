@@ -29,11 +29,10 @@ std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts) {
     return std::move(bits.bytes());
 }
 
-SegmentScheduler::SegmentScheduler(Options options)
-    : m_beforeSegment(std::move(options.beforeSegment)) {
-    unsigned workers = options.workers;
-    if (workers == 0)
-        workers = std::clamp(std::thread::hardware_concurrency(), 1u, 2u);
+SegmentScheduler::SegmentScheduler()
+    : SegmentScheduler(std::clamp(std::thread::hardware_concurrency(), 1u, 2u)) {}
+
+SegmentScheduler::SegmentScheduler(unsigned workers) {
     // Should a thread fail to start, those already running are stopped and joined as the
     // vector goes.
     m_workers.reserve(workers);
@@ -52,16 +51,18 @@ void SegmentScheduler::work(const std::stop_token &stop) {
     }
 }
 
+Lh5Bits SegmentScheduler::code(const uint8_t *data, size_t start, size_t length) {
+    return lh5CodeSegment(data, start, length);
+}
+
 void SegmentScheduler::run(const Job &job) {
     SegmentBatch &batch = *job.batch;
     bool ok = true;
     try {
-        if (m_beforeSegment)
-            m_beforeSegment();
         const size_t start = batch.m_from + job.index * kLh5Segment;
         // Each job owns its element of the batch's parts; the batch waits for it before going.
         batch.m_parts[job.index] =
-            lh5CodeSegment(batch.m_data, start, std::min(kLh5Segment, batch.m_to - start));
+            code(batch.m_data, start, std::min(kLh5Segment, batch.m_to - start));
     } catch (...) {
         ok = false;
     }

@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <stop_token>
 #include <thread>
@@ -28,22 +27,20 @@ std::vector<uint8_t> lh5JoinSegments(const std::vector<Lh5Bits> &parts);
 class SegmentBatch;
 
 // Worker threads that code the segments of batches, first queued first coded. It must outlive
-// every batch given to it; its threads are joined when it ends.
+// every batch given to it; its threads are joined when it ends. code() runs only for a queued
+// batch, so a derived scheduler is never called while it is being destroyed.
 class SegmentScheduler {
   public:
-    struct Options {
-        // How many worker threads; 0: two, or one on a single core.
-        unsigned workers = 0;
-        // Runs on the worker before each segment. What it throws fails that segment, as running
-        // out of memory would: the way tests make a worker fail.
-        std::function<void()> beforeSegment;
-    };
-
-    SegmentScheduler() : SegmentScheduler(Options{}) {}
-    explicit SegmentScheduler(Options options);
-    ~SegmentScheduler() = default;
+    // Two worker threads, or one on a single core.
+    SegmentScheduler();
+    virtual ~SegmentScheduler() = default;
     SegmentScheduler(const SegmentScheduler &) = delete;
     SegmentScheduler &operator=(const SegmentScheduler &) = delete;
+
+  protected:
+    explicit SegmentScheduler(unsigned workers);
+    // Codes one segment on a worker; what it throws fails that segment's batch.
+    virtual Lh5Bits code(const uint8_t *data, size_t start, size_t length);
 
   private:
     friend class SegmentBatch;
@@ -56,7 +53,6 @@ class SegmentScheduler {
     // Codes one job; nothing thrown while coding leaves it.
     void run(const Job &job);
 
-    std::function<void()> m_beforeSegment;
     std::mutex m_mutex;
     std::condition_variable_any m_wake; // jobs queued, or the end
     std::condition_variable m_done;     // a batch's last segment finished

@@ -700,15 +700,13 @@ class CountingSink : public unlha::ByteSink {
 };
 
 // Workers whose every segment fails as if out of memory.
-unlha::SegmentScheduler::Options failingWorkers() {
-    unlha::SegmentScheduler::Options options;
-    options.beforeSegment = [] { throw std::bad_alloc(); };
-    return options;
-}
+class FailingWorkers : public unlha::SegmentScheduler {
+    unlha::Lh5Bits code(const uint8_t *, size_t, size_t) override { throw std::bad_alloc(); }
+};
 
 TEST_F(Hardening, EncoderWorkerFailureIsAnErrorNotTheEndOfTheProcess) {
     const Bytes data = textBytes(3 * unlha::kLh5Segment, 10);
-    unlha::SegmentScheduler scheduler(failingWorkers());
+    FailingWorkers scheduler;
     CountingSink sink;
     unlha::Lh5Encoder encoder(sink, scheduler);
     const bool written = encoder.write(data.data(), data.size()) && encoder.finish();
@@ -718,7 +716,7 @@ TEST_F(Hardening, EncoderWorkerFailureIsAnErrorNotTheEndOfTheProcess) {
 
 TEST_F(Hardening, EncoderWorkerFailureFailsTheMember) {
     writeFile(dir / "big.txt", textBytes(3 * unlha::kLh5Segment, 11));
-    unlha::SegmentScheduler scheduler(failingWorkers());
+    FailingWorkers scheduler;
     const tolvex::files::Fd source(::open((dir / "big.txt").c_str(), O_RDONLY | O_CLOEXEC));
     const tolvex::files::Fd out(
         ::open((dir / "out.lzh").c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));

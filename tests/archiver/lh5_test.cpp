@@ -230,9 +230,9 @@ TEST(Lh5Segments, JoinedSegmentsEqualTheStreamingEncoder) {
 // the scheduler goes on with the next batch.
 TEST(Lh5Segments, BatchEndedEarlyLeavesTheSchedulerUsable) {
     const Bytes data = textBytes(4 * unlha::kLh5Segment, 16);
-    unlha::SegmentScheduler::Options options;
-    options.workers = 1;
-    unlha::SegmentScheduler scheduler(options);
+    struct OneWorker : unlha::SegmentScheduler {
+        OneWorker() : SegmentScheduler(1) {}
+    } scheduler;
     { unlha::SegmentBatch dropped(scheduler, data.data(), 0, data.size()); }
     const Bytes small = textBytes(5000, 17);
     unlha::SegmentBatch batch(scheduler, small.data(), 0, small.size());
