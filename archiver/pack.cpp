@@ -20,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <sys/stat.h>
+#include <system_error>
 
 namespace unlha {
 namespace {
@@ -460,7 +461,15 @@ int packArchive(const Command &command, std::string &message) {
         message = "cannot create the archive " + command.archive;
         return UNLHA_ERROR_WRITE;
     }
-    SegmentScheduler scheduler;
+    // At the user's process limit no worker can start: say so rather than fail unexplained.
+    std::unique_ptr<SegmentScheduler> workers;
+    try {
+        workers = std::make_unique<SegmentScheduler>();
+    } catch (const std::system_error &e) {
+        message = "cannot start the threads that compress the archive: " + std::string(e.what());
+        return UNLHA_ERROR_INTERNAL;
+    }
+    SegmentScheduler &scheduler = *workers;
     ArchiveWriter writer(temp.fd(), scheduler);
     if (const int code = writeMembers(writer, scheduler, old.get(), kept, planner, message);
         code != UNLHA_OK)
