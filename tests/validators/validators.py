@@ -72,7 +72,8 @@ MIDO = ("import sys, mido\n"
 
 VALIDATORS = {
     "bmp": [identify(), exiftool()],
-    "cab": [Validator("cabextract", "cabextract", ["cabextract", "-t", "{}"]), sevenzip()],
+    "cab": [Validator("cabextract", "cabextract", ["cabextract", "-t", "{}"],
+                      complaint=r"(?i)(warning|error)[;:]"), sevenzip()],
     "jpg": [Validator("jpeginfo", "jpeginfo", ["jpeginfo", "-c", "{}"],
                       complaint=r"(?i)(warning|error|\[ERROR\])"), identify(), exiftool()],
     "lzh": [Validator("lha", "lhasa", ["lha", "t", "{}"], complaint=r"(?i)(error|fail)"),
@@ -85,10 +86,11 @@ VALIDATORS = {
                                  complaint=r"(?i)\bsox (WARN|FAIL)"), exiftool()],
     "gca": [],
     "ico": [identify(), exiftool()],
-    "tgz": [Validator("gzip", "gzip", ["gzip", "-t", "{}"]),
+    # gzip and bzip2 say nothing when a file is sound, and exit 0 on trailing garbage.
+    "tgz": [Validator("gzip", "gzip", ["gzip", "-t", "{}"], complaint=r"\S"),
             Validator("tar", "tar", ["tar", "-tzf", "{}"], complaint=r"(?i)tar: "), sevenzip(),
             exiftool()],
-    "tbz": [Validator("bzip2", "bzip2", ["bzip2", "-t", "{}"]),
+    "tbz": [Validator("bzip2", "bzip2", ["bzip2", "-t", "{}"], complaint=r"\S"),
             Validator("tar", "tar", ["tar", "-tjf", "{}"], complaint=r"(?i)tar: "), sevenzip()],
     "mp3": [Validator("mp3val", "mp3val", ["mp3val", "{}"], complaint=r"(?m)^(WARNING|ERROR)"),
             exiftool()],
@@ -183,7 +185,13 @@ MAKERS = {"bmp": "convert", "jpg": "convert", "png": "convert", "ico": "convert"
           "tgz": "tar", "tbz": "bzip2", "zip": "zip", "cab": "gcab", "lzh": "jlha"}
 
 
+# Kinds whose validators notice bytes after the end of a file, as every one of them is told to.
+NOTICE_TRAILING_DATA = {"bmp", "cab", "lzh", "png", "tgz", "tbz", "mp3", "zip"}
+
+
 def calibrate():
+    """Every validator passes a real file of its kind, and the kinds above fail with bytes after
+    their end: the table neither complains about sound files nor misses the trailing data."""
     failed = False
     rng = random.Random(30)
     with tempfile.TemporaryDirectory() as folder:
@@ -203,6 +211,16 @@ def calibrate():
             lines, bad = check(kind, path)
             print("\n".join(lines))
             failed = failed or bad
+            if kind in NOTICE_TRAILING_DATA:
+                with open(path, "ab") as f:
+                    f.write(rng.randbytes(4096))
+                lines, noticed = check(kind, path)
+                ran = [line for line in lines if "skipped" not in line]
+                if ran and not noticed:
+                    print(f"{kind}: NOT NOTICED: 4096 bytes after the end passed every validator")
+                    failed = True
+                elif ran:
+                    print(f"{kind}: bytes after the end noticed")
     return 1 if failed else 0
 
 
