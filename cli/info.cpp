@@ -12,7 +12,7 @@
 
 namespace cli {
 
-std::string describe(const std::string &path, const Inspection &r) {
+std::string describe(const std::string &path, const Recognition &r) {
     if (!r.error.empty())
         return path + ": cannot inspect: " + r.error + "\n";
     std::string s = path + ":\n";
@@ -66,7 +66,7 @@ int runInfo(const Options &options) {
             codes.push_back(kExitWrongKey);
             continue;
         }
-        const Inspection seen = inspect(input, templ);
+        const Recognition seen = recognise(input, templ);
         if (!seen.error.empty()) {
             codes.push_back(seen.errorNumber == ENOENT || seen.errorNumber == ENOTDIR
                                 ? kExitInputMissing

@@ -6,10 +6,10 @@
 #include "exit_codes.h"
 #include "fd.h"
 #include "folders.h"
-#include "inspection.h"
 #include "layout.h"
 #include "naming.h"
 #include "paths.h"
+#include "recognition.h"
 #include "strong_jobs.h"
 
 #include <cerrno>
@@ -89,7 +89,7 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
         return strongFailure(strongProbe, input, ".", 0, "");
     }
     if (!encrypting && !p.strong) {
-        const Inspection seen = inspect(input, {});
+        const Recognition seen = recognise(input, {});
         if (!seen.error.empty())
             return fail(kExitInputUnreadable, "cannot be read: " + seen.error);
         if (!seen.extension)

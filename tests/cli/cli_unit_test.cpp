@@ -1,5 +1,5 @@
 // The command line's pieces on their own: key text, disguise names, options, exit status,
-// the progress line, names, archiver command lines, inspection and publishing.
+// the progress line, names, archiver command lines, recognition without the key and publishing.
 #include "archiver_client.h"
 #include "archiver_commands.h"
 #include "cli_support.h"
@@ -319,12 +319,12 @@ std::string encodeWithEngine(const TempDir &dir, const std::string &name, int ki
 
 } // namespace
 
-TEST(Inspect, EveryDisguiseIsRecognisedWithItsLengths) {
+TEST(Recognise, EveryDisguiseIsRecognisedWithItsLengths) {
     TempDir dir;
     const Bytes content = randomBytes(1000, 3);
     for (int k = 0; k < 16; ++k) {
         const std::string encoded = encodeWithEngine(dir, "photo.jpeg", k, content);
-        const Inspection seen = inspect(encoded, TOLVEX_TEMPLATE_FILE);
+        const Recognition seen = recognise(encoded, TOLVEX_TEMPLATE_FILE);
         EXPECT_TRUE(seen.error.empty());
         EXPECT_EQ(seen.kind, k);
         EXPECT_EQ(seen.payloadLength, content.size()) << k;
@@ -337,19 +337,19 @@ TEST(Inspect, EveryDisguiseIsRecognisedWithItsLengths) {
     }
 }
 
-TEST(Inspect, PlainFilesAndCraftedRecordsAreNotEncoded) {
+TEST(Recognise, PlainFilesAndCraftedRecordsAreNotEncoded) {
     TempDir dir;
     writeFile(dir / "text", std::string("hello world, this is plain text\n"));
-    EXPECT_EQ(inspect(dir / "text", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
+    EXPECT_EQ(recognise(dir / "text", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
     writeFile(dir / "short", std::string("BM"));
-    EXPECT_EQ(inspect(dir / "short", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
+    EXPECT_EQ(recognise(dir / "short", TOLVEX_TEMPLATE_FILE).verdict, Verdict::NotEncoded);
 
     // A recorded extension that would name another folder is never offered as a name.
     const std::string encoded = encodeWithEngine(dir, "a.txt", 0, randomBytes(64, 1));
     Bytes bytes = *readFile(encoded);
     bytes[4] = '/';
     writeFile(dir / "crafted.tvx", bytes);
-    const Inspection seen = inspect(dir / "crafted.tvx", TOLVEX_TEMPLATE_FILE);
+    const Recognition seen = recognise(dir / "crafted.tvx", TOLVEX_TEMPLATE_FILE);
     EXPECT_EQ(seen.verdict, Verdict::NotEncoded);
     EXPECT_FALSE(seen.extension);
 
@@ -358,14 +358,14 @@ TEST(Inspect, PlainFilesAndCraftedRecordsAreNotEncoded) {
     bytes = *readFile(png);
     bytes[100] ^= 0xFF;
     writeFile(dir / "other.png", bytes);
-    EXPECT_EQ(inspect(dir / "other.png", TOLVEX_TEMPLATE_FILE).headerMatchesTemplate, false);
-    EXPECT_EQ(inspect(dir / "other.png", TOLVEX_TEMPLATE_FILE).verdict, Verdict::Possibly);
+    EXPECT_EQ(recognise(dir / "other.png", TOLVEX_TEMPLATE_FILE).headerMatchesTemplate, false);
+    EXPECT_EQ(recognise(dir / "other.png", TOLVEX_TEMPLATE_FILE).verdict, Verdict::Possibly);
 }
 
-TEST(Inspect, DescriptionNeverShowsTheCheckWord) {
+TEST(Recognise, DescriptionNeverShowsTheCheckWord) {
     TempDir dir;
     const std::string encoded = encodeWithEngine(dir, "a.txt", 1, randomBytes(64, 1));
-    const std::string text = describe(encoded, inspect(encoded, TOLVEX_TEMPLATE_FILE));
+    const std::string text = describe(encoded, recognise(encoded, TOLVEX_TEMPLATE_FILE));
     EXPECT_NE(text.find("bmp (kind 1)"), std::string::npos);
     EXPECT_NE(text.find("774 bytes"), std::string::npos);
     EXPECT_NE(text.find("encoded:        yes"), std::string::npos);

@@ -14,7 +14,7 @@ enum class Verdict {
     NotEncoded, // too short, or the control record cannot be one
 };
 
-struct Inspection {
+struct Recognition {
     std::string error;   // set when the file could not be read
     int errorNumber = 0; // errno of that failure
     uint64_t size = 0;
@@ -29,6 +29,6 @@ struct Inspection {
 
 // Reads the first bytes of the file. templatePath may be empty: the header is then not
 // compared. Never reports anything derived from the key.
-Inspection inspect(const std::string &path, const std::string &templatePath);
+Recognition recognise(const std::string &path, const std::string &templatePath);
 
 } // namespace cli

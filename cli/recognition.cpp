@@ -1,4 +1,4 @@
-#include "inspection.h"
+#include "recognition.h"
 
 #include "disguise_header.h"
 #include "fd.h"
@@ -39,15 +39,15 @@ std::optional<bool> headerMatches(int fd, int kind, const std::string &templateP
     return *expected == actual;
 }
 
-void failed(Inspection &r, int error) {
+void failed(Recognition &r, int error) {
     r.errorNumber = error ? error : EIO;
     r.error = std::strerror(r.errorNumber);
 }
 
 } // namespace
 
-Inspection inspect(const std::string &path, const std::string &templatePath) {
-    Inspection r;
+Recognition recognise(const std::string &path, const std::string &templatePath) {
+    Recognition r;
     // Never blocks: a FIFO or a device is opened without waiting and refused.
     tolvex::files::OpenResult opened;
     const Fd fd = tolvex::files::openRegular(AT_FDCWD, path, true, opened);
