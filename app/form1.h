@@ -192,6 +192,10 @@ class Form1 : public QWidget, private WorkflowView {
     bool m_closing = false;
     bool m_archiverFound = false;
     bool m_strongChosen = false; // the user's choice for encryption, kept while decrypting
+    // Decrypting: the user's choice of a passphrase in the key box, which a version 1 input
+    // overrides while it is the input (m_recognising: that override is being shown).
+    bool m_passphraseChosen = false;
+    bool m_recognising = false;
     void showStrong(bool strong);
     void recogniseInput();
     QButtonGroup *m_modeGroup = nullptr;

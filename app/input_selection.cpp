@@ -22,7 +22,6 @@ void Form1::Option1Click(int index) {
         button->setEnabled(!decrypt);
     lzh_ch->setEnabled(!decrypt);
     // Decrypting, the input says whether it is strong; encrypting, the user's choice is back.
-    strong_ch->setEnabled(!decrypt);
     if (decrypt)
         recogniseInput();
     else
@@ -40,6 +39,8 @@ void Form1::LzhChChange() {
 void Form1::StrongChChange() {
     if (m_mode == rules::Mode::Encrypt)
         m_strongChosen = strong_ch->isChecked();
+    else if (!m_recognising)
+        m_passphraseChosen = strong_ch->isChecked();
     Text3->setPassphraseMode(strong_ch->isChecked());
     setCaption(label[5], strong_ch->isChecked() ? texts::kPassphraseLabel : texts::kKeyLabel);
     setCaption(label[4], strong_ch->isChecked() ? texts::kPassphraseHint : texts::kKeyHint);
@@ -51,11 +52,15 @@ void Form1::showStrong(bool strong) {
 }
 
 void Form1::recogniseInput() {
+    // A file of version 1 says it needs a passphrase; any other leaves the user's choice.
     strong::Preamble preamble;
     const QFileInfo input(Text1->text());
-    showStrong(input.isFile() &&
-               strong::probeStrongFile(QFile::encodeName(input.filePath()).toStdString(),
-                                       preamble) == strong::Status::Ok);
+    const bool version1 =
+        input.isFile() && strong::probeStrongFile(QFile::encodeName(input.filePath()).toStdString(),
+                                                  preamble) == strong::Status::Ok;
+    m_recognising = true;
+    showStrong(version1 || m_passphraseChosen);
+    m_recognising = false;
 }
 
 void Form1::Text1Drop(const QStringList &paths) {

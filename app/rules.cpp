@@ -63,6 +63,8 @@ std::optional<Message> resultMessage(const JobResult &result, Mode mode, double 
     if (const auto *own = std::get_if<WindowResult>(&result)) {
         if (*own == WindowResult::WrongPassphrase)
             return Message{texts::kWrongPassphrase, error, texts::kError};
+        if (*own == WindowResult::NotOpened)
+            return Message{texts::kNotOursOrPassphrase, error, texts::kError};
         return std::nullopt;
     }
     switch (std::get<Result>(result)) {

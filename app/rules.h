@@ -30,6 +30,7 @@ enum class WindowResult {
     StoppedSilently, // nothing to report: the user cancelled, or was already told why
     WrongPassphrase, // a strong file that did not open: the wrong passphrase, or a damaged file
                      // (which cannot be told apart)
+    NotOpened,       // neither a classic file nor one the passphrase opens: which, none can tell
 };
 // A job's result: the engine's, or one of the window's own.
 using JobResult = std::variant<tolvex::Result, WindowResult>;

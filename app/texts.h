@@ -84,7 +84,7 @@ inline const Text kDecryptingCaption = QT_TRANSLATE_NOOP("Tolvex", "Tolvex v3.10
 inline const Text kStrong = QT_TRANSLATE_NOOP("Tolvex", "強力");
 inline const Text kStrongTip = QT_TRANSLATE_NOOP(
     "Tolvex", "パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。\r"
-              "復号化では、ファイルが強力かどうかを自動で判別します。");
+              "復号化では、キーの欄にパスフレーズを入れます（旧形式の強力ファイルは自動で判別します）。");
 inline const Text kPassphraseLabel =
     QT_TRANSLATE_NOOP("Tolvex", "←にパスフレーズを入れてください。");
 inline const Text kPassphraseHint =
@@ -118,6 +118,8 @@ inline const Text kPassphraseTooLong =
 inline const Text kConfirmPassphrase =
     QT_TRANSLATE_NOOP("Tolvex", "確認のため、パスフレーズをもう一度入れてください。");
 inline const Text kPassphraseMismatch = QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが一致しません。");
+inline const Text kNotOursOrPassphrase =
+    QT_TRANSLATE_NOOP("Tolvex", "Tolvexファイルでは無いか、またはパスフレーズが間違っています。");
 inline const Text kWrongPassphrase =
     QT_TRANSLATE_NOOP("Tolvex", "パスフレーズが違うか、ファイルが壊れています。");
 // The finish reports; %1 is the time taken.

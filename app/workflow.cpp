@@ -99,13 +99,14 @@ JobResult strongResult(strong::Status status) {
         return Result::OutputExists;
     case strong::Status::ReadFailed:
         return Result::SourceMissing;
-    case strong::Status::TemplateFailed:
-        return Result::TemplateMissing;
+    case strong::Status::NotOpened:
+        return WindowResult::NotOpened;
     case strong::Status::NotStrong:
     case strong::Status::Unsupported:
     case strong::Status::Damaged:
         return WindowResult::WrongPassphrase;
     case strong::Status::WriteFailed:
+    case strong::Status::TooLarge:
     case strong::Status::NameTooLong:
     case strong::Status::BadName:
     case strong::Status::NoMemory:
@@ -175,7 +176,7 @@ JobResult Workflow::runJob(const StartRequest &request, int folder, int32_t keyC
         return EncryptStrong(request.input, folder, name, passphrase, replacing, request.kind,
                              request.compress);
     if (strong)
-        return DecryptStrong(request.input, folder, name, passphrase, replacing);
+        return decryptWithPassphrase(request, folder, name, passphrase, replacing);
     if (request.mode == rules::Mode::Encrypt)
         return EncryptFile(request.input, folder, name, keyCode,
                            replacing ? kEncodeReplacing : kEncode, request.kind, request.compress);
@@ -183,14 +184,42 @@ JobResult Workflow::runJob(const StartRequest &request, int folder, int32_t keyC
                        replacing ? kDecodeReplacing : kDecode);
 }
 
-void Workflow::StartCommand(const StartRequest &request) {
-    // A strong file is recognised by itself; only encryption takes the window's choice.
+namespace {
+
+// Whether a file is a strong file of version 1, which says so by its marker.
+bool isStrongVersion1(const QString &input) {
     strong::Preamble preamble;
+    return strong::probeStrongFile(bytes(input), preamble) == strong::Status::Ok;
+}
+
+} // namespace
+
+JobResult Workflow::decryptWithPassphrase(const StartRequest &request, int folder,
+                                          const QString &name, std::string_view passphrase,
+                                          bool replacing) {
+    if (isStrongVersion1(request.input))
+        return DecryptStrong(request.input, folder, name, passphrase, replacing);
+    // Text that is also a key may be one: a classic file opens with it at once, and only a
+    // file it does not open costs the key derivations.
+    const auto keyCode = rules::keyCodeFromText(request.keyText);
+    if (keyCode) {
+        const JobResult classic = DecryptFile(request.input, folder, name, *keyCode,
+                                              replacing ? kDecodeReplacing : kDecode);
+        if (!engineSaid(classic, Result::WrongKey))
+            return classic;
+    }
+    const JobResult opened = DecryptStrong(request.input, folder, name, passphrase, replacing);
+    const auto *own = std::get_if<WindowResult>(&opened);
+    if (keyCode && own && *own == WindowResult::NotOpened)
+        return Result::WrongKey; // the classic message, which names the code
+    return opened;
+}
+
+void Workflow::StartCommand(const StartRequest &request) {
+    // Encrypting, the window's choice says strong; decrypting, it says the key box holds a
+    // passphrase, and a file of version 1 says so itself.
     const bool strongJob =
-        request.mode == rules::Mode::Encrypt
-            ? request.strong
-            : strong::probeStrongFile(QFile::encodeName(request.input).toStdString(), preamble) ==
-                  strong::Status::Ok;
+        request.strong || (request.mode == rules::Mode::Decrypt && isStrongVersion1(request.input));
     if (request.keyText.isEmpty()) {
         ShowMessage(strongJob ? texts::kNoPassphrase : texts::kNoKey, rules::kIconExclamation,
                     texts::kError);
@@ -291,7 +320,6 @@ JobResult Workflow::EncryptStrong(const QString &input, int folder, const QStrin
         return WindowResult::StoppedSilently;
     strong::StrongEncryption how;
     how.kind = kind;
-    how.templatePath = bytes(texts::kTemplateFile); // where the engine takes it from too
     how.kdf = strong::defaultKdf();
     how.passphrase = passphrase;
     // A packed input is recorded as an archive, so its decryption offers the extraction.

@@ -45,7 +45,7 @@ struct StartRequest {
     int16_t kind = 0;
     rules::Mode mode = rules::Mode::Encrypt;
     bool compress = false;
-    bool strong = false; // encrypting: the strong format; decrypting: the input tells itself
+    bool strong = false; // encrypting: the strong format; decrypting: the key box holds a passphrase
 };
 
 class Workflow {
@@ -89,6 +89,11 @@ class Workflow {
                                    bool compress);
     rules::JobResult DecryptStrong(const QString &input, int folder, const QString &name,
                                    std::string_view passphrase, bool replacing);
+    // Decryption with the passphrase box: a version 1 file, else classic when the text is also
+    // a key and opens the file as one, else version 2.
+    rules::JobResult decryptWithPassphrase(const StartRequest &request, int folder,
+                                           const QString &name, std::string_view passphrase,
+                                           bool replacing);
     rules::JobResult codecMissing();
     // The typed passphrase held to the rule, confirmed a second time when encrypting; nothing
     // when the start ends here (and the user was told why).

@@ -40,7 +40,8 @@ const Command kCommands[] = {
       "--archiver-wait", "--quiet", "--key-file", "--key"},
      true,
      runDecrypt},
-    {"info", {}, "PATH...", {"--jobs", "--archiver-wait", "--quiet"}, true, runInfo},
+    {"info", {}, "[--key-file FILE] PATH...", {"--jobs", "--archiver-wait", "--quiet", "--key-file"}, true,
+     runInfo},
     {"help", {"--help", "-h"}, nullptr, {}, false, runHelp},
     {"--version", {}, nullptr, {}, false, runVersion},
 };

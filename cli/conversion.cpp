@@ -3,6 +3,7 @@
 #include "display_name.h"
 #include "exit_codes.h"
 #include "fd.h"
+#include "kind_names.h"
 #include "layout.h"
 #include "names.h"
 #include "progress.h"
@@ -98,6 +99,18 @@ std::optional<Outcome> outputIsFree(const std::string &output, const std::string
     return std::nullopt;
 }
 
+std::string tooLargeText(int kind, uint64_t size) {
+    std::string fit;
+    for (int other = 0; other < tolvex::kKindCount; ++other) {
+        if (strong::maxContent(other) >= size)
+            fit += std::string(fit.empty() ? "" : ", ") + tolvex::kindName(other);
+    }
+    return std::to_string(size) + " bytes are more than a strong " + tolvex::kindName(kind) +
+           " file holds (" + std::to_string(strong::maxContent(kind)) +
+           " bytes at most); nothing written; " +
+           (fit.empty() ? std::string("no disguise holds it") : "disguises that hold it: " + fit);
+}
+
 Outcome strongFailure(strong::Status status, const std::string &source, const std::string &folder,
                       uint64_t size, const std::string &output) {
     switch (status) {
@@ -107,11 +120,12 @@ Outcome strongFailure(strong::Status status, const std::string &source, const st
                     strong::statusText(strong::Status::Damaged) + "; nothing written");
     case strong::Status::Unsupported:
         return fail(kExitWrongKey, strong::statusText(status));
+    case strong::Status::NotOpened:
+        return fail(kExitWrongKey, strong::statusText(status) + "; nothing written");
+    case strong::Status::TooLarge: // the caller knows the kind and says so first
     case strong::Status::ReadFailed:
     case strong::Status::WriteFailed:
         return readOrWriteFailure(source, folder, size);
-    case strong::Status::TemplateFailed:
-        return fail(kExitTemplateMissing, strong::statusText(status));
     case strong::Status::NameTooLong:
         return fail(kExitCannotWrite, strong::statusText(status));
     case strong::Status::BadName:

@@ -41,6 +41,9 @@ struct Plan {
     bool folderInput = false;    // encrypt --compress of a folder
     bool extractArchive = false; // decrypt --extract of an LHA archive
     bool strong = false;         // decrypt: a strong file (its name is known once decrypted)
+    // decrypt: a file that may be classic (no disguise, a control record that may be one) or
+    // strong; classic first, and with a passphrase at hand strong when the key does not open it
+    bool strongAfterClassic = false;
     uint64_t size = 0;
     std::optional<Outcome> failed; // set when the input cannot even be started
     // The output folder, opened once before the first job starts (holdOutputFolders).
@@ -128,6 +131,9 @@ uint64_t sizeOf(const std::string &path);
 // follows the refusal of an output that would be the input itself.
 std::optional<Outcome> outputIsFree(const std::string &output, const std::string &input, bool force,
                                     const std::string &advice);
+
+// Why content of `size` bytes cannot be a strong file of `kind`, naming the kinds that hold it.
+std::string tooLargeText(int kind, uint64_t size);
 
 // The outcome of a strong file that could not be read or written. `folder` is the output
 // folder and `size` the source's, to tell a full disk; `output` the output's path.

@@ -87,6 +87,15 @@ std::optional<int> obtainKeys(Settings &settings, const std::vector<Plan> &plans
             return exitWith(kExitUsage, got.error);
         settings.passphrase = std::move(*got.passphrase);
         settings.kdf = options.kdf ? *strong::kdfPreset(*options.kdf) : strong::defaultKdf();
+    } else if (envPassphrase &&
+               anyPlan(plans, [](const Plan &p) { return p.strongAfterClassic; })) {
+        // A file that may be either is tried as a strong one only with a passphrase given
+        // already: a classic run is never held up by a prompt for one.
+        strong::protectKeyMaterial();
+        PassphraseSources from;
+        from.environment = envPassphrase;
+        if (PassphraseResult got = obtainPassphrase(from); got.passphrase)
+            settings.passphrase = std::move(*got.passphrase);
     }
     if (anyClassic) {
         KeySources sources;
@@ -114,10 +123,11 @@ int runConversions(const Options &options, Direction direction) {
     Settings settings;
     settings.options = options;
     settings.direction = direction;
+    const std::string folder = programFolder();
+    // Planning compares disguise headers with the template's to tell classic files.
+    settings.templatePath = findTemplate(folder);
     std::vector<Plan> plans = planAll(settings);
     settings.fillerSeed = fillerSeedFromEnvironment();
-    const std::string folder = programFolder();
-    settings.templatePath = findTemplate(folder);
 
     const bool anyToDo = anyPlan(plans, [](const Plan &) { return true; });
     if (anyToDo) {

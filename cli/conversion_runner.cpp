@@ -70,10 +70,8 @@ Outcome encryptOne(Job &job) {
 // Decrypts the input into its output, published whole in the output folder; an archive to
 // extract goes through a staging folder there first, and so does a strong file under
 // --extract, whose content tells only when decrypted whether it is an archive.
-Outcome decryptOne(Job &job) {
+Outcome decryptInto(Job &job) {
     Plan &plan = job.plan;
-    if (auto failed = openOutputFolder(job))
-        return *failed;
     const bool staged = plan.extractArchive || (plan.strong && job.options().extract);
     if (!staged) {
         const auto failed = plan.strong ? decryptStrong(job, job.folder.get(), false)
@@ -95,6 +93,21 @@ Outcome decryptOne(Job &job) {
         return *taken;
     const TreeResult moved = publishTree(*staging, job.folder.get(), job.options().force);
     return published(moved.outcome, plan.input, plan.outputPath);
+}
+
+Outcome decryptOne(Job &job) {
+    Plan &plan = job.plan;
+    if (auto failed = openOutputFolder(job))
+        return *failed;
+    if (plan.strongAfterClassic && !job.settings.passphrase.empty()) {
+        // Classic first; a key that does not open it leaves the passphrase to try.
+        const Outcome classic = decryptInto(job);
+        if (classic.exitCode != kExitWrongKey)
+            return classic;
+        plan.strong = true;
+        plan.extractArchive = false;
+    }
+    return decryptInto(job);
 }
 
 Outcome convertOne(const Plan &plan, const Settings &settings, Reporter &reporter,

@@ -88,14 +88,22 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
     } else if (strongProbe != strong::Status::NotStrong) {
         return strongFailure(strongProbe, input, ".", 0, "");
     }
+    if (encrypting && o.strong && !o.compress && !p.folderInput &&
+        p.size > strong::maxContent(o.kind))
+        return fail(kExitInputUnreadable, tooLargeText(o.kind, p.size));
     if (!encrypting && !p.strong) {
-        const Recognition seen = recognise(input, {});
+        const Recognition seen = recognise(input, settings.templatePath);
         if (!seen.error.empty())
             return fail(kExitInputUnreadable, "cannot be read: " + seen.error);
-        if (!seen.extension)
-            return fail(kExitWrongKey, "is not an encoded file");
-        p.extension = *seen.extension;
-        p.extractArchive = o.extract && lowered(p.extension) == "lzh";
+        // A strong file of version 2 shows nothing of itself: whatever cannot be classic is
+        // tried with the passphrase, and a file that may be either is tried both ways.
+        if (!seen.extension) {
+            p.strong = true;
+        } else {
+            p.extension = *seen.extension;
+            p.extractArchive = o.extract && lowered(p.extension) == "lzh";
+            p.strongAfterClassic = seen.verdict != Verdict::Encoded;
+        }
     }
     return std::nullopt;
 }

@@ -32,7 +32,6 @@ std::optional<Outcome> encryptStrong(Job &job, int folder, const std::string &so
     const Settings &settings = job.settings;
     strong::StrongEncryption how;
     how.kind = settings.options.kind;
-    how.templatePath = settings.templatePath;
     how.kdf = settings.kdf;
     how.passphrase = settings.passphrase.view();
     how.permissions = permissions;
@@ -41,6 +40,8 @@ std::optional<Outcome> encryptStrong(Job &job, int folder, const std::string &so
         hooksFor(showProgress ? &job.link : nullptr));
     if (interruptRequested())
         return fail(kExitInterrupted, "interrupted; nothing written");
+    if (status == strong::Status::TooLarge)
+        return fail(kExitInputUnreadable, tooLargeText(how.kind, sizeOf(source)));
     if (status != strong::Status::Ok)
         return strongFailure(status, source, job.plan.outputFolder, sizeOf(source),
                              job.plan.outputPath);

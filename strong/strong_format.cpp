@@ -1,33 +1,24 @@
 #include "strong_format.h"
 
+#include "containers.h"
 #include "disguise_header.h"
-#include "fd.h"
 #include "layout.h"
 #include "naming.h"
-#include "transfers.h"
-
-#include <sodium.h>
+#include "sealing.h"
 
 #include <algorithm>
-#include <condition_variable>
+#include <array>
 #include <cstring>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 namespace strong {
+
+using namespace sealing;
+
 namespace {
 
-constexpr size_t kKeySize = crypto_secretstream_xchacha20poly1305_KEYBYTES;
-static_assert(kSaltSize == crypto_pwhash_SALTBYTES);
-static_assert(kStreamHeaderSize == crypto_secretstream_xchacha20poly1305_HEADERBYTES);
-static_assert(kTagSize == crypto_secretstream_xchacha20poly1305_ABYTES);
-static_assert(kKdfArgon2id == crypto_pwhash_ALG_ARGON2ID13);
-static_assert(kKeySize == 32);
-
-// Offsets inside the preamble. Byte 14 stands where the engine reads an extension length:
-// 0xFF is -1 there, so the engine answers "not an encoded file" whatever key it is given.
+// Offsets inside version 1's preamble. Byte 14 stands where the engine reads an extension
+// length: 0xFF is -1 there, so the engine answers "not an encoded file" whatever key it is given.
 constexpr size_t kOffVersion = 8;
 constexpr size_t kOffKind = 9;
 constexpr size_t kOffKdf = 10;
@@ -40,175 +31,202 @@ constexpr size_t kOffSalt = 27;
 constexpr size_t kOffStreamHeader = 43;
 static_assert(kOffStreamHeader + kStreamHeaderSize == kPreambleSize);
 constexpr uint8_t kClassicGuard = 0xFF;
-// Chunks per read and write: fewer system calls, still a bounded amount of memory.
-constexpr size_t kBatchChunks = 16;
 
-bool sodiumReady() {
-    static const bool ready = sodium_init() >= 0;
-    return ready;
+const std::array<KdfParams, 3> kPresets = {
+    KdfParams{crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE},
+    KdfParams{crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE},
+    KdfParams{crypto_pwhash_OPSLIMIT_SENSITIVE, crypto_pwhash_MEMLIMIT_SENSITIVE}};
+constexpr const char *kPresetNames[] = {"interactive", "moderate", "sensitive"};
+
+bool sameKdf(const KdfParams &a, const KdfParams &b) {
+    return a.opsLimit == b.opsLimit && a.memLimit == b.memLimit;
 }
 
-uint64_t loadLe64(const uint8_t *p) {
-    return uint64_t(tolvex::loadLe32(p)) | uint64_t(tolvex::loadLe32(p + 4)) << 32;
-}
-void storeLe64(uint8_t *p, uint64_t v) {
-    tolvex::storeLe32(p, uint32_t(v));
-    tolvex::storeLe32(p + 4, uint32_t(v >> 32));
+// A stream over the file from `offset` on.
+ReadFn streamFrom(const ContainerInput &input, uint64_t offset) {
+    return [&input, offset](uint8_t *buffer, size_t size) mutable -> int64_t {
+        const int64_t n = input.readAt(offset, buffer, size);
+        if (n > 0)
+            offset += uint64_t(n);
+        return n;
+    };
 }
 
-// Fills `buffer` from the stream as far as it goes: the count, or -1 on a read failure.
-int64_t readFully(const ReadFn &read, uint8_t *buffer, size_t size) {
-    size_t done = 0;
-    while (done < size) {
-        const int64_t n = read(buffer + done, size - done);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        done += size_t(n);
+// A stream over a container's body area; kBodyMalformed reads as the end, since whatever
+// should have followed is missing.
+ReadFn streamOf(BodyReader &body, bool &readFailed) {
+    return [&body, &readFailed](uint8_t *buffer, size_t size) -> int64_t {
+        const int64_t n = body.read(buffer, size);
+        if (n == kBodyReadFailed)
+            readFailed = true;
+        return n == kBodyMalformed ? 0 : n;
+    };
+}
+
+// A version 2 file opened with the passphrase: the stream state ready for the content.
+struct Opened {
+    Guarded<StreamState> stream;
+    std::unique_ptr<BodyReader> body;
+    bool readFailed = false;
+};
+
+Status openVersion2(std::string_view passphrase, const ContainerInput &input, Opened &opened,
+                    Decrypted &result) {
+    OpenedContainer container = openContainer(input);
+    std::array<uint8_t, kBodyOpeningSize> opening;
+    int64_t got = readFully(streamOf(*container.body, opened.readFailed), opening.data(),
+                            opening.size());
+    if (container.kind != 0 && got != int64_t(opening.size()) && !opened.readFailed) {
+        // The file only looked like a disguise: what it holds as a whole may be the body.
+        container = {0, containerFor(0).open(input)};
+        got = readFully(streamOf(*container.body, opened.readFailed), opening.data(),
+                        opening.size());
     }
-    return int64_t(done);
-}
+    if (opened.readFailed)
+        return Status::ReadFailed;
+    if (got != int64_t(opening.size()))
+        return Status::NotOpened;
+    const uint8_t *salt = opening.data();
+    const uint8_t *header = salt + kSaltSize;
+    const uint8_t *sealed = header + kStreamHeaderSize;
 
-// Key material in libsodium's guarded memory: locked (never swapped out), fenced by guard
-// pages, and wiped when it goes. valid() is false when such memory cannot be had.
-template <typename T> class Guarded {
-  public:
-    Guarded() : m_value(static_cast<T *>(sodium_malloc(sizeof(T)))) {}
-    ~Guarded() { sodium_free(m_value); }
-    Guarded(const Guarded &) = delete;
-    Guarded &operator=(const Guarded &) = delete;
-    bool valid() const { return m_value != nullptr; }
-    T *get() { return m_value; }
-
-  private:
-    T *m_value;
-};
-
-struct SecretKey {
-    uint8_t bytes[kKeySize];
-};
-using StreamState = crypto_secretstream_xchacha20poly1305_state; // holds the subkey
-
-struct Wiped {
-    std::vector<uint8_t> data;
-    explicit Wiped(size_t n) : data(n) {}
-    Wiped(const Wiped &) = delete;
-    Wiped &operator=(const Wiped &) = delete;
-    ~Wiped() { sodium_memzero(data.data(), data.size()); }
-};
-
-bool withinBounds(const KdfParams &kdf) {
-    return kdf.opsLimit >= kMinOpsLimit && kdf.opsLimit <= kMaxOpsLimit &&
-           kdf.memLimit >= kMinMemLimit && kdf.memLimit <= kMaxMemLimit &&
-           kdf.memLimit % 1024 == 0; // Argon2id counts in KiB: another value would be floored
-}
-
-// Derives the stream key. The parameters must be within bounds already. One derivation runs
-// at a time, so that converting several files at once never multiplies its memory.
-Status deriveKey(std::string_view passphrase, const uint8_t *salt, const KdfParams &kdf,
-                 SecretKey &key) {
-    static std::mutex oneAtATime;
-    const std::lock_guard<std::mutex> lock(oneAtATime);
-    // An empty view may have no data at all; libsodium wants a pointer even for no bytes.
-    const char *bytes = passphrase.empty() ? "" : passphrase.data();
-    if (crypto_pwhash(key.bytes, sizeof key.bytes, bytes, passphrase.size(), salt, kdf.opsLimit,
-                      size_t(kdf.memLimit), crypto_pwhash_ALG_ARGON2ID13) != 0)
+    Guarded<SecretKey> key;
+    if (!key.valid() || !opened.stream.valid())
         return Status::NoMemory;
-    return Status::Ok;
+    Wiped plain(kMetadataSize);
+    bool noMemory = false;
+    for (const KdfParams &kdf : kPresets) {
+        if (deriveKey(passphrase, salt, kdf, *key.get()) != Status::Ok) {
+            noMemory = true;
+            continue;
+        }
+        StreamState &state = *opened.stream.get();
+        unsigned char tag = 0;
+        unsigned long long length = 0;
+        if (crypto_secretstream_xchacha20poly1305_init_pull(&state, header, key.get()->bytes) !=
+                0 ||
+            crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &length, &tag,
+                                                       sealed, kSealedMetadataSize, nullptr,
+                                                       0) != 0)
+            continue;
+        // Authentic: from here on, anything wrong is a damaged file.
+        if (tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || length != kMetadataSize)
+            return Status::Damaged;
+        if (const Status s = readMetadata(plain.data.data(), result); s != Status::Ok)
+            return s;
+        result.version = kVersion2;
+        result.kind = container.kind;
+        result.kdf = kdf;
+        opened.body = std::move(container.body);
+        return Status::Ok;
+    }
+    return noMemory ? Status::NoMemory : Status::NotOpened;
 }
 
-// The disguise header of a kind, unmasked from the template file.
-std::optional<std::vector<uint8_t>> disguiseHeader(const std::string &templatePath, int kind) {
-    if (tolvex::disguiseFor(kind).length == 0)
-        return std::vector<uint8_t>();
-    const tolvex::files::Fd templ(tolvex::files::openRegular(templatePath.c_str()));
-    if (!templ.valid())
-        return std::nullopt;
-    return tolvex::readDisguiseHeader(kind, [&](uint64_t offset, void *buffer, size_t length) {
-        return tolvex::files::readAt(templ.get(), offset, buffer, length);
-    });
+Status decryptVersion1(std::string_view passphrase, const ContainerInput &input,
+                       const Preamble &preamble, const WriteFn &write, Decrypted &result,
+                       const Hooks &hooks) {
+    const size_t whole = preamble.headerLength + kPreambleSize;
+    std::vector<uint8_t> prefix(whole + kSealedMetadataSize);
+    const ReadFn read = streamFrom(input, 0);
+    const int64_t got = readFully(read, prefix.data(), prefix.size());
+    if (got < 0)
+        return Status::ReadFailed;
+    if (got != int64_t(prefix.size()))
+        return Status::Damaged;
+    const uint8_t *p = prefix.data() + preamble.headerLength;
+
+    // The parameters were checked against the bounds, before anything is allocated.
+    Guarded<SecretKey> key;
+    Guarded<StreamState> stream;
+    if (!key.valid() || !stream.valid())
+        return Status::NoMemory;
+    if (const Status s = deriveKey(passphrase, p + kOffSalt, preamble.kdf, *key.get());
+        s != Status::Ok)
+        return s;
+    StreamState &state = *stream.get();
+    Wiped plain(kMetadataSize);
+    unsigned char tag = 0;
+    unsigned long long plainLength = 0;
+    // The metadata's additional data is the whole disguise header and preamble.
+    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, p + kOffStreamHeader,
+                                                        key.get()->bytes) != 0 ||
+        crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &plainLength, &tag,
+                                                   prefix.data() + whole, kSealedMetadataSize,
+                                                   prefix.data(), whole) != 0 ||
+        tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || plainLength != kMetadataSize)
+        return Status::Damaged;
+    if (const Status s = readMetadata(plain.data.data(), result); s != Status::Ok)
+        return s;
+    result.version = kVersion;
+    result.kind = preamble.kind;
+    result.kdf = preamble.kdf;
+    if (hooks.acceptName) {
+        if (const Status s = hooks.acceptName(result.name); s != Status::Ok)
+            return s;
+    }
+    if (const Status s = openContent(state, result.size, read, write, hooks); s != Status::Ok)
+        return s;
+    // Nothing may follow the final chunk.
+    uint8_t extra;
+    const int64_t more = readFully(read, &extra, 1);
+    return more < 0 ? Status::ReadFailed : more ? Status::Damaged : Status::Ok;
 }
 
-bool cancelled(const Hooks &hooks) {
-    return hooks.cancel && hooks.cancel->load(std::memory_order_relaxed);
+// Version 1's preamble at the file's start, if it has one: Ok, NotStrong or Unsupported.
+Status probeFile(const ContainerInput &input, Preamble &preamble) {
+    std::vector<uint8_t> leading(probeSize());
+    const int64_t got = readFully(streamFrom(input, 0), leading.data(), leading.size());
+    if (got < 0)
+        return Status::ReadFailed;
+    leading.resize(size_t(got));
+    return probe(leading, preamble);
 }
-
-// Runs one task at a time on a thread of its own, so that reading the next batch and writing
-// the last one overlap the work on the current one. What a task throws stays on its thread
-// and turns into a failed wait(). The thread finishes its task and is joined on destruction.
-class Helper {
-  public:
-    Helper() : m_thread([this] { loop(); }) {}
-    Helper(const Helper &) = delete;
-    Helper &operator=(const Helper &) = delete;
-    ~Helper() {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_changed.notify_all();
-    }
-    void run(std::function<void()> task) {
-        {
-            const std::lock_guard<std::mutex> lock(m_mutex);
-            m_task = std::move(task);
-            m_done = false;
-        }
-        m_changed.notify_all();
-    }
-    // Waits for the task given last; false when it threw.
-    bool wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_done; });
-        return !m_failed;
-    }
-
-  private:
-    void loop() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [this] { return bool(m_task) || m_stopping; });
-            if (!m_task)
-                return;
-            std::function<void()> task = std::move(m_task);
-            m_task = nullptr;
-            lock.unlock();
-            bool failed = false;
-            try {
-                task();
-            } catch (...) {
-                failed = true;
-            }
-            lock.lock();
-            m_failed = failed;
-            m_done = true;
-            m_changed.notify_all();
-        }
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::function<void()> m_task;
-    bool m_done = true;
-    bool m_failed = false;
-    bool m_stopping = false;
-    std::jthread m_thread; // last: joined before the rest goes
-};
 
 } // namespace
 
 std::optional<KdfParams> kdfPreset(const std::string &name) {
-    if (name == "interactive")
-        return KdfParams{crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
-    if (name == "moderate")
-        return KdfParams{crypto_pwhash_OPSLIMIT_MODERATE, crypto_pwhash_MEMLIMIT_MODERATE};
-    if (name == "sensitive")
-        return KdfParams{crypto_pwhash_OPSLIMIT_SENSITIVE, crypto_pwhash_MEMLIMIT_SENSITIVE};
+    for (size_t i = 0; i < kPresets.size(); ++i) {
+        if (name == kPresetNames[i])
+            return kPresets[i];
+    }
     return std::nullopt;
 }
 
 KdfParams defaultKdf() {
-    return *kdfPreset("moderate");
+    return kPresets[1];
+}
+
+std::span<const KdfParams> kdfPresets() {
+    return kPresets;
+}
+
+std::string kdfName(const KdfParams &kdf) {
+    for (size_t i = 0; i < kPresets.size(); ++i) {
+        if (sameKdf(kdf, kPresets[i]))
+            return kPresetNames[i];
+    }
+    return {};
+}
+
+uint64_t bodySize(uint64_t size) {
+    return kBodyOpeningSize + size + kTagSize * (size / kChunkSize + 1);
+}
+
+uint64_t maxContent(int kind) {
+    // The largest content whose body fits: the body grows with the content, so halve the range.
+    const uint64_t most = containerFor(kind).maxBody;
+    if (most < bodySize(0))
+        return 0;
+    uint64_t low = 0, high = most;
+    while (low < high) {
+        const uint64_t middle = low + (high - low + 1) / 2;
+        if (bodySize(middle) <= most)
+            low = middle;
+        else
+            high = middle - 1;
+    }
+    return low;
 }
 
 std::string statusText(Status status) {
@@ -225,12 +243,14 @@ std::string statusText(Status status) {
                std::to_string(kMaxMemLimit >> 20) + " MiB in whole KiB); nothing written";
     case Status::Damaged:
         return "wrong passphrase or damaged file";
+    case Status::NotOpened:
+        return "not a Tolvex file, or the passphrase is wrong";
+    case Status::TooLarge:
+        return "too large for this disguise";
     case Status::ReadFailed:
         return "a read failed";
     case Status::WriteFailed:
         return "a write failed";
-    case Status::TemplateFailed:
-        return "Tolvex.dat cannot give the disguise header";
     case Status::NameTooLong:
         return "name too long (a file name takes at most " + std::to_string(kMaxNameSize) +
                " bytes); nothing written";
@@ -280,7 +300,7 @@ bool isUsableName(const std::string &name) {
     return !name.empty() && name.size() <= kMaxNameSize && tolvex::isUsableExtension(name);
 }
 
-Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn &write,
+Status encrypt(const EncryptRequest &request, const ReadFn &read, const ContainerOutput &output,
                const Hooks &hooks) {
     if (!sodiumReady())
         return Status::NoMemory;
@@ -288,256 +308,88 @@ Status encrypt(const EncryptRequest &request, const ReadFn &read, const WriteFn 
         return Status::NameTooLong;
     if (!isUsableName(request.name))
         return Status::BadName; // readers would refuse it
-    if (!withinBounds(request.kdf))
+    // Only a preset: a reader finds the key by trying them.
+    if (kdfName(request.kdf).empty())
         return Status::Unsupported;
     const int kind = tolvex::disguiseFor(request.kind).kind;
-    auto header = disguiseHeader(request.templatePath, kind);
-    if (!header)
-        return Status::TemplateFailed;
-    std::vector<uint8_t> prefix = std::move(*header);
-    const size_t headerLength = prefix.size();
-    prefix.resize(headerLength + kPreambleSize, 0);
-    uint8_t *p = prefix.data() + headerLength;
-    std::memcpy(p, kMarker, kMarkerSize);
-    p[kOffVersion] = kVersion;
-    p[kOffKind] = uint8_t(kind);
-    p[kOffKdf] = kKdfArgon2id;
-    p[kOffChunkShift] = kChunkShift;
-    p[kOffClassicGuard] = kClassicGuard;
-    tolvex::storeLe32(p + kOffOps, request.kdf.opsLimit);
-    storeLe64(p + kOffMem, request.kdf.memLimit);
-    randombytes_buf(p + kOffSalt, kSaltSize);
+    const Container &container = containerFor(kind);
+    if (!container.create || request.size > maxContent(kind))
+        return Status::TooLarge;
 
+    std::array<uint8_t, kBodyOpeningSize> opening;
+    uint8_t *salt = opening.data();
+    uint8_t *header = salt + kSaltSize;
+    randombytes_buf(salt, kSaltSize);
     Guarded<SecretKey> key;
     Guarded<StreamState> stream;
     if (!key.valid() || !stream.valid())
         return Status::NoMemory;
-    if (const Status s = deriveKey(request.passphrase, p + kOffSalt, request.kdf, *key.get());
+    if (const Status s = deriveKey(request.passphrase, salt, request.kdf, *key.get());
         s != Status::Ok)
         return s;
     StreamState &state = *stream.get();
-    crypto_secretstream_xchacha20poly1305_init_push(&state, p + kOffStreamHeader, key.get()->bytes);
-    if (!write(prefix.data(), prefix.size()))
-        return Status::WriteFailed;
+    crypto_secretstream_xchacha20poly1305_init_push(&state, header, key.get()->bytes);
+    Wiped metadata(kMetadataSize);
+    fillMetadata(metadata, request.size, request.name);
+    crypto_secretstream_xchacha20poly1305_push(
+        &state, header + kStreamHeaderSize, nullptr, metadata.data.data(), metadata.data.size(),
+        nullptr, 0, crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
 
-    // The first chunk: size and name, padded so that the name's length does not show; the
-    // whole disguise header and preamble are its additional data.
-    Wiped meta(kMetadataSize);
-    storeLe64(meta.data.data(), request.size);
-    meta.data[8] = uint8_t(request.name.size());
-    meta.data[9] = uint8_t(request.name.size() >> 8);
-    std::memcpy(meta.data.data() + 10, request.name.data(), request.name.size());
-    std::vector<uint8_t> sealed(kChunkSize + kTagSize);
-    crypto_secretstream_xchacha20poly1305_push(&state, sealed.data(), nullptr, meta.data.data(),
-                                               meta.data.size(), prefix.data(), prefix.size(),
-                                               crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
-    if (!write(sealed.data(), kMetadataSize + kTagSize))
+    const std::unique_ptr<BodyWriter> body = container.create(output, bodySize(request.size));
+    if (!body || !body->put(opening.data(), opening.size()))
         return Status::WriteFailed;
-
-    // Then the content: full chunks, and a last one shorter than a chunk (maybe empty) that
-    // carries the final tag. The content goes a batch of chunks at a time; a whole batch of
-    // full chunks leaves the final chunk to the next, so there are size / batch + 1 batches.
-    // While one batch is sealed, the helper writes the one before and reads the one after.
-    const size_t batchSize = kBatchChunks * kChunkSize;
-    const uint64_t batches = request.size / batchSize + 1;
-    auto batchLength = [&](uint64_t k) {
-        return size_t(std::min<uint64_t>(request.size - k * batchSize, batchSize));
-    };
-    Wiped plainA(batchSize), plainB(batchSize);
-    uint8_t *plain[2] = {plainA.data.data(), plainB.data.data()};
-    std::vector<uint8_t> outA(kBatchChunks * (kChunkSize + kTagSize)), outB(outA.size());
-    uint8_t *out[2] = {outA.data(), outB.data()};
-    size_t sealedBytes[2] = {0, 0};
-    if (readFully(read, plain[0], batchLength(0)) != int64_t(batchLength(0)))
-        return Status::ReadFailed;
-    // What the helper reports; declared before it, since it may still run when we return.
-    bool wrote = true, readWhole = true;
-    Helper helper;
-    uint64_t done = 0;
-    for (uint64_t k = 0; k < batches; ++k) {
-        if (cancelled(hooks))
-            return Status::Cancelled;
-        const int cur = int(k % 2), other = 1 - cur;
-        wrote = readWhole = true;
-        helper.run([&, k, other] {
-            if (k > 0)
-                wrote = write(out[other], sealedBytes[other]);
-            if (k + 1 < batches)
-                readWhole = readFully(read, plain[other], batchLength(k + 1)) ==
-                            int64_t(batchLength(k + 1));
-        });
-        const size_t batch = batchLength(k);
-        const bool wholeBatch = batch == batchSize;
-        size_t offset = 0;
-        sealedBytes[cur] = 0;
-        while (!(wholeBatch && offset == batch)) {
-            const size_t length = std::min(kChunkSize, batch - offset);
-            const bool last = length < kChunkSize;
-            crypto_secretstream_xchacha20poly1305_push(
-                &state, out[cur] + sealedBytes[cur], nullptr, plain[cur] + offset, length, nullptr,
-                0,
-                last ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
-                     : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE);
-            offset += length;
-            sealedBytes[cur] += length + kTagSize;
-            if (last)
-                break;
-        }
-        if (!helper.wait() || !wrote)
-            return Status::WriteFailed;
-        if (!readWhole)
-            return Status::ReadFailed;
-        done += batch;
-        if (hooks.progress)
-            hooks.progress(done);
-    }
-    const int lastBatch = int((batches - 1) % 2);
-    if (!write(out[lastBatch], sealedBytes[lastBatch]))
-        return Status::WriteFailed;
-    // The source must have ended where its size said.
-    uint8_t extra;
-    if (readFully(read, &extra, 1) != 0)
-        return Status::ReadFailed;
-    return Status::Ok;
+    const Status sealed = sealContent(
+        state, request.size, read,
+        [&](const uint8_t *data, size_t size) { return body->put(data, size); }, hooks);
+    if (sealed != Status::Ok)
+        return sealed;
+    return body->finish() ? Status::Ok : Status::WriteFailed;
 }
 
-Status decrypt(std::string_view passphrase, const ReadFn &read, const WriteFn &write,
+Status decrypt(std::string_view passphrase, const ContainerInput &input, const WriteFn &write,
                Decrypted &result, const Hooks &hooks) {
     if (!sodiumReady())
         return Status::NoMemory;
-    // The header length follows from the first bytes, exactly as the engine finds it.
-    std::vector<uint8_t> prefix(8);
-    const int64_t first = readFully(read, prefix.data(), prefix.size());
-    if (first < 0)
-        return Status::ReadFailed;
-    prefix.resize(size_t(first));
-    const auto length = tolvex::headerLengthFor(prefix);
-    if (!length)
-        return Status::NotStrong;
-    const size_t whole = *length + kPreambleSize;
-    if (prefix.size() < whole) {
-        const size_t had = prefix.size();
-        prefix.resize(whole);
-        const int64_t more = readFully(read, prefix.data() + had, whole - had);
-        if (more < 0)
-            return Status::ReadFailed;
-        prefix.resize(had + size_t(more));
-    }
     Preamble preamble;
-    if (const Status s = probe(prefix, preamble); s != Status::Ok)
+    const Status probed = probeFile(input, preamble);
+    if (probed == Status::Ok)
+        return decryptVersion1(passphrase, input, preamble, write, result, hooks);
+    if (probed != Status::NotStrong)
+        return probed;
+    Opened opened;
+    if (const Status s = openVersion2(passphrase, input, opened, result); s != Status::Ok)
         return s;
-    prefix.resize(whole);
-    const uint8_t *p = prefix.data() + preamble.headerLength;
-
-    // The parameters were checked against the bounds above, before anything is allocated.
-    Guarded<SecretKey> key;
-    Guarded<StreamState> stream;
-    if (!key.valid() || !stream.valid())
-        return Status::NoMemory;
-    if (const Status s = deriveKey(passphrase, p + kOffSalt, preamble.kdf, *key.get());
-        s != Status::Ok)
-        return s;
-    StreamState &state = *stream.get();
-    if (crypto_secretstream_xchacha20poly1305_init_pull(&state, p + kOffStreamHeader,
-                                                        key.get()->bytes) != 0)
-        return Status::Damaged;
-
-    std::vector<uint8_t> sealed(kChunkSize + kTagSize);
-    Wiped plain(kChunkSize);
-    unsigned char tag = 0;
-    unsigned long long plainLength = 0;
-    int64_t got = readFully(read, sealed.data(), kMetadataSize + kTagSize);
-    if (got < 0)
-        return Status::ReadFailed;
-    if (got != int64_t(kMetadataSize + kTagSize) ||
-        crypto_secretstream_xchacha20poly1305_pull(&state, plain.data.data(), &plainLength, &tag,
-                                                   sealed.data(), size_t(got), prefix.data(),
-                                                   prefix.size()) != 0 ||
-        tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE || plainLength != kMetadataSize)
-        return Status::Damaged;
-    const uint64_t size = loadLe64(plain.data.data());
-    const size_t nameLength = size_t(plain.data[8]) | size_t(plain.data[9]) << 8;
-    if (nameLength > kMaxNameSize)
-        return Status::Damaged;
-    result.name.assign(reinterpret_cast<const char *>(plain.data.data() + 10), nameLength);
-    result.size = size;
-    // Writers zero the padding; a name against the rule was not written by one either.
-    const auto padding = plain.data.begin() + 10 + std::ptrdiff_t(nameLength);
-    if (!isUsableName(result.name) ||
-        std::any_of(padding, plain.data.end(), [](uint8_t b) { return b != 0; }))
-        return Status::Damaged;
     if (hooks.acceptName) {
         if (const Status s = hooks.acceptName(result.name); s != Status::Ok)
             return s;
     }
+    const ReadFn read = streamOf(*opened.body, opened.readFailed);
+    Status s = openContent(*opened.stream.get(), result.size, read, write, hooks);
+    // Without a disguise the file is its body, with no padding: nothing may follow.
+    uint8_t extra;
+    if (s == Status::Ok && result.kind == 0 && readFully(read, &extra, 1) != 0)
+        s = Status::Damaged;
+    return opened.readFailed ? Status::ReadFailed : s;
+}
 
-    // Chunks are read a batch at a time. Only a chunk shorter than a full one may be the last
-    // (a batch cut short by the end of the file holds it); it must say so, and a full one must
-    // not. Each chunk is verified before its content is passed on. While one batch is opened,
-    // the helper writes the content of the one before and reads the one after.
-    const size_t capacity = kBatchChunks * sealed.size();
-    std::vector<uint8_t> inA(capacity), inB(capacity);
-    uint8_t *in[2] = {inA.data(), inB.data()};
-    Wiped outA(kBatchChunks * kChunkSize), outB(kBatchChunks * kChunkSize);
-    uint8_t *out[2] = {outA.data.data(), outB.data.data()};
-    int64_t available[2] = {readFully(read, in[0], capacity), 0};
-    size_t produced[2] = {0, 0};
-    // What the helper reports; declared before it, since it may still run when we return.
-    bool wrote = true;
-    Helper helper;
-    uint64_t done = 0;
-    for (uint64_t k = 0;; ++k) {
-        if (cancelled(hooks))
-            return Status::Cancelled;
-        const int cur = int(k % 2), other = 1 - cur;
-        if (available[cur] < 0)
-            return Status::ReadFailed;
-        const size_t have = size_t(available[cur]);
-        const bool atEnd = have < capacity;
-        wrote = true;
-        helper.run([&, k, atEnd, other] {
-            if (k > 0)
-                wrote = write(out[other], produced[other]);
-            if (!atEnd)
-                available[other] = readFully(read, in[other], capacity);
-        });
-        size_t offset = 0;
-        produced[cur] = 0;
-        bool finished = false;
-        while (!(offset == have && !atEnd)) {
-            const size_t piece = std::min(sealed.size(), have - offset);
-            const bool full = piece == sealed.size();
-            if (piece < kTagSize || crypto_secretstream_xchacha20poly1305_pull(
-                                        &state, out[cur] + produced[cur], &plainLength, &tag,
-                                        in[cur] + offset, piece, nullptr, 0) != 0)
-                return Status::Damaged;
-            const bool final = tag == crypto_secretstream_xchacha20poly1305_TAG_FINAL;
-            if (final == full ||
-                (!final && tag != crypto_secretstream_xchacha20poly1305_TAG_MESSAGE))
-                return Status::Damaged;
-            if (plainLength > size - done - produced[cur])
-                return Status::Damaged;
-            offset += piece;
-            produced[cur] += size_t(plainLength);
-            if (final) {
-                finished = true;
-                break;
-            }
-        }
-        if (!helper.wait() || !wrote)
-            return Status::WriteFailed;
-        done += produced[cur];
-        if (hooks.progress)
-            hooks.progress(done);
-        if (finished) {
-            if (!write(out[cur], produced[cur]))
-                return Status::WriteFailed;
-            break;
-        }
+Status identify(std::string_view passphrase, const ContainerInput &input, Decrypted &result) {
+    if (!sodiumReady())
+        return Status::NoMemory;
+    Preamble preamble;
+    const Status probed = probeFile(input, preamble);
+    if (probed == Status::Ok) {
+        // The passphrase proves itself on the metadata; the content is not needed.
+        Hooks stopAtName;
+        stopAtName.acceptName = [](const std::string &) { return Status::Cancelled; };
+        const Status s = decryptVersion1(
+            passphrase, input, preamble, [](const uint8_t *, size_t) { return true; }, result,
+            stopAtName);
+        return s == Status::Cancelled ? Status::Ok : s;
     }
-    if (done != size)
-        return Status::Damaged;
-    return Status::Ok;
+    if (probed != Status::NotStrong)
+        return probed;
+    Opened opened;
+    return openVersion2(passphrase, input, opened, result);
 }
 
 } // namespace strong

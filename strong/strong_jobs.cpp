@@ -18,6 +18,14 @@ namespace {
 
 namespace files = tolvex::files;
 
+// A file opened for reading, from any offset.
+ContainerInput inputOf(int fd, const struct stat &st) {
+    return {[fd](uint64_t offset, uint8_t *buffer, size_t size) {
+                return files::readAt(fd, offset, buffer, size);
+            },
+            uint64_t(st.st_size)};
+}
+
 strong::ReadFn readerOf(int fd) {
     return [fd](uint8_t *buffer, size_t size) -> int64_t {
         for (;;) {
@@ -33,6 +41,13 @@ strong::WriteFn writerOf(int fd) {
     return [fd](const uint8_t *data, size_t size) { return files::writeAll(fd, data, size); };
 }
 
+// A new file written in order, with fields over bytes already written.
+ContainerOutput outputOf(int fd) {
+    return {writerOf(fd), [fd](uint64_t offset, const uint8_t *data, size_t size) {
+                return files::writeAt(fd, offset, data, size);
+            }};
+}
+
 // The source, opened as a regular file, and what it is.
 files::Fd openSource(const std::string &source, struct stat &st) {
     files::Fd in(files::openRegular(source.c_str()));
@@ -46,7 +61,6 @@ EncryptRequest requestFor(const StrongEncryption &settings, const std::string &n
                           const struct stat &source) {
     EncryptRequest request;
     request.kind = settings.kind;
-    request.templatePath = settings.templatePath;
     request.kdf = settings.kdf;
     request.passphrase = settings.passphrase;
     request.name = name;
@@ -118,7 +132,7 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
     if (!out.valid())
         return Status::WriteFailed;
     Status status = encrypt(requestFor(settings, recordedName, st), readerOf(in.get()),
-                            writerOf(out.fd()), hooks);
+                            outputOf(out.fd()), hooks);
     if (status == Status::Ok)
         status = published(out, outputModeFor(settings, st), outputName, replace, nullptr);
     if (status != Status::Ok)
@@ -148,7 +162,7 @@ Status decryptStrongInto(const std::string &source, int folder, const std::strin
         return hooks.acceptName ? hooks.acceptName(recorded) : Status::Ok;
     };
     Decrypted result;
-    Status status = decrypt(passphrase, readerOf(in.get()), writerOf(out.fd()), result, checked);
+    Status status = decrypt(passphrase, inputOf(in.get(), st), writerOf(out.fd()), result, checked);
     if (status == Status::Ok)
         status = published(out, st.st_mode, outputName, replace, written);
     if (status != Status::Ok)
@@ -168,19 +182,42 @@ strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamb
     return strong::probe(leading, preamble);
 }
 
+namespace {
+
+std::string describeKind(int kind) {
+    return kind ? tolvex::kindName(kind) + " (kind " + std::to_string(kind) + ")"
+                : std::string("none");
+}
+
+std::string describeKdf(const KdfParams &kdf) {
+    const uint64_t kib = kdf.memLimit >> 10;
+    const std::string preset = kdfName(kdf);
+    return "Argon2id, " + std::to_string(kdf.opsLimit) + " passes, " +
+           (kib % 1024 == 0 ? std::to_string(kib >> 10) + " MiB" : std::to_string(kib) + " KiB") +
+           (preset.empty() ? std::string() : " (" + preset + ")");
+}
+
+} // namespace
+
 std::string describeStrong(const std::string &shownPath, const strong::Preamble &preamble) {
-    std::string s = shownPath + ":\n";
-    s += "  disguise:       " +
-         (preamble.kind
-              ? tolvex::kindName(preamble.kind) + " (kind " + std::to_string(preamble.kind) + ")"
-              : std::string("none")) +
-         "\n";
-    s += "  encoded:        strong (format version " + std::to_string(preamble.version) + ")\n";
-    const uint64_t kib = preamble.kdf.memLimit >> 10;
-    s += "  key derivation: Argon2id, " + std::to_string(preamble.kdf.opsLimit) + " passes, " +
-         (kib % 1024 == 0 ? std::to_string(kib >> 10) + " MiB" : std::to_string(kib) + " KiB") +
-         "\n";
-    return s;
+    return shownPath + ":\n  disguise:       " + describeKind(preamble.kind) +
+           "\n  encoded:        strong (format version " + std::to_string(preamble.version) +
+           ")\n  key derivation: " + describeKdf(preamble.kdf) + "\n";
+}
+
+std::string describeStrong(const std::string &shownPath, const strong::Decrypted &opened) {
+    return shownPath + ":\n  disguise:       " + describeKind(opened.kind) +
+           "\n  encoded:        strong (format version " + std::to_string(opened.version) +
+           "), opened with the passphrase\n  key derivation: " + describeKdf(opened.kdf) + "\n";
+}
+
+strong::Status identifyStrongFile(const std::string &path, std::string_view passphrase,
+                                  strong::Decrypted &opened) {
+    struct stat st;
+    const files::Fd in = openSource(path, st);
+    if (!in.valid())
+        return Status::ReadFailed;
+    return identify(passphrase, inputOf(in.get(), st), opened);
 }
 
 } // namespace strong

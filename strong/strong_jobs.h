@@ -12,7 +12,6 @@ namespace strong {
 
 struct StrongEncryption {
     int kind = 0;
-    std::string templatePath;
     strong::KdfParams kdf;
     std::string_view passphrase; // held by the caller
     // The permission bits the output is made from, when the source is a stand-in (the archive
@@ -50,5 +49,10 @@ strong::Status probeStrongFile(const std::string &path, strong::Preamble &preamb
 // What info shows of a strong file: its disguise and the key derivation's cost, nothing
 // about the content.
 std::string describeStrong(const std::string &shownPath, const strong::Preamble &preamble);
+std::string describeStrong(const std::string &shownPath, const strong::Decrypted &opened);
+
+// Opens a strong file with the passphrase, without decrypting its content (identify()).
+strong::Status identifyStrongFile(const std::string &path, std::string_view passphrase,
+                                  strong::Decrypted &opened);
 
 } // namespace strong

@@ -152,6 +152,10 @@
         <translation>This is not a Tolvex file, or the key is wrong.</translation>
     </message>
     <message>
+        <source>Tolvexファイルでは無いか、またはパスフレーズが間違っています。</source>
+        <translation>This is not a Tolvex file, or the passphrase is wrong.</translation>
+    </message>
+    <message>
         <source>設定ファイルがみつかりません。</source>
         <translation>The settings file (Tolvex.dat) was not found.</translation>
     </message>
@@ -224,8 +228,8 @@
         <translation>Strong</translation>
     </message>
     <message>
-        <source>パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。<byte value="xd"/>復号化では、ファイルが強力かどうかを自動で判別します。</source>
-        <translation>Encrypts under a key derived from a passphrase (Argon2id and XChaCha20-Poly1305).<byte value="xd"/>When decrypting, a strong file is recognised by itself.</translation>
+        <source>パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。<byte value="xd"/>復号化では、キーの欄にパスフレーズを入れます（旧形式の強力ファイルは自動で判別します）。</source>
+        <translation>Encrypts under a key derived from a passphrase (Argon2id and XChaCha20-Poly1305).<byte value="xd"/>When decrypting, the key box takes the passphrase (older strong files are recognised by themselves).</translation>
     </message>
     <message>
         <source>←にパスフレーズを入れてください。</source>
