@@ -83,8 +83,9 @@ inline const Text kDecryptingCaption = QT_TRANSLATE_NOOP("Tolvex", "Tolvex v3.10
 // The strong option.
 inline const Text kStrong = QT_TRANSLATE_NOOP("Tolvex", "強力");
 inline const Text kStrongTip = QT_TRANSLATE_NOOP(
-    "Tolvex", "パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。\r"
-              "復号化では、キーの欄にパスフレーズを入れます（旧形式の強力ファイルは自動で判別します）。");
+    "Tolvex",
+    "パスフレーズから導いた鍵で暗号化します（Argon2id と XChaCha20-Poly1305）。\r"
+    "復号化では、キーの欄にパスフレーズを入れます（旧形式の強力ファイルは自動で判別します）。");
 inline const Text kPassphraseLabel =
     QT_TRANSLATE_NOOP("Tolvex", "←にパスフレーズを入れてください。");
 inline const Text kPassphraseHint =

@@ -45,7 +45,8 @@ struct StartRequest {
     int16_t kind = 0;
     rules::Mode mode = rules::Mode::Encrypt;
     bool compress = false;
-    bool strong = false; // encrypting: the strong format; decrypting: the key box holds a passphrase
+    bool strong =
+        false; // encrypting: the strong format; decrypting: the key box holds a passphrase
 };
 
 class Workflow {

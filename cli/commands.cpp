@@ -3,7 +3,10 @@
 #include "conversion_command.h"
 #include "exit_codes.h"
 #include "info.h"
+#include "kind_names.h"
+#include "layout.h"
 #include "passphrase.h"
+#include "strong_format.h"
 
 #include <cstdio>
 #include <vector>
@@ -40,7 +43,11 @@ const Command kCommands[] = {
       "--archiver-wait", "--quiet", "--key-file", "--key"},
      true,
      runDecrypt},
-    {"info", {}, "[--key-file FILE] PATH...", {"--jobs", "--archiver-wait", "--quiet", "--key-file"}, true,
+    {"info",
+     {},
+     "[--key-file FILE] PATH...",
+     {"--jobs", "--archiver-wait", "--quiet", "--key-file"},
+     true,
      runInfo},
     {"help", {"--help", "-h"}, nullptr, {}, false, runHelp},
     {"--version", {}, nullptr, {}, false, runVersion},
@@ -109,6 +116,29 @@ int runCommand(const Options &options) {
     return command ? command->run(options) : kExitInternal;
 }
 
+// Each disguise's largest strong content, as "bmp 3.99 GiB", a few to a line.
+std::string strongLimitsText() {
+    std::string text, line = " ";
+    for (int kind = 0; kind < tolvex::kKindCount; ++kind) {
+        const uint64_t most = strong::maxContent(kind);
+        char size[32];
+        if (most >= (uint64_t(1) << 50))
+            std::snprintf(size, sizeof size, "no limit");
+        else if (most >= (uint64_t(1) << 30))
+            std::snprintf(size, sizeof size, "%.2f GiB", double(most) / double(1 << 30));
+        else
+            std::snprintf(size, sizeof size, "%.0f MiB", double(most) / double(1 << 20));
+        const std::string item =
+            " " + tolvex::kindName(kind) + " " + size + (kind + 1 < tolvex::kKindCount ? "," : ".");
+        if (line.size() + item.size() > 80) {
+            text += line + "\n";
+            line = " ";
+        }
+        line += item;
+    }
+    return text + line + "\n";
+}
+
 std::string helpText() {
     return usageText() +
            "\n"
@@ -129,6 +159,16 @@ std::string helpText() {
            kPassphraseRule +
            "In a run of classic and strong files, --key-file serves only the kind that has no\n"
            "other source (TOLVEX_PASSPHRASE, or --key or TOLVEX_KEY).\n"
+           "A strong file is a valid file of its disguise with nothing in it that says what it\n"
+           "holds: decrypt tries the passphrase on every file that is not a classic one, under\n"
+           "each --kdf preset in turn (interactive, moderate, sensitive). A right passphrase\n"
+           "costs the derivations up to its file's preset; a wrong one, or a file that is not\n"
+           "ours, costs all three (a few seconds and, for a moment, 1 GiB of memory), and is\n"
+           "told as one: not a Tolvex file, or the wrong passphrase. info opens strong files\n"
+           "with TOLVEX_PASSPHRASE or --key-file when given one.\n"
+           "The most content a strong file holds, by disguise (more is refused before anything\n"
+           "is written):\n" +
+           strongLimitsText() +
            "--compress follows an input that is a link, as cp does; inside a folder it packs\n"
            "a link as what it names only when that lies inside the folder, and refuses one\n"
            "that leads out of it.\n"

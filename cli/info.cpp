@@ -3,8 +3,8 @@
 #include "display_name.h"
 #include "exit_codes.h"
 #include "key_input.h"
-#include "passphrase.h"
 #include "kinds.h"
+#include "passphrase.h"
 #include "paths.h"
 #include "strong_jobs.h"
 

@@ -244,9 +244,9 @@ Status openContent(StreamState &state, uint64_t size, const ReadFn &read, const 
             const bool final = finalBatch && length < kChunkSize;
             unsigned char tag = 0;
             unsigned long long plainLength = 0;
-            if (crypto_secretstream_xchacha20poly1305_pull(
-                    &state, out[cur] + produced, &plainLength, &tag, in[cur] + offset,
-                    length + kTagSize, nullptr, 0) != 0 ||
+            if (crypto_secretstream_xchacha20poly1305_pull(&state, out[cur] + produced,
+                                                           &plainLength, &tag, in[cur] + offset,
+                                                           length + kTagSize, nullptr, 0) != 0 ||
                 plainLength != length ||
                 tag != (final ? crypto_secretstream_xchacha20poly1305_TAG_FINAL
                               : crypto_secretstream_xchacha20poly1305_TAG_MESSAGE)) {

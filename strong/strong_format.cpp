@@ -74,13 +74,13 @@ Status openVersion2(std::string_view passphrase, const ContainerInput &input, Op
                     Decrypted &result) {
     OpenedContainer container = openContainer(input);
     std::array<uint8_t, kBodyOpeningSize> opening;
-    int64_t got = readFully(streamOf(*container.body, opened.readFailed), opening.data(),
-                            opening.size());
+    int64_t got =
+        readFully(streamOf(*container.body, opened.readFailed), opening.data(), opening.size());
     if (container.kind != 0 && got != int64_t(opening.size()) && !opened.readFailed) {
         // The file only looked like a disguise: what it holds as a whole may be the body.
         container = {0, containerFor(0).open(input)};
-        got = readFully(streamOf(*container.body, opened.readFailed), opening.data(),
-                        opening.size());
+        got =
+            readFully(streamOf(*container.body, opened.readFailed), opening.data(), opening.size());
     }
     if (opened.readFailed)
         return Status::ReadFailed;

@@ -116,7 +116,7 @@ size_t probeSize();
 
 struct EncryptRequest {
     int kind = 0;
-    KdfParams kdf; // one of the presets
+    KdfParams kdf;               // one of the presets
     std::string_view passphrase; // held by the caller, in a Secret
     std::string name;            // the original file name, kept inside the encryption
     uint64_t size = 0;           // exactly how many bytes `read` will give

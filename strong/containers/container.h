@@ -54,8 +54,8 @@ struct Container {
     uint64_t maxBody = 0;
     // Writes what comes before the body, generated fresh for this file, and answers the
     // writer that takes the body; null when a write failed.
-    std::unique_ptr<BodyWriter> (*create)(const ContainerOutput &output, uint64_t bodySize) =
-        nullptr;
+    std::unique_ptr<BodyWriter> (*create)(const ContainerOutput &output,
+                                          uint64_t bodySize) = nullptr;
     // A reader of the body when the file has this kind's structure; null otherwise. Answers
     // quickly for a file of another kind: it looks at the leading bytes first.
     std::unique_ptr<BodyReader> (*open)(const ContainerInput &input) = nullptr;

@@ -13,11 +13,21 @@ Fields &Fields::u8(uint32_t v) {
     m_bytes.push_back(uint8_t(v));
     return *this;
 }
-Fields &Fields::le16(uint32_t v) { return u8(v).u8(v >> 8); }
-Fields &Fields::le32(uint32_t v) { return le16(v).le16(v >> 16); }
-Fields &Fields::le64(uint64_t v) { return le32(uint32_t(v)).le32(uint32_t(v >> 32)); }
-Fields &Fields::be16(uint32_t v) { return u8(v >> 8).u8(v); }
-Fields &Fields::be32(uint32_t v) { return be16(v >> 16).be16(v); }
+Fields &Fields::le16(uint32_t v) {
+    return u8(v).u8(v >> 8);
+}
+Fields &Fields::le32(uint32_t v) {
+    return le16(v).le16(v >> 16);
+}
+Fields &Fields::le64(uint64_t v) {
+    return le32(uint32_t(v)).le32(uint32_t(v >> 32));
+}
+Fields &Fields::be16(uint32_t v) {
+    return u8(v >> 8).u8(v);
+}
+Fields &Fields::be32(uint32_t v) {
+    return be16(v >> 16).be16(v);
+}
 Fields &Fields::text(std::string_view s) {
     m_bytes.insert(m_bytes.end(), s.begin(), s.end());
     return *this;
@@ -52,11 +62,21 @@ bool Fields::writeTo(const ContainerOutput &output) const {
     return m_bytes.empty() || output.write(m_bytes.data(), m_bytes.size());
 }
 
-uint16_t loadLe16(const uint8_t *p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t loadLe32(const uint8_t *p) { return uint32_t(loadLe16(p)) | uint32_t(loadLe16(p + 2)) << 16; }
-uint64_t loadLe64(const uint8_t *p) { return uint64_t(loadLe32(p)) | uint64_t(loadLe32(p + 4)) << 32; }
-uint16_t loadBe16(const uint8_t *p) { return uint16_t(p[0] << 8 | p[1]); }
-uint32_t loadBe32(const uint8_t *p) { return uint32_t(loadBe16(p)) << 16 | loadBe16(p + 2); }
+uint16_t loadLe16(const uint8_t *p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t loadLe32(const uint8_t *p) {
+    return uint32_t(loadLe16(p)) | uint32_t(loadLe16(p + 2)) << 16;
+}
+uint64_t loadLe64(const uint8_t *p) {
+    return uint64_t(loadLe32(p)) | uint64_t(loadLe32(p + 4)) << 32;
+}
+uint16_t loadBe16(const uint8_t *p) {
+    return uint16_t(p[0] << 8 | p[1]);
+}
+uint32_t loadBe32(const uint8_t *p) {
+    return uint32_t(loadBe16(p)) << 16 | loadBe16(p + 2);
+}
 
 uint32_t crc32(uint32_t value, const uint8_t *data, size_t size) {
     return libdeflate_crc32(value, data, size);
@@ -110,8 +130,8 @@ std::string plausibleName() {
         char date[16];
         std::snprintf(date, sizeof date, "%04u%02u%02u", between(2015, 2026), between(1, 12),
                       between(1, 28));
-        name = std::string(kWords[between(0, std::size(kWords) - 1)]) +
-               kSeparators[between(0, 2)] + date;
+        name = std::string(kWords[between(0, std::size(kWords) - 1)]) + kSeparators[between(0, 2)] +
+               date;
         break;
     }
     case 2: // two words
@@ -120,8 +140,8 @@ std::string plausibleName() {
                kWords[between(0, std::size(kWords) - 1)];
         break;
     default: // a word and a number
-        name = std::string(kWords[between(0, std::size(kWords) - 1)]) +
-               kSeparators[between(0, 2)] + std::to_string(between(1, 999));
+        name = std::string(kWords[between(0, std::size(kWords) - 1)]) + kSeparators[between(0, 2)] +
+               std::to_string(between(1, 999));
         break;
     }
     return name + kExtensions[between(0, std::size(kExtensions) - 1)];

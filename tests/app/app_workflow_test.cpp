@@ -1,5 +1,7 @@
 // What START does, without a window: the workflow with the real codec and archiver libraries,
 // a scripted message box and a view that records what the window would be asked to do.
+#include "kind_names.h"
+#include "layout.h"
 #include "program_folder.h"
 #include "rules.h"
 #include "scripted_presenter.h"
@@ -236,6 +238,7 @@ class WorkflowTest : public QObject {
 
         StartRequest back = request(encoded, "correct horse 馬", rules::Mode::Decrypt);
         back.outputBase = folder->path("back");
+        back.strong = true; // the key box holds a passphrase
         shown = start(back);
         QCOMPARE(presenter->asked.size(), 1); // decrypting asks once, in the key box
         QCOMPARE(shown.size(), 1);
@@ -272,14 +275,22 @@ class WorkflowTest : public QObject {
         start(there);
         StartRequest back = request(folder->path("Tolvex.tvx"), "wrong", rules::Mode::Decrypt);
         back.outputBase = folder->path("out");
+        back.strong = true;
         const QStringList before = entriesOf(folder->path());
         auto shown = start(back);
+        // Nothing tells a wrong passphrase from a file that is not one of ours.
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown[0].text, texts::kWrongPassphrase);
+        QCOMPARE(shown[0].text, texts::kNotOursOrPassphrase);
         QCOMPARE(shown[0].style, 48);
         QCOMPARE(entriesOf(folder->path()), before);
 
-        // A damaged file gets the same message, and nothing either.
+        // Text that is also a key code gets the classic message, which names the code.
+        back.keyText = "1a2b";
+        shown = start(back);
+        QCOMPARE(shown[0].text, texts::kWrongKey);
+        QCOMPARE(entriesOf(folder->path()), before);
+
+        // A damaged file opened with the right passphrase: that message, and nothing either.
         QByteArray encoded = readFile(folder->path("Tolvex.tvx"));
         encoded[encoded.size() - 3] = static_cast<char>(encoded[encoded.size() - 3] ^ 1);
         writeFile(folder->path("Tolvex.tvx"), encoded);
@@ -318,7 +329,9 @@ class WorkflowTest : public QObject {
         presenter->passphrases = {QString("pw")};
         start(there);
         const QByteArray encoded = readFile(folder->path("Tolvex.tvx"));
-        const auto shown = start(request(folder->path("Tolvex.tvx"), "pw", rules::Mode::Decrypt));
+        StartRequest back = request(folder->path("Tolvex.tvx"), "pw", rules::Mode::Decrypt);
+        back.strong = true;
+        const auto shown = start(back);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown[0].text, texts::kSameFile);
         QCOMPARE(shown[0].style, 48);
@@ -338,6 +351,7 @@ class WorkflowTest : public QObject {
         QVERIFY(QFile::rename(folder->path("Tolvex.lzh"), folder->path("restore/enc.lzh")));
         StartRequest back = request(folder->path("restore/enc.lzh"), "pw", rules::Mode::Decrypt);
         back.outputBase = folder->path("restore/back");
+        back.strong = true;
         presenter->answers = {rules::kAnswerYes, rules::kAnswerYes};
         const auto shown = start(back);
         QCOMPARE(presenter->texts().mid(presenter->texts().size() - 2),
@@ -489,9 +503,70 @@ class WorkflowTest : public QObject {
         QCOMPARE(run.exitCode(), 0);
         StartRequest back = request(folder->path("cli.wav"), "shared pw", rules::Mode::Decrypt);
         back.outputBase = folder->path("from-cli");
+        back.strong = true;
         const auto shown = start(back);
         QCOMPARE(shown.size(), 1);
         QCOMPARE(readFile(folder->path("from-cli.txt")), QByteArray("made by tolvex-cli"));
+    }
+
+    // With the passphrase box, a classic file still opens with its key, with its classic
+    // results; a key that does not open it leaves the text to be tried as a passphrase.
+    void passphraseBoxStillOpensClassicFiles() {
+        writeFile(folder->path("plain.txt"), "classic content");
+        start(request(folder->path("plain.txt"), "1a2b", rules::Mode::Encrypt));
+        StartRequest back = request(folder->path("Tolvex.tvx"), "1a2b", rules::Mode::Decrypt);
+        back.outputBase = folder->path("back");
+        back.strong = true;
+        auto shown = start(back);
+        QCOMPARE(shown.size(), 1);
+        QVERIFY(shown[0].text.endsWith("\r ファイルチェック:GOOD"));
+        QCOMPARE(readFile(folder->path("back.txt")), QByteArray("classic content"));
+        back.keyText = "1a2c";
+        back.outputBase = folder->path("again");
+        shown = start(back);
+        QCOMPARE(shown[0].text, texts::kWrongKey);
+        QVERIFY(!QFileInfo::exists(folder->path("again.txt")));
+    }
+
+    // Files the window writes, of every kind, read by the independent reader written from the
+    // format page alone.
+    void windowFilesReadByTheIndependentReader() {
+        QString python;
+        for (const QString &candidate : {QString("python3"), QString("/usr/bin/python3")}) {
+            QProcess probe;
+            probe.start(candidate, {"-c", "import nacl.bindings"});
+            if (probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit &&
+                probe.exitCode() == 0) {
+                python = candidate;
+                break;
+            }
+        }
+        if (python.isEmpty())
+            QSKIP("python3 with PyNaCl (python3-nacl) is not installed");
+        for (int kind = 0; kind < tolvex::kKindCount; ++kind) {
+            const QByteArray content = "window content " + QByteArray::number(kind);
+            writeFile(folder->path("in.txt"), content);
+            StartRequest there = request(folder->path("in.txt"), "reader pw", rules::Mode::Encrypt,
+                                         false, static_cast<int16_t>(kind));
+            there.strong = true;
+            there.outputBase = folder->path("k") + QString::number(kind);
+            presenter->passphrases = {QString("reader pw")};
+            start(there);
+            const QString encoded =
+                there.outputBase + QString::fromLatin1(tolvex::disguiseFor(kind).extension);
+            QProcess read;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("TOLVEX_PASSPHRASE", "reader pw");
+            env.insert("PYTHONDONTWRITEBYTECODE", "1");
+            read.setProcessEnvironment(env);
+            read.start(python, {QStringLiteral(TOLVEX_STRONG_READER), "--output",
+                                folder->path("out"), encoded});
+            QVERIFY(read.waitForFinished(120000));
+            QCOMPARE(QString::fromUtf8(read.readAllStandardError()), QString());
+            QCOMPARE(QString::fromUtf8(read.readAllStandardOutput()),
+                     "in.txt\n2 " + QString::fromStdString(tolvex::kindName(kind)) + " moderate\n");
+            QCOMPARE(readFile(folder->path("out")), content);
+        }
     }
 
     void missingFilesEndStartUp() {

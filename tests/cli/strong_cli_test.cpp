@@ -18,6 +18,7 @@ namespace {
 
 const std::string kPass = "TOLVEX_PASSPHRASE=  blue harbour 7  ";
 const std::string kDamaged = "wrong passphrase or damaged file";
+const std::string kNotOpened = "not a Tolvex file, or the passphrase is wrong";
 
 bool contains(const std::string &text, const std::string &part) {
     return text.find(part) != std::string::npos;
@@ -115,25 +116,29 @@ TEST(StrongCli, WrongPassphraseGivesOneMessageAndLeavesNothing) {
     ASSERT_EQ(encryptStrong(dir, {"--disguise", "png", "a.txt"}).status, kExitOk);
     ASSERT_EQ(::unlink((dir / "a.txt").c_str()), 0);
     const RunResult d = run(dir, {"decrypt", "a.png"}, {"TOLVEX_PASSPHRASE=blue harbour 8"});
+    // A wrong passphrase and a file that is not ours cannot be told apart: one message.
     EXPECT_EQ(d.status, kExitWrongKey);
-    EXPECT_TRUE(contains(d.err, kDamaged)) << d.err;
+    EXPECT_TRUE(contains(d.err, kNotOpened)) << d.err;
     EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"a.png"});
+    // A real picture, not one of ours, gets the same message, never "not encoded".
+    writeFile(dir / "real.bmp", randomBytes(3000, 12));
+    const RunResult other = run(dir, {"decrypt", "real.bmp"});
+    EXPECT_EQ(other.status, kExitWrongKey);
+    EXPECT_TRUE(contains(other.err, kNotOpened)) << other.err;
 }
 
-// Damaged copies of a strong file: a changed byte in each region, cut at a chunk boundary,
-// something appended. Each fails with the one message, and an existing file of the output's
+// Damaged copies of a strong file opened with the right passphrase: a changed byte in the
+// content, cut short. Each fails with the one message, and an existing file of the output's
 // name survives even --force.
 TEST(StrongCli, DamagedFilesFailAndKeepTheExistingOutput) {
     TempDir dir;
     const Bytes content = randomBytes(2 * strong::kChunkSize + 100, 9);
     writeFile(dir / "a.dat", content);
-    ASSERT_EQ(encryptStrong(dir, {"--disguise", "mid", "a.dat"}).status, kExitOk);
-    const Bytes file = *readFile(dir / "a.mid");
-    const size_t h = tolvex::disguiseFor(5).length;
-    const size_t firstContent =
-        h + strong::kPreambleSize + strong::kMetadataSize + strong::kTagSize;
+    ASSERT_EQ(encryptStrong(dir, {"a.dat"}).status, kExitOk);
+    const Bytes file = *readFile(dir / "a.tvx");
+    const size_t firstContent = strong::kBodyOpeningSize;
     std::vector<Bytes> bad;
-    for (size_t at : {size_t(40), h + 30, h + 50, h + 100, firstContent + 5, file.size() - 1}) {
+    for (size_t at : {firstContent + 5, file.size() - 1}) {
         Bytes changed = file;
         changed[at] ^= 0x20;
         bad.push_back(changed);
@@ -147,8 +152,8 @@ TEST(StrongCli, DamagedFilesFailAndKeepTheExistingOutput) {
     writeFile(dir / "out.dat", std::string("keep me"));
     for (size_t i = 0; i < bad.size(); ++i) {
         SCOPED_TRACE(i);
-        writeFile(dir / "bad.mid", bad[i]);
-        const RunResult d = run(dir, {"decrypt", "--force", "-o", "out", "bad.mid"});
+        writeFile(dir / "bad.tvx", bad[i]);
+        const RunResult d = run(dir, {"decrypt", "--force", "-o", "out", "bad.tvx"});
         EXPECT_EQ(d.status, kExitWrongKey) << d.err;
         EXPECT_TRUE(contains(d.err, kDamaged)) << d.err;
         EXPECT_EQ(readFile(dir / "out.dat"), Bytes({'k', 'e', 'e', 'p', ' ', 'm', 'e'}));
@@ -219,26 +224,34 @@ TEST(StrongCli, OutputThatWouldBeTheInputIsRefused) {
     expectNoLeftovers(dir.path());
 }
 
-TEST(StrongCli, InfoShowsOnlyTheDisguiseAndTheKeyDerivation) {
+// Without the passphrase info says only what the file shows of itself; with it, the kind,
+// the version and the key derivation, never the content's name or size.
+TEST(StrongCli, InfoShowsTheDisguiseAndTheKeyDerivationOnlyWithThePassphrase) {
     TempDir dir;
     writeFile(dir / "budget.ods", randomBytes(1000, 4));
     ASSERT_EQ(encryptStrong(dir, {"--disguise", "jpg", "budget.ods"}).status, kExitOk);
-    const RunResult i = run(dir, {"info", "budget.jpg"}, {});
+    const RunResult blind = run(dir, {"info", "budget.jpg"}, {});
+    EXPECT_FALSE(contains(blind.out, "strong (format")) << blind.out;
+    EXPECT_TRUE(contains(blind.out, "without its passphrase")) << blind.out;
+    const RunResult i = run(dir, {"info", "budget.jpg"});
     EXPECT_EQ(i.status, kExitOk);
     EXPECT_TRUE(contains(i.out, "jpg (kind 3)")) << i.out;
-    EXPECT_TRUE(contains(i.out, "strong")) << i.out;
-    EXPECT_TRUE(contains(i.out, "Argon2id, 2 passes, 64 MiB")) << i.out;
+    EXPECT_TRUE(contains(i.out, "strong (format version 2)")) << i.out;
+    EXPECT_TRUE(contains(i.out, "Argon2id, 2 passes, 64 MiB (interactive)")) << i.out;
     EXPECT_FALSE(contains(i.out, "ods")) << i.out;
     EXPECT_FALSE(contains(i.out, "1000")) << i.out;
-    EXPECT_FALSE(contains(i.out, "payload")) << i.out;
+    // The same from a key file.
+    writeFile(dir / "key", std::string("blue harbour 7\n"));
+    const RunResult k = run(dir, {"info", "--key-file", "key", "budget.jpg"}, {});
+    EXPECT_TRUE(contains(k.out, "strong (format version 2)")) << k.out;
 }
 
 TEST(StrongCli, DefaultPresetIsModerate) {
     TempDir dir;
     writeFile(dir / "a.txt", std::string("x"));
     ASSERT_EQ(run(dir, {"encrypt", "--strong", "a.txt"}).status, kExitOk);
-    const RunResult i = run(dir, {"info", "a.tvx"}, {});
-    EXPECT_TRUE(contains(i.out, "Argon2id, 3 passes, 256 MiB")) << i.out;
+    const RunResult i = run(dir, {"info", "a.tvx"});
+    EXPECT_TRUE(contains(i.out, "Argon2id, 3 passes, 256 MiB (moderate)")) << i.out;
 }
 
 TEST(StrongCli, ClassicAndStrongFilesInOneRun) {
@@ -470,18 +483,32 @@ TEST(StrongCli, NamesNoDecryptedFileMayHaveAreRefusedWhenEncrypting) {
                                                               "x"}));
 }
 
-// info recognises strong files as decrypt does: one decrypt refuses is not called classic.
+// info recognises version 1 files as decrypt does: one decrypt refuses is not called classic.
 TEST(StrongCli, InfoReportsAStrongFileDecryptWouldRefuse) {
     TempDir dir;
-    writeFile(dir / "a.txt", std::string("x"));
-    ASSERT_EQ(encryptStrong(dir, {"-d", "png", "a.txt"}).status, kExitOk);
-    Bytes file = *readFile(dir / "a.png");
+    Bytes file = *readFile(std::string(TOLVEX_STRONG_VECTORS) + "/vector-png.png");
     file[tolvex::disguiseFor(6).length + 8] = 2; // another version
     writeFile(dir / "a.png", file);
     const RunResult i = run(dir, {"info", "a.png"}, {});
     EXPECT_EQ(i.status, kExitWrongKey);
     EXPECT_TRUE(contains(i.out, "strong, but a strong file of another version")) << i.out;
     EXPECT_EQ(run(dir, {"decrypt", "-o", "b", "a.png"}).status, kExitWrongKey);
+}
+
+// Version 1 files still decrypt, recognised by their marker.
+TEST(StrongCli, Version1FilesStillDecrypt) {
+    TempDir dir;
+    const std::string vectors = TOLVEX_STRONG_VECTORS;
+    writeFile(dir / "v.avi", *readFile(vectors + "/vector-empty.avi"));
+    writeFile(dir / "w.tvx", *readFile(vectors + "/vector-none.tvx"));
+    const RunResult d = run(dir, {"decrypt", "--output-dir", "out", "v.avi", "w.tvx"},
+                            {"TOLVEX_PASSPHRASE=vector passphrase"});
+    EXPECT_EQ(d.status, kExitOk) << d.err;
+    const std::string text = "Tolvex strong vector\n";
+    EXPECT_EQ(readFile(dir / "out/w.txt"), Bytes(text.begin(), text.end()));
+    EXPECT_TRUE(exists(dir / "out/v"));
+    const RunResult i = run(dir, {"info", "v.avi"}, {});
+    EXPECT_TRUE(contains(i.out, "strong (format version 1)")) << i.out;
 }
 
 } // namespace

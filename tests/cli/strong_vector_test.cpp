@@ -105,12 +105,13 @@ TEST(StrongVectors, TheCheckedInFilesDecrypt) {
         ASSERT_TRUE(file);
         Bytes out;
         strong::Decrypted found;
-        const auto status = strong::decrypt(kPass, strong::testing::inputFrom(*file),
-                                            [&](const uint8_t *p, size_t n) {
-                                                out.insert(out.end(), p, p + n);
-                                                return true;
-                                            },
-                                            found);
+        const auto status = strong::decrypt(
+            kPass, strong::testing::inputFrom(*file),
+            [&](const uint8_t *p, size_t n) {
+                out.insert(out.end(), p, p + n);
+                return true;
+            },
+            found);
         ASSERT_EQ(status, strong::Status::Ok);
         EXPECT_EQ(out, v.content);
         EXPECT_EQ(found.name, v.name);

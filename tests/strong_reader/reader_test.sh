@@ -62,19 +62,20 @@ while read -r file name; do
         fail "$file does not decrypt"
         continue
     fi
-    [[ $got == "$name" ]] || fail "$file: recorded name '$got', expected '$name'"
+    [[ ${got%%$'\n'*} == "$name" ]] || fail "$file: recorded name '$got', expected '$name'"
     cmp -s "$work/out" "$work/$name" || fail "$file: content differs"
 done <<'VECTORS'
 vector-none.tvx vector.txt
 vector-png.png pattern.bin
 vector-empty.avi empty
+vector2-none.tvx vector.txt
 VECTORS
 echo "known-answer files read"
 
 # The passphrase rule: a key file's one line, its line end and outer ASCII white space dropped.
 printf ' \tvector passphrase \r\n' >"$work/key"
 if got=$("$python" "$reader" --passphrase-file "$work/key" --output "$work/out" \
-    "$vectors/vector-none.tvx") && [[ $got == vector.txt ]]; then
+    "$vectors/vector-none.tvx") && [[ ${got%%$'\n'*} == vector.txt ]]; then
     cmp -s "$work/out" "$work/vector.txt" || fail "key file: content differs"
 else
     fail "a key file with spaces and CRLF around the passphrase is not the same passphrase"
@@ -85,18 +86,20 @@ if "$python" "$reader" --passphrase-file "$work/key" --output "$work/out" \
     fail "a key file of two lines is accepted"
 fi
 
-# (b) What tolvex-cli writes, for several kinds and sizes around the chunk size.
-declare -A header=([none]=0 [png]=283 [avi]=10240 [wav]=344 [zip]=3946)
-declare -A recorded=([none]="plain.txt" [png]="photo of the sea.jpeg" [avi]="ünïcode-ß.tar.gz"
-    [wav]="no extension" [zip]=".hidden")
+# (b) What tolvex-cli writes: version 2, in every kind's container, around the chunk size.
+# The reader tells the version, the kind it found and the preset that opened the file.
+kinds=(none bmp cab jpg lzh mid png wav gca ico tgz tbz mp3 cur avi zip)
+names=("plain.txt" "photo of the sea.jpeg" "ünïcode-ß.tar.gz" "no extension" ".hidden")
 pass="  a strong test passphrase  "
 cut_pass="a strong test passphrase"
 mkdir "$work/in" "$work/enc"
-for kind in none png avi wav zip; do
-    for size in 0 1 65535 65536 65537 200000; do
+n=0
+for kind in "${kinds[@]}"; do
+    for size in 0 65537 200000; do
         dir=$work/in/$kind-$size
         mkdir "$dir"
-        source=$dir/${recorded[$kind]}
+        name=${names[$((n++ % ${#names[@]}))]}
+        source=$dir/$name
         head -c "$size" /dev/urandom >"$source"
         encrypted=$work/enc/$kind-$size
         if ! TOLVEX_PASSPHRASE=$pass "$cli" encrypt --strong --kdf interactive -d "$kind" -q \
@@ -105,17 +108,13 @@ for kind in none png avi wav zip; do
             continue
         fi
         encrypted=$(ls "$encrypted".*)
-        # The page's length: H + 67 + 283 + L + 17 x (floor(L / 65536) + 1).
-        want=$((header[$kind] + 350 + size + 17 * (size / 65536 + 1)))
-        length=$(stat -c %s "$encrypted")
-        [[ $length == "$want" ]] || fail "$kind-$size: $length bytes, the page says $want"
         # The passphrase is cut as the page says: the reader gets it without the spaces.
-        if ! got=$(read_strong "$cut_pass" "$encrypted" "$work/out" \
-            --check-header "$template"); then
+        if ! got=$(read_strong "$cut_pass" "$encrypted" "$work/out"); then
             fail "$kind-$size: the reader refuses what tolvex-cli wrote"
             continue
         fi
-        [[ $got == "${recorded[$kind]}" ]] || fail "$kind-$size: recorded name '$got'"
+        [[ $got == "$name"$'\n'"2 $kind interactive" ]] ||
+            fail "$kind-$size: the reader says '$got'"
         cmp -s "$work/out" "$source" || fail "$kind-$size: content differs"
     done
 done
@@ -124,13 +123,15 @@ echo "files written by tolvex-cli read"
 # The output is named from the recorded name's extension only.
 mkdir "$work/named"
 if got=$(TOLVEX_PASSPHRASE=$cut_pass "$python" "$reader" --output-base "$work/named/back" \
-    "$(ls "$work/enc/png-1".*)"); then
+    "$(ls "$work/enc/bmp-65537".*)"); then
     [[ -f $work/named/back.jpeg ]] || fail "the output is not named back.jpeg: $(ls "$work/named")"
 else
     fail "--output-base: the reader refuses"
 fi
 
-# (c) One byte changed anywhere, a file cut short, or one byte more: refused, nothing written.
+# (c) One byte changed, a file cut short, one byte more (kind 0 is its body), a wrong
+# passphrase: refused, nothing written. A change before the metadata verified reads as a wrong
+# passphrase and costs every key derivation: one such case is enough.
 refused() { # FILE WHAT
     rm -f "$work/out"
     if read_strong "$cut_pass" "$1" "$work/out" >/dev/null 2>"$work/why"; then
@@ -139,11 +140,9 @@ refused() { # FILE WHAT
         fail "$2 leaves an output"
     fi
 }
-sample=$(ls "$work/enc/png-200000".*)
-h=283
+sample=$(ls "$work/enc/none-200000".*)
 total=$(stat -c %s "$sample")
-for at in 0 100 $((h + 9)) $((h + 20)) $((h + 30)) $((h + 50)) $((h + 100)) $((h + 349)) \
-    $((h + 350)) $((h + 350 + 65553 + 7)) $((total - 1)); do
+for at in 100 323 $((323 + 65553 + 7)) $((total - 1)); do
     cp "$sample" "$work/changed"
     "$python" -c 'import sys
 path, at = sys.argv[1], int(sys.argv[2])
@@ -154,8 +153,7 @@ with open(path, "r+b") as f:
     f.write(bytes([b[0] ^ 0x01]))' "$work/changed" "$at"
     refused "$work/changed" "a file with byte $at changed"
 done
-for length in $((total - 1)) $((h + 350 + 3 * 65553)) $((h + 350 + 65553)) $((h + 350 + 17)) \
-    $((h + 350)) $((h + 300)) $((h + 66)) 4; do
+for length in $((total - 1)) $((323 + 65553)) $((323 + 17)) 323; do
     head -c "$length" "$sample" >"$work/cut"
     refused "$work/cut" "a file cut to $length bytes"
 done
@@ -163,8 +161,8 @@ cp "$sample" "$work/longer"
 printf 'x' >>"$work/longer"
 refused "$work/longer" "a file with a byte appended"
 rm -f "$work/out"
-if TOLVEX_PASSPHRASE="another passphrase" "$python" "$reader" --output "$work/out" "$sample" \
-    >/dev/null 2>&1; then
+if TOLVEX_PASSPHRASE="another passphrase" "$python" "$reader" --output "$work/out" \
+    "$(ls "$work/enc/png-65537".*)" >/dev/null 2>&1; then
     fail "a wrong passphrase is accepted"
 fi
 echo "changed and cut files refused"

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A reader of tolvex strong files, written from docs/strong-format.md alone.
+"""A reader of tolvex strong files (versions 1 and 2), written from docs/strong-format.md alone.
 
 It shares no code with tolvex-cli, so that a file both read the same way shows that the page
 describes what the program does.
@@ -11,11 +11,16 @@ Usage:
 The passphrase comes from --passphrase-file (one line; "-" for standard input) or from the
 environment variable TOLVEX_PASSPHRASE, never from the command line, where others could see it.
 --output writes the content to PATH; --output-base names it BASE plus the recorded extension.
-The recorded name goes to standard output, one line. --check-header also requires the disguise
-header to be the kind's segment of Tolvex.dat (what a writer must produce; a reader alone does
-not ask it). Exit status: 0 done, 1 refused, 2 usage.
+The recorded name goes to standard output, one line, and a second line tells the version, the
+disguise kind and the key derivation's preset ("2 png moderate"). --check-header also requires
+a version 1 file's disguise header to be the kind's segment of Tolvex.dat (what a writer must
+produce; a reader alone does not ask it). Exit status: 0 done, 1 refused, 2 usage.
+
+Version 2's containers are read by the modules containers_*.py beside this one, each written
+from the page's section on its kinds.
 """
 
+import importlib
 import os
 import struct
 import sys
@@ -69,6 +74,26 @@ class Refused(Exception):
 
 
 DAMAGED = "wrong passphrase or damaged file"
+NOT_OPENED = "not a Tolvex file, or the passphrase is wrong"
+DAMAGED_V2 = "damaged file"
+
+BODY_OPENING = 16 + 24 + META_PLAIN + ABYTES  # salt, stream header, sealed metadata
+# The presets in the order a reader tries them: (name, opslimit, memlimit).
+PRESETS = [
+    ("interactive", 2, 64 << 20),
+    ("moderate", 3, 256 << 20),
+    ("sensitive", 4, 1 << 30),
+]
+
+
+def container_readers():
+    """kind name -> function(file bytes) -> body area bytes, from the containers_*.py modules."""
+    readers = {}
+    here = os.path.dirname(os.path.abspath(__file__))
+    sys.path.insert(0, here)
+    for module in sorted(n[:-3] for n in os.listdir(here) if n.startswith("containers_") and n.endswith(".py")):
+        readers.update(importlib.import_module(module).BODIES)
+    return readers
 
 
 def kind_of(leading):
@@ -180,20 +205,139 @@ def pull(state, sealed, ad=None):
         raise Refused(DAMAGED)
 
 
+def version1_preamble(data):
+    """(kind, H) when the file starts with a disguise header and version 1's marker and guard."""
+    found = kind_of(data[:8])
+    if found is None:
+        return None
+    kind, h = found
+    p = data[h : h + PREAMBLE]
+    if len(p) < PREAMBLE or p[:8] != MARKER or p[14] != 0xFF:
+        return None
+    return found
+
+
 def decrypt(f, passphrase, out_path_for, template=None):
     """Reads the strong file `f`; out_path_for(name) gives where the content goes. Returns the
-    recorded name and the path written."""
+    recorded name, the path written and (version, kind name, preset name)."""
+    data = f.read()
+    if version1_preamble(data) is None:
+        return decrypt_version2(data, passphrase, out_path_for)
+    f.seek(0)
+    return decrypt_version1(f, passphrase, out_path_for, template)
+
+
+def open_metadata(meta, out_path_for, damaged):
+    """The size, name and target of an authentic metadata chunk, checked in the page's order."""
+    (size,) = struct.unpack_from("<Q", meta, 0)
+    (n,) = struct.unpack_from("<H", meta, 8)
+    if not 1 <= n <= MAX_NAME:
+        raise Refused(damaged)
+    name = meta[10 : 10 + n]
+    if not name_follows_rule(name):
+        raise Refused(damaged)
+    if any(meta[10 + n :]):
+        raise Refused(damaged)
+    target = out_path_for(name)
+    if len(os.path.basename(target)) > NAME_MAX:
+        raise Refused("name too long")
+    return size, name, target
+
+
+def write_staged(target, chunks):
+    """Writes what `chunks` yields beside the target, named only once all of it verified."""
+    folder = os.path.dirname(target) or b"."
+    staged = os.path.join(folder, b".strong_reader-%d.part" % os.getpid())
+    try:
+        with open(staged, "xb") as out:
+            for plain in chunks:
+                out.write(plain)
+        os.replace(staged, target)
+    finally:
+        if os.path.exists(staged):
+            os.unlink(staged)
+
+
+def find_body(data):
+    """(kind name, body area) of a version 2 file: the first container whose layout it has and
+    that gives the opening of a body; else kind 0, the whole file."""
+    readers = container_readers()
+    for kind in sorted(KINDS):
+        name = KINDS[kind][0]
+        if kind == 0 or name not in readers:
+            continue
+        try:
+            body = readers[name](data)
+        except ValueError:
+            continue
+        if len(body) >= BODY_OPENING:
+            return name, body
+        break
+    return "none", data
+
+
+def decrypt_version2(data, passphrase, out_path_for):
+    kind, body = find_body(data)
+    if len(body) < BODY_OPENING:
+        raise Refused(NOT_OPENED)
+    salt, header = body[:16], body[16:40]
+    sealed_meta = body[40:BODY_OPENING]
+    for preset, ops, mem in PRESETS:
+        try:
+            key = sodium.crypto_pwhash_alg(
+                32, passphrase, salt, ops, mem, sodium.crypto_pwhash_ALG_ARGON2ID13
+            )
+        except (nacl.exceptions.CryptoError, MemoryError):
+            continue
+        state = sodium.crypto_secretstream_xchacha20poly1305_state()
+        sodium.crypto_secretstream_xchacha20poly1305_init_pull(state, header, key)
+        try:
+            meta, tag = sodium.crypto_secretstream_xchacha20poly1305_pull(state, sealed_meta, None)
+        except (nacl.exceptions.CryptoError, ValueError):
+            continue
+        break
+    else:
+        raise Refused(NOT_OPENED)
+    if tag != sodium.crypto_secretstream_xchacha20poly1305_TAG_MESSAGE or len(meta) != META_PLAIN:
+        raise Refused(DAMAGED_V2)
+    size, name, target = open_metadata(meta, out_path_for, DAMAGED_V2)
+
+    def chunks():
+        at, left = BODY_OPENING, size
+        while True:
+            length = min(CHUNK, left)
+            final = length < CHUNK
+            sealed = body[at : at + length + ABYTES]
+            if len(sealed) != length + ABYTES:
+                raise Refused(DAMAGED_V2)
+            try:
+                plain, tag = sodium.crypto_secretstream_xchacha20poly1305_pull(state, sealed, None)
+            except (nacl.exceptions.CryptoError, ValueError):
+                raise Refused(DAMAGED_V2)
+            want = (
+                sodium.crypto_secretstream_xchacha20poly1305_TAG_FINAL
+                if final
+                else sodium.crypto_secretstream_xchacha20poly1305_TAG_MESSAGE
+            )
+            if tag != want or len(plain) != length:
+                raise Refused(DAMAGED_V2)
+            yield plain
+            at += length + ABYTES
+            left -= length
+            if final:
+                break
+        if kind == "none" and at != len(body):
+            raise Refused(DAMAGED_V2)  # kind 0 is its body: nothing follows the final chunk
+
+    write_staged(target, chunks())
+    return name, target, (2, kind, preset)
+
+
+def decrypt_version1(f, passphrase, out_path_for, template=None):
     leading = read_exactly(f, 8)
-    found = kind_of(leading)
-    if found is None:
-        raise Refused("not a strong file (no disguise header can be found)")
-    kind, h = found
+    kind, h = kind_of(leading)
     prefix = leading + read_exactly(f, h + PREAMBLE - len(leading))
-    if len(prefix) < h + PREAMBLE:
-        raise Refused("not a strong file (too short for a preamble)")
     p = prefix[h:]
-    if p[:8] != MARKER or p[14] != 0xFF:
-        raise Refused("not a strong file (no marker and guard at offset %d)" % h)
     if p[8] != 1:
         raise Refused("unsupported: a strong file of version %d" % p[8])
     if p[9] != kind or p[10] != 2 or p[11] != 16 or p[12] != 0 or p[13] != 0:
@@ -267,7 +411,8 @@ def decrypt(f, passphrase, out_path_for, template=None):
     finally:
         if os.path.exists(staged):
             os.unlink(staged)
-    return name, target
+    presets = {(o, m): n for n, o, m in PRESETS}
+    return name, target, (1, KINDS[kind][0], presets.get((ops, mem), "%d/%d" % (ops, mem)))
 
 
 def main(argv):
@@ -298,7 +443,9 @@ def main(argv):
             base = os.fsencode(options["--output-base"])
             out_path_for = lambda name: output_name(base, name)
         with open(positional[0], "rb") as f:
-            name, _ = decrypt(f, passphrase, out_path_for, options.get("--check-header"))
+            name, _, (version, kind, preset) = decrypt(
+                f, passphrase, out_path_for, options.get("--check-header")
+            )
     except Refused as e:
         sys.stderr.write("strong_reader: %s: %s\n" % (positional[0], e))
         return 1
@@ -306,6 +453,7 @@ def main(argv):
         sys.stderr.write("strong_reader: %s\n" % e)
         return 1
     sys.stdout.buffer.write(name + b"\n")
+    sys.stdout.write("%d %s %s\n" % (version, kind, preset))
     return 0
 
 
