@@ -525,21 +525,37 @@ class WindowTest : public QObject {
         runStart(folder->path("other.txt"), "pw");
         QVERIFY(QFile::rename(folder->path("Tolvex.tvx"), folder->path("strong.tvx")));
 
+        // Decrypting, the box says what the key box holds: a file of version 2 tells nothing of
+        // itself, one of version 1 sets the box while it is the input.
         control<QRadioButton>(*form, "Option1_1")->click();
-        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isEnabled());
-        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked()); // nothing dropped yet
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isEnabled());
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked());
+        control<QLineEdit>(*form, "Text2")->setText("back"); // the output path follows the drop
         dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("strong.tvx")});
-        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isChecked() &&
-                control<QLineEdit>(*form, "Text3")->echoMode() == QLineEdit::Password);
-        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("classic.tvx")});
-        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked() &&
-                control<QLineEdit>(*form, "Text3")->echoMode() == QLineEdit::Normal);
-        control<QLineEdit>(*form, "Text2")->setText("back");
-        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("strong.tvx")});
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked());
+        control<QCheckBox>(*form, "strong_ch")->click();
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->echoMode(), QLineEdit::Password);
         control<QLineEdit>(*form, "Text3")->setText("pw");
         control<QPushButton>(*form, "Command1")->click();
-        QCOMPARE(presenter->shown.last().title, QString("報告"));
+        QCOMPARE(presenter->shown.last().text.left(9), QString("処理が終了しました"));
         QCOMPARE(readFile(folder->path("back.txt")), QByteArray("other"));
+
+        // The choice stays for the next file; a classic one still opens with its key in it.
+        control<QLineEdit>(*form, "Text2")->setText("classic-back");
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("classic.tvx")});
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isChecked());
+        control<QLineEdit>(*form, "Text3")->setText("5");
+        control<QPushButton>(*form, "Command1")->click();
+        QCOMPARE(readFile(folder->path("classic-back.txt")), QByteArray("other"));
+
+        control<QCheckBox>(*form, "strong_ch")->click(); // the key box takes a key again
+        QCOMPARE(control<QLineEdit>(*form, "Text3")->echoMode(), QLineEdit::Normal);
+        QVERIFY(QFile::copy(QStringLiteral(TOLVEX_STRONG_VECTORS "/vector-none.tvx"),
+                            folder->path("version1.tvx")));
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("version1.tvx")});
+        QVERIFY(control<QCheckBox>(*form, "strong_ch")->isChecked());
+        dropOn(control<QLineEdit>(*form, "Text1"), {folder->path("classic.tvx")});
+        QVERIFY(!control<QCheckBox>(*form, "strong_ch")->isChecked()); // the user's choice again
 
         control<QRadioButton>(*form, "Option1_0")->click();
         QVERIFY(control<QCheckBox>(*form, "strong_ch")->isEnabled() &&
