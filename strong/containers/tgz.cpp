@@ -59,6 +59,8 @@ class Writer : public BodyWriter {
     }
 
     bool put(const uint8_t *data, size_t size) override {
+        if (size > m_bodySize - m_done)
+            return false;
         m_crc = framing::crc32(m_crc, data, size);
         while (size) {
             size_t n = 0;
