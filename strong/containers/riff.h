@@ -38,5 +38,4 @@ inline int chunkAt(const ContainerInput &input, uint64_t offset, uint64_t end, C
     return 1;
 }
 
-
 } // namespace strong::riff

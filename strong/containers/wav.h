@@ -11,7 +11,7 @@ namespace strong::containers::wave {
 struct Shape {
     uint32_t channels = 2;
     uint32_t rate = 44100;
-    uint32_t bits = 16;         // 16 (a plain PCM fmt chunk) or 24 (WAVE_FORMAT_EXTENSIBLE)
+    uint32_t bits = 16; // 16 (a plain PCM fmt chunk) or 24 (WAVE_FORMAT_EXTENSIBLE)
     // A LIST/INFO chunk as ffmpeg writes one: the recording's date (ICRD) when not empty, then
     // the writing software (ISFT).
     bool infoList = false;
