@@ -10,9 +10,12 @@ namespace strong::containers {
 namespace {
 
 constexpr char kSoftware[] = "Lavf59.27.100"; // what ffmpeg 5.1 notes in the files it writes
-// AVI 1.0 readers take a RIFF of up to 1 GiB without trouble; past it OpenDML's extension would
-// be needed.
-constexpr uint64_t kMostBody = uint64_t(1) << 30;
+// Each RIFF stays within 1 GiB, as AVI 1.0 readers expect of the first and ffmpeg writes the
+// OpenDML ones ('AVIX') after it.
+constexpr uint64_t kRiffBytes = uint64_t(1) << 30;
+constexpr uint64_t kRiffMargin = uint64_t(4) << 20; // the headers and the indexes' growth
+// Frame counts are 32-bit; the super index grows by 16 bytes per RIFF (1 MiB at this limit).
+constexpr uint64_t kMostBody = uint64_t(1) << 46;
 constexpr uint32_t kAvifHasIndex = 0x10, kAvifIsInterleaved = 0x100, kAvifTrustCkType = 0x800;
 constexpr uint32_t kAviifKeyframe = 0x10;
 
@@ -20,49 +23,91 @@ struct Shape {
     uint32_t width = 0, height = 0;
     uint32_t scale = 1, rate = 25;
     bool topDown = false;
-    uint32_t frameBytes() const { return width * height * 3; }
+    uint64_t frameBytes() const { return uint64_t(width) * height * 3; }
 };
 
-// The headers before the first frame, the size of the whole file and of its frames known.
-std::vector<uint8_t> headers(const Shape &shape, uint64_t frames, uint32_t &moviAt) {
-    const uint32_t frame = shape.frameBytes();
+// Where every frame, index and RIFF falls, all known from the body's size.
+struct Plan {
+    Shape shape;
+    uint64_t frames = 0;
+    uint64_t perRiff = 0; // frames in a RIFF, the last one's fewer
+    uint64_t segments() const { return (frames + perRiff - 1) / perRiff; }
+    uint64_t framesIn(uint64_t s) const { return std::min(perRiff, frames - s * perRiff); }
+    static uint64_t indexSize(uint64_t n) { return 8 + 24 + 8 * n; } // an ix00 chunk
+    // A movi list's content from its form type on: frames and their standard index.
+    uint64_t moviContent(uint64_t s) const {
+        return 4 + framesIn(s) * (8 + shape.frameBytes()) + indexSize(framesIn(s));
+    }
+};
+
+void le64At(framing::Fields &f, size_t at, uint64_t v) {
+    f.patchLe32(at, uint32_t(v));
+    f.patchLe32(at + 4, uint32_t(v >> 32));
+}
+
+// The first RIFF's headers up to its movi list's form type.
+std::vector<uint8_t> headers(const Plan &plan) {
+    const Shape &shape = plan.shape;
+    const uint32_t frame = uint32_t(shape.frameBytes());
+    const uint64_t segments = plan.segments();
     framing::Fields strl;
     strl.text("LIST").le32(0).text("strl");
     strl.text("strh").le32(56).text("vids").le32(0).le32(0).le16(0).le16(0).le32(0);
-    strl.le32(shape.scale).le32(shape.rate).le32(0).le32(uint32_t(frames)).le32(frame + 8);
+    strl.le32(shape.scale).le32(shape.rate).le32(0).le32(uint32_t(plan.frames)).le32(frame + 8);
     strl.le32(0xFFFFFFFFu).le32(0).le16(0).le16(0).le16(shape.width).le16(shape.height);
     strl.text("strf").le32(40).le32(40).le32(shape.width);
     strl.le32(shape.topDown ? uint32_t(-int32_t(shape.height)) : shape.height);
     strl.le16(1).le16(24).le32(0).le32(frame).le32(0).le32(0).le32(0).le32(0);
+    // OpenDML's super index: where each RIFF's standard index is, patched in below.
+    strl.text("indx").le32(uint32_t(24 + 16 * segments)).le16(4).u8(0).u8(0);
+    strl.le32(uint32_t(segments)).text("00db").fill(12);
+    const size_t entries = strl.size();
+    strl.fill(size_t(16 * segments));
     strl.patchLe32(4, uint32_t(strl.size() - 8));
 
     framing::Fields f;
     f.text("RIFF").le32(0).text("AVI ");
-    f.text("LIST").le32(uint32_t(4 + 64 + strl.size())).text("hdrl");
+    const size_t hdrl = f.size();
+    f.text("LIST").le32(0).text("hdrl");
     const uint64_t usPerFrame = (uint64_t(1000000) * shape.scale + shape.rate / 2) / shape.rate;
     const uint64_t bytesPerSecond = uint64_t(frame) * shape.rate / shape.scale;
     f.text("avih").le32(56).le32(uint32_t(usPerFrame));
     f.le32(uint32_t(std::min<uint64_t>(bytesPerSecond, 0xFFFFFFFFu))).le32(0);
-    f.le32(kAvifHasIndex | kAvifIsInterleaved | kAvifTrustCkType).le32(uint32_t(frames));
+    f.le32(kAvifHasIndex | kAvifIsInterleaved | kAvifTrustCkType).le32(uint32_t(plan.framesIn(0)));
     f.le32(0).le32(1).le32(frame + 8).le32(shape.width).le32(shape.height).fill(16);
+    const size_t strlAt = f.size();
     f.append(strl.bytes().data(), strl.size());
+    f.text("LIST").le32(4 + 8 + 248).text("odml").text("dmlh").le32(248);
+    f.le32(uint32_t(plan.frames)).fill(244);
+    f.patchLe32(hdrl + 4, uint32_t(f.size() - hdrl - 8));
     const uint32_t text = sizeof kSoftware; // with its zero, an even size
     f.text("LIST").le32(4 + 8 + text).text("INFO").text("ISFT").le32(text);
     f.append(reinterpret_cast<const uint8_t *>(kSoftware), text);
-    moviAt = uint32_t(f.size() + 8); // where the 'movi' form type stands
-    const uint64_t movi = 4 + frames * (8 + uint64_t(frame));
-    f.text("LIST").le32(uint32_t(movi)).text("movi");
-    const uint64_t riff = f.size() - 8 + movi - 4 + 8 + 16 * frames;
-    f.patchLe32(4, uint32_t(riff));
+    f.text("LIST").le32(uint32_t(plan.moviContent(0))).text("movi");
+
+    // The RIFFs one after another: each standard index ends its movi list.
+    uint64_t movi = f.size() - 4;
+    const uint64_t frameChunk = 8 + shape.frameBytes();
+    for (uint64_t s = 0; s < segments; ++s) {
+        const uint64_t n = plan.framesIn(s);
+        const size_t entry = strlAt + entries + size_t(16 * s);
+        le64At(f, entry, movi + 4 + n * frameChunk);
+        f.patchLe32(entry + 8, uint32_t(Plan::indexSize(n)));
+        f.patchLe32(entry + 12, uint32_t(n));
+        const uint64_t end = movi + plan.moviContent(s) + (s == 0 ? 8 + 16 * n : 0);
+        if (s == 0)
+            f.patchLe32(4, uint32_t(end - 8));
+        movi = end + 20; // the next RIFF 'AVIX' and its LIST 'movi'
+    }
     return f.bytes();
 }
 
 // A frame size of a common aspect whose last frame's padding and index keep the overhead small.
-Shape chooseShape(uint64_t body) {
+Plan choosePlan(uint64_t body) {
     static constexpr uint32_t kAspects[][2] = {{4, 3}, {16, 9}, {3, 2}, {5, 4}, {11, 9}};
     static constexpr uint32_t kRates[][2] = {{1, 10}, {1, 12}, {1, 15},       {1, 20},
                                              {1, 24}, {1, 25}, {1001, 30000}, {1, 30}};
-    const uint64_t budget = body / 50 + 65536 - 2048;
+    const uint64_t budget = body / 50 + 65536 - 4096;
     std::vector<Shape> fits;
     for (const auto &aspect : kAspects)
         for (uint32_t width = 160; width <= 640; width += 16) {
@@ -73,21 +118,32 @@ Shape chooseShape(uint64_t body) {
             s.height = width * aspect[1] / aspect[0];
             const uint64_t frame = s.frameBytes();
             const uint64_t frames = (body + frame - 1) / frame;
-            if (frames * frame - body + frames * 24 <= budget)
+            // Padding, chunk headers and the index entries of all three indexes.
+            if (frames * frame - body + frames * 40 + body / kRiffBytes * 64 <= budget)
                 fits.push_back(s);
         }
-    Shape s = fits.empty() ? Shape{160, 120} : fits[framing::between(0, uint32_t(fits.size() - 1))];
+    Plan plan;
+    if (fits.empty()) {
+        plan.shape.width = 160;
+        plan.shape.height = 120;
+    } else {
+        plan.shape = fits[framing::between(0, uint32_t(fits.size() - 1))];
+    }
     const auto &rate = kRates[framing::between(0, std::size(kRates) - 1)];
-    s.scale = rate[0];
-    s.rate = rate[1];
-    s.topDown = framing::between(0, 1);
-    return s;
+    plan.shape.scale = rate[0];
+    plan.shape.rate = rate[1];
+    plan.shape.topDown = framing::between(0, 1);
+    const uint64_t frame = plan.shape.frameBytes();
+    plan.frames = (body + frame - 1) / frame;
+    plan.perRiff = (kRiffBytes - kRiffMargin) / (frame + 8 + 8 + 16);
+    return plan;
 }
 
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t body, uint32_t frame, uint64_t frames)
-        : m_output(output), m_body(body), m_frame(frame), m_frames(frames) {}
+    Writer(const ContainerOutput &output, uint64_t body, const Plan &plan)
+        : m_output(output), m_body(body), m_plan(plan), m_frame(uint32_t(plan.shape.frameBytes())) {
+    }
 
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_body - m_put)
@@ -107,48 +163,78 @@ class Writer : public BodyWriter {
     }
 
     bool finish() override {
-        if (m_put != m_body || !framing::writeRandom(m_output, m_leftInFrame))
-            return false;
-        framing::Fields f;
-        f.text("idx1").le32(uint32_t(16 * m_frames));
-        for (uint64_t i = 0; i < m_frames; ++i) {
-            // Offsets count from the 'movi' form type.
-            f.text("00db").le32(kAviifKeyframe).le32(uint32_t(4 + i * (8 + uint64_t(m_frame))));
-            f.le32(m_frame);
-            if (f.size() >= 65536 || i + 1 == m_frames) {
-                if (!f.writeTo(m_output))
-                    return false;
-                f.clear();
-            }
-        }
-        return true;
+        return m_put == m_body && framing::writeRandom(m_output, m_leftInFrame) &&
+               endRiff(m_plan.segments() - 1);
     }
 
   private:
+    // The RIFF's standard index, and in the first the AVI 1.0 index of its frames.
+    bool endRiff(uint64_t s) {
+        const uint64_t n = m_plan.framesIn(s);
+        const uint64_t chunk = 8 + uint64_t(m_frame);
+        framing::Fields f;
+        f.text("ix00").le32(uint32_t(Plan::indexSize(n) - 8)).le16(2).u8(0).u8(1);
+        f.le32(uint32_t(n)).text("00db").le64(m_moviAt).le32(0);
+        for (int pass = s == 0 ? 2 : 1, index = 0; index < pass; ++index) {
+            if (index == 1)
+                f.text("idx1").le32(uint32_t(16 * n));
+            for (uint64_t i = 0; i < n; ++i) {
+                // Offsets from the movi list's form type: to the data, or to the chunk.
+                if (index == 0)
+                    f.le32(uint32_t(4 + i * chunk + 8)).le32(m_frame);
+                else
+                    f.text("00db").le32(kAviifKeyframe).le32(uint32_t(4 + i * chunk)).le32(m_frame);
+                if (f.size() >= 65536) {
+                    if (!f.writeTo(m_output))
+                        return false;
+                    m_at += f.size();
+                    f.clear();
+                }
+            }
+        }
+        m_at += f.size();
+        return f.writeTo(m_output);
+    }
+
     bool startFrame() {
         framing::Fields f;
+        if (m_started > 0 && m_started % m_plan.perRiff == 0) {
+            const uint64_t s = m_started / m_plan.perRiff;
+            if (!endRiff(s - 1))
+                return false;
+            f.text("RIFF").le32(uint32_t(4 + 8 + m_plan.moviContent(s))).text("AVIX");
+            f.text("LIST").le32(uint32_t(m_plan.moviContent(s))).text("movi");
+            m_moviAt = m_at + 20;
+        }
         f.text("00db").le32(m_frame);
         m_leftInFrame = m_frame;
         ++m_started;
+        m_at += f.size() + m_frame;
         return f.writeTo(m_output);
     }
 
     ContainerOutput m_output;
     uint64_t m_body, m_put = 0;
+    Plan m_plan;
     uint32_t m_frame;
-    uint64_t m_frames, m_started = 0, m_leftInFrame = 0;
+    uint64_t m_started = 0, m_leftInFrame = 0;
+
+  public:
+    uint64_t m_at = 0;     // where the next chunk starts
+    uint64_t m_moviAt = 0; // the current movi list's form type
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize) {
     if (bodySize == 0 || bodySize > kMostBody)
         return nullptr;
-    const Shape shape = chooseShape(bodySize);
-    const uint64_t frames = (bodySize + shape.frameBytes() - 1) / shape.frameBytes();
-    uint32_t moviAt = 0;
-    const auto head = headers(shape, frames, moviAt);
+    const Plan plan = choosePlan(bodySize);
+    const auto head = headers(plan);
     if (!output.write(head.data(), head.size()))
         return nullptr;
-    return std::make_unique<Writer>(output, bodySize, shape.frameBytes(), frames);
+    auto writer = std::make_unique<Writer>(output, bodySize, plan);
+    writer->m_at = head.size();
+    writer->m_moviAt = head.size() - 4;
+    return writer;
 }
 
 // The first stream's frames of every movi list, in the RIFF and any AVIX RIFFs after it.
