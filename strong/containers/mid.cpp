@@ -37,37 +37,45 @@ uint32_t vlqSize(uint32_t v) {
     return n;
 }
 
-// The tempo and metre at the head of the first track.
-framing::Fields conductor() {
+// The tune's key: its tonic and whether it is minor (the pentatonic scale is major's).
+struct Key {
+    int root = 60;
+    int mode = 0; // 0 major, 1 minor, 2 pentatonic
+    static Key fresh() { return {int(framing::between(55, 67)), int(framing::between(0, 2))}; }
+};
+
+// The tempo, metre and (as some sequencers write it) key at the head of the first track.
+framing::Fields conductor(const Key &key) {
     static constexpr uint8_t kMetres[][2] = {{4, 2}, {4, 2}, {3, 2}, {6, 3}, {2, 2}};
+    // Sharps (or flats, negative) of the major key on each pitch class.
+    static constexpr int kSharps[] = {0, -5, 2, -3, 4, -1, 6, 1, -4, 3, -2, 5};
     const auto &metre = kMetres[framing::between(0, std::size(kMetres) - 1)];
-    framing::Fields f;
-    f.u8(0).u8(0xFF).u8(0x58).u8(4).u8(metre[0]).u8(metre[1]).u8(metre[1] == 3 ? 12 : 24).u8(8);
-    const uint32_t tempo = 60000000u / framing::between(66, 168);
-    f.u8(0).u8(0xFF).u8(0x51).u8(3).u8(tempo >> 16).u8(tempo >> 8).u8(tempo);
+    framing::Fields time, tempo, f;
+    time.u8(0).u8(0xFF).u8(0x58).u8(4).u8(metre[0]).u8(metre[1]).u8(metre[1] == 3 ? 12 : 24).u8(8);
+    const uint32_t micros = 60000000u / framing::between(66, 168);
+    tempo.u8(0).u8(0xFF).u8(0x51).u8(3).u8(micros >> 16).u8(micros >> 8).u8(micros);
+    const bool tempoFirst = framing::between(0, 1);
+    const framing::Fields &first = tempoFirst ? tempo : time, &second = tempoFirst ? time : tempo;
+    f.append(first.bytes().data(), first.size()).append(second.bytes().data(), second.size());
+    if (framing::between(0, 1)) {
+        const bool minor = key.mode == 1;
+        const int sharps = kSharps[(key.root + (minor ? 3 : 0)) % 12];
+        f.u8(0).u8(0xFF).u8(0x59).u8(2).u8(uint32_t(sharps) & 0xFF).u8(minor ? 1 : 0);
+    }
     return f;
 }
 
 // A melody wandering over a scale, and sometimes a bass line under it: a track each.
-std::vector<framing::Fields> tune(uint32_t division, uint32_t count) {
+std::vector<framing::Fields> tune(const Key &key, uint32_t division, uint32_t count) {
     static constexpr int kMajor[] = {0, 2, 4, 5, 7, 9, 11};
     static constexpr int kMinor[] = {0, 2, 3, 5, 7, 8, 10};
     static constexpr int kPentatonic[] = {0, 2, 4, 7, 9};
     static constexpr uint8_t kPrograms[] = {0,  1,  2,  4,  5,  6,  11, 12, 13, 19,  24, 25,
                                             26, 40, 41, 42, 46, 48, 52, 56, 60, 65,  68, 71,
                                             73, 74, 75, 79, 80, 81, 88, 89, 98, 105, 108};
-    const int *scale = kMajor;
-    int degrees = 7;
-    switch (framing::between(0, 2)) {
-    case 1:
-        scale = kMinor;
-        break;
-    case 2:
-        scale = kPentatonic;
-        degrees = 5;
-        break;
-    }
-    const int root = int(framing::between(55, 67));
+    const int *scale = key.mode == 0 ? kMajor : key.mode == 1 ? kMinor : kPentatonic;
+    const int degrees = key.mode == 2 ? 5 : 7;
+    const int root = key.root;
     const bool noteOff = framing::between(0, 1); // 80 events, or note-on at velocity 0
     const uint32_t notes = framing::between(24, 120);
     const uint32_t leadChannel = framing::between(0, 8);
@@ -133,8 +141,9 @@ struct Plan {
 
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, const Plan &plan, uint32_t division, uint32_t tune)
-        : m_output(output), m_plan(plan), m_division(division), m_tune(tune) {}
+    Writer(const ContainerOutput &output, const Plan &plan, const Key &key, uint32_t division,
+           uint32_t tune)
+        : m_output(output), m_plan(plan), m_key(key), m_division(division), m_tune(tune) {}
 
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_plan.body - m_put)
@@ -156,7 +165,7 @@ class Writer : public BodyWriter {
     bool finish() override {
         if (m_put != m_plan.body || !endTrack())
             return false;
-        for (const auto &track : tune(m_division, m_tune)) {
+        for (const auto &track : tune(m_key, m_division, m_tune)) {
             framing::Fields f;
             f.text("MTrk").be32(uint32_t(track.size()));
             if (!f.writeTo(m_output) || !track.writeTo(m_output))
@@ -188,6 +197,7 @@ class Writer : public BodyWriter {
 
     ContainerOutput m_output;
     Plan m_plan;
+    Key m_key;
     uint32_t m_division, m_tune;
     uint64_t m_put = 0, m_event = 0, m_leftInEvent = 0;
 };
@@ -200,7 +210,8 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     if (bodySize == 0 || plan.tracks() > kMostDataTracks)
         return nullptr;
     const uint32_t division = kDivisions[framing::between(0, std::size(kDivisions) - 1)];
-    const framing::Fields head = conductor();
+    const Key key = Key::fresh();
+    const framing::Fields head = conductor(key);
     framing::Fields f;
     // Format 1: the body's tracks, then the tune's one or two.
     const uint32_t tuneTracks = framing::between(1, 2);
@@ -209,7 +220,7 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     f.append(head.bytes().data(), head.size());
     if (!f.writeTo(output))
         return nullptr;
-    return std::make_unique<Writer>(output, plan, division, tuneTracks);
+    return std::make_unique<Writer>(output, plan, key, division, tuneTracks);
 }
 
 // Reads a track's events through a window of the file.

@@ -115,7 +115,7 @@ class Writer : public BodyWriter {
         lame_set_brate(lame, kbps);
         lame_set_VBR(lame, vbr_off);
         lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
-        lame_set_quality(lame, 7);
+        lame_set_quality(lame, int(framing::between(5, 7)));
         lame_set_bWriteVbrTag(lame, 1);
         lame_set_write_id3tag_automatic(lame, 0);
         if (lame_init_params(lame) < 0)
