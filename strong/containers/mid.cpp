@@ -10,10 +10,10 @@
 namespace strong::containers {
 namespace {
 
-// Events hold up to this much each; a track holds at most this many of them, which keeps its
-// length within 32 bits whatever an event's size.
+// Events hold up to this much each (mido refuses messages past 1000000 bytes); a track holds at
+// most this many of them, which keeps its length within 32 bits whatever an event's size.
 constexpr uint32_t kLeastEvent = 256 * 1024;
-constexpr uint32_t kMostEvent = 1024 * 1024;
+constexpr uint32_t kMostEvent = 960 * 1024;
 constexpr uint64_t kEventsPerTrack = 4095;
 // Format 1 counts tracks in 16 bits; the tune takes two of them.
 constexpr uint64_t kMostDataTracks = 65535 - 2;
