@@ -141,9 +141,10 @@ Plan choosePlan(uint64_t body) {
 
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t body, const Plan &plan)
-        : m_output(output), m_body(body), m_plan(plan), m_frame(uint32_t(plan.shape.frameBytes())) {
-    }
+    // `at` is where the first frame goes, just after the first movi list's form type.
+    Writer(const ContainerOutput &output, uint64_t body, const Plan &plan, uint64_t at)
+        : m_output(output), m_body(body), m_plan(plan), m_frame(uint32_t(plan.shape.frameBytes())),
+          m_at(at), m_moviAt(at - 4) {}
 
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_body - m_put)
@@ -218,10 +219,8 @@ class Writer : public BodyWriter {
     Plan m_plan;
     uint32_t m_frame;
     uint64_t m_started = 0, m_leftInFrame = 0;
-
-  public:
-    uint64_t m_at = 0;     // where the next chunk starts
-    uint64_t m_moviAt = 0; // the current movi list's form type
+    uint64_t m_at;     // where the next chunk starts
+    uint64_t m_moviAt; // the current movi list's form type
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize) {
@@ -231,10 +230,7 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     const auto head = headers(plan);
     if (!output.write(head.data(), head.size()))
         return nullptr;
-    auto writer = std::make_unique<Writer>(output, bodySize, plan);
-    writer->m_at = head.size();
-    writer->m_moviAt = head.size() - 4;
-    return writer;
+    return std::make_unique<Writer>(output, bodySize, plan, head.size());
 }
 
 // The first stream's frames of every movi list, in the RIFF and any AVIX RIFFs after it.

@@ -4,7 +4,6 @@
 #include "framing.h"
 
 #include <algorithm>
-#include <array>
 #include <vector>
 
 namespace strong::containers {
