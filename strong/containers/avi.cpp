@@ -107,7 +107,9 @@ Plan choosePlan(uint64_t body) {
     static constexpr uint32_t kAspects[][2] = {{4, 3}, {16, 9}, {3, 2}, {5, 4}, {11, 9}};
     static constexpr uint32_t kRates[][2] = {{1, 10}, {1, 12}, {1, 15},       {1, 20},
                                              {1, 24}, {1, 25}, {1001, 30000}, {1, 30}};
-    const uint64_t budget = body / 50 + 65536 - 4096;
+    // Within 2% and 64 KiB; below 1 MiB, where that leaves one or two frame sizes, a little
+    // more, so that small files too differ from one another.
+    const uint64_t budget = std::max<uint64_t>(body / 50 + 65536 - 4096, body < (1 << 20) ? 200000 : 0);
     std::vector<Shape> fits;
     for (const auto &aspect : kAspects)
         for (uint32_t width = 160; width <= 640; width += 16) {

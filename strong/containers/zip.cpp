@@ -225,12 +225,14 @@ struct Found {
 // The end record (at the end, after its comment) and the Zip64 end record it may lead to.
 bool findEnd(const ContainerInput &input, Found &found) {
     const size_t span = size_t(std::min<uint64_t>(input.size, 22 + 65535));
+    if (span < 22)
+        return false; // too short for an end record
     std::vector<uint8_t> tail(span);
     if (!bytesAt(input, input.size - span, tail.data(), span))
         return false;
     for (size_t at = span - 22 + 1; at-- > 0;) {
         const uint8_t *e = tail.data() + at;
-        if (loadLe32(e) != kEnd || 22 + loadLe16(e + 20) != span - at)
+        if (loadLe32(e) != kEnd || size_t(22) + loadLe16(e + 20) != span - at)
             continue;
         const uint64_t endAt = input.size - span + at;
         if (loadLe16(e + 4) != 0 || loadLe16(e + 6) != 0)

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Strong files that tolvex-cli writes, judged as real files of their kinds.
 
-strong_files.py validate TOLVEX_CLI       every kind, several sizes: every validator of the kind
+strong_files.py validate TOLVEX_CLI [KIND...]      every kind (or those named), several sizes: every validator of the kind
                                           (validators.py's table) finds nothing
-strong_files.py fingerprints TOLVEX_CLI   twenty files of each kind from the same content and
+strong_files.py fingerprints TOLVEX_CLI [KIND...]  twenty files of each kind from the same content and
                                           passphrase share no 8-byte run that a real file of the
                                           kind made by other tools does not also contain; files
                                           without a disguise share no run at all, and their bytes
@@ -40,7 +40,7 @@ def encrypt(cli, kind, sources, folder):
             for s in sources]
 
 
-def validate(cli):
+def validate(cli, kinds):
     failed = False
     rng = random.Random(31)
     with tempfile.TemporaryDirectory() as work:
@@ -51,7 +51,7 @@ def validate(cli):
             with open(path, "wb") as f:
                 f.write(rng.randbytes(size))
             sources.append(path)
-        for kind in KINDS:
+        for kind in kinds:
             if kind == "none":
                 continue
             out = os.path.join(work, kind)
@@ -80,7 +80,7 @@ def chi_square_passes(data):
     return chi2 < limit
 
 
-def fingerprints(cli):
+def fingerprints(cli, kinds):
     failed = False
     rng = random.Random(32)
     with tempfile.TemporaryDirectory() as work:
@@ -93,7 +93,7 @@ def fingerprints(cli):
             with open(path, "wb") as f:
                 f.write(content)
             sources.append(path)
-        for kind in KINDS:
+        for kind in kinds:
             files = []
             for i, source in enumerate(sources):
                 out = os.path.join(work, kind, str(i))
@@ -133,10 +133,11 @@ def fingerprints(cli):
 
 
 def main(argv):
-    if len(argv) == 2 and argv[0] == "validate":
-        return validate(argv[1])
-    if len(argv) == 2 and argv[0] == "fingerprints":
-        return fingerprints(argv[1])
+    kinds = [k for k in argv[2:] if k in KINDS] or KINDS
+    if len(argv) >= 2 and argv[0] == "validate":
+        return validate(argv[1], kinds)
+    if len(argv) >= 2 and argv[0] == "fingerprints":
+        return fingerprints(argv[1], kinds)
     print(__doc__, file=sys.stderr)
     return 2
 
