@@ -102,22 +102,22 @@ std::vector<uint8_t> headers(const Plan &plan) {
     return f.bytes();
 }
 
-// A frame size of a common aspect whose last frame's padding and index keep the overhead small.
+// A frame size of a common shape whose last frame's padding and index keep the overhead small.
 Plan choosePlan(uint64_t body) {
-    static constexpr uint32_t kAspects[][2] = {{4, 3}, {16, 9}, {3, 2}, {5, 4}, {11, 9}};
+    static constexpr uint32_t kRatios[][2] = {{4, 3}, {16, 9}, {3, 2}, {5, 4}, {11, 9}};
     static constexpr uint32_t kRates[][2] = {{1, 10}, {1, 12}, {1, 15},       {1, 20},
                                              {1, 24}, {1, 25}, {1001, 30000}, {1, 30}};
     // Within 2% and 64 KiB; below 1 MiB, where that leaves one or two frame sizes, a little
     // more, so that small files too differ from one another.
     const uint64_t budget = std::max<uint64_t>(body / 50 + 65536 - 4096, body < (1 << 20) ? 200000 : 0);
     std::vector<Shape> fits;
-    for (const auto &aspect : kAspects)
+    for (const auto &ratio : kRatios)
         for (uint32_t width = 160; width <= 640; width += 16) {
-            if ((width * aspect[1]) % (aspect[0] * 2))
+            if ((width * ratio[1]) % (ratio[0] * 2))
                 continue;
             Shape s;
             s.width = width;
-            s.height = width * aspect[1] / aspect[0];
+            s.height = width * ratio[1] / ratio[0];
             const uint64_t frame = s.frameBytes();
             const uint64_t frames = (body + frame - 1) / frame;
             // Padding, chunk headers and the index entries of all three indexes.

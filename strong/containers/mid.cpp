@@ -1,4 +1,4 @@
-// Standard MIDI File: a short tune of its own, with the body in sequencer-specific meta events
+// Standard MIDI File: a short tune of its own, with the body in sequencer (FF 7F) meta events
 // (FF 7F) of the tracks before the tune's.
 #include "containers.h"
 #include "framing.h"

@@ -3,6 +3,7 @@
 #include "containers.h"
 #include "framing.h"
 
+#include <utility>
 #include <lame/lame.h>
 
 #include <algorithm>
@@ -73,8 +74,8 @@ class Tune {
 
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t body, uint64_t audioAt)
-        : m_output(output), m_body(body), m_audioAt(audioAt) {}
+    Writer(const ContainerOutput &output, uint64_t body, uint64_t audioAt, framing::Fields after)
+        : m_output(output), m_body(body), m_audioAt(audioAt), m_after(std::move(after)) {}
 
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_body - m_put)
@@ -84,9 +85,8 @@ class Writer : public BodyWriter {
     }
 
     bool finish() override {
-        framing::Fields padding;
-        padding.fill(kPadding);
-        return m_put == m_body && padding.writeTo(m_output) && writeAudio();
+        m_after.fill(kPadding);
+        return m_put == m_body && m_after.writeTo(m_output) && writeAudio();
     }
 
   private:
@@ -147,6 +147,7 @@ class Writer : public BodyWriter {
 
     ContainerOutput m_output;
     uint64_t m_body, m_audioAt, m_put = 0;
+    framing::Fields m_after; // the frames after the object, then the padding
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize) {
@@ -155,7 +156,9 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     // As ffmpeg writes it: UTF-8 in version 4, Latin-1 in version 3.
     software.u8(version == 4 ? 3 : 0).text(kSoftware).u8(0);
     framing::Fields object;
-    object.u8(0).text(kMime).u8(0).text(framing::plausibleName()).u8(0).u8(0);
+    // The MIME type is optional: half the files leave it out, so that no text is in all.
+    object.u8(0).text(framing::between(0, 1) ? kMime : "").u8(0);
+    object.text(framing::plausibleName()).u8(0).u8(0);
     // The frames, then ten bytes of padding as ffmpeg leaves (exiftool also looks for a frame
     // header's worth of bytes after the last frame of a version 4 tag).
     const uint64_t frames = 10 + software.size() + 10 + object.size() + kPadding;
@@ -165,13 +168,16 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     framing::Fields f;
     f.text("ID3").u8(uint32_t(version)).u8(0).u8(0);
     syncsafe(f, tagSize);
-    frameHeader(f, "TSSE", uint32_t(software.size()), version);
-    f.append(software.bytes().data(), software.size());
+    // The object first and ffmpeg's note after it: no fixed text stands beside the object's
+    // header, whose size differs from file to file.
     frameHeader(f, "GEOB", uint32_t(object.size() + bodySize), version);
     f.append(object.bytes().data(), object.size());
     if (!f.writeTo(output))
         return nullptr;
-    return std::make_unique<Writer>(output, bodySize, 10 + uint64_t(tagSize));
+    framing::Fields after;
+    frameHeader(after, "TSSE", uint32_t(software.size()), version);
+    after.append(software.bytes().data(), software.size());
+    return std::make_unique<Writer>(output, bodySize, 10 + uint64_t(tagSize), std::move(after));
 }
 
 // The tag's frames, one GEOB object after another.

@@ -99,17 +99,22 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     shape.channels = framing::between(1, 2);
     shape.rate = kRates[framing::between(0, 3)];
     shape.bits = framing::between(0, 3) == 0 ? 24 : 16;
-    // ffmpeg's note of the software, with the recording's date as a recorder gives it.
+    // ffmpeg's note of the software, and in half the files the recording's date as a
+    // recorder gives it.
     shape.infoList = true;
-    char date[16];
-    const std::time_t when = std::time_t(framing::plausibleTime());
-    std::tm parts{};
-    gmtime_r(&when, &parts);
-    std::strftime(date, sizeof date, "%Y-%m-%d", &parts);
-    shape.date = date;
-    // Whole sample frames, and an even chunk so that no pad byte follows it.
+    if (framing::between(0, 1)) {
+        char date[16];
+        const std::time_t when = std::time_t(framing::plausibleTime());
+        std::tm parts{};
+        gmtime_r(&when, &parts);
+        std::strftime(date, sizeof date, "%Y-%m-%d", &parts);
+        shape.date = date;
+    }
+    // Whole sample frames, and an even chunk so that no pad byte follows it; then up to a
+    // twentieth of a second more, so that equal bodies do not give sounds of equal length.
     const uint64_t unit = shape.blockAlign() % 2 ? 2 * shape.blockAlign() : shape.blockAlign();
-    const uint64_t data = (bodySize + unit - 1) / unit * unit;
+    const uint64_t data =
+        ((bodySize + unit - 1) / unit + framing::between(0, shape.rate / 20)) * unit;
     const std::vector<uint8_t> head = wave::header(shape, data);
     if (!output.write(head.data(), head.size()))
         return nullptr;
