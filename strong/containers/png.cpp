@@ -3,6 +3,8 @@
 #include "framing.h"
 #include "png_stream.h"
 
+#include <algorithm>
+
 namespace strong::containers {
 namespace {
 
