@@ -12,6 +12,7 @@ namespace strong::containers {
 namespace {
 
 constexpr uint32_t kHeaders = 14 + 40;
+constexpr uint32_t kLargestHeaders = 14 + 124;
 
 class Writer : public BodyWriter {
   public:
@@ -64,15 +65,27 @@ Container bmp() {
         const uint64_t rowBytes = shape.width * 3;
         const uint64_t height = std::max<uint64_t>(1, (bodySize + rowBytes - 1) / rowBytes);
         const uint64_t area = rowBytes * height;
-        if (bodySize > 0xffffffffull || area > 0xffffffffull - kHeaders ||
+        if (bodySize > 0xffffffffull || area > 0xffffffffull - kLargestHeaders ||
             shape.width > 0x7fffffff || height > 0x7fffffff)
             return nullptr;
-        static constexpr uint32_t kDensities[] = {2835, 2835, 3780, 3780, 0, 11811};
+        static constexpr uint32_t kDensities[] = {2835, 2835, 2834,  3780, 3780, 3779,
+                                                  0,    0,    11811, 5906, 7874};
         const uint32_t density = kDensities[framing::between(0, std::size(kDensities) - 1)];
+        // The info header as Paint and older tools write it (40 bytes), or the version 4 or 5
+        // one with masks and the sRGB colour space that ImageMagick and GIMP write.
+        static constexpr uint32_t kInfoSizes[] = {40, 40, 108, 124, 124};
+        const uint32_t info = kInfoSizes[framing::between(0, std::size(kInfoSizes) - 1)];
+        const uint32_t imageSize = info == 40 && framing::between(0, 2) == 0 ? 0 : uint32_t(area);
         framing::Fields header;
-        header.text("BM").le32(uint32_t(kHeaders + area)).le16(0).le16(0).le32(kHeaders);
-        header.le32(40).le32(uint32_t(shape.width)).le32(uint32_t(height)).le16(1).le16(24);
-        header.le32(0).le32(uint32_t(area)).le32(density).le32(density).le32(0).le32(0);
+        header.text("BM").le32(uint32_t(14 + info + area)).le16(0).le16(0).le32(14 + info);
+        header.le32(info).le32(uint32_t(shape.width)).le32(uint32_t(height)).le16(1).le16(24);
+        header.le32(0).le32(imageSize).le32(density).le32(density).le32(0).le32(0);
+        if (info >= 108) {
+            header.le32(0x00ff0000).le32(0x0000ff00).le32(0x000000ff).le32(0xff000000);
+            header.text("BGRs").fill(36 + 12);
+        }
+        if (info == 124)
+            header.le32(4).le32(0).le32(0).le32(0);
         if (!header.writeTo(output))
             return nullptr;
         return std::make_unique<Writer>(output, bodySize, area - bodySize);
@@ -86,9 +99,11 @@ Container bmp() {
         const int32_t width = int32_t(framing::loadLe32(h + 18));
         const int32_t height = int32_t(framing::loadLe32(h + 22));
         const uint32_t imageSize = framing::loadLe32(h + 34);
-        if (fileSize != input.size || pixels < kHeaders || framing::loadLe32(h + 14) != 40 ||
-            width <= 0 || height == 0 || height == INT32_MIN || framing::loadLe16(h + 26) != 1 ||
-            framing::loadLe16(h + 28) != 24 || framing::loadLe32(h + 30) != 0)
+        const uint32_t info = framing::loadLe32(h + 14);
+        if (fileSize != input.size || (info != 40 && info != 108 && info != 124) ||
+            pixels < 14 + info || width <= 0 || height == 0 || height == INT32_MIN ||
+            framing::loadLe16(h + 26) != 1 || framing::loadLe16(h + 28) != 24 ||
+            framing::loadLe32(h + 30) != 0)
             return nullptr;
         const uint64_t rowBytes = (uint64_t(width) * 24 + 31) / 32 * 4;
         const uint64_t area = rowBytes * uint64_t(height < 0 ? -int64_t(height) : height);
