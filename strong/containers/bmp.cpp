@@ -61,9 +61,10 @@ Container bmp() {
     c.maxBody = 0xffffffffull - (uint64_t(1) << 20);
     c.create = [](const ContainerOutput &output, uint64_t bodySize) -> std::unique_ptr<BodyWriter> {
         // A width that is a multiple of 4 makes every 24-bit row a whole number of 4-byte units.
-        const auto shape = pictures::plausibleShape((bodySize + 2) / 3, 4);
+        const uint64_t holds = pictures::withSlack(bodySize);
+        const auto shape = pictures::plausibleShape((holds + 2) / 3, 4);
         const uint64_t rowBytes = shape.width * 3;
-        const uint64_t height = std::max<uint64_t>(1, (bodySize + rowBytes - 1) / rowBytes);
+        const uint64_t height = std::max<uint64_t>(1, (holds + rowBytes - 1) / rowBytes);
         const uint64_t area = rowBytes * height;
         if (bodySize > 0xffffffffull || area > 0xffffffffull - kLargestHeaders ||
             shape.width > 0x7fffffff || height > 0x7fffffff)

@@ -13,9 +13,10 @@ using pictures::PngLayout;
 // The layout of a picture whose pixels hold `bodySize` bytes, false past the format's bounds.
 bool layoutFor(uint64_t bodySize, PngLayout &layout) {
     const uint32_t channels = framing::between(0, 9) < 6 ? 3 : 4;
-    const auto shape = pictures::plausibleShape((bodySize + channels - 1) / channels, 1);
+    const uint64_t holds = pictures::withSlack(bodySize);
+    const auto shape = pictures::plausibleShape((holds + channels - 1) / channels, 1);
     const uint64_t rowBytes = shape.width * channels;
-    const uint64_t height = std::max<uint64_t>(1, (bodySize + rowBytes - 1) / rowBytes);
+    const uint64_t height = std::max<uint64_t>(1, (holds + rowBytes - 1) / rowBytes);
     if (shape.width > 0x7fffffffu || height > 0x7fffffffu)
         return false;
     layout = pictures::plausiblePng(uint32_t(shape.width), uint32_t(height), channels, true);

@@ -62,6 +62,12 @@ Shape plausibleShape(uint64_t pixels, uint32_t widthStep) {
     return {width, ceilDiv(pixels, width)};
 }
 
+uint64_t withSlack(uint64_t bytes) {
+    const uint64_t most =
+        bytes < (uint64_t(1) << 20) ? bytes / 4 : std::min<uint64_t>(bytes / 100, 65536);
+    return bytes + between(0, uint32_t(most));
+}
+
 uint64_t PngLayout::zlibSize() const {
     const uint64_t raw = rawSize();
     return 2 + raw + 5 * ceilDiv(raw, blockSize) + 4;

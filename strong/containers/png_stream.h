@@ -20,6 +20,9 @@ struct Shape {
     uint64_t height = 0;
 };
 Shape plausibleShape(uint64_t pixels, uint32_t widthStep);
+// What a picture holds for a body of `bytes`: a little more, at random, so that sizes vary for
+// one body size (at most a quarter more below 1 MiB, at most 64 KiB and 1% more above).
+uint64_t withSlack(uint64_t bytes);
 
 // A PNG's layout, from which every byte count follows before the first is written.
 struct PngLayout {
