@@ -4,7 +4,6 @@
 #include "png_stream.h"
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace strong::containers {
@@ -19,15 +18,15 @@ constexpr uint64_t kMostEntries = 65535;
 constexpr uint64_t kSmallestPng = 8 + 25 + 12 + 12 + 12; // signature, IHDR, IDAT, IEND
 
 struct Entry {
-    uint32_t side = 0;
+    uint32_t width = 0, height = 0;
     uint64_t offset = 0, size = 0;
 };
 
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t bodySize, std::vector<uint32_t> sides,
+    Writer(const ContainerOutput &output, uint64_t bodySize, std::vector<uint32_t> heights,
            const PngLayout &shape)
-        : m_png(output), m_left(bodySize), m_sides(std::move(sides)), m_shape(shape) {}
+        : m_png(output), m_left(bodySize), m_heights(std::move(heights)), m_shape(shape) {}
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_left)
             return false;
@@ -45,23 +44,24 @@ class Writer : public BodyWriter {
     }
     bool finish() override {
         // The body ends in the last image, which finish() pads; none is left unwritten.
-        if (m_left || (m_next == 0 && !nextImage()) || m_next != m_sides.size())
+        if (m_left || (m_next == 0 && !nextImage()) || m_next != m_heights.size())
             return false;
         return m_png.finish();
     }
 
   private:
     bool nextImage() {
-        if (m_next == m_sides.size() || (m_next && !m_png.finish()))
+        if (m_next == m_heights.size() || (m_next && !m_png.finish()))
             return false;
         PngLayout layout = m_shape;
-        layout.width = layout.height = m_sides[m_next++];
+        layout.width = uint32_t(kLargest);
+        layout.height = m_heights[m_next++];
         return m_png.begin(layout);
     }
 
     pictures::PngWriter m_png;
     uint64_t m_left;
-    std::vector<uint32_t> m_sides;
+    std::vector<uint32_t> m_heights;
     PngLayout m_shape;
     size_t m_next = 0;
 };
@@ -74,7 +74,7 @@ class Reader : public BodyReader {
     bool openNext() {
         const Entry &e = m_entries[m_next++];
         m_png = std::make_unique<pictures::PngReader>(m_input, e.offset, e.offset + e.size);
-        return m_png->open() && m_png->width() == e.side && m_png->height() == e.side &&
+        return m_png->open() && m_png->width() == e.width && m_png->height() == e.height &&
                m_png->channels() == 4;
     }
     int64_t read(uint8_t *buffer, size_t size) override {
@@ -99,21 +99,19 @@ class Reader : public BodyReader {
     std::unique_ptr<pictures::PngReader> m_png;
 };
 
-uint32_t sideFor(uint64_t bytes) {
-    // The smallest side that holds them, or a step or two larger: no size stands for a length.
-    const uint64_t side = uint64_t(std::ceil(std::sqrt(double((bytes + 3) / 4))));
-    return uint32_t(
-        std::clamp<uint64_t>((side + 7) / 8 * 8 + 8 * framing::between(0, 2), 16, kLargest));
-}
-
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize,
                                    IconType type) {
-    // As many 256x256 images as the body fills, then one smaller image for the rest, largest
-    // first as Windows lists them.
-    std::vector<uint32_t> sides(size_t(bodySize / kLargestArea), uint32_t(kLargest));
-    if (bodySize % kLargestArea || sides.empty())
-        sides.push_back(sideFor(bodySize % kLargestArea));
-    if (sides.size() > kMaxImages)
+    // Images 256 pixels wide: as many 256x256 as the body fills, then one for the rest, which
+    // is 256x256 too below 1 MiB (where size costs nothing) and otherwise only as tall as the
+    // rest needs, give or take a few rows, so that the padding stays small.
+    std::vector<uint32_t> heights(size_t(bodySize / kLargestArea), uint32_t(kLargest));
+    const uint64_t rest = bodySize % kLargestArea;
+    if (rest || heights.empty()) {
+        const uint64_t rows = (rest + kLargest * 4 - 1) / (kLargest * 4) + framing::between(0, 15);
+        heights.push_back(bodySize < (uint64_t(1) << 20) ? uint32_t(kLargest)
+                                                         : uint32_t(std::min(rows, kLargest)));
+    }
+    if (heights.size() > kMaxImages)
         return nullptr;
     const PngLayout shape = pictures::plausiblePng(16, 16, 4, true);
     // A cursor's hot spot: the tip of an arrow, the middle of a cross, or anywhere.
@@ -130,26 +128,27 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
         hotY = framing::between(0, 1000) / 1000.0;
     }
     framing::Fields dir;
-    dir.le16(0).le16(uint32_t(type)).le16(uint32_t(sides.size()));
-    uint64_t offset = 6 + 16 * uint64_t(sides.size());
-    for (const uint32_t side : sides) {
+    dir.le16(0).le16(uint32_t(type)).le16(uint32_t(heights.size()));
+    uint64_t offset = 6 + 16 * uint64_t(heights.size());
+    for (const uint32_t height : heights) {
         PngLayout layout = shape;
-        layout.width = layout.height = side;
+        layout.width = uint32_t(kLargest);
+        layout.height = height;
         const uint64_t size = layout.fileSize();
         if (offset + size > 0xffffffffull)
             return nullptr;
-        dir.u8(side & 0xff).u8(side & 0xff).u8(0).u8(0);
+        dir.u8(0).u8(height & 0xff).u8(0).u8(0); // 0 stands for 256
         if (type == IconType::icon)
             dir.le16(1).le16(32);
         else
-            dir.le16(std::min<uint32_t>(side - 1, uint32_t(hotX * side)))
-                .le16(std::min<uint32_t>(side - 1, uint32_t(hotY * side)));
+            dir.le16(std::min<uint32_t>(kLargest - 1, uint32_t(hotX * kLargest)))
+                .le16(std::min<uint32_t>(height - 1, uint32_t(hotY * height)));
         dir.le32(uint32_t(size)).le32(uint32_t(offset));
         offset += size;
     }
     if (!dir.writeTo(output))
         return nullptr;
-    return std::make_unique<Writer>(output, bodySize, std::move(sides), shape);
+    return std::make_unique<Writer>(output, bodySize, std::move(heights), shape);
 }
 
 std::unique_ptr<BodyReader> open(const ContainerInput &input, IconType type) {
@@ -171,14 +170,15 @@ std::unique_ptr<BodyReader> open(const ContainerInput &input, IconType type) {
     for (uint32_t i = 0; i < count; ++i) {
         const uint8_t *e = dir.data() + 16 * i;
         Entry &entry = entries[i];
-        entry.side = e[0] ? e[0] : 256;
+        entry.width = e[0] ? e[0] : 256;
+        entry.height = e[1] ? e[1] : 256;
         const uint32_t a = framing::loadLe16(e + 4), b = framing::loadLe16(e + 6);
         entry.size = framing::loadLe32(e + 8);
         entry.offset = framing::loadLe32(e + 12);
         const bool fields = type == IconType::icon ? (a <= 1 && (b == 0 || b == 32))
-                                                   : (a < entry.side && b < entry.side);
-        if (e[1] != e[0] || e[2] || e[3] || !fields || entry.offset != offset ||
-            entry.size < kSmallestPng || entry.size > input.size - offset)
+                                                   : (a < entry.width && b < entry.height);
+        if (e[2] || e[3] || !fields || entry.offset != offset || entry.size < kSmallestPng ||
+            entry.size > input.size - offset)
             return nullptr;
         offset += entry.size;
     }

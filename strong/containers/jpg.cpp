@@ -281,8 +281,9 @@ class Reader : public framing::ExtentReader {
 Container jpg() {
     Container c;
     c.kind = 3;
-    // COM segments are unbounded in number; the limit is one the validators were tried at.
-    c.maxBody = uint64_t(1) << 40;
+    // COM segments are unbounded in number; the limit is the size the validators were tried at
+    // (jpeginfo holds the whole file in memory twice over, so much larger files outgrow it).
+    c.maxBody = (uint64_t(9) << 29); // 4.5 GiB
     c.create = [](const ContainerOutput &output, uint64_t bodySize) -> std::unique_ptr<BodyWriter> {
         const uint64_t segments = (bodySize + kSegmentPayload - 1) / kSegmentPayload;
         // The picture fits in what the overhead allows beside the segments' headers.

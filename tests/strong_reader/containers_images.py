@@ -104,15 +104,16 @@ def _icon(data, kind):
     areas = []
     for i in range(count):
         w, h, colors, zero, a, b, size, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
-        side = w or 256
-        _need(w == h and colors == 0 and zero == 0, "entry")
+        width, height = w or 256, h or 256
+        _need(colors == 0 and zero == 0, "entry")
         if kind == 1:
             _need(a in (0, 1) and b in (0, 32), "planes or bit count")
         else:
-            _need(a < side and b < side, "hot spot")
+            _need(a < width and b < height, "hot spot")
         _need(offset == at and size >= 57 and size <= len(data) - at, "image placement")
-        area, width, height, channels = png_area(data, offset, offset + size)
-        _need(width == side and height == side and channels == 4, "image does not match entry")
+        area, found_width, found_height, channels = png_area(data, offset, offset + size)
+        _need((found_width, found_height, channels) == (width, height, 4),
+              "image does not match entry")
         areas.append(area)
         at += size
     _need(at == len(data), "the last image does not end the file")
