@@ -42,18 +42,18 @@ std::vector<uint8_t> draw(uint32_t width, uint32_t height) {
              160 * unit() - 80};
     }
     std::vector<uint8_t> pixels(size_t(width) * height * 3);
-    const double aspect = double(height) / width;
+    const double ratio = double(height) / width;
     std::vector<double> column(size_t(width) * 3);
     for (uint32_t y = 0; y < height; ++y) {
-        const double v = double(y) / height * aspect;
+        const double v = double(y) / height * ratio;
         uint8_t *row = pixels.data() + size_t(y) * width * 3;
         for (uint32_t x = 0; x < width; ++x) {
             const double u = double(x) / width;
-            const double t = std::clamp(0.5 + (u - 0.5) * dx + (v - 0.5 * aspect) * dy, 0.0, 1.0);
+            const double t = std::clamp(0.5 + (u - 0.5) * dx + (v - 0.5 * ratio) * dy, 0.0, 1.0);
             double rgb[3] = {from[0] + (to[0] - from[0]) * t, from[1] + (to[1] - from[1]) * t,
                              from[2] + (to[2] - from[2]) * t};
             for (const Blob &b : blobs) {
-                const double d2 = (u - b.x) * (u - b.x) + (v - b.y * aspect) * (v - b.y * aspect);
+                const double d2 = (u - b.x) * (u - b.x) + (v - b.y * ratio) * (v - b.y * ratio);
                 const double w = 1.0 / (1.0 + d2 / b.radius2);
                 const double w2 = w * w;
                 rgb[0] += b.r * w2;
@@ -130,7 +130,7 @@ std::vector<uint8_t> compress(const std::vector<uint8_t> &pixels, uint32_t width
 
 // A picture within `budget` bytes, or empty.
 std::vector<uint8_t> picture(uint64_t budget) {
-    static constexpr double kAspects[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0, 5.0 / 4};
+    static constexpr double kRatios[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0, 5.0 / 4};
     static constexpr int kQualities[] = {75, 80, 85, 85, 90, 92, 95};
     static constexpr uint16_t kDensities[] = {72, 72, 96, 150, 300};
     Settings s;
@@ -147,11 +147,11 @@ std::vector<uint8_t> picture(uint64_t budget) {
         s.density = kDensities[framing::between(0, std::size(kDensities) - 1)];
     }
     s.minorVersion = framing::between(0, 3) ? 1 : 2;
-    const double aspect = kAspects[framing::between(0, std::size(kAspects) - 1)];
+    const double ratio = kRatios[framing::between(0, std::size(kRatios) - 1)];
     double longSide = framing::between(480, 1600);
     const bool portrait = framing::between(0, 9) < 3;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const uint32_t a = uint32_t(longSide), b = uint32_t(std::lround(longSide / aspect));
+        const uint32_t a = uint32_t(longSide), b = uint32_t(std::lround(longSide / ratio));
         const uint32_t width = portrait ? b : a, height = portrait ? a : b;
         auto jpeg = compress(draw(width, height), width, height, s);
         if (jpeg.empty())

@@ -42,15 +42,15 @@ bool validType(uint32_t type) {
 } // namespace
 
 Shape plausibleShape(uint64_t pixels, uint32_t widthStep) {
-    static constexpr double kAspects[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0,    5.0 / 4,
-                                          3.0 / 4, 2.0 / 3, 9.0 / 16, 4.0 / 5};
-    const double aspect = kAspects[between(0, std::size(kAspects) - 1)] *
-                          (0.94 + 0.12 * between(0, 100000) / 100000.0);
+    static constexpr double kRatios[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0,    5.0 / 4,
+                                         3.0 / 4, 2.0 / 3, 9.0 / 16, 4.0 / 5};
+    const double ratio =
+        kRatios[between(0, std::size(kRatios) - 1)] * (0.94 + 0.12 * between(0, 100000) / 100000.0);
     pixels = std::max<uint64_t>(pixels, 1);
     const uint64_t step = std::max<uint32_t>(widthStep, 1);
     auto roundUp = [step](uint64_t v) { return ceilDiv(v, step) * step; };
     uint64_t width =
-        roundUp(std::max<uint64_t>(8, uint64_t(std::llround(std::sqrt(double(pixels) * aspect)))));
+        roundUp(std::max<uint64_t>(8, uint64_t(std::llround(std::sqrt(double(pixels) * ratio)))));
     if (width > kSide) {
         // Wider than viewers like: the widest width that still keeps the height within bounds.
         const uint64_t capped = (kSide - step * between(0, 63)) / step * step;

@@ -13,7 +13,7 @@
 
 namespace strong::pictures {
 
-// A width and height for a picture of at least `pixels` pixels, at a plausible aspect ratio,
+// A width and height for a picture of at least `pixels` pixels, in plausible proportions,
 // the width a multiple of `widthStep`, each side within 16384 while the area allows it.
 struct Shape {
     uint64_t width = 0;
