@@ -1,6 +1,7 @@
 # Package lists shared by run.sh and test.sh.
 # What building the program needs.
-BUILD_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz2-dev liblhasa-dev libsodium-dev libmp3lame-dev
+BUILD_PACKAGES=(build-essential cmake pkg-config libdeflate-dev zlib1g-dev libbz2-dev liblhasa-dev libsodium-dev
+    libmp3lame-dev libjpeg-dev
     qt6-base-dev fonts-noto-cjk libxcb1-dev qt6-translations-l10n
     qt6-l10n-tools)
 # What the test suite needs on top of that.

@@ -1,10 +1,316 @@
-// Not yet written: being built in this change.
+// A JFIF picture, drawn and compressed afresh for every file, with the body in COM segments
+// between the JFIF header and the picture's tables and frame.
 #include "containers.h"
+#include "framing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <vector>
+
+#include <jpeglib.h>
 
 namespace strong::containers {
+namespace {
+
+constexpr uint64_t kSegmentPayload = 65533; // a segment's length field counts itself too
+constexpr uint8_t kCom = 0xfe;
+
+double unit() {
+    return framing::between(0, 1000000) / 1000000.0;
+}
+
+// Soft blobs of colour over a gradient: a smooth picture such as a blurred photograph.
+std::vector<uint8_t> draw(uint32_t width, uint32_t height) {
+    struct Blob {
+        double x, y, radius2, r, g, b;
+    };
+    const double angle = unit() * 6.2832;
+    const double dx = std::cos(angle), dy = std::sin(angle);
+    double from[3], to[3];
+    for (int c = 0; c < 3; ++c) {
+        from[c] = 20 + 215 * unit();
+        to[c] = 20 + 215 * unit();
+    }
+    std::vector<Blob> blobs(framing::between(3, 9));
+    for (Blob &b : blobs) {
+        const double radius = 0.08 + 0.35 * unit();
+        b = {unit(),           unit(), radius * radius, 160 * unit() - 80, 160 * unit() - 80,
+             160 * unit() - 80};
+    }
+    std::vector<uint8_t> pixels(size_t(width) * height * 3);
+    const double ratio = double(height) / width;
+    std::vector<double> column(size_t(width) * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+        const double v = double(y) / height * ratio;
+        uint8_t *row = pixels.data() + size_t(y) * width * 3;
+        for (uint32_t x = 0; x < width; ++x) {
+            const double u = double(x) / width;
+            const double t = std::clamp(0.5 + (u - 0.5) * dx + (v - 0.5 * ratio) * dy, 0.0, 1.0);
+            double rgb[3] = {from[0] + (to[0] - from[0]) * t, from[1] + (to[1] - from[1]) * t,
+                             from[2] + (to[2] - from[2]) * t};
+            for (const Blob &b : blobs) {
+                const double d2 = (u - b.x) * (u - b.x) + (v - b.y * ratio) * (v - b.y * ratio);
+                const double w = 1.0 / (1.0 + d2 / b.radius2);
+                const double w2 = w * w;
+                rgb[0] += b.r * w2;
+                rgb[1] += b.g * w2;
+                rgb[2] += b.b * w2;
+            }
+            for (int c = 0; c < 3; ++c)
+                row[3 * x + c] = uint8_t(std::clamp(rgb[c], 0.0, 255.0));
+        }
+    }
+    return pixels;
+}
+
+struct ErrorExit {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void onError(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<ErrorExit *>(info->err)->jump, 1);
+}
+void onMessage(j_common_ptr) {}
+
+struct Settings {
+    int quality = 85;
+    bool optimize = true;
+    bool fullChroma = false;
+    uint8_t densityUnit = 1;
+    uint16_t density = 72;
+    uint8_t minorVersion = 1;
+};
+
+// The compressed picture, or empty when libjpeg failed.
+std::vector<uint8_t> compress(const std::vector<uint8_t> &pixels, uint32_t width, uint32_t height,
+                              const Settings &s) {
+    jpeg_compress_struct info{};
+    ErrorExit error{};
+    unsigned char *memory = nullptr;
+    unsigned long length = 0;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = onError;
+    error.manager.output_message = onMessage;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(memory);
+        return {};
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &memory, &length);
+    info.image_width = width;
+    info.image_height = height;
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, s.quality, TRUE);
+    info.optimize_coding = s.optimize ? TRUE : FALSE;
+    if (s.fullChroma)
+        info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = 1;
+    info.write_JFIF_header = TRUE;
+    info.JFIF_minor_version = s.minorVersion;
+    info.density_unit = s.densityUnit;
+    info.X_density = info.Y_density = s.density;
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + size_t(info.next_scanline) * width * 3);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    std::vector<uint8_t> out(memory, memory + length);
+    jpeg_destroy_compress(&info);
+    std::free(memory);
+    return out;
+}
+
+// A picture within `budget` bytes, or empty.
+std::vector<uint8_t> picture(uint64_t budget) {
+    static constexpr double kRatios[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0, 5.0 / 4};
+    static constexpr int kQualities[] = {75, 80, 85, 85, 90, 92, 95};
+    static constexpr uint16_t kDensities[] = {72, 72, 96, 150, 300};
+    Settings s;
+    s.quality = kQualities[framing::between(0, std::size(kQualities) - 1)];
+    s.optimize = framing::between(0, 3) != 0;
+    s.fullChroma = s.quality >= 90 && framing::between(0, 1);
+    switch (framing::between(0, 3)) {
+    case 0:
+        s.densityUnit = 0;
+        s.density = 1;
+        break;
+    default:
+        s.densityUnit = 1;
+        s.density = kDensities[framing::between(0, std::size(kDensities) - 1)];
+    }
+    s.minorVersion = framing::between(0, 3) ? 1 : 2;
+    const double ratio = kRatios[framing::between(0, std::size(kRatios) - 1)];
+    double longSide = framing::between(480, 1600);
+    const bool portrait = framing::between(0, 9) < 3;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const uint32_t a = uint32_t(longSide), b = uint32_t(std::lround(longSide / ratio));
+        const uint32_t width = portrait ? b : a, height = portrait ? a : b;
+        auto jpeg = compress(draw(width, height), width, height, s);
+        if (jpeg.empty())
+            return {};
+        if (jpeg.size() <= budget)
+            return jpeg;
+        longSide *= 0.7;
+        s.quality = std::max(60, s.quality - 5);
+    }
+    return {};
+}
+
+class Writer : public BodyWriter {
+  public:
+    Writer(const ContainerOutput &output, uint64_t bodySize, std::vector<uint8_t> rest)
+        : m_output(output), m_left(bodySize), m_rest(std::move(rest)) {}
+    bool put(const uint8_t *data, size_t size) override {
+        if (size > m_left)
+            return false;
+        while (size) {
+            if (m_segmentLeft == 0) {
+                const uint64_t length = std::min(kSegmentPayload, m_left);
+                const uint8_t head[4] = {0xff, kCom, uint8_t((length + 2) >> 8),
+                                         uint8_t(length + 2)};
+                if (!m_output.write(head, 4))
+                    return false;
+                m_segmentLeft = length;
+            }
+            const size_t n = size_t(std::min<uint64_t>(size, m_segmentLeft));
+            if (!m_output.write(data, n))
+                return false;
+            data += n;
+            size -= n;
+            m_left -= n;
+            m_segmentLeft -= n;
+        }
+        return true;
+    }
+    bool finish() override {
+        return m_left == 0 && m_segmentLeft == 0 && m_output.write(m_rest.data(), m_rest.size());
+    }
+
+  private:
+    ContainerOutput m_output;
+    uint64_t m_left;
+    uint64_t m_segmentLeft = 0;
+    std::vector<uint8_t> m_rest;
+};
+
+// Gives the payloads of the COM segments after the JFIF header, and once they end checks that
+// the picture's segments lead to a frame and a scan, and that the file ends with EOI.
+class Reader : public framing::ExtentReader {
+  public:
+    Reader(const ContainerInput &input, uint64_t at) : ExtentReader(input), m_at(at) {}
+
+  protected:
+    int next(uint64_t &offset, uint64_t &length) override {
+        if (m_done)
+            return 0;
+        uint64_t size = 0;
+        uint8_t marker = 0;
+        const int got = segment(m_at, marker, size);
+        if (got != 1)
+            return got;
+        if (marker == kCom) {
+            offset = m_at + 4;
+            length = size - 2;
+            m_at += 2 + size;
+            ++m_segments;
+            return 1;
+        }
+        m_done = true;
+        return m_segments ? picture() : int(kBodyMalformed);
+    }
+
+  private:
+    // The segment at `at`: its marker and length, which must fit in the file.
+    int segment(uint64_t at, uint8_t &marker, uint64_t &size) {
+        uint8_t head[4];
+        if (at > input().size || input().size - at < 4)
+            return int(kBodyMalformed);
+        const int got = framing::readExact(input(), at, head, 4);
+        if (got <= 0)
+            return got < 0 ? got : int(kBodyMalformed);
+        marker = head[1];
+        size = framing::loadBe16(head + 2);
+        if (head[0] != 0xff || marker < 0xc0 || marker == 0xd8 || marker == 0xd9 ||
+            (marker >= 0xd0 && marker <= 0xd7) || marker == 0xff || size < 2 ||
+            size > input().size - at - 2)
+            return int(kBodyMalformed);
+        return 1;
+    }
+
+    int picture() {
+        bool frame = false;
+        for (int count = 0; count < 4096; ++count) {
+            uint64_t size = 0;
+            uint8_t marker = 0;
+            const int got = segment(m_at, marker, size);
+            if (got != 1)
+                return got;
+            m_at += 2 + size;
+            if (marker == 0xda) {
+                uint8_t end[2];
+                if (!frame || input().size - m_at < 2)
+                    return int(kBodyMalformed);
+                const int tail = framing::readExact(input(), input().size - 2, end, 2);
+                if (tail <= 0)
+                    return tail < 0 ? tail : int(kBodyMalformed);
+                return end[0] == 0xff && end[1] == 0xd9 ? 0 : int(kBodyMalformed);
+            }
+            // Start of frame: 0xc0 to 0xcf but DHT (c4), JPG (c8) and DAC (cc).
+            if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
+                marker != 0xcc)
+                frame = true;
+        }
+        return int(kBodyMalformed);
+    }
+
+    uint64_t m_at;
+    uint64_t m_segments = 0;
+    bool m_done = false;
+};
+
+} // namespace
 
 Container jpg() {
     Container c;
+    c.kind = 3;
+    // COM segments are unbounded in number; the limit is the size the validators were tried at
+    // (jpeginfo holds the whole file in memory twice over, so much larger files outgrow it).
+    c.maxBody = (uint64_t(9) << 29); // 4.5 GiB
+    c.create = [](const ContainerOutput &output, uint64_t bodySize) -> std::unique_ptr<BodyWriter> {
+        const uint64_t segments = (bodySize + kSegmentPayload - 1) / kSegmentPayload;
+        // The picture fits in what the overhead allows beside the segments' headers.
+        const uint64_t budget = 60000 + bodySize / 50 - std::min(4 * segments, bodySize / 50);
+        auto jpeg = picture(budget);
+        // SOI then the JFIF APP0 segment, after which the body's segments stand.
+        if (jpeg.size() < 20 || jpeg[0] != 0xff || jpeg[1] != 0xd8 || jpeg[2] != 0xff ||
+            jpeg[3] != 0xe0)
+            return nullptr;
+        const size_t head = 4 + framing::loadBe16(jpeg.data() + 4);
+        if (head >= jpeg.size() || !output.write(jpeg.data(), head))
+            return nullptr;
+        return std::make_unique<Writer>(
+            output, bodySize, std::vector<uint8_t>(jpeg.begin() + ptrdiff_t(head), jpeg.end()));
+    };
+    c.open = [](const ContainerInput &input) -> std::unique_ptr<BodyReader> {
+        uint8_t head[11];
+        if (input.size < 64 || framing::readExact(input, 0, head, sizeof head) != 1 ||
+            head[0] != 0xff || head[1] != 0xd8 || head[2] != 0xff || head[3] != 0xe0 ||
+            std::string_view(reinterpret_cast<const char *>(head + 6), 5) !=
+                std::string_view("JFIF\0", 5))
+            return nullptr;
+        const uint64_t app0 = framing::loadBe16(head + 4);
+        if (app0 < 16 || 4 + app0 > input.size)
+            return nullptr;
+        return std::make_unique<Reader>(input, 4 + app0);
+    };
     return c;
 }
 
