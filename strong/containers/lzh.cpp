@@ -1,7 +1,8 @@
-// LHA: an archive of one member stored as it is (-lh0-) under a level-2 header, the kind that
-// jLHA and LHa for UNIX write, with the 0x42 extended header for member sizes of 4 GiB and more.
-// The member is the body followed by fresh random padding, so that its size (and the archive's)
-// differs from one file to the next even for bodies of one size.
+// LHA: an archive of one file stored as it is (-lh0-) under level-2 headers, as jLHA and LHa
+// for UNIX write them. The file is the body followed by fresh random padding, so that its size
+// (and the archive's) differs from one archive to the next even for bodies of one size; from
+// 4 GiB on it is split into numbered members of 4095 MiB, which every LHA reader lists, where
+// the 0x42 extended header's 64-bit sizes are lost on 7-Zip and Debian's lhasa.
 #include "archive_fields.h"
 #include "containers.h"
 #include "framing.h"
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -27,7 +29,6 @@ constexpr size_t kFixedPart = 26; // size to the first extended header's size fi
 constexpr size_t kDataCrcAt = 21;
 constexpr size_t kHeaderCrcAt = 27; // in the common extended header, always first here
 constexpr size_t kMaxHeader = 4096; // real level-2 headers are a few hundred bytes at most
-constexpr uint64_t kLargeMember = uint64_t(1) << 32;
 constexpr uint32_t kMaxPadding = 65535;
 constexpr uint64_t kMaxMember = uint64_t(1) << 62;
 
@@ -149,101 +150,220 @@ uint16_t lhaCrc16(uint16_t crc, const uint8_t *p, size_t n) {
 
 // The level-2 header of a stored member of `memberSize` bytes; the data CRC and the header CRC
 // are left zero until the data has passed.
-std::vector<uint8_t> lhaHeader(uint64_t memberSize, const std::string &name, uint32_t mtime,
+std::vector<uint8_t> lhaHeader(uint32_t memberSize, const std::string &name, uint32_t mtime,
                                uint8_t osId) {
     framing::Fields h;
-    h.le16(0).append(kMethod, sizeof kMethod);
-    h.le32(uint32_t(memberSize)).le32(uint32_t(memberSize)); // the low half past 4 GiB
+    h.le16(0).append(kMethod, sizeof kMethod).le32(memberSize).le32(memberSize);
     h.le32(mtime).u8(0x20).u8(2).le16(0).u8(osId);
     h.le16(5).u8(0x00).le16(0); // common header: the header's CRC
     h.le16(3 + uint32_t(name.size())).u8(0x01).text(name);
-    if (memberSize >= kLargeMember)
-        h.le16(3 + 16).u8(0x42).le64(memberSize).le64(memberSize);
     h.le16(0);
     h.patchLe16(0, uint32_t(h.size()));
     return h.bytes();
 }
 
+uint64_t lhaPartCount(uint64_t total) {
+    return total <= 0xFFFFFFFFu ? 1 : (total + kLhaPart - 1) / kLhaPart;
+}
+
+uint32_t lhaPartSize(uint64_t total, uint64_t index) {
+    if (lhaPartCount(total) == 1)
+        return uint32_t(total);
+    return uint32_t(std::min<uint64_t>(kLhaPart, total - index * kLhaPart));
+}
+
 namespace {
 
+// Writes the members in order: each one's header, its share of the body area, and once its data
+// has passed, its data CRC and header CRC over their places; the end mark after the last.
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, std::vector<uint8_t> header, uint64_t padding)
-        : m_output(output), m_header(std::move(header)), m_padding(padding) {}
+    Writer(const ContainerOutput &output, uint64_t total, uint64_t padding, std::string name,
+           uint32_t mtime, uint8_t osId)
+        : m_output(output), m_total(total), m_padding(padding), m_parts(lhaPartCount(total)),
+          m_name(std::move(name)), m_mtime(mtime), m_osId(osId) {}
 
-    bool put(const uint8_t *data, size_t size) override {
-        m_crc = lhaCrc16(m_crc, data, size);
-        return m_output.write(data, size);
-    }
+    bool start() { return begin(); }
+
+    bool put(const uint8_t *data, size_t size) override { return take(data, size); }
 
     bool finish() override {
         std::array<uint8_t, 16384> noise;
         for (uint64_t left = m_padding; left;) {
             const size_t n = size_t(std::min<uint64_t>(left, noise.size()));
             framing::randomFill(noise.data(), n);
-            m_crc = lhaCrc16(m_crc, noise.data(), n);
-            if (!m_output.write(noise.data(), n))
+            if (!take(noise.data(), n))
                 return false;
             left -= n;
         }
-        const uint8_t end = 0;
-        if (!m_output.write(&end, 1))
+        if (m_part != m_parts) // the body area ended before its members did
             return false;
+        const uint8_t end = 0;
+        return m_output.write(&end, 1);
+    }
+
+  private:
+    bool begin() {
+        const std::string name =
+            m_parts == 1 ? m_name : m_name + "." + numbered(m_part + 1, m_parts);
+        m_left = lhaPartSize(m_total, m_part);
+        m_header = lhaHeader(uint32_t(m_left), name, m_mtime, m_osId);
+        m_headerAt = m_written;
+        m_crc = 0;
+        m_written += m_header.size();
+        return m_output.write(m_header.data(), m_header.size());
+    }
+
+    bool take(const uint8_t *data, size_t size) {
+        while (size) {
+            if (m_part == m_parts)
+                return false; // more than the size given at the start
+            const size_t n = size_t(std::min<uint64_t>(size, m_left));
+            m_crc = lhaCrc16(m_crc, data, n);
+            if (!m_output.write(data, n))
+                return false;
+            m_written += n;
+            m_left -= n;
+            data += n;
+            size -= n;
+            if (m_left == 0 && !(close() && (++m_part == m_parts || begin())))
+                return false;
+        }
+        return true;
+    }
+
+    bool close() {
         uint8_t *h = m_header.data();
         h[kDataCrcAt] = uint8_t(m_crc);
         h[kDataCrcAt + 1] = uint8_t(m_crc >> 8);
         const uint16_t headerCrc = lhaCrc16(0, h, m_header.size());
         h[kHeaderCrcAt] = uint8_t(headerCrc);
         h[kHeaderCrcAt + 1] = uint8_t(headerCrc >> 8);
-        return m_output.patch(kDataCrcAt, h + kDataCrcAt, kHeaderCrcAt + 2 - kDataCrcAt);
+        return m_output.patch(m_headerAt + kDataCrcAt, h + kDataCrcAt,
+                              kHeaderCrcAt + 2 - kDataCrcAt);
     }
 
-  private:
+    // "001", "002", ... as split volumes are named, wider when there are more than 999.
+    static std::string numbered(uint64_t n, uint64_t count) {
+        std::string digits = std::to_string(n);
+        const size_t width = std::max<size_t>(3, std::to_string(count).size());
+        return std::string(width - std::min(width, digits.size()), '0') + digits;
+    }
+
     ContainerOutput m_output;
+    uint64_t m_total, m_padding, m_parts;
+    std::string m_name;
+    uint32_t m_mtime;
+    uint8_t m_osId;
+    uint64_t m_part = 0, m_left = 0, m_written = 0, m_headerAt = 0;
     std::vector<uint8_t> m_header;
-    uint64_t m_padding;
     uint16_t m_crc = 0;
 };
 
-// The member's data, checked against its CRC once it has all passed.
+struct Member {
+    uint64_t dataAt, size;
+    uint16_t crc;
+};
+
+// One member's header at `at`: its data's place, size and CRC, or nothing when the bytes there
+// are not a level-2 header of a stored member whose data lies within the file.
+std::optional<Member> memberAt(const ContainerInput &input, uint64_t at) {
+    uint8_t fixed[kFixedPart];
+    if (at > input.size || input.size - at < kFixedPart + 1 ||
+        framing::readExact(input, at, fixed, sizeof fixed) != 1)
+        return std::nullopt;
+    if (std::memcmp(fixed + 2, kMethod, sizeof kMethod) != 0 || fixed[20] != 2)
+        return std::nullopt;
+    const size_t headerSize = loadLe16(fixed);
+    if (headerSize < kFixedPart || headerSize > kMaxHeader || headerSize > input.size - at)
+        return std::nullopt;
+    std::vector<uint8_t> h(headerSize);
+    if (framing::readExact(input, at, h.data(), h.size()) != 1)
+        return std::nullopt;
+
+    uint64_t packed = loadLe32(h.data() + 7), original = loadLe32(h.data() + 11);
+    bool largeSizes = false;
+    size_t headerCrcAt = 0;
+    // Extended headers: each announced by the two-byte size before it, the last size 0.
+    size_t pos = kFixedPart;
+    for (size_t next = loadLe16(h.data() + pos - 2); next != 0;) {
+        if (next < 3 || next > headerSize - pos)
+            return std::nullopt;
+        const uint8_t type = h[pos];
+        const size_t dataSize = next - 3;
+        const uint8_t *data = h.data() + pos + 1;
+        if (type == 0x00) {
+            if (dataSize < 2 || headerCrcAt)
+                return std::nullopt;
+            headerCrcAt = pos + 1;
+        } else if (type == 0x42) { // 64-bit sizes, as jLHA writes past 4 GiB
+            if (dataSize != 16 || largeSizes)
+                return std::nullopt;
+            largeSizes = true;
+            packed = loadLe64(data);
+            original = loadLe64(data + 8);
+        }
+        pos += next;
+        next = loadLe16(h.data() + pos - 2);
+    }
+    if (headerCrcAt) {
+        const uint16_t stated = loadLe16(h.data() + headerCrcAt);
+        h[headerCrcAt] = h[headerCrcAt + 1] = 0;
+        if (lhaCrc16(0, h.data(), h.size()) != stated)
+            return std::nullopt;
+    }
+    // Stored: the data is the member as it is; something (a member or the end mark) follows.
+    const uint64_t dataAt = at + headerSize;
+    if (packed != original || packed > input.size - dataAt - 1)
+        return std::nullopt;
+    return Member{dataAt, packed, loadLe16(h.data() + kDataCrcAt)};
+}
+
+// The members' data one after another, each checked against its CRC once it has all passed;
+// the next member's header is read when the one before has ended, up to the end mark.
 class Reader : public BodyReader {
   public:
-    Reader(const ContainerInput &input, uint64_t at, uint64_t size, uint16_t crc)
-        : m_extent(input, at, size), m_crc(crc) {}
+    Reader(const ContainerInput &input, const Member &first) : m_input(input), m_member(first) {}
 
     int64_t read(uint8_t *buffer, size_t size) override {
-        const int64_t n = m_extent.read(buffer, size);
-        if (n > 0)
-            m_seen = lhaCrc16(m_seen, buffer, size_t(n));
-        else if (n == 0 && m_seen != m_crc)
-            return kBodyMalformed;
+        while (!m_ended && m_done == m_member.size) {
+            if (m_crc != m_member.crc)
+                return kBodyMalformed;
+            const uint64_t next = m_member.dataAt + m_member.size;
+            uint8_t mark = 1;
+            const int got = framing::readExact(m_input, next, &mark, 1);
+            if (got != 1)
+                return got == 0 ? kBodyMalformed : got;
+            if (mark == 0) {
+                m_ended = true;
+                break;
+            }
+            const auto member = memberAt(m_input, next);
+            if (!member)
+                return kBodyMalformed;
+            m_member = *member;
+            m_done = 0;
+            m_crc = 0;
+        }
+        if (m_ended)
+            return 0;
+        const size_t want = size_t(std::min<uint64_t>(size, m_member.size - m_done));
+        const int64_t n = m_input.readAt(m_member.dataAt + m_done, buffer, want);
+        if (n < 0)
+            return kBodyReadFailed;
+        if (n == 0)
+            return kBodyMalformed; // the file is shorter than its headers say
+        m_crc = lhaCrc16(m_crc, buffer, size_t(n));
+        m_done += uint64_t(n);
         return n;
     }
 
   private:
-    class Extent : public framing::ExtentReader {
-      public:
-        Extent(const ContainerInput &input, uint64_t at, uint64_t size)
-            : ExtentReader(input), m_at(at), m_size(size) {}
-
-      protected:
-        int next(uint64_t &offset, uint64_t &length) override {
-            if (m_given)
-                return 0;
-            m_given = true;
-            offset = m_at;
-            length = m_size;
-            return 1;
-        }
-
-      private:
-        uint64_t m_at, m_size;
-        bool m_given = false;
-    };
-
-    Extent m_extent;
-    uint16_t m_crc;
-    uint16_t m_seen = 0;
+    ContainerInput m_input;
+    Member m_member;
+    uint64_t m_done = 0;
+    uint16_t m_crc = 0;
+    bool m_ended = false;
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize) {
@@ -253,64 +373,18 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
         std::min<uint64_t>(framing::between(0, kMaxPadding), kMaxMember - bodySize);
     // jLHA leaves the OS byte 0; LHA for MS-DOS and its Windows successors write 'M'.
     const uint8_t osId = framing::between(0, 1) ? 'M' : 0;
-    auto header = lhaHeader(bodySize + padding, framing::plausibleName(),
-                            uint32_t(framing::plausibleTime()), osId);
-    if (!output.write(header.data(), header.size()))
-        return nullptr;
-    return std::make_unique<Writer>(output, std::move(header), padding);
+    auto writer =
+        std::make_unique<Writer>(output, bodySize + padding, padding, framing::plausibleName(),
+                                 uint32_t(framing::plausibleTime()), osId);
+    return writer->start() ? std::move(writer) : nullptr;
 }
 
 std::unique_ptr<BodyReader> open(const ContainerInput &input) {
-    uint8_t fixed[kFixedPart];
-    if (input.size < kFixedPart + 1 || framing::readExact(input, 0, fixed, sizeof fixed) != 1)
+    // The first member tells the kind; the reader walks the others as it reaches them.
+    const auto first = memberAt(input, 0);
+    if (!first)
         return nullptr;
-    if (std::memcmp(fixed + 2, kMethod, sizeof kMethod) != 0 || fixed[20] != 2)
-        return nullptr;
-    const size_t headerSize = loadLe16(fixed);
-    if (headerSize < kFixedPart || headerSize > kMaxHeader || headerSize > input.size)
-        return nullptr;
-    std::vector<uint8_t> h(headerSize);
-    if (framing::readExact(input, 0, h.data(), h.size()) != 1)
-        return nullptr;
-
-    uint64_t packed = loadLe32(h.data() + 7), original = loadLe32(h.data() + 11);
-    bool largeSizes = false;
-    size_t headerCrcAt = 0;
-    // Extended headers: each announced by the two-byte size before it, the last size 0.
-    size_t at = kFixedPart;
-    for (size_t next = loadLe16(h.data() + at - 2); next != 0;) {
-        if (next < 3 || next > headerSize - at)
-            return nullptr;
-        const uint8_t type = h[at];
-        const size_t dataSize = next - 3;
-        const uint8_t *data = h.data() + at + 1;
-        if (type == 0x00) {
-            if (dataSize < 2 || headerCrcAt)
-                return nullptr;
-            headerCrcAt = at + 1;
-        } else if (type == 0x42) {
-            if (dataSize != 16 || largeSizes)
-                return nullptr;
-            largeSizes = true;
-            packed = loadLe64(data);
-            original = loadLe64(data + 8);
-        }
-        at += next;
-        next = loadLe16(h.data() + at - 2);
-    }
-    if (headerCrcAt) {
-        const uint16_t stated = loadLe16(h.data() + headerCrcAt);
-        h[headerCrcAt] = h[headerCrcAt + 1] = 0;
-        if (lhaCrc16(0, h.data(), h.size()) != stated)
-            return nullptr;
-    }
-    // Stored: the data is the member as it is, and the archive's end mark follows it.
-    if (packed != original || packed > input.size - headerSize - 1)
-        return nullptr;
-    uint8_t end = 1;
-    if (framing::readExact(input, headerSize + packed, &end, 1) != 1 || end != 0)
-        return nullptr;
-    return std::make_unique<Reader>(input, headerSize, packed, loadLe16(h.data() + kDataCrcAt));
+    return std::make_unique<Reader>(input, *first);
 }
 
 } // namespace

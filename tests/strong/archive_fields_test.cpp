@@ -1,6 +1,8 @@
-// The worked-out fields of the archive containers: checksums against their definitions, and the
-// LHA header's sizes on either side of 4 GiB.
+// The worked-out fields of the archive containers: checksums against their definitions, and how
+// an LHA body area splits into members on either side of 4 GiB.
 #include "archive_fields.h"
+#include "containers.h"
+#include "memory_file.h"
 
 #include <gtest/gtest.h>
 #include <sodium.h>
@@ -41,28 +43,52 @@ TEST(ArchiveFields, lhaCrc16IsCrc16ArcWhateverTheLengthAndPieces) {
     EXPECT_EQ(pieces, crc16BitByBit(0, data.data(), data.size()));
 }
 
-TEST(ArchiveFields, lhaSizesPast4GiBGoInTheirOwnExtendedHeader) {
-    const uint64_t below = 0xFFFFFFFFull, above = 0x100000005ull;
-    const auto small = lhaHeader(below, "a.bin", 0, 0);
-    const auto large = lhaHeader(above, "a.bin", 0, 0);
-    EXPECT_EQ(small.size(), 34u + 5);
-    ASSERT_EQ(large.size(), small.size() + 19);
-    EXPECT_EQ(small[0] | small[1] << 8, int(small.size()));
-    EXPECT_EQ(large[0] | large[1] << 8, int(large.size()));
-    // The 32-bit fields keep the low half; the 0x42 header has both sizes whole.
-    for (const size_t at : {size_t(7), size_t(11)}) {
-        EXPECT_EQ(large[at], 5);
-        EXPECT_EQ(large[at + 3], 0);
-        EXPECT_EQ(small[at], 0xFF);
-    }
-    const size_t ext = small.size() - 2; // where the 0x42 header's size field stands
-    EXPECT_EQ(large[ext], 19);
-    EXPECT_EQ(large[ext + 2], 0x42);
-    for (const size_t at : {ext + 3, ext + 11}) {
-        EXPECT_EQ(large[at], 5);
-        EXPECT_EQ(large[at + 4], 1);
-    }
-    EXPECT_EQ(large[large.size() - 2] | large[large.size() - 1], 0);
+TEST(ArchiveFields, lhaSplitsABodyAreaOf4GiBOrMoreInto4095MiBMembers) {
+    EXPECT_EQ(lhaPartCount(0xFFFFFFFFull), 1u);
+    EXPECT_EQ(lhaPartSize(0xFFFFFFFFull, 0), 0xFFFFFFFFu);
+    const uint64_t four = uint64_t(1) << 32;
+    ASSERT_EQ(lhaPartCount(four), 2u);
+    EXPECT_EQ(lhaPartSize(four, 0), uint32_t(4095) << 20);
+    EXPECT_EQ(lhaPartSize(four, 1), 1u << 20);
+    ASSERT_EQ(lhaPartCount(2 * kLhaPart), 2u);
+    EXPECT_EQ(lhaPartSize(2 * kLhaPart, 1), kLhaPart);
+    EXPECT_EQ(lhaPartCount(2 * kLhaPart + 1), 3u);
+    EXPECT_EQ(lhaPartSize(2 * kLhaPart + 1, 2), 1u);
+    const auto h = lhaHeader(0xFFFFFFFFu, "a.bin.001", 0, 0);
+    EXPECT_EQ(h.size(), 34u + 9);
+    EXPECT_EQ(h[0] | h[1] << 8, int(h.size()));
+}
+
+// What a body of 4 GiB or more becomes, with small members: the reader gives every member's
+// data in order, and a member whose data was changed makes the read fail.
+TEST(ArchiveFields, lhaReaderWalksEveryMemberToTheEndMark) {
+    const auto first = testing::containerWith(4, randomBytes(3000));
+    const auto second = testing::containerWith(4, randomBytes(70000));
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    std::vector<uint8_t> both(first.begin(), first.end() - 1); // without its end mark
+    both.insert(both.end(), second.begin(), second.end());
+    auto readAll = [](const std::vector<uint8_t> &file, int64_t &answer) {
+        std::vector<uint8_t> got(300000); // both bodies and their padding
+        size_t have = 0;
+        auto reader = containerFor(4).open(testing::inputFrom(file));
+        if (!reader)
+            return std::vector<uint8_t>();
+        while ((answer = reader->read(got.data() + have, 4096)) > 0)
+            have += size_t(answer);
+        got.resize(have);
+        return got;
+    };
+    int64_t answer = 0;
+    const auto a = readAll(first, answer), b = readAll(second, answer);
+    const auto whole = readAll(both, answer);
+    EXPECT_EQ(answer, 0);
+    std::vector<uint8_t> expected(a);
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(whole, expected);
+    both[first.size() + 5000] ^= 1; // inside the second member's data
+    readAll(both, answer);
+    EXPECT_EQ(answer, kBodyMalformed);
 }
 
 TEST(ArchiveFields, cabinetChecksumFoldsWordsThenATailThenTheSizes) {
