@@ -11,7 +11,7 @@ TEST_PACKAGES=(libgtest-dev file imagemagick ffmpeg cabextract lhasa bzip2 gzip 
     libarchive-tools 7zip jlha-utils xvfb xauth libx11-dev openbox at-spi2-core dbus
     libatspi2.0-dev lintian desktop-file-utils appstream dpkg-dev man-db bash-completion x11-utils
     clang-format python3-nacl weston qt6-wayland xwayland
-    pngcheck jpeginfo sox mp3val libimage-exiftool-perl python3-mido gcab zip)
+    pngcheck jpeginfo sox mp3val libimage-exiftool-perl python3-mido gcab zip lame)
 # The 32-bit Windows build of the codec library (with the native tools it runs: the template
 # generator and the Linux side of its tests) and its tests under Wine; installed only by
 # scripts/setup-windows-tests.sh, since wine32 needs the i386 architecture.

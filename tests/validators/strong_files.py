@@ -105,6 +105,18 @@ def similar(kind, folder, rng, member):
              "-pix_fmt", "bgr24", "{}")
     elif kind == "mp3":
         make("ffmpeg.mp3", *ffmpeg, "sine=duration=1", "-c:a", "libmp3lame", "{}")
+        # LAME's own tag, as the lame program writes it.
+        make("sine.wav", "sox", "-n", "-r", "44100", "-c", "2", "{}", "synth", "1", "sine", "440")
+        make("lame.mp3", "lame", "--quiet", "-b", "128", os.path.join(folder, "sine.wav"), "{}")
+    elif kind in ("ico", "cur"):
+        # Vista's large icons: a 256-pixel PNG of 8-bit RGBA in the directory.
+        make("large.ico", "convert", "-size", "256x256", "plasma:", "-alpha", "set", "-channel",
+             "A", "-evaluate", "set", "90%", "+channel", "-depth", "8", "-strip", "ICO:{}")
+        made.append(validators.reference(kind, folder, rng))
+        if kind == "cur":  # ImageMagick writes icons only: the cursor's type and a hot spot
+            with open(made[0], "r+b") as f:
+                f.seek(2)
+                f.write(b"\x02\x00")
     elif kind == "mid":
         make("mido.mid", validators.DEBIAN_PYTHON, "-c",
              "import sys, mido\n"
