@@ -109,7 +109,8 @@ Plan choosePlan(uint64_t body) {
                                              {1, 24}, {1, 25}, {1001, 30000}, {1, 30}};
     // Within 2% and 64 KiB; below 1 MiB, where that leaves one or two frame sizes, a little
     // more, so that small files too differ from one another.
-    const uint64_t budget = std::max<uint64_t>(body / 50 + 65536 - 4096, body < (1 << 20) ? 200000 : 0);
+    const uint64_t budget =
+        std::max<uint64_t>(body / 50 + 65536 - 4096, body < (1 << 20) ? 200000 : 0);
     std::vector<Shape> fits;
     for (const auto &ratio : kRatios)
         for (uint32_t width = 160; width <= 640; width += 16) {

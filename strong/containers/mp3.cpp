@@ -3,8 +3,8 @@
 #include "containers.h"
 #include "framing.h"
 
-#include <utility>
 #include <lame/lame.h>
+#include <utility>
 
 #include <algorithm>
 #include <cmath>

@@ -111,12 +111,18 @@ def similar(kind, folder, rng, member):
     elif kind in ("ico", "cur"):
         # Vista's large icons: a 256-pixel PNG of 8-bit RGBA in the directory.
         make("large.ico", "convert", "-size", "256x256", "plasma:", "-alpha", "set", "-channel",
-             "A", "-evaluate", "set", "90%", "+channel", "-depth", "8", "-strip", "ICO:{}")
+             "A", "+noise", "Random", "+channel", "-depth", "8", "-strip",
+             "-define", "png:color-type=6", "ICO:{}")
+        # The same stored, as an icon of incompressible pixels comes out.
+        make("stored.ico", "convert", "-size", "256x256", "plasma:", "-alpha", "set", "-channel",
+             "A", "+noise", "Random", "+channel", "-depth", "8", "-strip",
+             "-define", "png:color-type=6", "-define", "png:compression-level=0", "ICO:{}")
         made.append(validators.reference(kind, folder, rng))
-        if kind == "cur":  # ImageMagick writes icons only: the cursor's type and a hot spot
-            with open(made[0], "r+b") as f:
-                f.seek(2)
-                f.write(b"\x02\x00")
+        if kind == "cur":  # ImageMagick writes icons only: the cursor's type
+            for path in made[:2]:
+                with open(path, "r+b") as f:
+                    f.seek(2)
+                    f.write(b"\x02\x00")
     elif kind == "mid":
         make("mido.mid", validators.DEBIAN_PYTHON, "-c",
              "import sys, mido\n"
@@ -139,7 +145,14 @@ def similar(kind, folder, rng, member):
         make("gcab.cab", "gcab", "-c", "{}", "member.bin", cwd=folder)
     elif kind == "lzh":
         make("jlha.lzh", "jlha", "a", "{}", "member.bin", cwd=folder)
-    elif kind != "gca":
+    elif kind == "gca":
+        # No tool makes or reads GCA: what may be shared is the layout's fixed fields alone,
+        # its signatures and the values every GCA archive of one stored member holds.
+        out = os.path.join(folder, "fixed-fields.gca")
+        with open(out, "wb") as f:
+            f.write(b"GCA0\x00\x01\x01\x00\x10\x00\x00\x00" + b"GCAF\x00\x00\x00\x00" + b"GCAE")
+        made.append(out)
+    else:
         made.append(validators.reference(kind, folder, rng))
     return made
 
