@@ -8,6 +8,7 @@
 #include "passphrase.h"
 #include "strong_format.h"
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -122,12 +123,16 @@ std::string strongLimitsText() {
     for (int kind = 0; kind < tolvex::kKindCount; ++kind) {
         const uint64_t most = strong::maxContent(kind);
         char size[32];
+        // Rounded down: a limit shown must hold.
         if (most >= (uint64_t(1) << 50))
             std::snprintf(size, sizeof size, "no limit");
+        else if (most >= (uint64_t(1) << 40))
+            std::snprintf(size, sizeof size, "%.0f TiB", double(most >> 40));
         else if (most >= (uint64_t(1) << 30))
-            std::snprintf(size, sizeof size, "%.2f GiB", double(most) / double(1 << 30));
+            std::snprintf(size, sizeof size, "%.2f GiB",
+                          std::floor(double(most) / double(1 << 30) * 100) / 100);
         else
-            std::snprintf(size, sizeof size, "%.0f MiB", double(most) / double(1 << 20));
+            std::snprintf(size, sizeof size, "%.0f MiB", double(most >> 20));
         const std::string item =
             " " + tolvex::kindName(kind) + " " + size + (kind + 1 < tolvex::kKindCount ? "," : ".");
         if (line.size() + item.size() > 80) {

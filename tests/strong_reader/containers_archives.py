@@ -1,5 +1,5 @@
 """The body area of tgz, tbz and zip containers, read from their layout's description alone
-(docs/containers-archives.md). Each function takes the whole file and returns the body area,
+(docs/strong-format.md, its containers). Each function takes the whole file and returns the body area,
 or raises ValueError when the file does not follow the layout."""
 import bz2
 import struct

@@ -1,5 +1,5 @@
 """The body areas of the sound and video containers (wav, avi, mid, mp3), read as
-docs/containers-av.md describes them. Each function takes the whole file and returns the body
+docs/strong-format.md describes them. Each function takes the whole file and returns the body
 then its padding, or raises ValueError for a file that does not follow the layout."""
 
 import struct

@@ -1,5 +1,5 @@
 """The body area of the picture kinds (bmp, png, ico, cur, jpg), read by the rules of
-docs/containers-images.md alone.
+docs/strong-format.md (its containers) alone.
 
 BODIES maps a kind's name to a function that takes the whole file and returns its body area
 (the body, then whatever padding follows it), raising ValueError when the file does not follow
