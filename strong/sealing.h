@@ -3,7 +3,7 @@
 // work on the current batch of chunks.
 #pragma once
 
-#include "strong_format.h"
+#include "strong_types.h"
 
 #include <sodium.h>
 

@@ -296,9 +296,6 @@ Status probe(std::span<const uint8_t> leading, Preamble &preamble) {
     return Status::Ok;
 }
 
-bool isUsableName(const std::string &name) {
-    return !name.empty() && name.size() <= kMaxNameSize && tolvex::isUsableExtension(name);
-}
 
 Status encrypt(const EncryptRequest &request, const ReadFn &read, const ContainerOutput &output,
                const Hooks &hooks) {

@@ -69,12 +69,12 @@ TEST_P(ContainerTest, givesBackTheBodyAndIsItsOwnKind) {
 TEST_P(ContainerTest, isFreshEveryTime) {
     if (GetParam() == 0)
         GTEST_SKIP() << "kind 0 is its body alone, which the salt makes fresh";
+    // The same body twice: what differs is the container, made afresh for each file. (Which
+    // bytes all files of a kind share is the fingerprint test's to judge, against real files.)
     const auto body = randomBody(5000);
     const auto a = containerWith(GetParam(), body), b = containerWith(GetParam(), body);
     ASSERT_FALSE(a.empty());
-    // Not one 64-byte window of the first file's opening stands at the same place in the second.
-    const size_t span = std::min<size_t>({a.size(), b.size(), 512});
-    EXPECT_FALSE(std::equal(a.begin(), a.begin() + std::ptrdiff_t(span), b.begin()));
+    EXPECT_NE(a, b);
 }
 
 TEST_P(ContainerTest, aFileCutShortDoesNotGiveTheWholeBody) {
