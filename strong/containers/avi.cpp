@@ -18,6 +18,10 @@ constexpr uint64_t kRiffMargin = uint64_t(4) << 20; // the headers and the index
 constexpr uint64_t kMostBody = uint64_t(1) << 46;
 constexpr uint32_t kAvifHasIndex = 0x10, kAvifIsInterleaved = 0x100, kAvifTrustCkType = 0x800;
 constexpr uint32_t kAviifKeyframe = 0x10;
+// What ffmpeg reserves: super index entries, and zeros after the INFO list for later tags.
+constexpr uint64_t kReservedRiffs = 256;
+constexpr uint32_t kTagRoom = 1016;
+constexpr uint32_t kSuggestedBuffer = 1 << 20; // ffmpeg's, whatever the frame size
 
 struct Shape {
     uint32_t width = 0, height = 0;
@@ -32,12 +36,17 @@ struct Plan {
     uint64_t frames = 0;
     uint64_t perRiff = 0; // frames in a RIFF, the last one's fewer
     uint64_t segments() const { return (frames + perRiff - 1) / perRiff; }
+    // Past one RIFF the file is OpenDML: a super index, an odml list, a standard index per RIFF.
+    bool openDml() const { return segments() > 1; }
     uint64_t framesIn(uint64_t s) const { return std::min(perRiff, frames - s * perRiff); }
     static uint64_t indexSize(uint64_t n) { return 8 + 24 + 8 * n; } // an ix00 chunk
-    // A movi list's content from its form type on: frames and their standard index.
+    // A movi list's content from its form type on: frames and, in OpenDML, their standard index.
     uint64_t moviContent(uint64_t s) const {
-        return 4 + framesIn(s) * (8 + shape.frameBytes()) + indexSize(framesIn(s));
+        return 4 + framesIn(s) * (8 + shape.frameBytes()) +
+               (openDml() ? indexSize(framesIn(s)) : 0);
     }
+    // Super index entries: ffmpeg reserves room for 256 RIFFs, more only where more are needed.
+    uint64_t superEntries() const { return std::max<uint64_t>(kReservedRiffs, segments()); }
 };
 
 void le64At(framing::Fields &f, size_t at, uint64_t v) {
@@ -45,24 +54,44 @@ void le64At(framing::Fields &f, size_t at, uint64_t v) {
     f.patchLe32(at + 4, uint32_t(v >> 32));
 }
 
-// The first RIFF's headers up to its movi list's form type.
+uint32_t gcd(uint32_t a, uint32_t b) {
+    while (b) {
+        const uint32_t r = a % b;
+        a = b;
+        b = r;
+    }
+    return a;
+}
+
+// The first RIFF's headers up to its movi list's form type, laid out as ffmpeg lays out its own:
+// a file within one RIFF carries JUNK where the super index and the odml list would stand.
 std::vector<uint8_t> headers(const Plan &plan) {
     const Shape &shape = plan.shape;
     const uint32_t frame = uint32_t(shape.frameBytes());
     const uint64_t segments = plan.segments();
+    const bool openDml = plan.openDml();
     framing::Fields strl;
     strl.text("LIST").le32(0).text("strl");
     strl.text("strh").le32(56).text("vids").le32(0).le32(0).le16(0).le16(0).le32(0);
-    strl.le32(shape.scale).le32(shape.rate).le32(0).le32(uint32_t(plan.frames)).le32(frame + 8);
+    strl.le32(shape.scale).le32(shape.rate).le32(0).le32(uint32_t(plan.frames)).le32(frame);
     strl.le32(0xFFFFFFFFu).le32(0).le16(0).le16(0).le16(shape.width).le16(shape.height);
     strl.text("strf").le32(40).le32(40).le32(shape.width);
     strl.le32(shape.topDown ? uint32_t(-int32_t(shape.height)) : shape.height);
     strl.le16(1).le16(24).le32(0).le32(frame).le32(0).le32(0).le32(0).le32(0);
-    // OpenDML's super index: where each RIFF's standard index is, patched in below.
-    strl.text("indx").le32(uint32_t(24 + 16 * segments)).le16(4).u8(0).u8(0);
-    strl.le32(uint32_t(segments)).text("00db").fill(12);
+    // OpenDML's super index, where each RIFF's standard index is (patched in below).
+    const uint64_t reserved = openDml ? plan.superEntries() : kReservedRiffs;
+    strl.text(openDml ? "indx" : "JUNK").le32(uint32_t(24 + 16 * reserved)).le16(4).u8(0).u8(0);
+    strl.le32(openDml ? uint32_t(segments) : 0).text("00dc").fill(12);
     const size_t entries = strl.size();
-    strl.fill(size_t(16 * segments));
+    strl.fill(size_t(16 * reserved));
+    // Video properties: refresh rate, total and valid sizes, the picture's proportions.
+    const uint32_t common = gcd(shape.width, shape.height);
+    strl.text("vprp").le32(68).le32(0).le32(0);
+    strl.le32(uint32_t((2 * uint64_t(shape.rate) + shape.scale - 1) / (2 * uint64_t(shape.scale))));
+    strl.le32(shape.width).le32(shape.height);
+    strl.le16(uint16_t(shape.height / common)).le16(uint16_t(shape.width / common));
+    strl.le32(shape.width).le32(shape.height).le32(1);
+    strl.le32(shape.height).le32(shape.width).le32(shape.height).le32(shape.width).fill(16);
     strl.patchLe32(4, uint32_t(strl.size() - 8));
 
     framing::Fields f;
@@ -74,26 +103,29 @@ std::vector<uint8_t> headers(const Plan &plan) {
     f.text("avih").le32(56).le32(uint32_t(usPerFrame));
     f.le32(uint32_t(std::min<uint64_t>(bytesPerSecond, 0xFFFFFFFFu))).le32(0);
     f.le32(kAvifHasIndex | kAvifIsInterleaved | kAvifTrustCkType).le32(uint32_t(plan.framesIn(0)));
-    f.le32(0).le32(1).le32(frame + 8).le32(shape.width).le32(shape.height).fill(16);
+    f.le32(0).le32(1).le32(kSuggestedBuffer).le32(shape.width).le32(shape.height).fill(16);
     const size_t strlAt = f.size();
     f.append(strl.bytes().data(), strl.size());
-    f.text("LIST").le32(4 + 8 + 248).text("odml").text("dmlh").le32(248);
-    f.le32(uint32_t(plan.frames)).fill(244);
+    f.text(openDml ? "LIST" : "JUNK").le32(4 + 8 + 248).text("odml").text("dmlh").le32(248);
+    f.le32(openDml ? uint32_t(plan.frames) : 0).fill(244);
     f.patchLe32(hdrl + 4, uint32_t(f.size() - hdrl - 8));
     const uint32_t text = sizeof kSoftware; // with its zero, an even size
     f.text("LIST").le32(4 + 8 + text).text("INFO").text("ISFT").le32(text);
     f.append(reinterpret_cast<const uint8_t *>(kSoftware), text);
+    f.text("JUNK").le32(kTagRoom).fill(kTagRoom);
     f.text("LIST").le32(uint32_t(plan.moviContent(0))).text("movi");
 
-    // The RIFFs one after another: each standard index ends its movi list.
+    // The RIFFs one after another: in OpenDML each standard index ends its movi list.
     uint64_t movi = f.size() - 4;
     const uint64_t frameChunk = 8 + shape.frameBytes();
     for (uint64_t s = 0; s < segments; ++s) {
         const uint64_t n = plan.framesIn(s);
-        const size_t entry = strlAt + entries + size_t(16 * s);
-        le64At(f, entry, movi + 4 + n * frameChunk);
-        f.patchLe32(entry + 8, uint32_t(Plan::indexSize(n)));
-        f.patchLe32(entry + 12, uint32_t(n));
+        if (openDml) {
+            const size_t entry = strlAt + entries + size_t(16 * s);
+            le64At(f, entry, movi + 4 + n * frameChunk);
+            f.patchLe32(entry + 8, uint32_t(Plan::indexSize(n)));
+            f.patchLe32(entry + 12, uint32_t(n));
+        }
         const uint64_t end = movi + plan.moviContent(s) + (s == 0 ? 8 + 16 * n : 0);
         if (s == 0)
             f.patchLe32(4, uint32_t(end - 8));
@@ -110,7 +142,7 @@ Plan choosePlan(uint64_t body) {
     // Within 2% and 64 KiB; below 1 MiB, where that leaves one or two frame sizes, a little
     // more, so that small files too differ from one another.
     const uint64_t budget =
-        std::max<uint64_t>(body / 50 + 65536 - 4096, body < (1 << 20) ? 200000 : 0);
+        std::max<uint64_t>(body / 50 + 65536 - 8192, body < (1 << 20) ? 200000 : 0);
     std::vector<Shape> fits;
     for (const auto &ratio : kRatios)
         for (uint32_t width = 160; width <= 640; width += 16) {
@@ -172,14 +204,16 @@ class Writer : public BodyWriter {
     }
 
   private:
-    // The RIFF's standard index, and in the first the AVI 1.0 index of its frames.
+    // In OpenDML the RIFF's standard index; in the first RIFF the AVI 1.0 index of its frames.
     bool endRiff(uint64_t s) {
         const uint64_t n = m_plan.framesIn(s);
         const uint64_t chunk = 8 + uint64_t(m_frame);
         framing::Fields f;
-        f.text("ix00").le32(uint32_t(Plan::indexSize(n) - 8)).le16(2).u8(0).u8(1);
-        f.le32(uint32_t(n)).text("00db").le64(m_moviAt).le32(0);
-        for (int pass = s == 0 ? 2 : 1, index = 0; index < pass; ++index) {
+        if (m_plan.openDml()) {
+            f.text("ix00").le32(uint32_t(Plan::indexSize(n) - 8)).le16(2).u8(0).u8(1);
+            f.le32(uint32_t(n)).text("00dc").le64(m_moviAt).le32(0);
+        }
+        for (int pass = s == 0 ? 2 : 1, index = m_plan.openDml() ? 0 : 1; index < pass; ++index) {
             if (index == 1)
                 f.text("idx1").le32(uint32_t(16 * n));
             for (uint64_t i = 0; i < n; ++i) {
@@ -187,7 +221,7 @@ class Writer : public BodyWriter {
                 if (index == 0)
                     f.le32(uint32_t(4 + i * chunk + 8)).le32(m_frame);
                 else
-                    f.text("00db").le32(kAviifKeyframe).le32(uint32_t(4 + i * chunk)).le32(m_frame);
+                    f.text("00dc").le32(kAviifKeyframe).le32(uint32_t(4 + i * chunk)).le32(m_frame);
                 if (f.size() >= 65536) {
                     if (!f.writeTo(m_output))
                         return false;
@@ -210,7 +244,7 @@ class Writer : public BodyWriter {
             f.text("LIST").le32(uint32_t(m_plan.moviContent(s))).text("movi");
             m_moviAt = m_at + 20;
         }
-        f.text("00db").le32(m_frame);
+        f.text("00dc").le32(m_frame);
         m_leftInFrame = m_frame;
         ++m_started;
         m_at += f.size() + m_frame;
@@ -236,7 +270,8 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     return std::make_unique<Writer>(output, bodySize, plan, head.size());
 }
 
-// The first stream's frames of every movi list, in the RIFF and any AVIX RIFFs after it.
+// The first stream's frames of every movi list, in the RIFF and any AVIX RIFFs after it; the
+// chunks around them (JUNK, indx, odml, ix00, idx1) are skipped, whichever layout holds them.
 class Reader : public framing::ExtentReader {
   public:
     Reader(const ContainerInput &input, uint64_t moviAt, uint64_t moviEnd, uint64_t riffEnd)

@@ -58,6 +58,8 @@ def _movi(data, start, end):
 
 
 def avi(data):
+    # One RIFF with JUNK where OpenDML's chunks would stand, or OpenDML RIFFs 'AVIX' after the
+    # first: the movi lists are found and read alike, every other chunk skipped.
     if (len(data) < 24 or data[0:4] != b"RIFF" or data[8:12] != b"AVI "
             or data[12:16] != b"LIST" or data[20:24] != b"hdrl"):
         raise ValueError("not an AVI file")

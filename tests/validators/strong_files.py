@@ -101,8 +101,10 @@ def similar(kind, folder, rng, member):
         make("sox.wav", "sox", "-n", "-r", "44100", "-c", "2", "{}", "synth", "0.2", "whitenoise")
         make("ffmpeg.wav", *ffmpeg, "anoisesrc=d=0.2", "-c:a", "pcm_s16le", "{}")
     elif kind == "avi":
-        make("ffmpeg.avi", *ffmpeg, "testsrc=size=160x120:rate=10:d=1", "-c:v", "rawvideo",
-             "-pix_fmt", "bgr24", "{}")
+        # As many frames as the member fills, as the containers' videos have.
+        frames = max(1, -(-member // (160 * 120 * 3)))
+        make("ffmpeg.avi", *ffmpeg, "testsrc=size=160x120:rate=10", "-frames:v", str(frames),
+             "-c:v", "rawvideo", "-pix_fmt", "bgr24", "{}")
     elif kind == "mp3":
         make("ffmpeg.mp3", *ffmpeg, "sine=duration=1", "-c:a", "libmp3lame", "{}")
         # LAME's own tag, as the lame program writes it.
