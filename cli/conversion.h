@@ -41,6 +41,7 @@ struct Plan {
     bool folderInput = false;    // encrypt --compress of a folder
     bool extractArchive = false; // decrypt --extract of an LHA archive
     bool strong = false;         // decrypt: a strong file (its name is known once decrypted)
+    bool unmarked = false;       // decrypt: strong only in that it cannot be classic
     // decrypt: a file that may be classic (no disguise, a control record that may be one) or
     // strong; classic first, and with a passphrase at hand strong when the key does not open it
     bool strongAfterClassic = false;

@@ -48,15 +48,26 @@ bool anyPlan(const std::vector<Plan> &plans, bool (*which)(const Plan &)) {
 
 // Obtains what the work needs: the passphrase for strong files, the key code for classic
 // ones. An exit status when it cannot be had.
-std::optional<int> obtainKeys(Settings &settings, const std::vector<Plan> &plans) {
+std::optional<int> obtainKeys(Settings &settings, std::vector<Plan> &plans) {
     const Options &options = settings.options;
     const bool encrypting = settings.encrypting();
+    const char *envPassphrase = std::getenv("TOLVEX_PASSPHRASE");
+    const char *envKey = std::getenv("TOLVEX_KEY");
+    const bool interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
+    // A file that is strong only in that it cannot be classic is tried with a passphrase when
+    // one can be had; a run given a key alone says of it what it can, and goes on.
+    const bool classicRun = options.keyText || envKey;
+    if (!encrypting && !envPassphrase && !interactive && !options.keyFile && classicRun) {
+        for (Plan &p : plans)
+            if (!p.failed && p.unmarked)
+                p.failed = fail(kExitWrongKey,
+                                "is not a classic encoded file; if it is a strong one, give its "
+                                "passphrase (TOLVEX_PASSPHRASE, --key-file, or at a terminal)");
+    }
     const bool anyStrong =
         encrypting ? options.strong : anyPlan(plans, [](const Plan &p) { return p.strong; });
     const bool anyClassic =
         encrypting ? !options.strong : anyPlan(plans, [](const Plan &p) { return !p.strong; });
-    const char *envPassphrase = std::getenv("TOLVEX_PASSPHRASE");
-    const char *envKey = std::getenv("TOLVEX_KEY");
     const KeyFileUse use = keyFileUse(options.keyFile.has_value(), anyClassic, anyStrong,
                                       envPassphrase != nullptr, options.keyText || envKey);
     if (!use.error.empty())
@@ -71,7 +82,6 @@ std::optional<int> obtainKeys(Settings &settings, const std::vector<Plan> &plans
         if (!keyFileText)
             return exitWith(kExitUsage, problem);
     }
-    const bool interactive = ::isatty(STDIN_FILENO) && options.keyFile != "-";
     if (anyStrong) {
         strong::protectKeyMaterial();
         PassphraseSources from;

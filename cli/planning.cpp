@@ -99,6 +99,7 @@ std::optional<Outcome> examineInput(const Settings &settings, Plan &p, std::stri
         // tried with the passphrase, and a file that may be either is tried both ways.
         if (!seen.extension) {
             p.strong = true;
+            p.unmarked = true;
         } else {
             p.extension = *seen.extension;
             p.extractArchive = o.extract && lowered(p.extension) == "lzh";

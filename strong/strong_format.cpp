@@ -296,7 +296,6 @@ Status probe(std::span<const uint8_t> leading, Preamble &preamble) {
     return Status::Ok;
 }
 
-
 Status encrypt(const EncryptRequest &request, const ReadFn &read, const ContainerOutput &output,
                const Hooks &hooks) {
     if (!sodiumReady())

@@ -32,7 +32,6 @@ uint64_t bodySize(uint64_t size);
 // The most content a disguise kind holds.
 uint64_t maxContent(int kind);
 
-
 // The presets --kdf names: interactive (2 passes, 64 MiB), moderate (3, 256 MiB, the
 // default), sensitive (4, 1 GiB).
 std::optional<KdfParams> kdfPreset(const std::string &name);
@@ -42,12 +41,8 @@ std::span<const KdfParams> kdfPresets();
 // The preset's name ("interactive", ...), or empty for parameters of no preset.
 std::string kdfName(const KdfParams &kdf);
 
-
-
 // A text for a person; Damaged gives the one message for every authentication failure.
 std::string statusText(Status status);
-
-
 
 // What can be told of a version 1 file without the passphrase.
 struct Preamble {
@@ -77,7 +72,6 @@ struct EncryptRequest {
 Status encrypt(const EncryptRequest &request, const ReadFn &read, const ContainerOutput &output,
                const Hooks &hooks = {});
 
-
 // Reads a strong file of either version and writes the content through `write`. The content
 // is only trustworthy when the result is Ok: the caller keeps it staged until then. A file
 // without version 1's marker that does not open with the passphrase is NotOpened.
@@ -87,6 +81,5 @@ Status decrypt(std::string_view passphrase, const ContainerInput &input, const W
 // Opens a strong file with the passphrase without decrypting its content: the version, kind,
 // key derivation, recorded name and size.
 Status identify(std::string_view passphrase, const ContainerInput &input, Decrypted &result);
-
 
 } // namespace strong

@@ -83,5 +83,4 @@ inline bool isUsableName(const std::string &name) {
     return !name.empty() && name.size() <= kMaxNameSize && tolvex::isUsableExtension(name);
 }
 
-
 } // namespace strong

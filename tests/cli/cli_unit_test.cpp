@@ -176,7 +176,7 @@ TEST(Options, EachOptionOnlyWhereItBelongs) {
         {{"-o", "out"}, true, true, false},  {{"--output-dir", "d"}, true, true, false},
         {{"-f"}, true, true, false},         {{"--keep-damaged"}, false, true, false},
         {{"-j", "2"}, true, true, true},     {{"--archiver-wait=5"}, true, true, true},
-        {{"-q"}, true, true, true},          {{"--key-file", "k"}, true, true, false},
+        {{"-q"}, true, true, true},          {{"--key-file", "k"}, true, true, true},
         {{"--key", "1"}, true, true, false}, {{"--strong"}, true, false, false},
     };
     const std::string help = helpText();
@@ -218,7 +218,7 @@ TEST(Commands, UsageAndUnknownCommandComeFromTheTable) {
               "                     [--quiet] PATH...\n"
               "  tolvex-cli decrypt [--output BASE | --output-dir DIR] [--force] [--extract]\n"
               "                     [--keep-damaged] [--jobs N] [--quiet] PATH...\n"
-              "  tolvex-cli info PATH...");
+              "  tolvex-cli info [--key-file FILE] PATH...");
     EXPECT_EQ(parseCommandLine(words({"scramble", "a"})).error,
               "unknown command 'scramble'; the commands are encrypt, decrypt and info (try "
               "'tolvex-cli --help')");

@@ -7,6 +7,7 @@
 #include "strong_format.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -493,6 +494,24 @@ TEST(StrongCli, InfoReportsAStrongFileDecryptWouldRefuse) {
     EXPECT_EQ(i.status, kExitWrongKey);
     EXPECT_TRUE(contains(i.out, "strong, but a strong file of another version")) << i.out;
     EXPECT_EQ(run(dir, {"decrypt", "-o", "b", "a.png"}).status, kExitWrongKey);
+}
+
+// Content past what a kind holds is refused before anything is written, naming kinds that hold
+// it. A sparse file has the size without the disk.
+TEST(StrongCli, TooLargeForADisguiseIsRefusedNamingTheKindsThatHoldIt) {
+    TempDir dir;
+    const uint64_t size = strong::maxContent(12) + 1; // mp3
+    {
+        const int fd = ::open((dir / "big.bin").c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, off_t(size)), 0);
+        ::close(fd);
+    }
+    const RunResult e = encryptStrong(dir, {"-d", "mp3", "big.bin"});
+    EXPECT_EQ(e.status, kExitInputUnreadable) << e.err;
+    EXPECT_TRUE(contains(e.err, "more than a strong mp3 file holds")) << e.err;
+    EXPECT_TRUE(contains(e.err, "disguises that hold it: none, bmp, cab")) << e.err;
+    EXPECT_EQ(listTree(dir.path()), std::vector<std::string>{"big.bin"});
 }
 
 // Version 1 files still decrypt, recognised by their marker.
