@@ -131,7 +131,7 @@ def similar(kind, folder, rng, member):
              "m = mido.MidiFile(type=1)\n"
              "for k in range(3):\n"
              "    t = mido.MidiTrack(); m.tracks.append(t)\n"
-             "    t.append(mido.MetaMessage('sequencer_specific', data=(0, 1, 2)))\n"
+             "    t.append(mido.MetaMessage('track_name', name='Track %d' % k))\n"
              "    for n in range(8):\n"
              "        t.append(mido.Message('note_on', note=60 + n, velocity=64, time=0))\n"
              "        t.append(mido.Message('note_off', note=60 + n, velocity=64, time=240))\n"
