@@ -64,6 +64,15 @@ std::optional<int> obtainKeys(Settings &settings, std::vector<Plan> &plans) {
                                 "is not a classic encoded file; if it is a strong one, give its "
                                 "passphrase (TOLVEX_PASSPHRASE, --key-file, or at a terminal)");
     }
+    // A file that may be either, in a run given no key at all, can only be strong.
+    if (!encrypting && !classicRun && !interactive && !options.keyFile) {
+        for (Plan &p : plans)
+            if (!p.failed && p.strongAfterClassic) {
+                p.strong = true;
+                p.strongAfterClassic = false;
+                p.extractArchive = false;
+            }
+    }
     const bool anyStrong =
         encrypting ? options.strong : anyPlan(plans, [](const Plan &p) { return p.strong; });
     const bool anyClassic =

@@ -186,15 +186,16 @@ if [ "${1:-}" = --desktop ]; then
     toggle "radio button" "復号化"
     until_true nth_text_is 1 "↓に変換するファイルを入れてください"
     settext 0 "$WORK/strong.tvx"
-    check "decrypting, the strong input is recognised" \
+    toggle "check box" "強力"
+    check "decrypting, 強力 makes the key box take a passphrase" \
         until_true bash -c "'$PROBE' '$main_name' dump | grep -q \$'\tlabel\t←にパスフレーズを入れてください。'"
     before=$(ls -A "$WORK" | sort)
     settext 1 "$WORK/wrong"
     settext 2 "incorrect horse"
     press "$main_name" START
     wait_box "エラー"
-    check "a wrong passphrase gets its message" \
-        bash -c "'$PROBE' エラー dump | grep -q \$'\tlabel\tパスフレーズが違うか、ファイルが壊れています。'"
+    check "a wrong passphrase gets its message, which says the file may be no Tolvex file" \
+        bash -c "'$PROBE' エラー dump | grep -q \$'\tlabel\tTolvexファイルでは無いか、またはパスフレーズが間違っています。'"
     answer "エラー" OK
     check "and writes nothing" [ "$(ls -A "$WORK" | sort)" = "$before" ]
     settext 1 "$WORK/back-strong"

@@ -123,7 +123,7 @@ echo "files written by tolvex-cli read"
 # The output is named from the recorded name's extension only.
 mkdir "$work/named"
 if got=$(TOLVEX_PASSPHRASE=$cut_pass "$python" "$reader" --output-base "$work/named/back" \
-    "$(ls "$work/enc/bmp-65537".*)"); then
+    "$(ls "$work/enc/none-65537".*)"); then
     [[ -f $work/named/back.jpeg ]] || fail "the output is not named back.jpeg: $(ls "$work/named")"
 else
     fail "--output-base: the reader refuses"
