@@ -110,6 +110,11 @@ def similar(kind, folder, rng, member):
         # LAME's own tag, as the lame program writes it.
         make("sine.wav", "sox", "-n", "-r", "44100", "-c", "2", "{}", "synth", "1", "sine", "440")
         make("lame.mp3", "lame", "--quiet", "-b", "128", os.path.join(folder, "sine.wav"), "{}")
+    elif kind == "jpg":
+        # libjpeg's standard Huffman tables, and tables made for the picture (ImageMagick's way).
+        made.append(validators.reference(kind, folder, rng))
+        make("standard.jpg", "convert", "-size", "320x240", "plasma:", "-strip", "-define",
+             "jpeg:optimize-coding=false", "{}")
     elif kind in ("ico", "cur"):
         # Vista's large icons: a 256-pixel PNG of 8-bit RGBA in the directory.
         make("large.ico", "convert", "-size", "256x256", "plasma:", "-alpha", "set", "-channel",
