@@ -73,13 +73,17 @@ class Reader : public BodyReader {
     // The first image is looked at before the file is taken for an icon.
     bool openNext() {
         const Entry &e = m_entries[m_next++];
-        m_png = std::make_unique<pictures::PngReader>(m_input, e.offset, e.offset + e.size);
+        if (m_png)
+            m_png->reset(e.offset, e.offset + e.size);
+        else
+            m_png = std::make_unique<pictures::PngReader>(m_input, e.offset, e.offset + e.size);
+        m_reading = true;
         return m_png->open() && m_png->width() == e.width && m_png->height() == e.height &&
                m_png->channels() == 4;
     }
     int64_t read(uint8_t *buffer, size_t size) override {
         for (;;) {
-            if (!m_png) {
+            if (!m_reading) {
                 if (m_next == m_entries.size())
                     return 0;
                 if (!openNext())
@@ -88,7 +92,7 @@ class Reader : public BodyReader {
             const int64_t n = m_png->read(buffer, size);
             if (n != 0)
                 return n;
-            m_png.reset();
+            m_reading = false;
         }
     }
 
@@ -96,7 +100,8 @@ class Reader : public BodyReader {
     ContainerInput m_input;
     std::vector<Entry> m_entries;
     size_t m_next = 0;
-    std::unique_ptr<pictures::PngReader> m_png;
+    std::unique_ptr<pictures::PngReader> m_png; // one reader, reset for each image
+    bool m_reading = false;                     // m_png is open on the current image
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize,

@@ -291,9 +291,9 @@ bool PngReader::open() {
             m_inIdat = true;
             m_in.resize(size_t(1) << 18);
             m_raw.resize(size_t(1) << 18);
-            if (inflateInit(&m_z) != Z_OK)
+            if ((m_zReady ? inflateReset(&m_z) : inflateInit(&m_z)) != Z_OK)
                 return false;
-            m_zReady = true;
+            m_zReady = m_opened = true;
             return true;
         }
         if (!(type & 0x20000000u))
@@ -397,10 +397,21 @@ int PngReader::closeStream() {
     return int(kBodyMalformed);
 }
 
+void PngReader::reset(uint64_t start, uint64_t end) {
+    m_start = start;
+    m_end = std::min(end, m_input.size);
+    m_width = m_height = m_channels = 0;
+    m_rowBytes = m_rowsLeft = m_rowLeft = m_pos = m_idatLeft = 0;
+    m_crc = 0;
+    m_inIdat = m_streamEnd = m_done = m_opened = false;
+    m_failure = 0;
+    m_rawPos = m_rawLen = 0;
+}
+
 int64_t PngReader::read(uint8_t *buffer, size_t size) {
     if (m_failure)
         return m_failure;
-    if (m_done || !m_zReady)
+    if (m_done || !m_opened)
         return m_done ? 0 : kBodyMalformed;
     size_t out = 0;
     while (out < size && m_rowsLeft) {

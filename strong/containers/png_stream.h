@@ -85,6 +85,9 @@ class PngReader : public BodyReader {
     // Checks the signature, IHDR and the chunks before the first IDAT: false when the range
     // does not hold such a PNG.
     bool open();
+    // Reads another range with the same buffers and inflate state (an icon's next image), so
+    // that many small pictures cost no more than one large one; open() again after it.
+    void reset(uint64_t start, uint64_t end);
     uint32_t width() const { return m_width; }
     uint32_t height() const { return m_height; }
     uint32_t channels() const { return m_channels; }
@@ -110,7 +113,8 @@ class PngReader : public BodyReader {
     bool m_done = false;
     int64_t m_failure = 0;
     z_stream m_z{};
-    bool m_zReady = false;
+    bool m_zReady = false; // m_z holds inflate's state (to end, or reset for the next range)
+    bool m_opened = false;
     std::vector<uint8_t> m_in, m_raw;
     size_t m_rawPos = 0, m_rawLen = 0;
 };
