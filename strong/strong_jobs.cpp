@@ -7,8 +7,11 @@
 #include "temporaries.h"
 #include "transfers.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,12 +21,75 @@ namespace {
 
 namespace files = tolvex::files;
 
-// A file opened for reading, from any offset.
-ContainerInput inputOf(int fd, const struct stat &st) {
-    return {[fd](uint64_t offset, uint8_t *buffer, size_t size) {
-                return files::readAt(fd, offset, buffer, size);
+// Containers read and write in pieces as small as their fields and blocks; these hold a
+// megabyte at a time, so that a file costs few system calls whatever its kind's framing.
+constexpr size_t kStaging = size_t(1) << 20;
+
+// A file opened for reading, from any offset, read ahead a megabyte at a time. One reader at a
+// time uses it (decryption's helper thread only after the opening was read).
+class ReadAhead {
+  public:
+    explicit ReadAhead(int fd) : m_fd(fd), m_buffer(kStaging) {}
+    int64_t readAt(uint64_t offset, uint8_t *out, size_t size) {
+        if (size >= m_buffer.size())
+            return files::readAt(m_fd, offset, out, size);
+        if (offset < m_start || offset + size > m_start + m_length) {
+            const int64_t got = files::readAt(m_fd, offset, m_buffer.data(), m_buffer.size());
+            if (got < 0)
+                return -1;
+            m_start = offset;
+            m_length = uint64_t(got);
+        }
+        const uint64_t n = std::min<uint64_t>(size, m_start + m_length - offset);
+        std::memcpy(out, m_buffer.data() + (offset - m_start), size_t(n));
+        return int64_t(n);
+    }
+
+  private:
+    int m_fd;
+    std::vector<uint8_t> m_buffer;
+    uint64_t m_start = 0, m_length = 0;
+};
+
+ContainerInput inputOf(const std::shared_ptr<ReadAhead> &file, const struct stat &st) {
+    return {[file](uint64_t offset, uint8_t *buffer, size_t size) {
+                return file->readAt(offset, buffer, size);
             },
             uint64_t(st.st_size)};
+}
+
+// A new file written in order, gathered a megabyte at a time, with fields over bytes already
+// written. flush() before the file is used: what is gathered is not yet in it.
+class Gathered {
+  public:
+    explicit Gathered(int fd) : m_fd(fd) { m_buffer.reserve(kStaging); }
+    bool write(const uint8_t *data, size_t size) {
+        if (m_buffer.size() + size > kStaging && !flush())
+            return false;
+        if (size >= kStaging)
+            return files::writeAll(m_fd, data, size);
+        m_buffer.insert(m_buffer.end(), data, data + size);
+        return true;
+    }
+    bool patch(uint64_t offset, const uint8_t *data, size_t size) {
+        return flush() && files::writeAt(m_fd, offset, data, size);
+    }
+    bool flush() {
+        const bool ok = m_buffer.empty() || files::writeAll(m_fd, m_buffer.data(), m_buffer.size());
+        m_buffer.clear();
+        return ok;
+    }
+
+  private:
+    int m_fd;
+    std::vector<uint8_t> m_buffer;
+};
+
+ContainerOutput outputOf(Gathered &file) {
+    return {[&file](const uint8_t *data, size_t size) { return file.write(data, size); },
+            [&file](uint64_t offset, const uint8_t *data, size_t size) {
+                return file.patch(offset, data, size);
+            }};
 }
 
 strong::ReadFn readerOf(int fd) {
@@ -39,13 +105,6 @@ strong::ReadFn readerOf(int fd) {
 
 strong::WriteFn writerOf(int fd) {
     return [fd](const uint8_t *data, size_t size) { return files::writeAll(fd, data, size); };
-}
-
-// A new file written in order, with fields over bytes already written.
-ContainerOutput outputOf(int fd) {
-    return {writerOf(fd), [fd](uint64_t offset, const uint8_t *data, size_t size) {
-                return files::writeAt(fd, offset, data, size);
-            }};
 }
 
 // The source, opened as a regular file, and what it is.
@@ -131,8 +190,11 @@ Status encryptStrongInto(const std::string &source, const std::string &recordedN
     files::TemporaryFile out(folder, files::kCodecPrefix);
     if (!out.valid())
         return Status::WriteFailed;
+    Gathered gathered(out.fd());
     Status status = encrypt(requestFor(settings, recordedName, st), readerOf(in.get()),
-                            outputOf(out.fd()), hooks);
+                            outputOf(gathered), hooks);
+    if (status == Status::Ok && !gathered.flush())
+        status = Status::WriteFailed;
     if (status == Status::Ok)
         status = published(out, outputModeFor(settings, st), outputName, replace, nullptr);
     if (status != Status::Ok)
@@ -162,7 +224,8 @@ Status decryptStrongInto(const std::string &source, int folder, const std::strin
         return hooks.acceptName ? hooks.acceptName(recorded) : Status::Ok;
     };
     Decrypted result;
-    Status status = decrypt(passphrase, inputOf(in.get(), st), writerOf(out.fd()), result, checked);
+    Status status = decrypt(passphrase, inputOf(std::make_shared<ReadAhead>(in.get()), st),
+                            writerOf(out.fd()), result, checked);
     if (status == Status::Ok)
         status = published(out, st.st_mode, outputName, replace, written);
     if (status != Status::Ok)
@@ -217,7 +280,7 @@ strong::Status identifyStrongFile(const std::string &path, std::string_view pass
     const files::Fd in = openSource(path, st);
     if (!in.valid())
         return Status::ReadFailed;
-    return identify(passphrase, inputOf(in.get(), st), opened);
+    return identify(passphrase, inputOf(std::make_shared<ReadAhead>(in.get()), st), opened);
 }
 
 } // namespace strong

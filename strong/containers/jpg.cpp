@@ -8,7 +8,10 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <iterator>
+#include <string_view>
+#include <system_error>
 #include <vector>
 
 #include <jpeglib.h>
@@ -144,12 +147,20 @@ std::vector<uint8_t> compress(const std::vector<uint8_t> &pixels, uint32_t width
     return out;
 }
 
-// A picture within `budget` bytes, or empty.
-std::vector<uint8_t> picture(uint64_t budget) {
+// What a picture will be: its encoder's settings and its shape, chosen before it is drawn.
+struct Plan {
+    Settings s;
+    double ratio = 1;
+    double longSide = 1024;
+    bool portrait = false;
+};
+
+Plan choosePlan() {
     static constexpr double kRatios[] = {4.0 / 3, 3.0 / 2, 16.0 / 9, 1.0, 5.0 / 4};
     static constexpr int kQualities[] = {75, 80, 85, 85, 90, 92, 95};
     static constexpr uint16_t kDensities[] = {72, 72, 96, 150, 300};
-    Settings s;
+    Plan p;
+    Settings &s = p.s;
     s.quality = kQualities[framing::between(0, std::size(kQualities) - 1)];
     s.optimize = framing::between(0, 3) != 0;
     s.fullChroma = s.quality >= 90 && framing::between(0, 1);
@@ -163,27 +174,63 @@ std::vector<uint8_t> picture(uint64_t budget) {
         s.density = kDensities[framing::between(0, std::size(kDensities) - 1)];
     }
     s.minorVersion = framing::between(0, 3) ? 1 : 2;
-    const double ratio = kRatios[framing::between(0, std::size(kRatios) - 1)];
-    double longSide = framing::between(480, 1600);
-    const bool portrait = framing::between(0, 9) < 3;
+    p.ratio = kRatios[framing::between(0, std::size(kRatios) - 1)];
+    p.longSide = framing::between(480, 1600);
+    p.portrait = framing::between(0, 9) < 3;
+    return p;
+}
+
+// SOI and the JFIF APP0 segment exactly as libjpeg writes them for these settings: they go
+// out first, while the picture is still being drawn.
+std::vector<uint8_t> jfifHead(const Settings &s) {
+    framing::Fields f;
+    f.be16(0xffd8).be16(0xffe0).be16(16).text(std::string_view("JFIF\0", 5));
+    f.u8(1).u8(s.minorVersion).u8(s.densityUnit).be16(s.density).be16(s.density).u8(0).u8(0);
+    return f.bytes();
+}
+
+// The picture within `budget` bytes, smaller and coarser until it fits; empty when libjpeg
+// failed or nothing fits.
+std::vector<uint8_t> picture(Plan p, uint64_t budget) {
     for (int attempt = 0; attempt < 8; ++attempt) {
-        const uint32_t a = uint32_t(longSide), b = uint32_t(std::lround(longSide / ratio));
-        const uint32_t width = portrait ? b : a, height = portrait ? a : b;
-        auto jpeg = compress(draw(width, height), width, height, s);
+        const uint32_t a = uint32_t(p.longSide), b = uint32_t(std::lround(p.longSide / p.ratio));
+        const uint32_t width = p.portrait ? b : a, height = p.portrait ? a : b;
+        auto jpeg = compress(draw(width, height), width, height, p.s);
         if (jpeg.empty())
             return {};
         if (jpeg.size() <= budget)
             return jpeg;
-        longSide *= 0.7;
-        s.quality = std::max(60, s.quality - 5);
+        p.longSide *= 0.7;
+        p.s.quality = std::max(60, p.s.quality - 5);
     }
     return {};
 }
 
+// The picture drawn and compressed on a thread of its own while the body passes; joined when
+// the writer goes (the future waits). Nothing it throws leaves the thread.
+std::future<std::vector<uint8_t>> drawLater(const Plan &plan, uint64_t budget) {
+    const auto task = [plan, budget]() noexcept -> std::vector<uint8_t> {
+        try {
+            return picture(plan, budget);
+        } catch (...) {
+            return {};
+        }
+    };
+    try {
+        return std::async(std::launch::async, task);
+    } catch (const std::system_error &) { // no thread to be had: drawn now
+        std::promise<std::vector<uint8_t>> now;
+        now.set_value(task());
+        return now.get_future();
+    }
+}
+
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t bodySize, std::vector<uint8_t> rest)
-        : m_output(output), m_left(bodySize), m_rest(std::move(rest)) {}
+    Writer(const ContainerOutput &output, uint64_t bodySize, std::vector<uint8_t> head,
+           std::future<std::vector<uint8_t>> picture)
+        : m_output(output), m_left(bodySize), m_head(std::move(head)),
+          m_picture(std::move(picture)) {}
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_left)
             return false;
@@ -207,14 +254,21 @@ class Writer : public BodyWriter {
         return true;
     }
     bool finish() override {
-        return m_left == 0 && m_segmentLeft == 0 && m_output.write(m_rest.data(), m_rest.size());
+        if (m_left != 0 || m_segmentLeft != 0)
+            return false;
+        // The picture, after the head already written, which it must begin with.
+        const std::vector<uint8_t> jpeg = m_picture.get();
+        return jpeg.size() > m_head.size() &&
+               std::equal(m_head.begin(), m_head.end(), jpeg.begin()) &&
+               m_output.write(jpeg.data() + m_head.size(), jpeg.size() - m_head.size());
     }
 
   private:
     ContainerOutput m_output;
     uint64_t m_left;
     uint64_t m_segmentLeft = 0;
-    std::vector<uint8_t> m_rest;
+    std::vector<uint8_t> m_head;
+    std::future<std::vector<uint8_t>> m_picture;
 };
 
 // Gives the payloads of the COM segments after the JFIF header, and once they end checks that
@@ -304,16 +358,12 @@ Container jpg() {
         const uint64_t segments = (bodySize + kSegmentPayload - 1) / kSegmentPayload;
         // The picture fits in what the overhead allows beside the segments' headers.
         const uint64_t budget = 60000 + bodySize / 50 - std::min(4 * segments, bodySize / 50);
-        auto jpeg = picture(budget);
-        // SOI then the JFIF APP0 segment, after which the body's segments stand.
-        if (jpeg.size() < 20 || jpeg[0] != 0xff || jpeg[1] != 0xd8 || jpeg[2] != 0xff ||
-            jpeg[3] != 0xe0)
+        const Plan plan = choosePlan();
+        std::vector<uint8_t> head = jfifHead(plan.s);
+        if (!output.write(head.data(), head.size()))
             return nullptr;
-        const size_t head = 4 + framing::loadBe16(jpeg.data() + 4);
-        if (head >= jpeg.size() || !output.write(jpeg.data(), head))
-            return nullptr;
-        return std::make_unique<Writer>(
-            output, bodySize, std::vector<uint8_t>(jpeg.begin() + ptrdiff_t(head), jpeg.end()));
+        // The body's segments follow the head at once; the picture comes after them.
+        return std::make_unique<Writer>(output, bodySize, std::move(head), drawLater(plan, budget));
     };
     c.open = [](const ContainerInput &input) -> std::unique_ptr<BodyReader> {
         uint8_t head[11];

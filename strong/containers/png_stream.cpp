@@ -291,7 +291,7 @@ bool PngReader::open() {
             m_inIdat = true;
             m_in.resize(size_t(1) << 18);
             m_raw.resize(size_t(1) << 18);
-            if ((m_zReady ? inflateReset(&m_z) : inflateInit(&m_z)) != Z_OK)
+            if ((m_zReady ? inflateReset(&m_z) : inflateInit2(&m_z, -15)) != Z_OK)
                 return false;
             m_zReady = m_opened = true;
             return true;
@@ -339,10 +339,38 @@ int PngReader::nextInput() {
     return 1;
 }
 
+// The next bytes of the zlib stream itself (its header and trailer), across IDAT chunks.
+int PngReader::takeBytes(uint8_t *out, size_t n) {
+    for (size_t got = 0; got < n;) {
+        if (m_z.avail_in == 0) {
+            const int more = nextInput();
+            if (more <= 0)
+                return more < 0 ? more : int(kBodyMalformed);
+        }
+        const size_t k = std::min<size_t>(n - got, m_z.avail_in);
+        std::memcpy(out + got, m_z.next_in, k);
+        m_z.next_in += k;
+        m_z.avail_in -= uInt(k);
+        got += k;
+    }
+    return 1;
+}
+
 int PngReader::inflateMore() {
     m_rawPos = m_rawLen = 0;
     if (m_streamEnd)
         return 0;
+    if (!m_headerRead) {
+        // Deflate (method 8) with a window of at most 32 KiB and no preset dictionary.
+        uint8_t head[2];
+        const int got = takeBytes(head, 2);
+        if (got < 0)
+            return got;
+        if ((head[0] & 0x0F) != 8 || (head[0] >> 4) > 7 || (head[0] << 8 | head[1]) % 31 ||
+            (head[1] & 0x20))
+            return int(kBodyMalformed);
+        m_headerRead = true;
+    }
     m_z.next_out = m_raw.data();
     m_z.avail_out = uInt(m_raw.size());
     while (m_z.avail_out == m_raw.size()) {
@@ -362,6 +390,15 @@ int PngReader::inflateMore() {
             return int(kBodyMalformed);
     }
     m_rawLen = m_raw.size() - m_z.avail_out;
+    m_adler = framing::adler32(m_adler, m_raw.data(), m_rawLen);
+    if (m_streamEnd) {
+        uint8_t trailer[4];
+        const int got = takeBytes(trailer, 4);
+        if (got < 0)
+            return got;
+        if (framing::loadBe32(trailer) != m_adler)
+            return int(kBodyMalformed);
+    }
     return 1;
 }
 
@@ -403,7 +440,8 @@ void PngReader::reset(uint64_t start, uint64_t end) {
     m_width = m_height = m_channels = 0;
     m_rowBytes = m_rowsLeft = m_rowLeft = m_pos = m_idatLeft = 0;
     m_crc = 0;
-    m_inIdat = m_streamEnd = m_done = m_opened = false;
+    m_inIdat = m_streamEnd = m_done = m_opened = m_headerRead = false;
+    m_adler = 1;
     m_failure = 0;
     m_rawPos = m_rawLen = 0;
 }

@@ -98,6 +98,7 @@ class PngReader : public BodyReader {
     int nextInput();
     int inflateMore();
     int closeStream();
+    int takeBytes(uint8_t *out, size_t n);
 
     ContainerInput m_input;
     uint64_t m_start, m_end;
@@ -115,6 +116,10 @@ class PngReader : public BodyReader {
     z_stream m_z{};
     bool m_zReady = false; // m_z holds inflate's state (to end, or reset for the next range)
     bool m_opened = false;
+    // The zlib wrapper is read here and the deflate data by zlib: Adler-32 by libdeflate is
+    // many times faster than zlib's own.
+    bool m_headerRead = false;
+    uint32_t m_adler = 1;
     std::vector<uint8_t> m_in, m_raw;
     size_t m_rawPos = 0, m_rawLen = 0;
 };
