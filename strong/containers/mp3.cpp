@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace strong::containers {
@@ -72,10 +74,90 @@ class Tune {
     uint64_t m_left = 0, m_age = 0;
 };
 
+// The sound: a tune of its own, encoded by LAME with its tag in the first frame; empty when
+// LAME failed.
+std::vector<uint8_t> encodeAudio(uint64_t body) {
+    static constexpr uint32_t kRates[] = {44100, 44100, 48000, 32000};
+    static constexpr int kBitrates[] = {96, 112, 128, 128, 160, 192};
+    const uint32_t rate = kRates[framing::between(0, std::size(kRates) - 1)];
+    const uint32_t channels = framing::between(0, 3) ? 2 : 1;
+    const int kbps = kBitrates[framing::between(0, std::size(kBitrates) - 1)];
+    // A few seconds, longer for a larger file while the sound stays a small part of it.
+    const uint64_t budget = 48 * 1024 + body / 80;
+    const uint64_t most = std::clamp<uint64_t>(budget * 8 / uint64_t(kbps * 1000), 2, 12);
+    const uint64_t tenths = framing::between(uint32_t(most * 5), uint32_t(most * 10));
+    uint64_t frames = rate * tenths / 10;
+
+    lame_global_flags *lame = lame_init();
+    if (!lame)
+        return {};
+    struct Release {
+        lame_global_flags *l;
+        ~Release() { lame_close(l); }
+    } release{lame};
+    lame_set_num_channels(lame, int(channels));
+    lame_set_in_samplerate(lame, int(rate));
+    lame_set_out_samplerate(lame, int(rate));
+    lame_set_brate(lame, kbps);
+    lame_set_VBR(lame, vbr_off);
+    lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_quality(lame, int(framing::between(5, 7)));
+    lame_set_bWriteVbrTag(lame, 1);
+    lame_set_write_id3tag_automatic(lame, 0);
+    if (lame_init_params(lame) < 0)
+        return {};
+
+    Tune tune(rate, channels);
+    constexpr size_t kBlock = 1152 * 8;
+    std::vector<int16_t> pcm(kBlock * channels);
+    std::vector<uint8_t> mp3(kBlock * 5 / 4 + 7200), out;
+    while (frames) {
+        const size_t n = size_t(std::min<uint64_t>(frames, kBlock));
+        tune.fill(pcm.data(), n);
+        const int got = channels == 1 ? lame_encode_buffer(lame, pcm.data(), pcm.data(), int(n),
+                                                           mp3.data(), int(mp3.size()))
+                                      : lame_encode_buffer_interleaved(lame, pcm.data(), int(n),
+                                                                       mp3.data(), int(mp3.size()));
+        if (got < 0)
+            return {};
+        out.insert(out.end(), mp3.data(), mp3.data() + got);
+        frames -= n;
+    }
+    const int got = lame_encode_flush(lame, mp3.data(), int(mp3.size()));
+    if (got < 0)
+        return {};
+    out.insert(out.end(), mp3.data(), mp3.data() + got);
+    // The first frame LAME gave was a place for its tag, known only now.
+    const size_t tag = lame_get_lametag_frame(lame, mp3.data(), mp3.size());
+    if (tag == 0 || tag > mp3.size() || tag > out.size())
+        return {};
+    std::copy(mp3.data(), mp3.data() + tag, out.begin());
+    return out;
+}
+
+// The sound encoded on a thread of its own while the body passes; joined when the writer goes
+// (the future waits). Nothing it throws leaves the thread.
+std::future<std::vector<uint8_t>> encodeLater(uint64_t body) {
+    const auto task = [body]() noexcept -> std::vector<uint8_t> {
+        try {
+            return encodeAudio(body);
+        } catch (...) {
+            return {};
+        }
+    };
+    try {
+        return std::async(std::launch::async, task);
+    } catch (const std::system_error &) { // no thread to be had: encoded now
+        std::promise<std::vector<uint8_t>> now;
+        now.set_value(task());
+        return now.get_future();
+    }
+}
+
 class Writer : public BodyWriter {
   public:
-    Writer(const ContainerOutput &output, uint64_t body, uint64_t audioAt, framing::Fields after)
-        : m_output(output), m_body(body), m_audioAt(audioAt), m_after(std::move(after)) {}
+    Writer(const ContainerOutput &output, uint64_t body, framing::Fields after)
+        : m_output(output), m_body(body), m_after(std::move(after)), m_audio(encodeLater(body)) {}
 
     bool put(const uint8_t *data, size_t size) override {
         if (size > m_body - m_put)
@@ -86,68 +168,17 @@ class Writer : public BodyWriter {
 
     bool finish() override {
         m_after.fill(kPadding);
-        return m_put == m_body && m_after.writeTo(m_output) && writeAudio();
+        if (m_put != m_body || !m_after.writeTo(m_output))
+            return false;
+        const std::vector<uint8_t> audio = m_audio.get();
+        return !audio.empty() && m_output.write(audio.data(), audio.size());
     }
 
   private:
-    bool writeAudio() {
-        static constexpr uint32_t kRates[] = {44100, 44100, 48000, 32000};
-        static constexpr int kBitrates[] = {96, 112, 128, 128, 160, 192};
-        const uint32_t rate = kRates[framing::between(0, std::size(kRates) - 1)];
-        const uint32_t channels = framing::between(0, 3) ? 2 : 1;
-        const int kbps = kBitrates[framing::between(0, std::size(kBitrates) - 1)];
-        // A few seconds, longer for a larger file while the sound stays a small part of it.
-        const uint64_t budget = 48 * 1024 + m_body / 80;
-        const uint64_t most = std::clamp<uint64_t>(budget * 8 / uint64_t(kbps * 1000), 2, 30);
-        const uint64_t tenths = framing::between(uint32_t(most * 5), uint32_t(most * 10));
-        uint64_t frames = rate * tenths / 10;
-
-        lame_global_flags *lame = lame_init();
-        if (!lame)
-            return false;
-        struct Release {
-            lame_global_flags *l;
-            ~Release() { lame_close(l); }
-        } release{lame};
-        lame_set_num_channels(lame, int(channels));
-        lame_set_in_samplerate(lame, int(rate));
-        lame_set_out_samplerate(lame, int(rate));
-        lame_set_brate(lame, kbps);
-        lame_set_VBR(lame, vbr_off);
-        lame_set_mode(lame, channels == 1 ? MONO : JOINT_STEREO);
-        lame_set_quality(lame, int(framing::between(5, 7)));
-        lame_set_bWriteVbrTag(lame, 1);
-        lame_set_write_id3tag_automatic(lame, 0);
-        if (lame_init_params(lame) < 0)
-            return false;
-
-        Tune tune(rate, channels);
-        constexpr size_t kBlock = 1152 * 8;
-        std::vector<int16_t> pcm(kBlock * channels);
-        std::vector<uint8_t> mp3(kBlock * 5 / 4 + 7200);
-        while (frames) {
-            const size_t n = size_t(std::min<uint64_t>(frames, kBlock));
-            tune.fill(pcm.data(), n);
-            const int got = channels == 1
-                                ? lame_encode_buffer(lame, pcm.data(), pcm.data(), int(n),
-                                                     mp3.data(), int(mp3.size()))
-                                : lame_encode_buffer_interleaved(lame, pcm.data(), int(n),
-                                                                 mp3.data(), int(mp3.size()));
-            if (got < 0 || (got > 0 && !m_output.write(mp3.data(), size_t(got))))
-                return false;
-            frames -= n;
-        }
-        const int got = lame_encode_flush(lame, mp3.data(), int(mp3.size()));
-        if (got < 0 || (got > 0 && !m_output.write(mp3.data(), size_t(got))))
-            return false;
-        // The first frame LAME gave was a place for its tag, known only now.
-        const size_t tag = lame_get_lametag_frame(lame, mp3.data(), mp3.size());
-        return tag > 0 && tag <= mp3.size() && m_output.patch(m_audioAt, mp3.data(), tag);
-    }
-
     ContainerOutput m_output;
-    uint64_t m_body, m_audioAt, m_put = 0;
+    uint64_t m_body, m_put = 0;
     framing::Fields m_after; // the frames after the object, then the padding
+    std::future<std::vector<uint8_t>> m_audio;
 };
 
 std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodySize) {
@@ -177,7 +208,7 @@ std::unique_ptr<BodyWriter> create(const ContainerOutput &output, uint64_t bodyS
     framing::Fields after;
     frameHeader(after, "TSSE", uint32_t(software.size()), version);
     after.append(software.bytes().data(), software.size());
-    return std::make_unique<Writer>(output, bodySize, 10 + uint64_t(tagSize), std::move(after));
+    return std::make_unique<Writer>(output, bodySize, std::move(after));
 }
 
 // The tag's frames, one GEOB object after another.
