@@ -64,8 +64,8 @@ std::optional<int> obtainKeys(Settings &settings, std::vector<Plan> &plans) {
                                 "is not a classic encoded file; if it is a strong one, give its "
                                 "passphrase (TOLVEX_PASSPHRASE, --key-file, or at a terminal)");
     }
-    // A file that may be either, in a run given no key at all, can only be strong.
-    if (!encrypting && !classicRun && !interactive && !options.keyFile) {
+    // A file that may be either, in a run given a passphrase and no key, can only be strong.
+    if (!encrypting && envPassphrase && !classicRun && !interactive && !options.keyFile) {
         for (Plan &p : plans)
             if (!p.failed && p.strongAfterClassic) {
                 p.strong = true;
